@@ -1,0 +1,137 @@
+// Load-time state, construction, demand reset and the state hash.
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include <boost/assert.hpp>
+
+#include "fitter/congestion/congestion_impl.h"
+#include "host/zol_cfg_ini.h"
+#include "host/zol_mem.h"
+
+// Built in this order while the library loads and torn down in reverse when
+// it unloads; all of them live in this one file so the order is fixed.
+static MEM_INITIALIZER s_mem_initializer_1("CONGESTION");
+static MEM_INITIALIZER s_mem_initializer_2("CONGESTION");
+bool s_use_orig_algorithm = cfg_is_on(std::string("congestion_use_orig"), false).get_value();
+const std::vector<RESOURCE_TYPE> WIRE_TYPES = {CONGESTION::HORIZONTAL_RIGHT, CONGESTION::HORIZONTAL_LEFT,
+                                               CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN};
+static MEM_INITIALIZER s_mem_initializer_3("CONGESTION");
+
+void debug_msg(MSG_D_LEVEL level, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    msg_local_vdebug("CONGESTION", level, format, args);
+    va_end(args);
+}
+
+CONGESTION_IMPL::CONGESTION_IMPL(int nx, int ny, NETLIST_IF* net_if)
+    : m_nx(nx), m_ny(ny), m_num_chunks(16), m_net_if(net_if), m_max_supply{}
+{
+    clear_demand();
+    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type) {
+        m_supply[type].resize(m_nx, m_ny, 0.0f);
+        m_max_supply[type] = 0.0f;
+    }
+    debug_msg(MSG_D_LEVEL_2, "Using %s congestion algorithm", s_use_orig_algorithm ? "original" : "new");
+}
+
+void CONGESTION_IMPL::clear_demand()
+{
+    for (int type = CONGESTION::HORIZONTAL_LEFT; type <= CONGESTION::LAB_INPUT; ++type)
+        clear_demand(static_cast<RESOURCE_TYPE>(type));
+}
+
+void CONGESTION_IMPL::clear_demand(RESOURCE_TYPE type)
+{
+    m_demand[type].resize(m_nx, m_ny, 0.0f);
+    m_smooth_demand_orig[type].resize(m_nx, m_ny, 0.0f);
+    m_smooth_demand_smeared_new[type].resize(m_nx, m_ny, 0.0f);
+    m_congestion[type].resize(m_nx, m_ny, 0.0f);
+}
+
+namespace {
+
+// The 64-bit hash_combine mix, written out so that the cookie does not
+// change with the Boost release.
+void combine(uint64_t& seed, uint64_t value)
+{
+    const uint64_t mul = 0xc6a4a7935bd1e995ULL;
+    uint64_t k = value * mul;
+    k ^= k >> 47;
+    k *= mul;
+    seed ^= k;
+    seed *= mul;
+    seed += 0xe6546b64ULL;
+}
+
+// +0.0 and -0.0 hash alike; every other value, NaNs included, by its bits.
+uint64_t hash_value(float value)
+{
+    if (value == 0.0f)
+        return 0;
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+uint64_t hash_value(unsigned value) { return value; }
+
+template <typename T>
+uint64_t hash_grid(const GRID_2D<T>& grid)
+{
+    uint64_t seed = 0;
+    for (const T& value : grid)
+        combine(seed, hash_value(value));
+    return seed;
+}
+
+void combine_grids(uint64_t& seed, const TYPE_GRIDS& grids)
+{
+    for (const GRID_2D<float>& grid : grids)
+        combine(seed, hash_grid(grid));
+}
+
+uint64_t hash_int(int value) { return static_cast<uint64_t>(static_cast<int64_t>(value)); }
+
+}  // namespace
+
+unsigned long long CONGESTION_IMPL::get_cookie() const
+{
+    uint64_t seed = 0;
+    combine(seed, hash_int(m_nx));
+    combine(seed, hash_int(m_ny));
+    combine(seed, hash_int(m_num_chunks));
+    combine_grids(seed, m_demand);
+    combine_grids(seed, m_congestion);
+    combine_grids(seed, m_congestion_down_left_sum);
+    combine(seed, m_smooth_demand_is_valid ? 1 : 0);
+    combine_grids(seed, m_smooth_demand_orig);
+    combine(seed, m_smooth_supply_is_valid.load(std::memory_order_relaxed) ? 1 : 0);
+    combine_grids(seed, m_supply);
+    combine_grids(seed, m_supply_down_left_sum);
+    combine(seed, hash_grid(m_non_empty_down_left_sum));
+    combine_grids(seed, m_smooth_supply);
+    uint64_t max_supply_hash = 0;
+    for (float value : m_max_supply)
+        combine(max_supply_hash, hash_value(value));
+    combine(seed, max_supply_hash);
+    return seed;
+}
+
+namespace boost {
+
+// Boost containers report their broken assertions through the host reporter.
+void assertion_failed(char const* expr, char const* /*function*/, char const* file, long line)
+{
+    MSG_INTERNAL_ERROR::report(expr, "CONGESTION", file, static_cast<int>(line));
+}
+
+void assertion_failed_msg(char const* expr, char const* /*msg*/, char const* /*function*/, char const* file,
+                          long line)
+{
+    MSG_INTERNAL_ERROR::report(expr, "CONGESTION", file, static_cast<int>(line));
+}
+
+}  // namespace boost

@@ -1,0 +1,243 @@
+// CONGESTION_IMPL, the engine behind the CONGESTION handle, with its kernels
+// and the summed-area (window-sum) templates.
+#ifndef CONGESTION_IMPL_H
+#define CONGESTION_IMPL_H
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include <tbb/spin_rw_mutex.h>
+
+#include "fitter/congestion/parallel_loops.h"
+#include "fitter/h/congestion_export.h"
+#include "h/vmx_2d_array_sys.h"
+#include "host/zol_msg.h"
+
+// Stops the process through the host reporter, with `text` as the message,
+// when `condition` does not hold.
+#define CONGESTION_CHECK(condition, text)                                               \
+    do {                                                                                \
+        if (!(condition))                                                               \
+            MSG_INTERNAL_ERROR::report(text, "CONGESTION", __FILE__, __LINE__);         \
+    } while (0)
+
+using RESOURCE_TYPE = CONGESTION::RESOURCE_TYPE;
+using NETLIST_IF = CONGESTION::NETLIST_IF;
+// One float grid per resource type, indexed by the type's value.
+using TYPE_GRIDS = std::array<GRID_2D<float>, CONGESTION::NUM_RESOURCE_TYPES>;
+
+// ---------------------------------------------------------------------------
+// Process-wide state, set while the library loads.
+// ---------------------------------------------------------------------------
+
+// True when "congestion_use_orig" selected the original smoothing algorithm.
+extern bool s_use_orig_algorithm;
+// The wire types in processing order: 1, 0, 2, 3.
+extern const std::vector<RESOURCE_TYPE> WIRE_TYPES;
+
+// printf-style debug message of module "CONGESTION" at `level`.
+void debug_msg(MSG_D_LEVEL level, const char* format, ...);
+
+// True when `index` lies in [0, bound). Negative indices are rejected with
+// the same report as too large ones, so no query ever reads outside a grid.
+inline bool below(int index, int bound) { return index >= 0 && index < bound; }
+inline bool is_valid_type(int type) { return static_cast<unsigned>(type) < CONGESTION::NUM_RESOURCE_TYPES; }
+
+// ---------------------------------------------------------------------------
+// Window extents.
+// ---------------------------------------------------------------------------
+
+// A window of `size` tiles splits into a high extent (size - 1) / 2, taken in
+// single precision and truncated, and a low extent one larger when size is
+// even, so low + high + 1 == size for size >= 1. Each kernel says on which
+// side of the tile the low extent lies.
+struct WINDOW_EXTENTS {
+    int low;
+    int high;
+};
+inline WINDOW_EXTENTS split_window(int size)
+{
+    const int high = static_cast<int>(static_cast<float>(size - 1) * 0.5f);
+    const int low = (2 * high < size - 1) ? high + 1 : high;
+    return {low, high};
+}
+
+// ---------------------------------------------------------------------------
+// Summed-area tables ("down-left sums"): entry (x, y) holds the sum of the
+// source over every (i, j) with i <= x and j <= y, so any inclusive rectangle
+// sum costs four reads.
+//
+//   source      table          window x 1..2, y 1..1 of the table:
+//   y=1 | 1 1 1   y=1 | 2 4 6    D(2,1) - D(0,1) - D(2,0) + D(0,0)
+//   y=0 | 1 1 1   y=0 | 1 2 3    = 6 - 2 - 3 + 1 = 2
+//        x=0 1 2       x=0 1 2
+// ---------------------------------------------------------------------------
+
+// Overwrites every entry of `down_left_sum` (already sized by the caller) with
+// the summed-area table of `source`: first running sums along each row, then
+// running sums of those down each column, each pass parallel over lines.
+// The additions happen in exactly this order, so float tables are
+// reproducible bit for bit.
+template <typename T>
+void build_down_left_sum(const GRID_2D<T>& source, GRID_2D<T>& down_left_sum)
+{
+    const int rows = down_left_sum.get_num_rows();
+    const int cols = down_left_sum.get_num_cols();
+    if (rows != 0) {
+        parallel_loop(rows, [&](int r) {
+            down_left_sum.at(r, 0) = source.at(r, 0);
+            for (int c = 1; c < cols; ++c)
+                down_left_sum.at(r, c) = source.at(r, c) + down_left_sum.at(r, c - 1);
+        });
+    }
+    if (cols != 0) {
+        parallel_loop(cols, [&](int c) {
+            for (int r = 1; r < rows; ++r)
+                down_left_sum.at(r, c) = down_left_sum.at(r, c) + down_left_sum.at(r - 1, c);
+        });
+    }
+}
+
+// Sum of the source over rows xmin..xmax and columns ymin..ymax, inclusive.
+template <typename T>
+T get_window_sum(const GRID_2D<T>& down_left_sum, int xmin, int xmax, int ymin, int ymax)
+{
+    CONGESTION_CHECK(down_left_sum.get_num_rows() > xmax, "down_left_sum.get_num_rows() > xmax");
+    CONGESTION_CHECK(down_left_sum.get_num_cols() > ymax, "down_left_sum.get_num_cols() > ymax");
+    CONGESTION_CHECK(xmin >= 0, "xmin >= 0");
+    CONGESTION_CHECK(ymin >= 0, "ymin >= 0");
+    CONGESTION_CHECK(xmin <= xmax, "xmin <= xmax");
+    CONGESTION_CHECK(ymin <= ymax, "ymin <= ymax");
+    T sum = down_left_sum(xmax, ymax);
+    if (xmin > 0)
+        sum = sum - down_left_sum(xmin - 1, ymax);
+    if (ymin > 0) {
+        sum = sum - down_left_sum(xmax, ymin - 1);
+        if (xmin > 0)
+            sum = sum + down_left_sum(xmin - 1, ymin - 1);
+    }
+    return sum;
+}
+
+// ---------------------------------------------------------------------------
+// Kernels: free functions that touch only their arguments.
+// ---------------------------------------------------------------------------
+
+// Shares the positive demand of every source tile in rows x_start..x_end
+// (columns 0..y_end) over its window x-x_low..x+x_high by y-y_low..y+y_high,
+// in proportion to the window's supply, adding into `smooth_demand_for_type`
+// ((nx + 1) by (ny + 1), nx by ny being the demand's size).
+void spread_demand_by_supply(int x_low, int x_high, int y_low, int y_high, int x_start, int x_end, int y_end,
+                             const GRID_2D<float>& supply_for_type, const GRID_2D<float>& demand_for_type,
+                             GRID_2D<float>& smooth_demand_for_type);
+
+// Spreads the demand of every source tile in rows x_start..x_end evenly over
+// its window x-x_high..x+x_low by y-y_high..y+y_low, through a difference
+// grid turned into sums in place; `smooth_wire_for_type` is (nx + 1) by
+// (ny + 1) and should start zeroed.
+void smear_demand_uniformly(int x_low, int x_high, int y_low, int y_high, int x_start, int x_end, int y_end,
+                            const GRID_2D<float>& demand_for_type, GRID_2D<float>& smooth_wire_for_type);
+
+// Chunk routine of the path-probability model: adds the demand of the nets at
+// positions chunk, chunk + num_chunks, ... of `nets` into `grids`.
+void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
+                                 const NETLIST_IF* net_if);
+
+class CONGESTION_IMPL;
+
+// Chunk routine of the bounding-box model; reads the supply and the supply
+// window sums of `impl`.
+void add_bounding_box_demand(const CONGESTION_IMPL& impl, const std::vector<int>& nets, int chunk, int num_chunks,
+                             TYPE_GRIDS& grids, const NETLIST_IF* net_if);
+
+// ---------------------------------------------------------------------------
+// CONGESTION_IMPL
+// ---------------------------------------------------------------------------
+
+class CONGESTION_IMPL {
+ public:
+    // --- core and state hash (congestion_core.cpp) ---
+    CONGESTION_IMPL(int nx, int ny, NETLIST_IF* net_if);
+    ~CONGESTION_IMPL() = default;
+    CONGESTION_IMPL(const CONGESTION_IMPL&) = delete;
+    CONGESTION_IMPL& operator=(const CONGESTION_IMPL&) = delete;
+
+    int get_nx() const { return m_nx; }
+    int get_ny() const { return m_ny; }
+    void clear_demand();
+    void clear_demand(RESOURCE_TYPE type);
+    void set_num_chunks(int num_chunks) { m_num_chunks = num_chunks; }
+    unsigned long long get_cookie() const;
+
+    // --- supply (congestion_supply.cpp) ---
+    void set_supply(int x, int y, RESOURCE_TYPE type, float supply);
+    float get_supply(int x, int y, RESOURCE_TYPE type) const;
+    float get_max_supply(RESOURCE_TYPE type) const;
+    float get_avg_supply(RESOURCE_TYPE type, int x, int y, int window_size) const;
+
+    // --- demand (congestion_demand.cpp, net models in their own files) ---
+    void update_demand(const std::vector<int>& nets, CONGESTION::NET_MODEL model);
+
+    // --- smoothing: dispatch and original algorithm (congestion_smooth.cpp) ---
+    void dispatch_smooth_demand(int parallel_dim, int perpendicular_dim, bool uniform,
+                                const std::vector<RESOURCE_TYPE>& resources);
+    void generate_smooth_demand(int parallel_dim, int perpendicular_dim, RESOURCE_TYPE type);
+    void generate_smooth_wire_demand(int parallel_dim, int perpendicular_dim, bool uniform);
+
+    // --- smoothing: new algorithm and smoothed supply (congestion_smeared.cpp) ---
+    void generate_smooth_demand_smeared_new(int parallel_dim, int perpendicular_dim, bool uniform,
+                                            const std::vector<RESOURCE_TYPE>& resources);
+    void compute_demand_shares(int x_size, int y_size, const GRID_2D<float>& demand_for_type,
+                               GRID_2D<float>& shares, bool count_non_empty) const;
+    void gather_from_window(int x_size, int y_size, const GRID_2D<float>& supply_for_type,
+                            const GRID_2D<float>& down_left_sum, GRID_2D<float>& out, bool sum,
+                            bool zero_without_supply) const;
+    void generate_smooth_supply(int parallel_dim, int perpendicular_dim, const std::vector<RESOURCE_TYPE>& types);
+
+    // --- congestion update (congestion_update.cpp) ---
+    void update_congestion(bool build_window_sums);
+
+    // --- point queries and metrics (congestion_queries.cpp) ---
+    float get_demand(int x, int y, RESOURCE_TYPE type) const;
+    float get_smooth_demand(int x, int y, RESOURCE_TYPE type) const;
+    float get_util(int x, int y, RESOURCE_TYPE type) const;
+    float get_total_demand(RESOURCE_TYPE type) const;
+    float get_avg_chip_utilization(float threshold) const;
+    float get_apl_style_congestion(int x, int y, RESOURCE_TYPE type) const;
+    float get_total_apl_style_congestion(RESOURCE_TYPE type) const;
+    float get_congestion_in_window(RESOURCE_TYPE type, int xmin, int xmax, int ymin, int ymax) const;
+    int get_num_non_empty_in_window(int xmin, int xmax, int ymin, int ymax) const;
+
+    // --- peak search (congestion_peak.cpp) ---
+    std::pair<float, CONGESTION::LOC> get_peak_utilization(int dim, RESOURCE_TYPE type, bool debug) const;
+
+    // --- text dumps (congestion_dump.cpp) ---
+    void dump(const char* filename, const std::vector<int>& skip_cols) const;
+    void dump_netlist(const std::vector<int>& nets, const char* filename) const;
+
+    // --- state, in declaration order ---
+    int m_nx;
+    int m_ny;
+    int m_num_chunks;
+    NETLIST_IF* m_net_if;
+    TYPE_GRIDS m_demand;
+    TYPE_GRIDS m_congestion;
+    TYPE_GRIDS m_congestion_down_left_sum;
+    // Cleared by set_supply, which may run on several threads at once.
+    std::atomic<bool> m_smooth_supply_is_valid{false};
+    bool m_smooth_demand_is_valid = false;
+    bool m_smooth_demand_smeared_new_is_valid = false;
+    TYPE_GRIDS m_smooth_demand_orig;
+    TYPE_GRIDS m_smooth_demand_smeared_new;
+    TYPE_GRIDS m_supply;
+    TYPE_GRIDS m_supply_down_left_sum;
+    GRID_2D<unsigned> m_non_empty_down_left_sum;
+    TYPE_GRIDS m_smooth_supply;
+    mutable tbb::spin_rw_mutex m_max_supply_mutex;
+    float m_max_supply[CONGESTION::NUM_RESOURCE_TYPES];
+};
+
+#endif

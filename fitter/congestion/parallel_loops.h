@@ -1,0 +1,72 @@
+// The one launch pattern of every data-parallel loop, and chunk arithmetic.
+#ifndef PARALLEL_LOOPS_H
+#define PARALLEL_LOOPS_H
+
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_group.h>
+
+#include "h/vmx_2d_array_sys.h"
+
+// Runs body(i) for every i in [0, n). Each iteration owns row, column or
+// chunk i of what it writes, so iterations need no lock. Grain size 1 with
+// the auto partitioner leaves the split sizes to TBB; a context of our own
+// keeps an exception in one loop from cancelling the caller's other work.
+// With n <= 0 nothing runs.
+template <typename BODY>
+void parallel_loop(int n, const BODY& body)
+{
+    if (n <= 0)
+        return;
+    tbb::task_group_context context(tbb::task_group_context::bound);
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, static_cast<size_t>(n), 1),
+        [&body](const tbb::blocked_range<size_t>& range) {
+            for (size_t i = range.begin(); i != range.end(); ++i)
+                body(static_cast<int>(i));
+        },
+        tbb::auto_partitioner(), context);
+}
+
+// Rows per chunk when nx rows are dealt to num_chunks chunks, computed in
+// single precision as ceil(nx / num_chunks). With no chunks there is no
+// chunk loop, so the value is never used and 0 is returned.
+inline int get_chunk_size(int nx, int num_chunks)
+{
+    if (num_chunks <= 0)
+        return 0;
+    return static_cast<int>(std::ceil(static_cast<float>(nx) / static_cast<float>(num_chunks)));
+}
+
+// First and last row of chunk `chunk`; first > last when the chunk is empty.
+inline int get_chunk_first_row(int chunk, int chunk_size) { return chunk * chunk_size; }
+inline int get_chunk_last_row(int chunk, int chunk_size, int nx)
+{
+    const int end = (chunk + 1) * chunk_size;
+    return (end < nx ? end : nx) - 1;
+}
+
+// dst(x, y) += chunk grids at (x, y) for x < num_rows and y < num_cols, one
+// chunk at a time from chunk 0 upward. The fixed order of the additions
+// makes the sum independent of how rows were scheduled.
+inline void merge_chunk_grids(const std::vector<GRID_2D<float>>& chunks, int num_rows, int num_cols,
+                              GRID_2D<float>& dst)
+{
+    if (num_cols <= 0)
+        return;
+    parallel_loop(num_rows, [&](int x) {
+        for (const GRID_2D<float>& chunk : chunks) {
+            const float* src = &chunk(x, 0);
+            float* out = &dst(x, 0);
+            for (int y = 0; y < num_cols; ++y)
+                out[y] = src[y] + out[y];
+        }
+    });
+}
+
+#endif

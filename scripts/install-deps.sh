@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs the Debian packages the build needs, when any is missing.
+# Usage: scripts/install-deps.sh [extra package ...]
+set -eu
+packages="cmake g++ make libtbb-dev libboost-dev libboost-program-options-dev nlohmann-json3-dev libpng-dev libgtest-dev libbenchmark-dev $*"
+missing=""
+for package in $packages; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    case "$status" in
+        *"install ok installed"*) ;;
+        *) missing="$missing $package" ;;
+    esac
+done
+[ -z "$missing" ] && exit 0
+echo "installing:$missing"
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=sudo
+else
+    sudo=
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing

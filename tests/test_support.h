@@ -1,0 +1,108 @@
+// Helpers shared by the unit tests: fatal-report matching, the algorithm
+// switch in force, and a configurable in-memory netlist.
+#ifndef TEST_SUPPORT_H
+#define TEST_SUPPORT_H
+
+#include <cstdlib>
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fitter/h/congestion_export.h"
+
+// A regular expression matching exactly `message` as the host reporter
+// prints it: after ": " and followed by the end of the line.
+inline std::string fatal_message_regex(const std::string& message)
+{
+    std::string escaped = ": ";
+    for (char c : message) {
+        if (std::strchr(".[]{}()\\*+?^$|", c) != nullptr)
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped + "\n";
+}
+
+// The statement must end the process through the host reporter with exactly
+// `message`.
+#define EXPECT_FATAL(statement, message) EXPECT_DEATH(statement, fatal_message_regex(message))
+
+// True when this process runs with the original smoothing algorithm.
+inline bool original_algorithm_in_force()
+{
+    const char* value = std::getenv("congestion_use_orig");
+    if (value == nullptr)
+        return false;
+    std::string text(value);
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text == "1" || text == "on" || text == "true" || text == "yes";
+}
+
+// An in-memory netlist: nets[n] lists the pin tiles of net n, driver first.
+// Unset tables answer 0; compute_congestion defaults to smoothed demand over
+// smoothed supply (0 without supply). Safe for concurrent reads.
+class TEST_NETLIST : public CONGESTION::NETLIST_IF {
+ public:
+    std::vector<std::vector<CONGESTION::LOC>> nets;
+    std::vector<std::vector<float>> weights;                // per net and pin; empty means 0
+    std::vector<std::pair<float, float>> wirelengths;       // per net; empty means (0, 0)
+    std::vector<std::vector<int>> boxes;                    // per net {xl, xr, yb, yt}; empty means pin box
+    std::function<int(int, int)> lab_input = [](int, int) { return 0; };
+    std::function<float(float, float, CONGESTION::RESOURCE_TYPE)> congestion =
+        [](float demand, float supply, CONGESTION::RESOURCE_TYPE) { return supply > 0.0f ? demand / supply : 0.0f; };
+
+    int add_net(std::vector<CONGESTION::LOC> pins)
+    {
+        nets.push_back(std::move(pins));
+        return static_cast<int>(nets.size()) - 1;
+    }
+
+    CONGESTION::LOC get_pin_loc(int net, int pin) const override { return nets.at(net).at(pin); }
+    int get_num_nets() const override { return static_cast<int>(nets.size()); }
+    int get_num_pins(int net) const override { return static_cast<int>(nets.at(net).size()); }
+    float get_pin_weight(int net, int pin) const override
+    {
+        if (static_cast<size_t>(net) >= weights.size() || weights[net].empty())
+            return 0.0f;
+        return weights[net].at(pin);
+    }
+    int get_lab_input_demand(int x, int y) const override { return lab_input(x, y); }
+    float compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE type) const override
+    {
+        return congestion(smooth_demand, smooth_supply, type);
+    }
+    std::pair<float, float> get_wirelength(int net) const override
+    {
+        if (static_cast<size_t>(net) >= wirelengths.size())
+            return {0.0f, 0.0f};
+        return wirelengths[net];
+    }
+    void get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const override
+    {
+        if (static_cast<size_t>(net) < boxes.size() && boxes[net].size() == 4) {
+            *net_xl = boxes[net][0];
+            *net_xr = boxes[net][1];
+            *net_yb = boxes[net][2];
+            *net_yt = boxes[net][3];
+            return;
+        }
+        const std::vector<CONGESTION::LOC>& pins = nets.at(net);
+        *net_xl = *net_xr = pins.at(0).x;
+        *net_yb = *net_yt = pins.at(0).y;
+        for (const CONGESTION::LOC& pin : pins) {
+            *net_xl = std::min(*net_xl, pin.x);
+            *net_xr = std::max(*net_xr, pin.x);
+            *net_yb = std::min(*net_yb, pin.y);
+            *net_yt = std::max(*net_yt, pin.y);
+        }
+    }
+};
+
+#endif
