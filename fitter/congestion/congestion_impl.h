@@ -200,11 +200,12 @@ class CONGESTION_IMPL {
     // --- congestion update (congestion_update.cpp) ---
     void update_congestion(bool build_window_sums);
 
-    // --- point queries and metrics (congestion_queries.cpp) ---
+    // --- point and total queries (congestion_queries.cpp) ---
     float get_demand(int x, int y, RESOURCE_TYPE type) const;
     float get_smooth_demand(int x, int y, RESOURCE_TYPE type) const;
     float get_util(int x, int y, RESOURCE_TYPE type) const;
     float get_total_demand(RESOURCE_TYPE type) const;
+    // --- chip and window metrics (congestion_metrics.cpp) ---
     float get_avg_chip_utilization(float threshold) const;
     float get_apl_style_congestion(int x, int y, RESOURCE_TYPE type) const;
     float get_total_apl_style_congestion(RESOURCE_TYPE type) const;
