@@ -23,5 +23,14 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Release build of the Google Benchmark suite, its ratio table, and the peak
+# memory of a whole estimate on a 1000 x 1000 device.
+bench: deps
+	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DCONGESTION_BUILD_BENCHMARKS=ON \
+		-DCONGESTION_BUILD_TESTS=OFF -DCONGESTION_BUILD_TOOLS=OFF
+	cmake --build $(BUILD)-bench -j $(JOBS) --target congestion-bench
+	$(BUILD)-bench/bench/congestion-bench $(BENCH_ARGS)
+	$(BUILD)-bench/bench/congestion-bench --memory
+
 clean:
 	rm -rf $(BUILD)

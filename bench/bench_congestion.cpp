@@ -1,0 +1,544 @@
+// Google Benchmark suite: every estimator operation at chip scale, next to
+// baselines measured in the same run, and a ratio table at the end.
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <tbb/global_control.h>
+
+#include "fitter/congestion/congestion_impl.h"
+#include "synthetic_chip.h"
+
+namespace {
+
+constexpr uint32_t kSeed = 20261206;
+constexpr int kSupplyWindow = 3;
+
+// ---------------------------------------------------------------------------
+// Inputs, built once per size outside the timed loops.
+// ---------------------------------------------------------------------------
+
+const SYNTHETIC_SUPPLY& chip_of(int size)
+{
+    static std::map<int, std::unique_ptr<SYNTHETIC_SUPPLY>> cache;
+    auto& slot = cache[size];
+    if (!slot)
+        slot = std::make_unique<SYNTHETIC_SUPPLY>(make_synthetic_supply(size, size));
+    return *slot;
+}
+
+const SYNTHETIC_NETLIST& netlist_of(int size, int nets)
+{
+    static std::map<std::pair<int, int>, std::unique_ptr<SYNTHETIC_NETLIST>> cache;
+    auto& slot = cache[{size, nets}];
+    if (!slot)
+        slot = std::make_unique<SYNTHETIC_NETLIST>(size, size, nets, kSeed);
+    return *slot;
+}
+
+// Typical nets per tile of a full device, for the operations that need some
+// demand but whose cost does not depend on it.
+int default_nets(int size) { return size * size / 2; }
+
+// An engine with the chip's supply, its smoothed supply and tables, and the
+// demand of the default netlist.
+std::unique_ptr<CONGESTION_IMPL> prepared_engine(int size, bool with_demand)
+{
+    const SYNTHETIC_NETLIST& netlist = netlist_of(size, default_nets(size));
+    auto engine = std::make_unique<CONGESTION_IMPL>(size, size, const_cast<SYNTHETIC_NETLIST*>(&netlist));
+    const SYNTHETIC_SUPPLY& chip = chip_of(size);
+    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
+        for (int x = 0; x < size; ++x)
+            for (int y = 0; y < size; ++y)
+                if (const float value = chip.supply[type][static_cast<size_t>(x) * size + y]; value > 0.0f)
+                    engine->set_supply(x, y, static_cast<RESOURCE_TYPE>(type), value);
+    engine->generate_smooth_supply(kSupplyWindow, kSupplyWindow, WIRE_TYPES);
+    if (with_demand) {
+        engine->update_demand(netlist.get_all_nets(), CONGESTION::PATH_PROBABILITY_MODEL);
+        engine->update_demand({}, CONGESTION::LAB_INPUT_MODEL);
+    }
+    return engine;
+}
+
+uint64_t checksum(const GRID_2D<float>& grid)
+{
+    uint64_t sum = 0;
+    for (float value : grid) {
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        sum = sum * 1099511628211ULL + bits;
+    }
+    return sum;
+}
+
+uint64_t checksum(const TYPE_GRIDS& grids)
+{
+    uint64_t sum = 0;
+    for (const GRID_2D<float>& grid : grids)
+        sum = sum * 31 + checksum(grid);
+    return sum;
+}
+
+// Every benchmark runs at 1 and 2 threads; the result must not depend on it.
+// The first run of a case records its checksum, later runs compare.
+bool checksum_agrees(const std::string& key, uint64_t value)
+{
+    static std::mutex mutex;
+    static std::map<std::string, uint64_t> seen;
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto [it, inserted] = seen.emplace(key, value);
+    return inserted || it->second == value;
+}
+
+std::string case_key(const char* name, std::initializer_list<int64_t> args)
+{
+    std::string key = name;
+    for (int64_t arg : args)
+        key += "/" + std::to_string(arg);
+    return key;
+}
+
+void verify(benchmark::State& state, const std::string& key, uint64_t value)
+{
+    if (!checksum_agrees(key, value))
+        state.SkipWithError("result differs from the run with another thread count");
+}
+
+int64_t grid_bytes(int size) { return static_cast<int64_t>(size) * size * static_cast<int64_t>(sizeof(float)); }
+
+// ---------------------------------------------------------------------------
+// Operations
+// ---------------------------------------------------------------------------
+
+// Args: grid size, nets, net model, threads.
+void BM_UpdateDemand(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    const int nets = static_cast<int>(state.range(1));
+    const auto model = static_cast<CONGESTION::NET_MODEL>(state.range(2));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(3));
+    const SYNTHETIC_NETLIST& netlist = netlist_of(size, nets);
+    auto engine = prepared_engine(size, false);
+    engine->m_net_if = const_cast<SYNTHETIC_NETLIST*>(&netlist);
+    for (auto _ : state) {
+        state.PauseTiming();
+        engine->clear_demand();
+        state.ResumeTiming();
+        engine->update_demand(netlist.get_all_nets(), model);
+    }
+    verify(state, case_key("update_demand", {size, nets, model}), checksum(engine->m_demand));
+    state.SetItemsProcessed(state.iterations() * nets);
+    state.counters["pins"] = static_cast<double>(netlist.get_num_pins_total());
+}
+
+// Plain reference for the bounding-box model: each net's half-perimeter
+// spread evenly over its box, no direction, no supply weighting.
+void BM_PlainBoundingBox(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    const int nets = static_cast<int>(state.range(1));
+    const SYNTHETIC_NETLIST& netlist = netlist_of(size, nets);
+    std::vector<float> demand(static_cast<size_t>(size) * size);
+    for (auto _ : state) {
+        std::fill(demand.begin(), demand.end(), 0.0f);
+        for (int net : netlist.get_all_nets()) {
+            int xl, xr, yb, yt;
+            netlist.get_bounding_box(net, &xl, &xr, &yb, &yt);
+            const float area = static_cast<float>((xr - xl + 1) * (yt - yb + 1));
+            const float share = static_cast<float>((xr - xl) + (yt - yb)) / area;
+            for (int x = xl; x <= xr; ++x)
+                for (int y = yb; y <= yt; ++y)
+                    demand[static_cast<size_t>(x) * size + y] += share;
+        }
+        benchmark::DoNotOptimize(demand.data());
+    }
+    state.SetItemsProcessed(state.iterations() * nets);
+}
+
+// Args: grid size, window, threads.
+void BM_SmoothSupply(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    const int window = static_cast<int>(state.range(1));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(2));
+    auto engine = prepared_engine(size, false);
+    for (auto _ : state)
+        engine->generate_smooth_supply(window, window, WIRE_TYPES);
+    verify(state, case_key("smooth_supply", {size, window}), checksum(engine->m_smooth_supply));
+    state.SetItemsProcessed(state.iterations() * size * size * 4);
+    state.SetBytesProcessed(state.iterations() * grid_bytes(size) * 4 * 3);
+}
+
+// Args: grid size, window, threads, uniform.
+void BM_SmoothNew(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    const int window = static_cast<int>(state.range(1));
+    const bool uniform = state.range(3) != 0;
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(2));
+    auto engine = prepared_engine(size, true);
+    for (auto _ : state)
+        engine->generate_smooth_demand_smeared_new(window, window, uniform, WIRE_TYPES);
+    verify(state, case_key("smooth_new", {size, window, uniform}), checksum(engine->m_smooth_demand_smeared_new));
+    state.SetItemsProcessed(state.iterations() * size * size * 4);
+}
+
+// Args: grid size, window, threads, uniform.
+void BM_SmoothOriginal(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    const int window = static_cast<int>(state.range(1));
+    const bool uniform = state.range(3) != 0;
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(2));
+    auto engine = prepared_engine(size, true);
+    for (auto _ : state)
+        engine->generate_smooth_wire_demand(window, window, uniform);
+    verify(state, case_key("smooth_orig", {size, window, uniform}), checksum(engine->m_smooth_demand_orig));
+    state.SetItemsProcessed(state.iterations() * size * size * 4);
+}
+
+// Args: grid size, build tables, threads.
+void BM_UpdateCongestion(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    const bool tables = state.range(1) != 0;
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(2));
+    auto engine = prepared_engine(size, true);
+    engine->generate_smooth_demand_smeared_new(3, 3, false, WIRE_TYPES);
+    if (s_use_orig_algorithm)
+        engine->generate_smooth_wire_demand(3, 3, false);
+    for (auto _ : state)
+        engine->update_congestion(tables);
+    verify(state, case_key("update_congestion", {size, tables}), engine->get_cookie());
+    state.SetItemsProcessed(state.iterations() * size * size * 4);
+    state.SetBytesProcessed(state.iterations() * grid_bytes(size) * 4 * 3);
+}
+
+// Args: grid size, threads.
+void BM_PeakUtilization(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(1));
+    auto engine = prepared_engine(size, true);
+    std::pair<float, CONGESTION::LOC> peak{};
+    for (auto _ : state)
+        peak = engine->get_peak_utilization(3, CONGESTION::HORIZONTAL_RIGHT, false);
+    uint32_t bits;
+    std::memcpy(&bits, &peak.first, sizeof bits);
+    verify(state, case_key("peak", {size}), (uint64_t{bits} << 32) ^ (peak.second.x * 65536u + peak.second.y));
+    state.SetItemsProcessed(state.iterations() * size * size);
+}
+
+// Args: grid size.
+void BM_AvgChipUtilization(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    auto engine = prepared_engine(size, true);
+    float result = 0.0f;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(result = engine->get_avg_chip_utilization(0.0f));
+    state.SetItemsProcessed(state.iterations() * size * size * 4);
+    state.SetBytesProcessed(state.iterations() * grid_bytes(size) * 8);
+}
+
+// Args: grid size, threads. Supply to metrics through the public handle.
+void BM_WholeEstimate(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(1));
+    const SYNTHETIC_NETLIST& netlist = netlist_of(size, default_nets(size));
+    const SYNTHETIC_SUPPLY& chip = chip_of(size);
+    unsigned long long cookie = 0;
+    for (auto _ : state) {
+        CONGESTION estimator(size, size, const_cast<SYNTHETIC_NETLIST*>(&netlist));
+        apply_supply(chip, estimator);
+        estimator.generate_smooth_wire_supply(kSupplyWindow, kSupplyWindow);
+        estimator.update_demand(netlist.get_all_nets(), CONGESTION::PATH_PROBABILITY_MODEL);
+        estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
+        estimator.generate_smooth_wire_demand(3, 3, false);
+        estimator.update_congestion(true);
+        for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types()) {
+            benchmark::DoNotOptimize(estimator.get_peak_utilization(3, type, false));
+            benchmark::DoNotOptimize(estimator.get_total_apl_style_congestion(type));
+        }
+        benchmark::DoNotOptimize(estimator.get_avg_chip_utilization(1.0f));
+        cookie = estimator.get_cookie();
+    }
+    verify(state, case_key("whole", {size}), cookie);
+    state.SetItemsProcessed(state.iterations() * default_nets(size));
+}
+
+// ---------------------------------------------------------------------------
+// Grid passes and their memory baselines
+// ---------------------------------------------------------------------------
+
+constexpr int kMergeChunks = 16;
+
+// Args: grid size, threads. The merge of 16 chunk grids into one.
+void BM_MergeChunks(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(1));
+    std::vector<GRID_2D<float>> chunks(kMergeChunks);
+    for (int c = 0; c < kMergeChunks; ++c)
+        chunks[c].resize(size, size, 0.25f * static_cast<float>(c));
+    GRID_2D<float> dst;
+    for (auto _ : state) {
+        state.PauseTiming();
+        dst.resize(size, size, 0.0f);
+        state.ResumeTiming();
+        merge_chunk_grids(chunks, size, size, dst);
+    }
+    verify(state, case_key("merge", {size}), checksum(dst));
+    state.SetBytesProcessed(state.iterations() * grid_bytes(size) * (kMergeChunks + 2));
+}
+
+// Args: grid size, threads.
+void BM_BuildDownLeftSum(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(1));
+    const SYNTHETIC_SUPPLY& chip = chip_of(size);
+    GRID_2D<float> source;
+    source.resize(size, size, 0.0f);
+    std::copy(chip.supply[0].begin(), chip.supply[0].end(), source.begin());
+    GRID_2D<float> table;
+    table.resize(size, size, 0.0f);
+    for (auto _ : state)
+        build_down_left_sum(source, table);
+    verify(state, case_key("down_left_sum", {size}), checksum(table));
+    state.SetBytesProcessed(state.iterations() * grid_bytes(size) * 2);
+}
+
+// Args: grid size, threads. The gather of a supply average through a table.
+void BM_Gather(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(1));
+    auto engine = prepared_engine(size, false);
+    GRID_2D<float> out;
+    const RESOURCE_TYPE type = CONGESTION::HORIZONTAL_RIGHT;
+    for (auto _ : state)
+        engine->gather_from_window(15, 15, engine->m_supply[type], engine->m_supply_down_left_sum[type], out, false,
+                                   false);
+    verify(state, case_key("gather", {size}), checksum(out));
+    state.SetBytesProcessed(state.iterations() * grid_bytes(size) * 2);
+}
+
+// Args: grid size, grids read, grids written. One plain pass over the same
+// bytes: every output element is the sum of the input elements at its index.
+void BM_MemoryPass(benchmark::State& state)
+{
+    const int size = static_cast<int>(state.range(0));
+    const int reads = static_cast<int>(state.range(1));
+    const int writes = static_cast<int>(state.range(2));
+    const size_t count = static_cast<size_t>(size) * size;
+    std::vector<std::vector<float>> in(reads, std::vector<float>(count, 1.0f));
+    std::vector<std::vector<float>> out(writes, std::vector<float>(count, 0.0f));
+    for (auto _ : state) {
+        for (size_t i = 0; i < count; ++i) {
+            float sum = 0.0f;
+            for (const std::vector<float>& grid : in)
+                sum += grid[i];
+            for (std::vector<float>& grid : out)
+                grid[i] = sum;
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(state.iterations() * grid_bytes(size) * (reads + writes));
+}
+
+// ---------------------------------------------------------------------------
+// Registration
+// ---------------------------------------------------------------------------
+
+const std::vector<int64_t> kSizes = {100, 300, 1000};
+const std::vector<int64_t> kThreads = {1, 2};
+
+void register_all()
+{
+    const auto ms = benchmark::kMillisecond;
+    auto* demand = benchmark::RegisterBenchmark("update_demand", BM_UpdateDemand)->Unit(ms)->UseRealTime();
+    for (auto [size, nets] : {std::pair<int64_t, int64_t>{100, 10000}, {300, 100000}, {1000, 1000000}})
+        for (int64_t model : {0, 1})
+            for (int64_t threads : kThreads)
+                demand->Args({size, nets, model, threads});
+    auto* plain = benchmark::RegisterBenchmark("plain_bounding_box", BM_PlainBoundingBox)->Unit(ms)->UseRealTime();
+    for (auto [size, nets] : {std::pair<int64_t, int64_t>{100, 10000}, {300, 100000}, {1000, 1000000}})
+        plain->Args({size, nets});
+
+    auto* supply = benchmark::RegisterBenchmark("smooth_supply", BM_SmoothSupply)->Unit(ms)->UseRealTime();
+    auto* smooth_new = benchmark::RegisterBenchmark("smooth_new", BM_SmoothNew)->Unit(ms)->UseRealTime();
+    auto* smooth_orig = benchmark::RegisterBenchmark("smooth_orig", BM_SmoothOriginal)->Unit(ms)->UseRealTime();
+    for (int64_t size : kSizes)
+        for (int64_t threads : kThreads) {
+            for (int64_t window : {3, 15, 63}) {
+                supply->Args({size, window, threads});
+                smooth_new->Args({size, window, threads, 0});
+            }
+            for (int64_t window : {3, 15})
+                for (int64_t uniform : {0, 1})
+                    smooth_orig->Args({size, window, threads, uniform});
+        }
+
+    auto* update = benchmark::RegisterBenchmark("update_congestion", BM_UpdateCongestion)->Unit(ms)->UseRealTime();
+    auto* peak = benchmark::RegisterBenchmark("peak_utilization", BM_PeakUtilization)->Unit(ms)->UseRealTime();
+    auto* whole = benchmark::RegisterBenchmark("whole_estimate", BM_WholeEstimate)->Unit(ms)->UseRealTime();
+    auto* merge = benchmark::RegisterBenchmark("merge_chunks", BM_MergeChunks)->Unit(ms)->UseRealTime();
+    auto* table = benchmark::RegisterBenchmark("down_left_sum", BM_BuildDownLeftSum)->Unit(ms)->UseRealTime();
+    auto* gather = benchmark::RegisterBenchmark("gather", BM_Gather)->Unit(ms)->UseRealTime();
+    auto* chip = benchmark::RegisterBenchmark("avg_chip_utilization", BM_AvgChipUtilization)->Unit(ms);
+    auto* memory = benchmark::RegisterBenchmark("memory_pass", BM_MemoryPass)->Unit(ms);
+    for (int64_t size : kSizes) {
+        for (int64_t threads : kThreads) {
+            update->Args({size, 0, threads});
+            update->Args({size, 1, threads});
+            peak->Args({size, threads});
+            whole->Args({size, threads});
+            merge->Args({size, threads});
+            table->Args({size, threads});
+            gather->Args({size, threads});
+        }
+        chip->Args({size});
+        for (auto [reads, writes] : {std::pair<int64_t, int64_t>{kMergeChunks + 1, 1}, {1, 1}, {2, 1}, {8, 4}})
+            memory->Args({size, reads, writes});
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Ratio table
+// ---------------------------------------------------------------------------
+
+class RATIO_REPORTER : public benchmark::ConsoleReporter {
+ public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs)
+            if (!run.error_occurred && run.aggregate_name.empty())
+                m_ms[run.benchmark_name()] = run.GetAdjustedRealTime() * to_ms(run.time_unit);
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // Time of a case in ms, or a negative value when it did not run.
+    double ms(const std::string& name) const
+    {
+        const auto found = m_ms.find(name + "/real_time");
+        if (found != m_ms.end())
+            return found->second;
+        const auto plain = m_ms.find(name);
+        return plain == m_ms.end() ? -1.0 : plain->second;
+    }
+
+ private:
+    static double to_ms(benchmark::TimeUnit unit)
+    {
+        switch (unit) {
+        case benchmark::kNanosecond: return 1e-6;
+        case benchmark::kMicrosecond: return 1e-3;
+        case benchmark::kMillisecond: return 1.0;
+        case benchmark::kSecond: return 1e3;
+        }
+        return 1.0;
+    }
+    std::map<std::string, double> m_ms;
+};
+
+void print_ratio(const RATIO_REPORTER& report, const char* what, const std::string& numerator,
+                 const std::string& denominator, const char* target)
+{
+    const double a = report.ms(numerator);
+    const double b = report.ms(denominator);
+    if (a < 0.0 || b <= 0.0)
+        return;
+    std::printf("%-58s %8.3f  %s\n", what, a / b, target);
+}
+
+void print_ratios(const RATIO_REPORTER& r)
+{
+    std::printf("\n%-58s %8s  %s\n", "ratio (same run)", "value", "target");
+    for (const char* size : {"100", "300", "1000"}) {
+        const std::string s = size;
+        std::printf("-- %s x %s\n", size, size);
+        print_ratio(r, "smooth_new window 63 / window 3 (2 threads)", "smooth_new/" + s + "/63/2/0",
+                    "smooth_new/" + s + "/3/2/0", "<= 1.2");
+        print_ratio(r, "smooth_supply window 63 / window 3 (2 threads)", "smooth_supply/" + s + "/63/2",
+                    "smooth_supply/" + s + "/3/2", "<= 1.2");
+        print_ratio(r, "smooth_orig uniform window 15 / window 3", "smooth_orig/" + s + "/15/2/1",
+                    "smooth_orig/" + s + "/3/2/1", "");
+        print_ratio(r, "merge 16 chunks / memory pass (2 threads)", "merge_chunks/" + s + "/2",
+                    "memory_pass/" + s + "/17/1", "<= 2");
+        print_ratio(r, "down_left_sum / memory pass (2 threads)", "down_left_sum/" + s + "/2",
+                    "memory_pass/" + s + "/1/1", "<= 2");
+        print_ratio(r, "gather / memory pass (2 threads)", "gather/" + s + "/2", "memory_pass/" + s + "/2/1",
+                    "<= 2");
+        print_ratio(r, "update_congestion, no tables / memory pass (2 threads)",
+                    "update_congestion/" + s + "/0/2", "memory_pass/" + s + "/8/4", "<= 2");
+        const std::string nets = s == "100" ? "10000" : s == "300" ? "100000" : "1000000";
+        print_ratio(r, "update_demand path: 1 thread / 2 threads", "update_demand/" + s + "/" + nets + "/0/1",
+                    "update_demand/" + s + "/" + nets + "/0/2", ">= 1.8");
+        print_ratio(r, "update_demand bbox: 1 thread / 2 threads", "update_demand/" + s + "/" + nets + "/1/1",
+                    "update_demand/" + s + "/" + nets + "/1/2", ">= 1.8");
+        print_ratio(r, "update_demand bbox (1 thread) / plain bbox kernel",
+                    "update_demand/" + s + "/" + nets + "/1/1", "plain_bounding_box/" + s + "/" + nets, "<= 1.5");
+        print_ratio(r, "whole estimate: 1 thread / 2 threads", "whole_estimate/" + s + "/1",
+                    "whole_estimate/" + s + "/2", "");
+    }
+}
+
+// Peak resident memory of one whole estimate, with the sizes that should
+// dominate it: the demand chunk grids and the object's own grids.
+int report_memory(int size, int nets)
+{
+    const SYNTHETIC_NETLIST& netlist = netlist_of(size, nets);
+    const SYNTHETIC_SUPPLY& chip = chip_of(size);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    {
+        CONGESTION estimator(size, size, const_cast<SYNTHETIC_NETLIST*>(&netlist));
+        apply_supply(chip, estimator);
+        estimator.generate_smooth_wire_supply(kSupplyWindow, kSupplyWindow);
+        estimator.update_demand(netlist.get_all_nets(), CONGESTION::PATH_PROBABILITY_MODEL);
+        estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
+        estimator.generate_smooth_wire_demand(3, 3, false);
+        estimator.update_congestion(true);
+        estimator.get_peak_utilization(3, CONGESTION::HORIZONTAL_RIGHT, false);
+    }
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const double mib = 1024.0 * 1024.0;
+    const double grid = static_cast<double>(grid_bytes(size));
+    std::printf("whole estimate %d x %d, %d nets\n", size, size, nets);
+    std::printf("  peak resident before inputs were used: %8.1f MiB\n", before.ru_maxrss / 1024.0);
+    std::printf("  peak resident after the estimate:      %8.1f MiB\n", after.ru_maxrss / 1024.0);
+    std::printf("  of which the estimate added at most:   %8.1f MiB\n", (after.ru_maxrss - before.ru_maxrss) / 1024.0);
+    std::printf("  demand chunk grids (16 x 5 grids):     %8.1f MiB\n", 16 * 5 * grid / mib);
+    std::printf("  the object's own grids (about 40):     %8.1f MiB\n", 40 * grid / mib);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--memory") == 0)
+            return report_memory(1000, 1000000);
+    register_all();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RATIO_REPORTER reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    print_ratios(reporter);
+    benchmark::Shutdown();
+    return 0;
+}
