@@ -1,7 +1,64 @@
 // Demand accumulation: net division among chunks, merge, Lab Input demand.
-#include "fitter/congestion/congestion_impl.h"
+#include <cstddef>
 
-void CONGESTION_IMPL::update_demand(const std::vector<int>&, CONGESTION::NET_MODEL)
+#include "fitter/congestion/congestion_impl.h"
+#include "host/zol_gen.h"
+
+namespace {
+
+constexpr unsigned PROFILER_MASK = 0x7fffffff;
+
+}  // namespace
+
+void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NET_MODEL model)
 {
-    MSG_INTERNAL_ERROR::report("update_demand is not available yet", "CONGESTION", __FILE__, __LINE__);
+    GEN_PROFILER profiler("CONGESTION", "CONGESTION_update_demand", PROFILER_MASK, nullptr, nullptr);
+
+    // Compared as unsigned so that negative values fall into the refusal.
+    const unsigned model_value = static_cast<unsigned>(model);
+    if (model_value == CONGESTION::LAB_INPUT_MODEL) {
+        CONGESTION_CHECK(m_net_if != nullptr, "m_net_if != nullptr");
+        GRID_2D<float>& lab_input = m_demand[CONGESTION::LAB_INPUT];
+        parallel_loop(m_nx, [&](int x) {
+            for (int y = 0; y < m_ny; ++y)
+                lab_input(x, y) = static_cast<float>(m_net_if->get_lab_input_demand(x, y));
+        });
+        return;
+    }
+    CONGESTION_CHECK(model_value == CONGESTION::PATH_PROBABILITY_MODEL ||
+                         model_value == CONGESTION::BOUNDING_BOX_MODEL,
+                     "Unknown congestion net model");
+
+    // A negative count makes the vector constructor throw std::length_error
+    // before anything has changed.
+    const int num_chunks = m_num_chunks;
+    std::vector<TYPE_GRIDS> chunk_grids(static_cast<size_t>(num_chunks));
+
+    // Chunk c owns the nets at positions c, c + K, ... and its own five grids,
+    // so a net always lands in the same chunk whatever the thread count.
+    parallel_loop(num_chunks, [&](int chunk) {
+        TYPE_GRIDS& grids = chunk_grids[chunk];
+        for (GRID_2D<float>& grid : grids)
+            grid.resize(m_nx, m_ny, 0.0f);
+        if (model_value == CONGESTION::PATH_PROBABILITY_MODEL)
+            add_path_probability_demand(nets, chunk, num_chunks, grids, m_net_if);
+        else
+            add_bounding_box_demand(*this, nets, chunk, num_chunks, grids, m_net_if);
+    });
+
+    // Each element receives the chunks' values one at a time, chunk 0 first;
+    // walking whole rows per chunk keeps that order while reading memory
+    // sequentially.
+    const ptrdiff_t row_offset_step = m_ny;
+    parallel_loop(m_nx, [&](int x) {
+        const ptrdiff_t row_offset = x * row_offset_step;
+        for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type) {
+            float* out = m_demand[type].data() + row_offset;
+            for (const TYPE_GRIDS& grids : chunk_grids) {
+                const float* src = grids[type].data() + row_offset;
+                for (int y = 0; y < m_ny; ++y)
+                    out[y] = src[y] + out[y];
+            }
+        }
+    });
 }
