@@ -17,8 +17,13 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The estimate of the bundled sample design: the report on standard output,
+# the JSON report and the heatmaps in $(OUT).
+OUT ?= out
 run: build
-	$(BUILD)/tools/congestion-example
+	mkdir -p $(OUT)
+	$(BUILD)/tools/congestion-estimate data/picorv32_ex --json $(OUT)/report.json --heatmaps $(OUT)/heatmaps
+	@echo "wrote $(OUT)/report.json and $(OUT)/heatmaps/*.png"
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

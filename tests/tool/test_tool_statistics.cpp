@@ -1,0 +1,231 @@
+// Statistics on hand-checked vectors, the baseline's conservation, the
+// design netlist's answers, and outputs written under a temporary name.
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "tools/baseline.h"
+#include "tools/design_netlist.h"
+#include "tools/output_file.h"
+#include "tools/statistics.h"
+
+namespace {
+
+constexpr double EPSILON = 1e-12;
+
+TEST(Pearson, PerfectAndPartialCorrelations)
+{
+    EXPECT_NEAR(get_pearson({1, 2, 3, 4}, {2, 4, 6, 8}), 1.0, EPSILON);
+    EXPECT_NEAR(get_pearson({1, 2, 3, 4}, {8, 6, 4, 2}), -1.0, EPSILON);
+    // Deviations (-1, 0, 1) and (-1, 1, 0): covariance 1, variances 2 and 2.
+    EXPECT_NEAR(get_pearson({1, 2, 3}, {1, 3, 2}), 0.5, EPSILON);
+}
+
+TEST(Pearson, UndefinedForConstantOrShortSeries)
+{
+    EXPECT_TRUE(std::isnan(get_pearson({3, 3, 3}, {1, 2, 3})));
+    EXPECT_TRUE(std::isnan(get_pearson({1}, {1})));
+    EXPECT_TRUE(std::isnan(get_pearson({1, 2}, {1, 2, 3})));
+}
+
+TEST(Spearman, TiesShareTheMeanOfTheirRanks)
+{
+    EXPECT_EQ(get_average_ranks({10, 20, 20, 30}), (std::vector<double>{1, 2.5, 2.5, 4}));
+    EXPECT_EQ(get_average_ranks({5, 5, 5}), (std::vector<double>{2, 2, 2}));
+    EXPECT_EQ(get_average_ranks({3, 1, 2, 1}), (std::vector<double>{4, 1.5, 3, 1.5}));
+    // Ranks (1, 2.5, 2.5, 4) against (1, 3, 2, 4): covariance 4.5, variances
+    // 4.5 and 5, so 4.5 / sqrt(22.5) = 3 / sqrt(10).
+    EXPECT_NEAR(get_spearman({1, 2, 2, 3}, {1, 3, 2, 4}), 3.0 / std::sqrt(10.0), EPSILON);
+    // Any increasing map keeps Spearman at 1 where Pearson falls below it.
+    const std::vector<double> x = {1, 2, 3, 4, 5};
+    const std::vector<double> cubes = {1, 8, 27, 64, 125};
+    EXPECT_NEAR(get_spearman(x, cubes), 1.0, EPSILON);
+    EXPECT_LT(get_pearson(x, cubes), 0.99);
+}
+
+TEST(TopShare, CountsTheCommonTopTenPercent)
+{
+    // 20 values: the top 10 % is two entries. Truth's top: 0 and 1.
+    std::vector<double> truth(20, 0.0);
+    truth[0] = 9;
+    truth[1] = 8;
+    std::vector<double> estimate(20, 0.0);
+    estimate[0] = 5;
+    estimate[7] = 6;
+    EXPECT_EQ(get_top_indices(estimate, 0.1), (std::vector<int>{7, 0}));
+    EXPECT_DOUBLE_EQ(get_top_share(truth, estimate, 0.1), 0.5);
+    EXPECT_DOUBLE_EQ(get_top_share(truth, truth, 0.1), 1.0);
+    // All equal: the lowest indices win the ties, so 0 and 1 are chosen.
+    EXPECT_DOUBLE_EQ(get_top_share(truth, std::vector<double>(20, 1.0), 0.1), 1.0);
+    // Fewer than ten values still compare the single largest.
+    EXPECT_EQ(get_top_indices({1, 3, 2}, 0.1), (std::vector<int>{1}));
+    EXPECT_TRUE(std::isnan(get_top_share({}, {}, 0.1)));
+}
+
+TEST(Ace, MeanOfTheLargestPercent)
+{
+    std::vector<double> values;
+    for (int v = 200; v >= 1; --v)
+        values.push_back(v);
+    std::shuffle(values.begin(), values.end(), std::mt19937(7));
+    EXPECT_DOUBLE_EQ(get_ace(values, 0.5), 200.0);   // 1 value
+    EXPECT_DOUBLE_EQ(get_ace(values, 1.0), 199.5);   // 2 values
+    EXPECT_DOUBLE_EQ(get_ace(values, 2.0), 198.5);   // 4 values
+    EXPECT_DOUBLE_EQ(get_ace(values, 5.0), 195.5);   // 10 values: 191..200
+    EXPECT_DOUBLE_EQ(get_ace({0.25}, 0.5), 0.25);
+    EXPECT_DOUBLE_EQ(get_ace({}, 5.0), 0.0);
+}
+
+// A 6 by 4 design with the given nets (pins, driver first) and a uniform
+// supply: h4 = 48, h12 = 24, v4 = 48, v12 = 26, lab_in = 35 per tile.
+DESIGN make_design(const std::vector<std::vector<CONGESTION::LOC>>& nets, const std::vector<int>& flags)
+{
+    DESIGN design;
+    design.nx = 6;
+    design.ny = 4;
+    const size_t tiles = design.get_num_tiles();
+    design.h4.assign(tiles, 48);
+    design.h12.assign(tiles, 24);
+    design.v4.assign(tiles, 48);
+    design.v12.assign(tiles, 26);
+    design.lab_in.assign(tiles, 35);
+    design.net_start.push_back(0);
+    for (size_t n = 0; n < nets.size(); ++n) {
+        int box[4] = {design.nx, -1, design.ny, -1};
+        for (const CONGESTION::LOC& pin : nets[n]) {
+            design.pin_x.push_back(pin.x);
+            design.pin_y.push_back(pin.y);
+            box[0] = std::min(box[0], pin.x);
+            box[1] = std::max(box[1], pin.x);
+            box[2] = std::min(box[2], pin.y);
+            box[3] = std::max(box[3], pin.y);
+        }
+        design.net_start.push_back(static_cast<int>(design.pin_x.size()));
+        design.flags.push_back(flags[n]);
+        design.weight.push_back(0);
+        design.xl.push_back(box[0]);
+        design.xr.push_back(box[1]);
+        design.yb.push_back(box[2]);
+        design.yt.push_back(box[3]);
+        design.routed_x.push_back(static_cast<int>(10 + n));
+        design.routed_y.push_back(static_cast<int>(20 + n));
+        design.n_wires.push_back(1);
+    }
+    return design;
+}
+
+TEST(Baseline, SpreadsEachNetEvenlyOverItsBox)
+{
+    // One net from (1, 1) to (3, 2): width 2, height 1, six tiles, so each
+    // tile of the box gets 2/6 horizontally and 1/6 vertically.
+    const DESIGN design = make_design({{{1, 1}, {3, 2}}}, {0});
+    const BASELINE baseline = compute_baseline(design, {0});
+    for (int y = 0; y < design.ny; ++y)
+        for (int x = 0; x < design.nx; ++x) {
+            const bool inside = x >= 1 && x <= 3 && y >= 1 && y <= 2;
+            EXPECT_DOUBLE_EQ(baseline.horizontal[design.get_tile_index(x, y)], inside ? 2.0 / 6.0 : 0.0);
+            EXPECT_DOUBLE_EQ(baseline.vertical[design.get_tile_index(x, y)], inside ? 1.0 / 6.0 : 0.0);
+        }
+}
+
+TEST(Baseline, ConservesTheHalfPerimeterOfRandomNets)
+{
+    std::mt19937 random(2024);
+    std::uniform_int_distribution<int> x_of(0, 5);
+    std::uniform_int_distribution<int> y_of(0, 3);
+    std::uniform_int_distribution<int> pins_of(2, 6);
+    std::vector<std::vector<CONGESTION::LOC>> nets(50);
+    for (auto& net : nets)
+        for (int p = pins_of(random); p > 0; --p)
+            net.push_back({x_of(random), y_of(random)});
+    const DESIGN design = make_design(nets, std::vector<int>(nets.size(), 0));
+    std::vector<int> all(nets.size());
+    std::iota(all.begin(), all.end(), 0);
+    const BASELINE baseline = compute_baseline(design, all);
+    double width = 0.0;
+    double height = 0.0;
+    for (int net : all) {
+        width += design.xr[net] - design.xl[net];
+        height += design.yt[net] - design.yb[net];
+    }
+    EXPECT_NEAR(std::accumulate(baseline.horizontal.begin(), baseline.horizontal.end(), 0.0), width, 1e-9);
+    EXPECT_NEAR(std::accumulate(baseline.vertical.begin(), baseline.vertical.end(), 0.0), height, 1e-9);
+}
+
+TEST(DesignNetlist, AnswersFromTheArrays)
+{
+    // Net 0: routed, driver (0, 0), loads (2, 1) and (2, 1). Net 1: global
+    // (flag 1). Net 2: one pin. Only net 0 is estimated.
+    const DESIGN design = make_design({{{0, 0}, {2, 1}, {2, 1}}, {{4, 3}, {5, 3}}, {{1, 1}}}, {0, 1, 0});
+    EXPECT_EQ(get_estimated_nets(design), (std::vector<int>{0}));
+    const DESIGN_NETLIST netlist(design, CONGESTION_POLICY::RATIO, WIRELENGTH_SOURCE::HALF_PERIMETER);
+    EXPECT_EQ(netlist.get_num_nets(), 3);
+    EXPECT_EQ(netlist.get_num_pins(0), 3);
+    EXPECT_EQ(netlist.get_pin_loc(0, 1).x, 2);
+    EXPECT_EQ(netlist.get_pin_loc(1, 0).y, 3);
+    EXPECT_EQ(netlist.get_lab_input_demand(2, 1), 2);
+    EXPECT_EQ(netlist.get_lab_input_demand(0, 0), 0);  // the driver is no load
+    EXPECT_EQ(netlist.get_lab_input_demand(5, 3), 0);  // global nets are not estimated
+    int box[4];
+    netlist.get_bounding_box(0, &box[0], &box[1], &box[2], &box[3]);
+    EXPECT_EQ(std::vector<int>(box, box + 4), (std::vector<int>{0, 2, 0, 1}));
+    EXPECT_EQ(netlist.get_wirelength(0), std::make_pair(2.0f, 1.0f));
+    const DESIGN_NETLIST oracle(design, CONGESTION_POLICY::RATIO, WIRELENGTH_SOURCE::ROUTED_ORACLE);
+    EXPECT_EQ(oracle.get_wirelength(1), std::make_pair(11.0f, 21.0f));
+}
+
+TEST(DesignNetlist, CongestionPolicies)
+{
+    const DESIGN design = make_design({}, {});
+    const DESIGN_NETLIST ratio(design, CONGESTION_POLICY::RATIO, WIRELENGTH_SOURCE::HALF_PERIMETER);
+    EXPECT_EQ(ratio.compute_congestion(3.0f, 4.0f, CONGESTION::HORIZONTAL_LEFT), 0.75f);
+    EXPECT_EQ(ratio.compute_congestion(3.0f, 0.0f, CONGESTION::HORIZONTAL_LEFT), 0.0f);
+    const DESIGN_NETLIST overflow(design, CONGESTION_POLICY::OVERFLOW, WIRELENGTH_SOURCE::HALF_PERIMETER);
+    EXPECT_EQ(overflow.compute_congestion(5.5f, 4.0f, CONGESTION::VERTICAL_UP), 1.5f);
+    EXPECT_EQ(overflow.compute_congestion(3.0f, 4.0f, CONGESTION::VERTICAL_UP), 0.0f);
+}
+
+TEST(DesignNetlist, SupplyMappings)
+{
+    const DESIGN design = make_design({}, {});
+    EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::HORIZONTAL_LEFT, SUPPLY_MAPPING::HALF), 36.0f);
+    EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::HORIZONTAL_RIGHT, SUPPLY_MAPPING::FULL), 72.0f);
+    EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::VERTICAL_DOWN, SUPPLY_MAPPING::HALF), 37.0f);
+    EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::VERTICAL_UP, SUPPLY_MAPPING::FULL), 74.0f);
+    EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::LAB_INPUT, SUPPLY_MAPPING::HALF), 35.0f);
+    EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::LAB_INPUT, SUPPLY_MAPPING::FULL), 35.0f);
+}
+
+TEST(OutputFile, AppearsOnlyWhenComplete)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("congestion_output_test_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "report.json").string();
+    EXPECT_THROW(write_file_atomically(path,
+                                       [](const std::string& temporary) {
+                                           std::ofstream(temporary) << "partial";
+                                           throw std::runtime_error("failed half-way");
+                                       }),
+                 std::runtime_error);
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    // A writer that creates nothing is an error too, and leaves nothing.
+    EXPECT_THROW(write_file_atomically(path, [](const std::string&) {}), OUTPUT_ERROR);
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    write_text_file(path, "{}\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+    EXPECT_TRUE(std::filesystem::is_regular_file(path));
+    EXPECT_THROW(check_output_directory((dir / "absent" / "x.json").string()), OUTPUT_ERROR);
+    EXPECT_THROW(check_output_directory(dir.string()), OUTPUT_ERROR);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace

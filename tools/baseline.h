@@ -1,0 +1,19 @@
+// The plain bounding-box baseline that the estimate is compared against.
+#ifndef CONGESTION_BASELINE_H
+#define CONGESTION_BASELINE_H
+
+#include <vector>
+
+#include "tools/design_reader.h"
+
+// Per-tile horizontal and vertical wire demand (index y * nx + x): each net's
+// width xr - xl and height yt - yb spread evenly over the tiles of its box,
+// with no direction and no supply weighting.
+struct BASELINE {
+    std::vector<double> horizontal;
+    std::vector<double> vertical;
+};
+
+BASELINE compute_baseline(const DESIGN& design, const std::vector<int>& nets);
+
+#endif

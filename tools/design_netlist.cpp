@@ -1,0 +1,115 @@
+// Supply mapping and the NETLIST_IF over a design read from files.
+#include "tools/design_netlist.h"
+
+namespace {
+
+constexpr float HALF = 0.5f;
+
+}  // namespace
+
+float get_design_supply(const DESIGN& design, int x, int y, CONGESTION::RESOURCE_TYPE type, SUPPLY_MAPPING mapping)
+{
+    const std::size_t tile = design.get_tile_index(x, y);
+    const float share = mapping == SUPPLY_MAPPING::HALF ? HALF : 1.0f;
+    switch (type) {
+    case CONGESTION::HORIZONTAL_LEFT:
+    case CONGESTION::HORIZONTAL_RIGHT:
+        return static_cast<float>(design.h4[tile] + design.h12[tile]) * share;
+    case CONGESTION::VERTICAL_UP:
+    case CONGESTION::VERTICAL_DOWN:
+        return static_cast<float>(design.v4[tile] + design.v12[tile]) * share;
+    case CONGESTION::LAB_INPUT:
+        return static_cast<float>(design.lab_in[tile]);
+    }
+    return 0.0f;
+}
+
+void set_design_supply(CONGESTION& estimator, const DESIGN& design, SUPPLY_MAPPING mapping)
+{
+    for (int x = 0; x < design.nx; ++x)
+        for (int y = 0; y < design.ny; ++y)
+            for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+                const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+                const float supply = get_design_supply(design, x, y, type, mapping);
+                // A positive supply is final in the estimator; zero is its default.
+                if (supply > 0.0f)
+                    estimator.set_supply(x, y, type, supply);
+            }
+}
+
+std::vector<int> get_estimated_nets(const DESIGN& design)
+{
+    std::vector<int> nets;
+    for (int net = 0; net < design.get_num_nets(); ++net)
+        if (design.is_routed_net(net))
+            nets.push_back(net);
+    return nets;
+}
+
+std::vector<int> count_load_pins(const DESIGN& design, const std::vector<int>& nets)
+{
+    std::vector<int> count(design.get_num_tiles(), 0);
+    for (int net : nets)
+        for (int pin = design.net_start[net] + 1; pin < design.net_start[net + 1]; ++pin)
+            ++count[design.get_tile_index(design.pin_x[pin], design.pin_y[pin])];
+    return count;
+}
+
+DESIGN_NETLIST::DESIGN_NETLIST(const DESIGN& design, CONGESTION_POLICY policy, WIRELENGTH_SOURCE wirelength)
+    : m_design(design),
+      m_policy(policy),
+      m_wirelength(wirelength),
+      m_load_pins(count_load_pins(design, get_estimated_nets(design)))
+{
+}
+
+CONGESTION::LOC DESIGN_NETLIST::get_pin_loc(int net, int pin) const
+{
+    const int index = m_design.net_start[net] + pin;
+    return CONGESTION::LOC{m_design.pin_x[index], m_design.pin_y[index]};
+}
+
+int DESIGN_NETLIST::get_num_nets() const
+{
+    return m_design.get_num_nets();
+}
+
+int DESIGN_NETLIST::get_num_pins(int net) const
+{
+    return m_design.get_num_pins(net);
+}
+
+float DESIGN_NETLIST::get_pin_weight(int net, int) const
+{
+    return static_cast<float>(m_design.weight[net]);
+}
+
+int DESIGN_NETLIST::get_lab_input_demand(int x, int y) const
+{
+    return m_load_pins[m_design.get_tile_index(x, y)];
+}
+
+float DESIGN_NETLIST::compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE) const
+{
+    if (m_policy == CONGESTION_POLICY::OVERFLOW) {
+        const float excess = smooth_demand - smooth_supply;
+        return excess > 0.0f ? excess : 0.0f;
+    }
+    return smooth_supply > 0.0f ? smooth_demand / smooth_supply : 0.0f;
+}
+
+std::pair<float, float> DESIGN_NETLIST::get_wirelength(int net) const
+{
+    if (m_wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE)
+        return {static_cast<float>(m_design.routed_x[net]), static_cast<float>(m_design.routed_y[net])};
+    return {static_cast<float>(m_design.xr[net] - m_design.xl[net]),
+            static_cast<float>(m_design.yt[net] - m_design.yb[net])};
+}
+
+void DESIGN_NETLIST::get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const
+{
+    *net_xl = m_design.xl[net];
+    *net_xr = m_design.xr[net];
+    *net_yb = m_design.yb[net];
+    *net_yt = m_design.yt[net];
+}

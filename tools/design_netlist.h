@@ -1,0 +1,65 @@
+// The estimator's view of a design: supply mapping, the nets it estimates,
+// and a NETLIST_IF over the reader's flat arrays.
+#ifndef CONGESTION_DESIGN_NETLIST_H
+#define CONGESTION_DESIGN_NETLIST_H
+
+#include <vector>
+
+#include "fitter/h/congestion_export.h"
+#include "tools/design_reader.h"
+
+// How compute_congestion turns a tile's smoothed demand and supply into its
+// congestion value.
+enum class CONGESTION_POLICY {
+    RATIO,    // smoothed demand over smoothed supply, 0 without supply
+    OVERFLOW  // smoothed demand minus smoothed supply, not below 0
+};
+
+// Where get_wirelength's estimates come from.
+enum class WIRELENGTH_SOURCE {
+    HALF_PERIMETER,  // the box's width and height (xr - xl, yt - yb)
+    ROUTED_ORACLE    // the routed lengths routed_x, routed_y: uses the routing result
+};
+
+// How a tile's wire counts become supply per direction.
+enum class SUPPLY_MAPPING {
+    HALF,  // each direction gets half the wires: (h4 + h12) / 2, (v4 + v12) / 2
+    FULL   // each direction gets all of them: h4 + h12, v4 + v12
+};
+
+// The supply of one tile and type under the mapping; Lab Input is lab_in.
+float get_design_supply(const DESIGN& design, int x, int y, CONGESTION::RESOURCE_TYPE type, SUPPLY_MAPPING mapping);
+
+// Sets every positive supply of the design into the estimator.
+void set_design_supply(CONGESTION& estimator, const DESIGN& design, SUPPLY_MAPPING mapping);
+
+// The nets that routing wires carry (DESIGN::is_routed_net), in id order.
+std::vector<int> get_estimated_nets(const DESIGN& design);
+
+// Load pins of the listed nets per tile (y * nx + x): the Lab Input demand.
+std::vector<int> count_load_pins(const DESIGN& design, const std::vector<int>& nets);
+
+// Read-only netlist over a design that outlives it; safe for concurrent calls.
+// Pin weights are the file's weight column; the Lab Input demand of a tile is
+// the number of load pins of the estimated nets on it.
+class DESIGN_NETLIST : public CONGESTION::NETLIST_IF {
+ public:
+    DESIGN_NETLIST(const DESIGN& design, CONGESTION_POLICY policy, WIRELENGTH_SOURCE wirelength);
+
+    CONGESTION::LOC get_pin_loc(int net, int pin) const override;
+    int get_num_nets() const override;
+    int get_num_pins(int net) const override;
+    float get_pin_weight(int net, int pin) const override;
+    int get_lab_input_demand(int x, int y) const override;
+    float compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE type) const override;
+    std::pair<float, float> get_wirelength(int net) const override;
+    void get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const override;
+
+ private:
+    const DESIGN& m_design;
+    CONGESTION_POLICY m_policy;
+    WIRELENGTH_SOURCE m_wirelength;
+    std::vector<int> m_load_pins;
+};
+
+#endif

@@ -1,0 +1,367 @@
+// Line-checked reader of tiles.txt, nets.txt and routed.txt.
+#include "tools/design_reader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <system_error>
+
+const std::array<const char*, NUM_ROUTED_COLUMNS> ROUTED_COLUMN_NAMES = {
+    "h_all", "h_left", "h_right", "h_drv", "v_all", "v_up", "v_down", "v_drv",
+    "h4", "h12", "v4", "v12", "local", "lab_in", "sw"};
+
+DESIGN_ERROR::DESIGN_ERROR(const std::string& file, int line, const std::string& what)
+    : std::runtime_error(line > 0 ? file + ", line " + std::to_string(line) + ": " + what + "."
+                                  : file + ": " + what + "."),
+      m_file(file),
+      m_line(line)
+{
+}
+
+namespace {
+
+constexpr int NUM_TILE_FIELDS = 8;
+constexpr int NUM_NET_FIXED_FIELDS = 11;
+constexpr int NUM_ROUTED_FIELDS = 2 + NUM_ROUTED_COLUMNS;
+constexpr int MAX_NET_FLAGS = NET_FLAG_GLOBAL | NET_FLAG_CONSTANT | NET_FLAG_NO_SPAN_WIRE;
+// The shortest text a record can have ("0 0 a 0 0 0 0 0\n" for a tile): a
+// header count is never trusted for more entries than the file can hold.
+constexpr std::size_t MIN_TILE_RECORD_BYTES = 2 * NUM_TILE_FIELDS;
+constexpr std::size_t MIN_NET_RECORD_BYTES = 2 * (NUM_NET_FIXED_FIELDS + 2);
+constexpr std::size_t MIN_ROUTED_RECORD_BYTES = 2 * NUM_ROUTED_FIELDS;
+
+std::string format_loc(int x, int y)
+{
+    return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+}
+
+// Reads one file line by line and splits lines into space-separated fields;
+// every fault becomes a DESIGN_ERROR naming the file and the current line.
+class LINE_READER {
+ public:
+    explicit LINE_READER(const std::string& path) : m_path(path), m_stream(path, std::ios::binary)
+    {
+        std::error_code error;
+        if (std::filesystem::is_directory(path, error))
+            throw DESIGN_ERROR(path, 0, "is a directory, not a file");
+        if (!m_stream)
+            throw DESIGN_ERROR(path, 0, "cannot be opened for reading");
+        const auto size = std::filesystem::file_size(path, error);
+        m_file_size = error ? 0 : static_cast<std::size_t>(size);
+    }
+
+    // Reads the next line into the fields; false at the end of the file.
+    bool next()
+    {
+        if (!std::getline(m_stream, m_line))
+            return false;
+        ++m_line_number;
+        if (!m_line.empty() && m_line.back() == '\r')
+            m_line.pop_back();
+        m_fields.clear();
+        std::string_view rest(m_line);
+        while (!rest.empty()) {
+            const std::size_t start = rest.find_first_not_of(" \t");
+            if (start == std::string_view::npos)
+                break;
+            rest.remove_prefix(start);
+            const std::size_t end = std::min(rest.find_first_of(" \t"), rest.size());
+            m_fields.push_back(rest.substr(0, end));
+            rest.remove_prefix(end);
+        }
+        return true;
+    }
+
+    // Reads the next line, which must exist; `missing` says what was expected.
+    void require_next(const std::string& missing)
+    {
+        if (!next())
+            throw DESIGN_ERROR(m_path, m_line_number + 1, "the file ends where " + missing + " was expected");
+    }
+
+    [[noreturn]] void fail(const std::string& what) const { throw DESIGN_ERROR(m_path, m_line_number, what); }
+
+    std::size_t get_num_fields() const { return m_fields.size(); }
+    std::string_view get_field(std::size_t i) const { return m_fields[i]; }
+    const std::string& get_line() const { return m_line; }
+
+    void require_fields(std::size_t count, const char* record)
+    {
+        if (m_fields.size() != count)
+            fail("a " + std::string(record) + " needs " + std::to_string(count) + " fields but the line has " +
+                 std::to_string(m_fields.size()));
+    }
+
+    // The field as a whole decimal integer; `name` says which value it is.
+    int get_int(std::size_t i, const std::string& name) const
+    {
+        const std::string_view text = m_fields[i];
+        int value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error == std::errc::result_out_of_range)
+            fail(name + " '" + std::string(text) + "' is out of range");
+        if (error != std::errc() || end != text.data() + text.size())
+            fail(name + " '" + std::string(text) + "' is not a whole number");
+        return value;
+    }
+
+    int get_int_at_least(std::size_t i, const std::string& name, int minimum) const
+    {
+        const int value = get_int(i, name);
+        if (value < minimum)
+            fail(name + " " + std::to_string(value) + " is below " + std::to_string(minimum));
+        return value;
+    }
+
+    // Header line: the keyword, then one integer per name. The column line
+    // is read by require_column_line once the numbers have been checked.
+    std::vector<int> read_header(const char* keyword, const std::vector<std::string>& names)
+    {
+        require_next("the header line");
+        if (m_fields.empty() || m_fields[0] != keyword)
+            fail("the header must start with '" + std::string(keyword) + "'");
+        require_fields(names.size() + 1, "header");
+        std::vector<int> values;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            values.push_back(get_int_at_least(i + 1, "the header's " + names[i], 0));
+        return values;
+    }
+
+    void require_column_line()
+    {
+        require_next("the column line");
+        if (m_line.empty() || m_line[0] != '#')
+            fail("the second line must be the column line starting with '#'");
+    }
+
+    // After the last record only blank lines may follow.
+    void require_end(const char* record)
+    {
+        while (next())
+            if (!m_fields.empty())
+                fail("a line follows the last " + std::string(record) + " the header announces");
+    }
+
+    // How many entries may be reserved for `count` records of at least
+    // `min_bytes` each: never more than the file can hold.
+    std::size_t get_reserve(std::size_t count, std::size_t min_bytes) const
+    {
+        return std::min(count, m_file_size / min_bytes + 1);
+    }
+
+    const std::string& get_path() const { return m_path; }
+
+ private:
+    std::string m_path;
+    std::ifstream m_stream;
+    std::size_t m_file_size = 0;
+    std::string m_line;
+    int m_line_number = 0;
+    std::vector<std::string_view> m_fields;
+};
+
+bool is_word(std::string_view text)
+{
+    if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0])))
+        return false;
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+}
+
+void check_grid_header(LINE_READER& reader, const DESIGN& design, int nx, int ny)
+{
+    if (nx != design.nx || ny != design.ny)
+        reader.fail("the header's grid " + std::to_string(nx) + " x " + std::to_string(ny) +
+                    " differs from the " + std::to_string(design.nx) + " x " + std::to_string(design.ny) +
+                    " grid of tiles.txt");
+}
+
+// Records of a grid file come y-major: y = 0 first, x increasing in a row.
+void check_tile_position(const LINE_READER& reader, int x, int y, int expected_x, int expected_y)
+{
+    if (x != expected_x || y != expected_y)
+        reader.fail("the tile " + format_loc(x, y) + " is out of order, " + format_loc(expected_x, expected_y) +
+                    " was expected");
+}
+
+void read_net_record(LINE_READER& reader, int expected_id, DESIGN& design)
+{
+    if (reader.get_num_fields() < NUM_NET_FIXED_FIELDS)
+        reader.fail("a net needs at least " + std::to_string(NUM_NET_FIXED_FIELDS) +
+                    " fields but the line has " + std::to_string(reader.get_num_fields()));
+    const int id = reader.get_int(0, "the net id");
+    if (id != expected_id)
+        reader.fail("the net id " + std::to_string(id) + " is out of order, " + std::to_string(expected_id) +
+                    " was expected");
+    const int npins = reader.get_int_at_least(1, "the pin count", 1);
+    const std::size_t expected_fields = NUM_NET_FIXED_FIELDS + 2 * static_cast<std::size_t>(npins);
+    if (reader.get_num_fields() != expected_fields)
+        reader.fail("a net of " + std::to_string(npins) + " pins needs " + std::to_string(expected_fields) +
+                    " fields but the line has " + std::to_string(reader.get_num_fields()));
+    const int flags = reader.get_int_at_least(2, "the flags", 0);
+    if (flags > MAX_NET_FLAGS)
+        reader.fail("the flags " + std::to_string(flags) + " hold bits other than 1, 2 and 4");
+    const int weight = reader.get_int(3, "the weight");
+    const int box[4] = {reader.get_int(4, "xl"), reader.get_int(5, "xr"), reader.get_int(6, "yb"),
+                        reader.get_int(7, "yt")};
+    if (box[0] < 0 || box[1] >= design.nx || box[2] < 0 || box[3] >= design.ny || box[0] > box[1] ||
+        box[2] > box[3])
+        reader.fail("the box x " + std::to_string(box[0]) + ".." + std::to_string(box[1]) + ", y " +
+                    std::to_string(box[2]) + ".." + std::to_string(box[3]) + " is empty or leaves the " +
+                    std::to_string(design.nx) + " x " + std::to_string(design.ny) + " grid");
+    int pin_box[4] = {design.nx, -1, design.ny, -1};
+    for (int p = 0; p < npins; ++p) {
+        const int x = reader.get_int(NUM_NET_FIXED_FIELDS + 2 * p, "the x of pin " + std::to_string(p));
+        const int y = reader.get_int(NUM_NET_FIXED_FIELDS + 2 * p + 1, "the y of pin " + std::to_string(p));
+        if (x < 0 || x >= design.nx || y < 0 || y >= design.ny)
+            reader.fail("pin " + std::to_string(p) + " at " + format_loc(x, y) + " lies outside the " +
+                        std::to_string(design.nx) + " x " + std::to_string(design.ny) + " grid");
+        pin_box[0] = std::min(pin_box[0], x);
+        pin_box[1] = std::max(pin_box[1], x);
+        pin_box[2] = std::min(pin_box[2], y);
+        pin_box[3] = std::max(pin_box[3], y);
+        design.pin_x.push_back(x);
+        design.pin_y.push_back(y);
+    }
+    if (!std::equal(pin_box, pin_box + 4, box))
+        reader.fail("the box x " + std::to_string(box[0]) + ".." + std::to_string(box[1]) + ", y " +
+                    std::to_string(box[2]) + ".." + std::to_string(box[3]) + " is not the box of the pins, x " +
+                    std::to_string(pin_box[0]) + ".." + std::to_string(pin_box[1]) + ", y " +
+                    std::to_string(pin_box[2]) + ".." + std::to_string(pin_box[3]));
+    design.flags.push_back(flags);
+    design.weight.push_back(weight);
+    design.xl.push_back(box[0]);
+    design.xr.push_back(box[1]);
+    design.yb.push_back(box[2]);
+    design.yt.push_back(box[3]);
+    design.routed_x.push_back(reader.get_int_at_least(8, "routed_x", 0));
+    design.routed_y.push_back(reader.get_int_at_least(9, "routed_y", 0));
+    design.n_wires.push_back(reader.get_int_at_least(10, "n_wires", 0));
+    design.net_start.push_back(static_cast<int>(design.pin_x.size()));
+}
+
+// The sums that routed.txt promises: all = the three direction columns =
+// the two length columns, and no length column above the tile's supply.
+void check_routed_sums(const LINE_READER& reader, const DESIGN& design, std::size_t tile)
+{
+    const auto& r = design.routed;
+    const auto check_sum = [&](ROUTED_COLUMN all, int sum, const std::string& parts) {
+        if (r[all][tile] != sum)
+            reader.fail(std::string(ROUTED_COLUMN_NAMES[all]) + " " + std::to_string(r[all][tile]) +
+                        " differs from " + parts + " = " + std::to_string(sum));
+    };
+    check_sum(ROUTED_H_ALL, r[ROUTED_H_LEFT][tile] + r[ROUTED_H_RIGHT][tile] + r[ROUTED_H_DRV][tile],
+              "h_left + h_right + h_drv");
+    check_sum(ROUTED_H_ALL, r[ROUTED_H4][tile] + r[ROUTED_H12][tile], "h4 + h12");
+    check_sum(ROUTED_V_ALL, r[ROUTED_V_UP][tile] + r[ROUTED_V_DOWN][tile] + r[ROUTED_V_DRV][tile],
+              "v_up + v_down + v_drv");
+    check_sum(ROUTED_V_ALL, r[ROUTED_V4][tile] + r[ROUTED_V12][tile], "v4 + v12");
+    const std::pair<ROUTED_COLUMN, const std::vector<int>*> bounded[] = {
+        {ROUTED_H4, &design.h4}, {ROUTED_H12, &design.h12}, {ROUTED_V4, &design.v4},
+        {ROUTED_V12, &design.v12}, {ROUTED_LAB_IN, &design.lab_in}};
+    for (const auto& [column, supply] : bounded)
+        if (r[column][tile] > (*supply)[tile])
+            reader.fail(std::string("the routed ") + ROUTED_COLUMN_NAMES[column] + " " +
+                        std::to_string(r[column][tile]) + " exceeds the tile's supply of " +
+                        std::to_string((*supply)[tile]));
+}
+
+}  // namespace
+
+void read_tiles(const std::string& path, DESIGN& design)
+{
+    LINE_READER reader(path);
+    const std::vector<int> header = reader.read_header("tiles", {"NX", "NY"});
+    for (int side : header)
+        if (side < 1 || side > MAX_GRID_SIDE)
+            reader.fail("the header's grid side " + std::to_string(side) + " is not between 1 and " +
+                        std::to_string(MAX_GRID_SIDE));
+    design.nx = header[0];
+    design.ny = header[1];
+    reader.require_column_line();
+    const std::size_t reserve = reader.get_reserve(design.get_num_tiles(), MIN_TILE_RECORD_BYTES);
+    for (std::vector<int>* column : {&design.h4, &design.h12, &design.v4, &design.v12, &design.lab_in})
+        column->reserve(reserve);
+    design.tile_kind.reserve(reserve);
+    for (int y = 0; y < design.ny; ++y)
+        for (int x = 0; x < design.nx; ++x) {
+            reader.require_next("the tile " + format_loc(x, y));
+            reader.require_fields(NUM_TILE_FIELDS, "tile");
+            check_tile_position(reader, reader.get_int(0, "x"), reader.get_int(1, "y"), x, y);
+            if (!is_word(reader.get_field(2)))
+                reader.fail("the tile kind '" + std::string(reader.get_field(2)) + "' is not a word");
+            design.tile_kind.emplace_back(reader.get_field(2));
+            design.h4.push_back(reader.get_int_at_least(3, "h4", 0));
+            design.h12.push_back(reader.get_int_at_least(4, "h12", 0));
+            design.v4.push_back(reader.get_int_at_least(5, "v4", 0));
+            design.v12.push_back(reader.get_int_at_least(6, "v12", 0));
+            design.lab_in.push_back(reader.get_int_at_least(7, "lab_in", 0));
+        }
+    reader.require_end("tile");
+}
+
+void read_nets(const std::string& path, DESIGN& design)
+{
+    LINE_READER reader(path);
+    const std::vector<int> header = reader.read_header("nets", {"N", "NX", "NY"});
+    check_grid_header(reader, design, header[1], header[2]);
+    reader.require_column_line();
+    const int num_nets = header[0];
+    const std::size_t reserve = reader.get_reserve(static_cast<std::size_t>(num_nets), MIN_NET_RECORD_BYTES);
+    for (std::vector<int>* column : {&design.flags, &design.weight, &design.xl, &design.xr, &design.yb,
+                                     &design.yt, &design.routed_x, &design.routed_y, &design.n_wires})
+        column->reserve(reserve);
+    design.net_start.reserve(reserve + 1);
+    design.net_start.assign(1, 0);
+    for (int net = 0; net < num_nets; ++net) {
+        reader.require_next("net " + std::to_string(net) + " of the " + std::to_string(num_nets) +
+                            " the header announces");
+        read_net_record(reader, net, design);
+    }
+    reader.require_end("net");
+}
+
+void read_routed(const std::string& path, DESIGN& design)
+{
+    LINE_READER reader(path);
+    const std::vector<int> header = reader.read_header("routed", {"NX", "NY"});
+    check_grid_header(reader, design, header[0], header[1]);
+    reader.require_column_line();
+    const std::size_t reserve = reader.get_reserve(design.get_num_tiles(), MIN_ROUTED_RECORD_BYTES);
+    for (std::vector<int>& column : design.routed) {
+        column.clear();
+        column.reserve(reserve);
+    }
+    for (int y = 0; y < design.ny; ++y)
+        for (int x = 0; x < design.nx; ++x) {
+            reader.require_next("the routed usage of tile " + format_loc(x, y));
+            reader.require_fields(NUM_ROUTED_FIELDS, "routed tile");
+            check_tile_position(reader, reader.get_int(0, "x"), reader.get_int(1, "y"), x, y);
+            for (int c = 0; c < NUM_ROUTED_COLUMNS; ++c)
+                design.routed[c].push_back(reader.get_int_at_least(2 + c, ROUTED_COLUMN_NAMES[c], 0));
+            check_routed_sums(reader, design, design.get_tile_index(x, y));
+        }
+    reader.require_end("routed tile");
+    design.has_routed = true;
+}
+
+DESIGN read_design(const std::string& dir)
+{
+    std::error_code error;
+    if (!std::filesystem::is_directory(dir, error))
+        throw DESIGN_ERROR(dir, 0, "is not a design folder (no such directory)");
+    const std::filesystem::path folder(dir);
+    DESIGN design;
+    design.name = std::filesystem::absolute(folder, error).lexically_normal().filename().string();
+    if (design.name.empty())
+        design.name = std::filesystem::absolute(folder, error).lexically_normal().parent_path().filename().string();
+    read_tiles((folder / "tiles.txt").string(), design);
+    read_nets((folder / "nets.txt").string(), design);
+    const std::filesystem::path routed = folder / "routed.txt";
+    if (std::filesystem::exists(routed, error))
+        read_routed(routed.string(), design);
+    return design;
+}

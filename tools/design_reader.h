@@ -1,0 +1,102 @@
+// Reader of a placed-and-routed design folder (tiles.txt, nets.txt and the
+// optional routed.txt) into flat arrays, checking every line.
+#ifndef CONGESTION_DESIGN_READER_H
+#define CONGESTION_DESIGN_READER_H
+
+#include <array>
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A design file that cannot be opened or holds something wrong. what() is one
+// sentence naming the file, the line (when there is one) and the fault.
+class DESIGN_ERROR : public std::runtime_error {
+ public:
+    DESIGN_ERROR(const std::string& file, int line, const std::string& what);
+    const std::string& get_file() const { return m_file; }
+    int get_line() const { return m_line; }  // 0 when the fault is not on one line
+
+ private:
+    std::string m_file;
+    int m_line;
+};
+
+// Net flag bits of nets.txt.
+constexpr int NET_FLAG_GLOBAL = 1;
+constexpr int NET_FLAG_CONSTANT = 2;
+constexpr int NET_FLAG_NO_SPAN_WIRE = 4;
+
+// Largest grid side the reader accepts.
+constexpr int MAX_GRID_SIDE = 4096;
+
+// Columns of routed.txt after x and y, in file order.
+enum ROUTED_COLUMN : int {
+    ROUTED_H_ALL,
+    ROUTED_H_LEFT,
+    ROUTED_H_RIGHT,
+    ROUTED_H_DRV,
+    ROUTED_V_ALL,
+    ROUTED_V_UP,
+    ROUTED_V_DOWN,
+    ROUTED_V_DRV,
+    ROUTED_H4,
+    ROUTED_H12,
+    ROUTED_V4,
+    ROUTED_V12,
+    ROUTED_LOCAL,
+    ROUTED_LAB_IN,
+    ROUTED_SW,
+    NUM_ROUTED_COLUMNS
+};
+
+// Column names of routed.txt, indexed by ROUTED_COLUMN.
+extern const std::array<const char*, NUM_ROUTED_COLUMNS> ROUTED_COLUMN_NAMES;
+
+// One design. Per-tile arrays have nx * ny entries indexed by y * nx + x
+// (x the column, y the row, row 0 at the bottom). Net n's pins are
+// pin_x/pin_y[net_start[n] .. net_start[n + 1] - 1], the driver first.
+struct DESIGN {
+    std::string name;  // the folder's name
+    int nx = 0;
+    int ny = 0;
+
+    std::vector<std::string> tile_kind;
+    std::vector<int> h4, h12, v4, v12, lab_in;  // supply per tile
+
+    std::vector<int> net_start;  // num_nets + 1 entries
+    std::vector<int> pin_x, pin_y;
+    std::vector<int> flags, weight;
+    std::vector<int> xl, xr, yb, yt;  // inclusive pin box
+    std::vector<int> routed_x, routed_y, n_wires;
+
+    bool has_routed = false;
+    std::array<std::vector<int>, NUM_ROUTED_COLUMNS> routed;  // per tile, when has_routed
+
+    int get_num_nets() const { return static_cast<int>(net_start.size()) - 1; }
+    int get_num_pins(int net) const { return net_start[net + 1] - net_start[net]; }
+    std::size_t get_tile_index(int x, int y) const { return static_cast<std::size_t>(y) * nx + x; }
+    std::size_t get_num_tiles() const { return static_cast<std::size_t>(nx) * ny; }
+    // Nets that routing wires carry: neither global nor constant, 2 pins or more.
+    bool is_routed_net(int net) const
+    {
+        return (flags[net] & (NET_FLAG_GLOBAL | NET_FLAG_CONSTANT)) == 0 && get_num_pins(net) >= 2;
+    }
+    // True when the tile has supply of at least one wire kind.
+    bool has_wire_supply(std::size_t tile) const
+    {
+        return h4[tile] + h12[tile] + v4[tile] + v12[tile] > 0;
+    }
+};
+
+// Reads DIR/tiles.txt, DIR/nets.txt and, when it exists, DIR/routed.txt.
+// Throws DESIGN_ERROR on the first fault found.
+DESIGN read_design(const std::string& dir);
+
+// The single readers, for callers that hold the files elsewhere. The design
+// must already hold the grid (read_tiles) before read_nets or read_routed.
+void read_tiles(const std::string& path, DESIGN& design);
+void read_nets(const std::string& path, DESIGN& design);
+void read_routed(const std::string& path, DESIGN& design);
+
+#endif

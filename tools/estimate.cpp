@@ -1,0 +1,258 @@
+// The estimate's road through the library, its queries, the baseline and the
+// accuracy figures against routed usage.
+#include "tools/estimate.h"
+
+#include <chrono>
+#include <functional>
+#include <limits>
+#include <numeric>
+
+#include <tbb/global_control.h>
+
+#include "host/zol_cfg_ini.h"
+#include "tools/baseline.h"
+#include "tools/statistics.h"
+
+namespace {
+
+constexpr std::array<CONGESTION::RESOURCE_TYPE, 4> WIRE_TYPES_IN_ORDER = {
+    CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN};
+// Lab Input demand is per tile by nature: it is "smoothed" over the tile alone.
+constexpr int LAB_INPUT_WINDOW = 1;
+constexpr double MS_PER_SECOND = 1000.0;
+// Heatmap value of a tile without supply of the mapped types.
+constexpr double NO_SUPPLY = std::numeric_limits<double>::quiet_NaN();
+
+double time_ms(const std::function<void()>& phase)
+{
+    const auto start = std::chrono::steady_clock::now();
+    phase();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    return elapsed.count() * MS_PER_SECOND;
+}
+
+double sum(const std::vector<double>& values)
+{
+    return std::accumulate(values.begin(), values.end(), 0.0);
+}
+
+AGREEMENT get_agreement(const std::vector<double>& truth, const std::vector<double>& estimate)
+{
+    return AGREEMENT{get_pearson(estimate, truth), get_spearman(estimate, truth),
+                     get_top_share(truth, estimate, TOP_SHARE_FRACTION)};
+}
+
+}  // namespace
+
+const char* get_algorithm_name()
+{
+    // The library reads the same switch, with the same default, when it loads.
+    return cfg_is_on("congestion_use_orig", false).get_value() ? "original" : "new";
+}
+
+ESTIMATE_RUN::ESTIMATE_RUN(const DESIGN& design, const ESTIMATE_OPTIONS& options, double read_ms)
+    : m_design(design),
+      m_options(options),
+      m_netlist(design, options.policy, options.wirelength),
+      m_estimator(design.nx, design.ny, &m_netlist),
+      m_nets(get_estimated_nets(design))
+{
+    m_estimator.set_num_chunks(options.num_chunks);
+    m_report.design = design.name;
+    m_report.nx = design.nx;
+    m_report.ny = design.ny;
+    m_report.num_nets = design.get_num_nets();
+    m_report.nets_estimated = static_cast<int>(m_nets.size());
+    const std::vector<int> loads = count_load_pins(design, m_nets);
+    m_report.load_pins = std::accumulate(loads.begin(), loads.end(), 0);
+    m_report.algorithm = get_algorithm_name();
+    m_report.options = options;
+    m_report.phase_ms.emplace_back("read design", read_ms);
+}
+
+void ESTIMATE_RUN::run()
+{
+    const ESTIMATE_OPTIONS& o = m_options;
+    m_report.threads =
+        static_cast<int>(tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism));
+    auto& phases = m_report.phase_ms;
+    phases.emplace_back("set supply", time_ms([&] { set_design_supply(m_estimator, m_design, o.supply); }));
+    phases.emplace_back("smooth wire supply",
+                        time_ms([&] { m_estimator.generate_smooth_wire_supply(o.parallel_dim, o.perpendicular_dim); }));
+    phases.emplace_back("wire demand", time_ms([&] { m_estimator.update_demand(m_nets, o.model); }));
+    phases.emplace_back("lab input demand",
+                        time_ms([&] { m_estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL); }));
+    phases.emplace_back("smooth wire demand", time_ms([&] {
+                            m_estimator.generate_smooth_wire_demand(o.parallel_dim, o.perpendicular_dim, o.uniform);
+                        }));
+    phases.emplace_back("smooth lab input demand", time_ms([&] {
+                            m_estimator.generate_smooth_demand(LAB_INPUT_WINDOW, LAB_INPUT_WINDOW,
+                                                               CONGESTION::LAB_INPUT);
+                        }));
+    phases.emplace_back("update congestion", time_ms([&] { m_estimator.update_congestion(true); }));
+    phases.emplace_back("queries", time_ms([&] { add_queries(); }));
+    if (m_design.has_routed)
+        phases.emplace_back("baseline and accuracy", time_ms([&] { add_accuracy(); }));
+}
+
+double ESTIMATE_RUN::get_smooth_demand(std::size_t tile, CONGESTION::RESOURCE_TYPE type) const
+{
+    const int x = static_cast<int>(tile % m_design.nx);
+    const int y = static_cast<int>(tile / m_design.nx);
+    return m_estimator.get_smooth_demand(x, y, type);
+}
+
+void ESTIMATE_RUN::add_queries()
+{
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+        TYPE_FIGURES figures;
+        figures.type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+        figures.total_demand = m_estimator.get_total_demand(figures.type);
+        const auto [peak, tile] = m_estimator.get_peak_utilization(m_options.peak_dim, figures.type, false);
+        figures.peak_utilization = peak;
+        figures.peak_tile = tile;
+        figures.total_overflow = m_estimator.get_total_apl_style_congestion(figures.type);
+        m_report.types.push_back(figures);
+    }
+    m_report.avg_chip_utilization_0 = m_estimator.get_avg_chip_utilization(0.0f);
+    m_report.avg_chip_utilization_1 = m_estimator.get_avg_chip_utilization(1.0f);
+
+    // Routability of the smoothed utilization map: every (tile, wire type)
+    // entry with supply is one value.
+    std::vector<double> entries;
+    for (int x = 0; x < m_design.nx; ++x)
+        for (int y = 0; y < m_design.ny; ++y) {
+            bool over_capacity = false;
+            for (CONGESTION::RESOURCE_TYPE type : WIRE_TYPES_IN_ORDER) {
+                const float supply = m_estimator.get_supply(x, y, type);
+                if (supply <= 0.0f)
+                    continue;
+                const double utilization = m_estimator.get_smooth_demand(x, y, type) / supply;
+                entries.push_back(utilization);
+                over_capacity = over_capacity || utilization > 1.0;
+            }
+            m_report.tiles_over_capacity += over_capacity ? 1 : 0;
+        }
+    for (std::size_t i = 0; i < ACE_PERCENTS.size(); ++i)
+        m_report.ace[i] = get_ace(entries, ACE_PERCENTS[i]);
+    m_report.rc = std::accumulate(m_report.ace.begin(), m_report.ace.end(), 0.0) /
+                  static_cast<double>(m_report.ace.size());
+}
+
+void ESTIMATE_RUN::add_accuracy()
+{
+    const BASELINE baseline = compute_baseline(m_design, m_nets);
+    // The baseline's Lab Input is every pin of the estimated nets, drivers too.
+    std::vector<int> pins(m_design.get_num_tiles(), 0);
+    for (int net : m_nets)
+        for (int pin = m_design.net_start[net]; pin < m_design.net_start[net + 1]; ++pin)
+            ++pins[m_design.get_tile_index(m_design.pin_x[pin], m_design.pin_y[pin])];
+
+    using TYPE = CONGESTION::RESOURCE_TYPE;
+    struct COMPARISON {
+        const char* estimate;
+        const char* truth;
+        std::vector<TYPE> estimate_types;
+        std::vector<ROUTED_COLUMN> truth_columns;
+        bool baseline_horizontal;
+        bool baseline_vertical;
+    };
+    const std::vector<COMPARISON> comparisons = {
+        {"HORIZONTAL_LEFT", "h_left", {CONGESTION::HORIZONTAL_LEFT}, {ROUTED_H_LEFT}, true, false},
+        {"HORIZONTAL_RIGHT", "h_right", {CONGESTION::HORIZONTAL_RIGHT}, {ROUTED_H_RIGHT}, true, false},
+        {"VERTICAL_UP", "v_up", {CONGESTION::VERTICAL_UP}, {ROUTED_V_UP}, false, true},
+        {"VERTICAL_DOWN", "v_down", {CONGESTION::VERTICAL_DOWN}, {ROUTED_V_DOWN}, false, true},
+        {"H (left+right)", "h_all", {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT}, {ROUTED_H_ALL},
+         true, false},
+        {"V (up+down)", "v_all", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}, {ROUTED_V_ALL}, false, true},
+        {"all wires", "h_all+v_all",
+         {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP,
+          CONGESTION::VERTICAL_DOWN},
+         {ROUTED_H_ALL, ROUTED_V_ALL}, true, true},
+        {"LAB_INPUT", "lab_in", {CONGESTION::LAB_INPUT}, {ROUTED_LAB_IN}, false, false},
+    };
+
+    std::vector<std::size_t> tiles;
+    for (std::size_t tile = 0; tile < m_design.get_num_tiles(); ++tile)
+        if (m_design.has_wire_supply(tile))
+            tiles.push_back(tile);
+    m_report.has_truth = true;
+    m_report.tiles_compared = static_cast<int>(tiles.size());
+    for (const COMPARISON& comparison : comparisons) {
+        std::vector<double> estimate, base, truth;
+        for (std::size_t tile : tiles) {
+            double e = 0.0;
+            for (TYPE type : comparison.estimate_types)
+                e += get_smooth_demand(tile, type);
+            double b = 0.0;
+            if (comparison.baseline_horizontal)
+                b += baseline.horizontal[tile];
+            if (comparison.baseline_vertical)
+                b += baseline.vertical[tile];
+            if (!comparison.baseline_horizontal && !comparison.baseline_vertical)
+                b = pins[tile];
+            double r = 0.0;
+            for (ROUTED_COLUMN column : comparison.truth_columns)
+                r += m_design.routed[column][tile];
+            estimate.push_back(e);
+            base.push_back(b);
+            truth.push_back(r);
+        }
+        ACCURACY_ROW row;
+        row.estimate = comparison.estimate;
+        row.truth = comparison.truth;
+        row.estimate_figures = get_agreement(truth, estimate);
+        row.baseline_figures = get_agreement(truth, base);
+        row.estimate_sum = sum(estimate);
+        row.baseline_sum = sum(base);
+        row.truth_sum = sum(truth);
+        m_report.accuracy.push_back(row);
+    }
+}
+
+std::vector<HEATMAP> ESTIMATE_RUN::get_heatmaps() const
+{
+    using TYPE = CONGESTION::RESOURCE_TYPE;
+    struct MAP {
+        const char* stem;
+        const char* name;
+        std::vector<TYPE> types;
+        std::vector<ROUTED_COLUMN> truth_columns;
+    };
+    const std::vector<MAP> maps = {
+        {"horizontal_left", "Horizontal Left", {CONGESTION::HORIZONTAL_LEFT}, {ROUTED_H_LEFT}},
+        {"horizontal_right", "Horizontal Right", {CONGESTION::HORIZONTAL_RIGHT}, {ROUTED_H_RIGHT}},
+        {"vertical_up", "Vertical Up", {CONGESTION::VERTICAL_UP}, {ROUTED_V_UP}},
+        {"vertical_down", "Vertical Down", {CONGESTION::VERTICAL_DOWN}, {ROUTED_V_DOWN}},
+        {"horizontal", "Horizontal (left + right)", {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT},
+         {ROUTED_H_ALL}},
+        {"vertical", "Vertical (up + down)", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}, {ROUTED_V_ALL}},
+        {"lab_input", "Lab Input", {CONGESTION::LAB_INPUT}, {ROUTED_LAB_IN}},
+    };
+    std::vector<HEATMAP> heatmaps;
+    for (const MAP& map : maps) {
+        TILE_MAP estimate{std::string(map.name) + ": estimated utilization", {}};
+        TILE_MAP routed{std::string(map.name) + ": routed usage / supply", {}};
+        for (std::size_t tile = 0; tile < m_design.get_num_tiles(); ++tile) {
+            const int x = static_cast<int>(tile % m_design.nx);
+            const int y = static_cast<int>(tile / m_design.nx);
+            double demand = 0.0;
+            double supply = 0.0;
+            for (TYPE type : map.types) {
+                demand += m_estimator.get_smooth_demand(x, y, type);
+                supply += m_estimator.get_supply(x, y, type);
+            }
+            double used = 0.0;
+            if (m_design.has_routed)
+                for (ROUTED_COLUMN column : map.truth_columns)
+                    used += m_design.routed[column][tile];
+            estimate.values.push_back(supply > 0.0 ? demand / supply : NO_SUPPLY);
+            routed.values.push_back(supply > 0.0 ? used / supply : NO_SUPPLY);
+        }
+        HEATMAP heatmap{map.stem, {std::move(estimate)}};
+        if (m_design.has_routed)
+            heatmap.panels.push_back(std::move(routed));
+        heatmaps.push_back(std::move(heatmap));
+    }
+    return heatmaps;
+}

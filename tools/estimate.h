@@ -1,0 +1,124 @@
+// One congestion estimate of a design: the library's whole road from supply
+// to queries, timed, with its figures and their accuracy against routing.
+#ifndef CONGESTION_ESTIMATE_H
+#define CONGESTION_ESTIMATE_H
+
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fitter/h/congestion_export.h"
+#include "tools/design_netlist.h"
+#include "tools/design_reader.h"
+
+// Settings of one estimate; the defaults are the tool's defaults.
+struct ESTIMATE_OPTIONS {
+    CONGESTION::NET_MODEL model = CONGESTION::PATH_PROBABILITY_MODEL;
+    int parallel_dim = 3;
+    int perpendicular_dim = 1;
+    bool uniform = false;
+    CONGESTION_POLICY policy = CONGESTION_POLICY::RATIO;
+    SUPPLY_MAPPING supply = SUPPLY_MAPPING::HALF;
+    WIRELENGTH_SOURCE wirelength = WIRELENGTH_SOURCE::HALF_PERIMETER;
+    int peak_dim = 1;  // square window of get_peak_utilization
+    int num_chunks = 16;
+};
+
+// ACE percentages of the routability figures.
+constexpr std::array<double, 4> ACE_PERCENTS = {0.5, 1.0, 2.0, 5.0};
+// Share of the most-used tiles that the top-share figure compares.
+constexpr double TOP_SHARE_FRACTION = 0.1;
+
+struct TYPE_FIGURES {
+    CONGESTION::RESOURCE_TYPE type = CONGESTION::HORIZONTAL_LEFT;
+    float total_demand = 0.0f;
+    float peak_utilization = 0.0f;
+    CONGESTION::LOC peak_tile{-1, -1};
+    float total_overflow = 0.0f;
+};
+
+// Pearson, Spearman and top-10 % share of one comparison with routed usage.
+struct AGREEMENT {
+    double pearson = 0.0;
+    double spearman = 0.0;
+    double top_share = 0.0;
+};
+
+struct ACCURACY_ROW {
+    std::string estimate;  // what the estimate side sums, e.g. "HORIZONTAL_LEFT"
+    std::string truth;     // the routed.txt column or sum it is compared with
+    AGREEMENT estimate_figures;
+    AGREEMENT baseline_figures;
+    double estimate_sum = 0.0;
+    double baseline_sum = 0.0;
+    double truth_sum = 0.0;
+};
+
+struct REPORT {
+    std::string design;
+    int nx = 0;
+    int ny = 0;
+    int num_nets = 0;
+    int nets_estimated = 0;
+    int load_pins = 0;
+    std::string algorithm;  // "new" or "original"
+    ESTIMATE_OPTIONS options;
+    int threads = 0;
+    std::vector<std::pair<std::string, double>> phase_ms;
+    std::vector<TYPE_FIGURES> types;  // the four wire types in enum order, then Lab Input
+    float avg_chip_utilization_0 = 0.0f;
+    float avg_chip_utilization_1 = 0.0f;
+    std::array<double, ACE_PERCENTS.size()> ace{};
+    double rc = 0.0;
+    int tiles_over_capacity = 0;
+    bool has_truth = false;
+    int tiles_compared = 0;
+    std::vector<ACCURACY_ROW> accuracy;
+};
+
+// One map of per-tile values (index y * nx + x) for a heatmap.
+struct TILE_MAP {
+    std::string title;
+    std::vector<double> values;
+};
+
+// A heatmap file: the estimate's map and, with routed truth, the routed map.
+struct HEATMAP {
+    std::string file_stem;
+    std::vector<TILE_MAP> panels;
+};
+
+// "new" or "original": the smoothing algorithm the library selected at load.
+const char* get_algorithm_name();
+
+// Runs the estimate of a design that outlives the object.
+class ESTIMATE_RUN {
+ public:
+    ESTIMATE_RUN(const DESIGN& design, const ESTIMATE_OPTIONS& options, double read_ms);
+
+    // Supply, smoothed supply, demand, Lab Input demand, smoothing,
+    // congestion update, queries, baseline and accuracy, each timed.
+    void run();
+
+    const REPORT& get_report() const { return m_report; }
+    const CONGESTION& get_estimator() const { return m_estimator; }
+    const std::vector<int>& get_nets() const { return m_nets; }
+    // Utilization maps of the estimate (smoothed demand over supply) and,
+    // with routed truth, routed usage over the same supply.
+    std::vector<HEATMAP> get_heatmaps() const;
+
+ private:
+    void add_queries();
+    void add_accuracy();
+    double get_smooth_demand(std::size_t tile, CONGESTION::RESOURCE_TYPE type) const;
+
+    const DESIGN& m_design;
+    ESTIMATE_OPTIONS m_options;
+    DESIGN_NETLIST m_netlist;
+    CONGESTION m_estimator;
+    std::vector<int> m_nets;
+    REPORT m_report;
+};
+
+#endif

@@ -1,0 +1,175 @@
+// Text and JSON forms of the estimate's report.
+#include "tools/report.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+// printf-style formatting into a std::string.
+std::string format(const char* pattern, ...)
+{
+    char buffer[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(buffer, sizeof buffer, pattern, args);
+    va_end(args);
+    return buffer;
+}
+
+std::string format_figure(double value)
+{
+    return std::isfinite(value) ? format("%8.3f", value) : format("%8s", "n/a");
+}
+
+nlohmann::json get_number(double value)
+{
+    return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
+}
+
+nlohmann::json get_agreement_json(const AGREEMENT& agreement)
+{
+    return {{"pearson", get_number(agreement.pearson)},
+            {"spearman", get_number(agreement.spearman)},
+            {"top10_share", get_number(agreement.top_share)}};
+}
+
+}  // namespace
+
+const char* get_model_word(CONGESTION::NET_MODEL model)
+{
+    return model == CONGESTION::BOUNDING_BOX_MODEL ? "bbox" : "path";
+}
+
+const char* get_policy_word(CONGESTION_POLICY policy)
+{
+    return policy == CONGESTION_POLICY::OVERFLOW ? "overflow" : "ratio";
+}
+
+const char* get_supply_word(SUPPLY_MAPPING mapping)
+{
+    return mapping == SUPPLY_MAPPING::FULL ? "full" : "half";
+}
+
+const char* get_wirelength_word(WIRELENGTH_SOURCE source)
+{
+    return source == WIRELENGTH_SOURCE::ROUTED_ORACLE ? "oracle" : "hpwl";
+}
+
+const char* get_type_word(CONGESTION::RESOURCE_TYPE type)
+{
+    static const char* const WORDS[CONGESTION::NUM_RESOURCE_TYPES] = {
+        "HORIZONTAL_LEFT", "HORIZONTAL_RIGHT", "VERTICAL_UP", "VERTICAL_DOWN", "LAB_INPUT"};
+    return WORDS[type];
+}
+
+void print_report(std::ostream& os, const REPORT& r)
+{
+    const ESTIMATE_OPTIONS& o = r.options;
+    os << format("design %s, grid %d x %d tiles\n", r.design.c_str(), r.nx, r.ny);
+    os << format("nets %d in the file, %d estimated (global, constant and one-pin nets left out), %d load pins\n",
+                 r.num_nets, r.nets_estimated, r.load_pins);
+    os << format("settings: model %s, window %d,%d, uniform %s, policy %s, supply %s, wire length %s%s, "
+                 "peak window %d, chunks %d, threads %d\n",
+                 get_model_word(o.model), o.parallel_dim, o.perpendicular_dim, o.uniform ? "yes" : "no",
+                 get_policy_word(o.policy), get_supply_word(o.supply), get_wirelength_word(o.wirelength),
+                 o.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE ? " (uses the routing result)" : "",
+                 o.peak_dim, o.num_chunks, r.threads);
+    os << format("smoothing algorithm: %s\n\n", r.algorithm.c_str());
+
+    os << format("%-26s %10s\n", "phase", "ms");
+    for (const auto& [phase, ms] : r.phase_ms)
+        os << format("%-26s %10.3f\n", phase.c_str(), ms);
+
+    os << format("\n%-18s %14s %10s %10s %14s\n", "resource", "total demand", "peak util", "peak tile",
+                 "total overflow");
+    for (const TYPE_FIGURES& t : r.types) {
+        const std::string tile = format("(%d,%d)", t.peak_tile.x, t.peak_tile.y);
+        os << format("%-18s %14.6g %10.4f %10s %14.6g\n", CONGESTION::get_string_for_resource_type(t.type),
+                     t.total_demand, t.peak_utilization, tile.c_str(), t.total_overflow);
+    }
+    os << format("\naverage chip utilization: above 0 %.4f, above 1 %.4f\n", r.avg_chip_utilization_0,
+                 r.avg_chip_utilization_1);
+    os << "routability (smoothed demand over supply, per tile and wire type):";
+    for (std::size_t i = 0; i < ACE_PERCENTS.size(); ++i)
+        os << format(" ACE(%g%%) %.4f", ACE_PERCENTS[i], r.ace[i]);
+    os << format(", RC %.4f, tiles over 100%% %d\n", r.rc, r.tiles_over_capacity);
+
+    if (!r.has_truth) {
+        os << "\nno routed.txt: no accuracy figures\n";
+        return;
+    }
+    os << format("\naccuracy against routed usage over %d tiles with wire supply (top10: share of the 10%% "
+                 "most-used tiles also in the top 10%%)\n",
+                 r.tiles_compared);
+    os << format("%-34s %-26s   %-26s\n", "", "       estimate", "       baseline");
+    os << format("%-34s %8s %8s %8s   %8s %8s %8s\n", "comparison", "pearson", "spearman", "top10", "pearson",
+                 "spearman", "top10");
+    for (const ACCURACY_ROW& row : r.accuracy) {
+        const std::string name = row.estimate + " ~ " + row.truth;
+        os << format("%-34s ", name.c_str()) << format_figure(row.estimate_figures.pearson) << ' '
+           << format_figure(row.estimate_figures.spearman) << ' ' << format_figure(row.estimate_figures.top_share)
+           << "   " << format_figure(row.baseline_figures.pearson) << ' '
+           << format_figure(row.baseline_figures.spearman) << ' ' << format_figure(row.baseline_figures.top_share)
+           << '\n';
+    }
+    os << format("\n%-34s %14s %14s %14s\n", "sums over the compared tiles", "estimate", "baseline", "routed");
+    for (const ACCURACY_ROW& row : r.accuracy) {
+        const std::string name = row.estimate + " ~ " + row.truth;
+        os << format("%-34s %14.6g %14.6g %14.6g\n", name.c_str(), row.estimate_sum, row.baseline_sum,
+                     row.truth_sum);
+    }
+}
+
+nlohmann::json get_report_json(const REPORT& r)
+{
+    const ESTIMATE_OPTIONS& o = r.options;
+    nlohmann::json json;
+    json["design"] = r.design;
+    json["grid"] = {{"nx", r.nx}, {"ny", r.ny}};
+    json["nets"] = {{"in_file", r.num_nets}, {"estimated", r.nets_estimated}, {"load_pins", r.load_pins}};
+    json["algorithm"] = r.algorithm;
+    json["settings"] = {{"model", get_model_word(o.model)},
+                        {"window", {o.parallel_dim, o.perpendicular_dim}},
+                        {"uniform", o.uniform},
+                        {"policy", get_policy_word(o.policy)},
+                        {"supply", get_supply_word(o.supply)},
+                        {"wirelength", get_wirelength_word(o.wirelength)},
+                        {"peak_window", o.peak_dim},
+                        {"chunks", o.num_chunks},
+                        {"threads", r.threads}};
+    nlohmann::json phases = nlohmann::json::array();
+    for (const auto& [phase, ms] : r.phase_ms)
+        phases.push_back({{"phase", phase}, {"ms", ms}});
+    json["phases"] = phases;
+    nlohmann::json types = nlohmann::json::array();
+    for (const TYPE_FIGURES& t : r.types)
+        types.push_back({{"type", get_type_word(t.type)},
+                         {"name", CONGESTION::get_string_for_resource_type(t.type)},
+                         {"total_demand", get_number(t.total_demand)},
+                         {"peak_utilization", get_number(t.peak_utilization)},
+                         {"peak_tile", {t.peak_tile.x, t.peak_tile.y}},
+                         {"total_overflow", get_number(t.total_overflow)}});
+    json["resources"] = types;
+    json["avg_chip_utilization"] = {{"above_0", get_number(r.avg_chip_utilization_0)},
+                                    {"above_1", get_number(r.avg_chip_utilization_1)}};
+    nlohmann::json ace = nlohmann::json::array();
+    for (std::size_t i = 0; i < ACE_PERCENTS.size(); ++i)
+        ace.push_back({{"percent", ACE_PERCENTS[i]}, {"value", get_number(r.ace[i])}});
+    json["routability"] = {{"ace", ace}, {"rc", get_number(r.rc)}, {"tiles_over_100_percent", r.tiles_over_capacity}};
+    if (!r.has_truth) {
+        json["accuracy"] = nullptr;
+        return json;
+    }
+    nlohmann::json rows = nlohmann::json::array();
+    for (const ACCURACY_ROW& row : r.accuracy)
+        rows.push_back({{"estimate", row.estimate},
+                        {"truth", row.truth},
+                        {"estimate_figures", get_agreement_json(row.estimate_figures)},
+                        {"baseline_figures", get_agreement_json(row.baseline_figures)},
+                        {"sums", {{"estimate", row.estimate_sum}, {"baseline", row.baseline_sum},
+                                  {"routed", row.truth_sum}}}});
+    json["accuracy"] = {{"tiles", r.tiles_compared}, {"rows", rows}};
+    return json;
+}

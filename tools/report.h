@@ -1,0 +1,26 @@
+// The estimate's report as text for a terminal and as JSON.
+#ifndef CONGESTION_REPORT_H
+#define CONGESTION_REPORT_H
+
+#include <ostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/estimate.h"
+
+// Option words shared by the command line, the text report and the JSON.
+const char* get_model_word(CONGESTION::NET_MODEL model);
+const char* get_policy_word(CONGESTION_POLICY policy);
+const char* get_supply_word(SUPPLY_MAPPING mapping);
+const char* get_wirelength_word(WIRELENGTH_SOURCE source);
+// The enumerator's name, e.g. "HORIZONTAL_LEFT".
+const char* get_type_word(CONGESTION::RESOURCE_TYPE type);
+
+// Writes the report as aligned text tables.
+void print_report(std::ostream& os, const REPORT& report);
+
+// The whole report as JSON; a figure that is not a number becomes null.
+nlohmann::json get_report_json(const REPORT& report);
+
+#endif
