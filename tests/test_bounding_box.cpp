@@ -9,29 +9,15 @@
 #include <gtest/gtest.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr auto kLeft = CONGESTION::HORIZONTAL_LEFT;
-constexpr auto kRight = CONGESTION::HORIZONTAL_RIGHT;
-constexpr auto kUp = CONGESTION::VERTICAL_UP;
-constexpr auto kDown = CONGESTION::VERTICAL_DOWN;
-constexpr auto kLab = CONGESTION::LAB_INPUT;
-constexpr RESOURCE_TYPE kWireTypes[] = {kLeft, kRight, kUp, kDown};
-
-// Builds the supply window sums of the wire types from the current supply.
-void build_supply_tables(CONGESTION_IMPL& impl)
-{
-    for (RESOURCE_TYPE type : kWireTypes) {
-        impl.m_supply_down_left_sum[type].resize(impl.m_nx, impl.m_ny, 0.0f);
-        build_down_left_sum(impl.m_supply[type], impl.m_supply_down_left_sum[type]);
-    }
-}
 
 void set_uniform_supply(CONGESTION_IMPL& impl, float value)
 {
-    for (RESOURCE_TYPE type : kWireTypes)
+    for (RESOURCE_TYPE type : WIRE_TYPES)
         impl.m_supply[type].resize(impl.m_nx, impl.m_ny, value);
     build_supply_tables(impl);
 }
@@ -208,7 +194,7 @@ TEST(BoundingBoxTotals, NetTotalsFollowTheWireLengthWhateverTheSupply)
     CONGESTION_IMPL impl(kNx, kNy, &netlist);
     std::mt19937 random(3);
     std::uniform_real_distribution<float> supply(0.5f, 4.0f);
-    for (RESOURCE_TYPE type : kWireTypes)
+    for (RESOURCE_TYPE type : WIRE_TYPES)
         for (float& value : impl.m_supply[type])
             value = supply(random);
     build_supply_tables(impl);

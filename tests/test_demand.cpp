@@ -10,6 +10,7 @@
 
 #include "fitter/congestion/congestion_impl.h"
 #include "host/zol_gen.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
@@ -17,8 +18,6 @@ namespace {
 constexpr auto kPath = CONGESTION::PATH_PROBABILITY_MODEL;
 constexpr auto kBox = CONGESTION::BOUNDING_BOX_MODEL;
 constexpr auto kLabModel = CONGESTION::LAB_INPUT_MODEL;
-constexpr auto kRight = CONGESTION::HORIZONTAL_RIGHT;
-constexpr auto kLab = CONGESTION::LAB_INPUT;
 constexpr int kNx = 23;
 constexpr int kNy = 14;
 

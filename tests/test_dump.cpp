@@ -8,14 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr CONGESTION::RESOURCE_TYPE kLeft = CONGESTION::HORIZONTAL_LEFT;
-constexpr CONGESTION::RESOURCE_TYPE kRight = CONGESTION::HORIZONTAL_RIGHT;
-constexpr CONGESTION::RESOURCE_TYPE kUp = CONGESTION::VERTICAL_UP;
-constexpr CONGESTION::RESOURCE_TYPE kLabInput = CONGESTION::LAB_INPUT;
 const char* const kTypeNames[] = {"Horizontal Left", "Horizontal Right", "Vertical Up", "Vertical Down", "Lab Input"};
 
 // A file path of its own for the running test. Both ctest runs of this
@@ -91,8 +88,8 @@ class GridDumpScene : public ::testing::Test {
         impl.m_supply[kLeft](2, 1) = 3.0f;
         impl.m_demand[kLeft](2, 1) = 1000.0f;
         impl.m_demand[kUp](1, 0) = 0.5f;
-        impl.m_supply[kLabInput](0, 1) = 5.0f;
-        impl.m_demand[kLabInput](0, 1) = 10.0f;
+        impl.m_supply[kLab](0, 1) = 5.0f;
+        impl.m_demand[kLab](0, 1) = 10.0f;
         impl.m_smooth_demand_orig[kRight](0, 0) = 1.25f;
         path = scratch_path(".txt");
     }

@@ -5,16 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr CONGESTION::RESOURCE_TYPE kLeft = CONGESTION::HORIZONTAL_LEFT;
-constexpr CONGESTION::RESOURCE_TYPE kRight = CONGESTION::HORIZONTAL_RIGHT;
-constexpr CONGESTION::RESOURCE_TYPE kUp = CONGESTION::VERTICAL_UP;
-constexpr CONGESTION::RESOURCE_TYPE kLabInput = CONGESTION::LAB_INPUT;
-const auto kBadType = static_cast<CONGESTION::RESOURCE_TYPE>(5);
-const auto kNegativeType = static_cast<CONGESTION::RESOURCE_TYPE>(-1);
 
 // ---------------------------------------------------------------------------
 // get_avg_chip_utilization
@@ -28,8 +23,8 @@ void fill_chip(CONGESTION_IMPL& impl)
     impl.m_supply[kRight](0, 0) = 2.0f;
     impl.m_demand[kUp](2, 1) = 1.0f;
     impl.m_supply[kUp](2, 1) = 4.0f;
-    impl.m_demand[kLabInput](1, 1) = 50.0f;
-    impl.m_supply[kLabInput](1, 1) = 1.0f;
+    impl.m_demand[kLab](1, 1) = 50.0f;
+    impl.m_supply[kLab](1, 1) = 1.0f;
 }
 
 TEST(AvgChipUtilization, WeighsThePairsAboveTheThresholdBySupply)
@@ -197,7 +192,7 @@ TEST_F(CongestionWindow, RejectsBadWindowsAndTypes)
     EXPECT_FATAL(impl.get_congestion_in_window(kLeft, 0, 0, -1, 0), "ymin >= 0");
     // Tables never built: another wire type, and Lab Input, which never has one.
     EXPECT_FATAL(impl.get_congestion_in_window(kRight, 0, 0, 0, 0), "down_left_sum.get_num_rows() > xmax");
-    EXPECT_FATAL(impl.get_congestion_in_window(kLabInput, 0, 0, 0, 0), "down_left_sum.get_num_rows() > xmax");
+    EXPECT_FATAL(impl.get_congestion_in_window(kLab, 0, 0, 0, 0), "down_left_sum.get_num_rows() > xmax");
     EXPECT_FATAL(impl.get_congestion_in_window(kBadType, 0, 0, 0, 0), "type < m_congestion_down_left_sum.size()");
     EXPECT_FATAL(impl.get_congestion_in_window(kNegativeType, 0, 0, 0, 0),
                  "type < m_congestion_down_left_sum.size()");

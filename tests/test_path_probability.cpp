@@ -11,15 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr auto kLeft = CONGESTION::HORIZONTAL_LEFT;
-constexpr auto kRight = CONGESTION::HORIZONTAL_RIGHT;
-constexpr auto kUp = CONGESTION::VERTICAL_UP;
-constexpr auto kDown = CONGESTION::VERTICAL_DOWN;
-constexpr auto kLab = CONGESTION::LAB_INPUT;
 
 TYPE_GRIDS zero_grids(int nx, int ny)
 {

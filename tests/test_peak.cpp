@@ -7,19 +7,12 @@
 #include <tbb/global_control.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
 
 using PEAK = std::pair<float, CONGESTION::LOC>;
-constexpr CONGESTION::RESOURCE_TYPE kLeft = CONGESTION::HORIZONTAL_LEFT;
-constexpr CONGESTION::RESOURCE_TYPE kUp = CONGESTION::VERTICAL_UP;
-
-void fill(GRID_2D<float>& grid, float value)
-{
-    for (float& v : grid)
-        v = value;
-}
 
 // Supply (a fifth of the tiles without any) and demand from a fixed seed.
 void fill_random_inputs(CONGESTION_IMPL& impl, unsigned seed)

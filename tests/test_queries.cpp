@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr CONGESTION::RESOURCE_TYPE kRight = CONGESTION::HORIZONTAL_RIGHT;
-const auto kBadType = static_cast<CONGESTION::RESOURCE_TYPE>(5);
-const auto kNegativeType = static_cast<CONGESTION::RESOURCE_TYPE>(-1);
 
 TEST(Utilization, IsDemandOverPositiveSupplyElseZero)
 {

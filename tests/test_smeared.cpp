@@ -8,39 +8,16 @@
 #include <tbb/global_control.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr CONGESTION::RESOURCE_TYPE kLeft = CONGESTION::HORIZONTAL_LEFT;
-constexpr CONGESTION::RESOURCE_TYPE kRight = CONGESTION::HORIZONTAL_RIGHT;
-constexpr CONGESTION::RESOURCE_TYPE kUp = CONGESTION::VERTICAL_UP;
-constexpr CONGESTION::RESOURCE_TYPE kDown = CONGESTION::VERTICAL_DOWN;
-constexpr CONGESTION::RESOURCE_TYPE kLab = CONGESTION::LAB_INPUT;
-
-void fill(GRID_2D<float>& grid, float value)
-{
-    for (float& v : grid)
-        v = value;
-}
 
 void fill_wire_supply(CONGESTION_IMPL& impl, float value)
 {
     for (CONGESTION::RESOURCE_TYPE type : WIRE_TYPES)
         fill(impl.m_supply[type], value);
-}
-
-// Values k / 8 with k in [lo, hi], drawn from a fixed seed.
-void fill_random(GRID_2D<float>& grid, std::mt19937& rng, int lo, int hi)
-{
-    for (float& v : grid)
-        v = static_cast<float>(lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1))) / 8.0f;
-}
-
-bool same_grid(const GRID_2D<float>& a, const GRID_2D<float>& b)
-{
-    return a.get_num_rows() == b.get_num_rows() && a.get_num_cols() == b.get_num_cols() &&
-           std::equal(a.begin(), a.end(), b.begin());
 }
 
 float grid_total(const GRID_2D<float>& grid)

@@ -7,27 +7,11 @@
 #include <tbb/global_control.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr CONGESTION::RESOURCE_TYPE kLeft = CONGESTION::HORIZONTAL_LEFT;
-constexpr CONGESTION::RESOURCE_TYPE kRight = CONGESTION::HORIZONTAL_RIGHT;
-constexpr CONGESTION::RESOURCE_TYPE kUp = CONGESTION::VERTICAL_UP;
-constexpr CONGESTION::RESOURCE_TYPE kLab = CONGESTION::LAB_INPUT;
-
-void fill(GRID_2D<float>& grid, float value)
-{
-    for (float& v : grid)
-        v = value;
-}
-
-// Values k / 8 with k in [lo, hi], drawn from a fixed seed.
-void fill_random(GRID_2D<float>& grid, std::mt19937& rng, int lo, int hi)
-{
-    for (float& v : grid)
-        v = static_cast<float>(lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1))) / 8.0f;
-}
 
 // Supply and demand of every type from one seed; some tiles without supply
 // and some non-positive demand.
@@ -38,17 +22,6 @@ void fill_random_inputs(CONGESTION_IMPL& impl, unsigned seed)
         fill_random(impl.m_supply[type], rng, -2, 40);
         fill_random(impl.m_demand[type], rng, -8, 80);
     }
-}
-
-bool same_grid(const GRID_2D<float>& a, const GRID_2D<float>& b)
-{
-    if (a.get_num_rows() != b.get_num_rows() || a.get_num_cols() != b.get_num_cols())
-        return false;
-    for (int x = 0; x < a.get_num_rows(); ++x)
-        for (int y = 0; y < a.get_num_cols(); ++y)
-            if (a(x, y) != b(x, y))
-                return false;
-    return true;
 }
 
 float grid_total(const GRID_2D<float>& grid, int rows, int cols)

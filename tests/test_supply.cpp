@@ -10,14 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr CONGESTION::RESOURCE_TYPE kRight = CONGESTION::HORIZONTAL_RIGHT;
-constexpr CONGESTION::RESOURCE_TYPE kUp = CONGESTION::VERTICAL_UP;
-const auto kBadType = static_cast<CONGESTION::RESOURCE_TYPE>(5);
-const auto kNegativeType = static_cast<CONGESTION::RESOURCE_TYPE>(-1);
 constexpr const char* kOverwrite = "Cannot use set_supply to overwrite supply.  Must use clear_supply() first";
 
 // ---------------------------------------------------------------------------
@@ -161,8 +158,8 @@ TEST(MaxSupply, ConcurrentWritersOfDistinctTiles)
 // get_avg_supply
 // ---------------------------------------------------------------------------
 
-// Fills every tile of `type` with a value from a fixed seed.
-void fill_random(CONGESTION_IMPL& impl, CONGESTION::RESOURCE_TYPE type, unsigned seed)
+// Sets every tile of `type` to a value from a fixed seed.
+void set_random_supply(CONGESTION_IMPL& impl, CONGESTION::RESOURCE_TYPE type, unsigned seed)
 {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> value(1, 97);
@@ -218,7 +215,7 @@ TEST(AvgSupply, WholeGridRequiresAllThreeMinusOnes)
 TEST(AvgSupply, WindowSizeGivesHalfWidthAtLeastOne)
 {
     CONGESTION_IMPL impl(9, 9, nullptr);
-    fill_random(impl, kUp, 7);
+    set_random_supply(impl, kUp, 7);
     const float three = mean(impl, kUp, 3, 5, 3, 5);
     const float five = mean(impl, kUp, 2, 6, 2, 6);
     ASSERT_NE(three, five);
@@ -231,7 +228,7 @@ TEST(AvgSupply, WindowSizeGivesHalfWidthAtLeastOne)
 TEST(AvgSupply, WindowSlidesInsideTheGridAtCorners)
 {
     CONGESTION_IMPL impl(10, 10, nullptr);
-    fill_random(impl, kUp, 11);
+    set_random_supply(impl, kUp, 11);
     EXPECT_EQ(impl.get_avg_supply(kUp, 0, 0, 3), mean(impl, kUp, 0, 2, 0, 2));
     EXPECT_EQ(impl.get_avg_supply(kUp, 9, 9, 3), mean(impl, kUp, 7, 9, 7, 9));
     EXPECT_EQ(impl.get_avg_supply(kUp, 0, 9, 3), mean(impl, kUp, 0, 2, 7, 9));
@@ -244,7 +241,7 @@ TEST(AvgSupply, WindowWiderThanTheGridIsCutAtZero)
 {
     // Two rows, eight columns, h = 2: rows 0..1 at any x, columns slide.
     CONGESTION_IMPL impl(2, 8, nullptr);
-    fill_random(impl, kRight, 3);
+    set_random_supply(impl, kRight, 3);
     EXPECT_EQ(impl.get_avg_supply(kRight, 0, 4, 5), mean(impl, kRight, 0, 1, 2, 6));
     EXPECT_EQ(impl.get_avg_supply(kRight, 1, 0, 4), mean(impl, kRight, 0, 1, 0, 4));
     EXPECT_EQ(impl.get_avg_supply(kRight, 0, 7, 20), mean(impl, kRight, 0, 1, 0, 7));
