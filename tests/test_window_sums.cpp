@@ -88,6 +88,33 @@ TEST(WindowSums, OneThreadAndManyGiveTheSameTable)
     EXPECT_TRUE(std::equal(one.begin(), one.end(), many.begin()));
 }
 
+// The table against its definition written out plainly: running sums along
+// each row, then running sums of those down each column, one entry at a
+// time. Sizes cross the row groups and column blocks of the builder.
+TEST(WindowSums, MatchTheRowsThenColumnsDefinitionBitForBit)
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> value(-1.0f, 100.0f);
+    for (const auto& [rows, cols] : {std::pair{19, 530}, {1, 1}, {8, 256}, {9, 257}, {300, 3}}) {
+        GRID_2D<float> source;
+        source.resize(rows, cols, 0.0f);
+        for (float& v : source)
+            v = value(random);
+        GRID_2D<float> expected;
+        expected.resize(rows, cols, 0.0f);
+        for (int r = 0; r < rows; ++r) {
+            expected(r, 0) = source(r, 0);
+            for (int c = 1; c < cols; ++c)
+                expected(r, c) = source(r, c) + expected(r, c - 1);
+        }
+        for (int c = 0; c < cols; ++c)
+            for (int r = 1; r < rows; ++r)
+                expected(r, c) = expected(r, c) + expected(r - 1, c);
+        const GRID_2D<float> table = table_of(source);
+        EXPECT_TRUE(std::equal(table.begin(), table.end(), expected.begin())) << rows << " x " << cols;
+    }
+}
+
 TEST(WindowSums, ChecksComeInTheirOrder)
 {
     GRID_2D<float> table;
@@ -109,6 +136,18 @@ TEST(WindowSums, BuildNeedsAColumnWhenThereAreRows)
     GRID_2D<float> table;
     table.resize(2, 0, 0.0f);
     EXPECT_FATAL(build_down_left_sum(source, table), "in_bounds(irow, icol)");
+}
+
+TEST(WindowSums, BuildNeedsASourceAsLargeAsTheTable)
+{
+    GRID_2D<float> table;
+    table.resize(3, 3, 0.0f);
+    GRID_2D<float> short_source;
+    short_source.resize(2, 3, 0.0f);
+    EXPECT_FATAL(build_down_left_sum(short_source, table), "in_bounds(irow, icol)");
+    GRID_2D<float> narrow_source;
+    narrow_source.resize(3, 2, 0.0f);
+    EXPECT_FATAL(build_down_left_sum(narrow_source, table), "in_bounds(irow, icol)");
 }
 
 TEST(WindowExtents, SplitLowAndHigh)

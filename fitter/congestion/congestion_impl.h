@@ -3,6 +3,7 @@
 #ifndef CONGESTION_IMPL_H
 #define CONGESTION_IMPL_H
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -76,29 +77,58 @@ inline WINDOW_EXTENTS split_window(int size)
 //        x=0 1 2       x=0 1 2
 // ---------------------------------------------------------------------------
 
+// Rows summed together by one iteration of the row pass, and columns by one
+// iteration of the column pass. Neither changes any result: every entry
+// still receives exactly the additions below, in the same order.
+constexpr int DOWN_LEFT_SUM_ROW_GROUP = 8;
+constexpr int DOWN_LEFT_SUM_COLUMN_BLOCK = 256;
+
 // Overwrites every entry of `down_left_sum` (already sized by the caller) with
-// the summed-area table of `source`: first running sums along each row, then
-// running sums of those down each column, each pass parallel over lines.
-// The additions happen in exactly this order, so float tables are
-// reproducible bit for bit.
+// the summed-area table of `source`: first running sums along each row,
+//   D(r, 0) = S(r, 0),  D(r, c) = S(r, c) + D(r, c - 1),
+// then running sums of those down each column,
+//   D(r, c) = D(r, c) + D(r - 1, c),
+// each pass parallel over lines. The additions happen in exactly this order,
+// so float tables are reproducible bit for bit. The row pass advances a
+// group of rows column by column, so that their independent running sums
+// overlap in the pipeline; the column pass walks a block of columns row by
+// row, so that it reads memory in order.
 template <typename T>
 void build_down_left_sum(const GRID_2D<T>& source, GRID_2D<T>& down_left_sum)
 {
     const int rows = down_left_sum.get_num_rows();
     const int cols = down_left_sum.get_num_cols();
-    if (rows != 0) {
-        parallel_loop(rows, [&](int r) {
-            down_left_sum.at(r, 0) = source.at(r, 0);
-            for (int c = 1; c < cols; ++c)
-                down_left_sum.at(r, c) = source.at(r, c) + down_left_sum.at(r, c - 1);
-        });
+    if (rows == 0 || cols == 0) {
+        // A table with rows must have a column to start each running sum in.
+        if (rows != 0)
+            MSG_INTERNAL_ERROR::report("in_bounds(irow, icol)", "CONGESTION", __FILE__, __LINE__);
+        return;
     }
-    if (cols != 0) {
-        parallel_loop(cols, [&](int c) {
-            for (int r = 1; r < rows; ++r)
-                down_left_sum.at(r, c) = down_left_sum.at(r, c) + down_left_sum.at(r - 1, c);
-        });
-    }
+    // Every entry of the table is read from the source at the same place.
+    if (!source.in_bounds(rows - 1, cols - 1))
+        MSG_INTERNAL_ERROR::report("in_bounds(irow, icol)", "CONGESTION", __FILE__, __LINE__);
+
+    const int row_groups = (rows + DOWN_LEFT_SUM_ROW_GROUP - 1) / DOWN_LEFT_SUM_ROW_GROUP;
+    parallel_loop(row_groups, [&](int group) {
+        const int first = group * DOWN_LEFT_SUM_ROW_GROUP;
+        const int last = std::min(first + DOWN_LEFT_SUM_ROW_GROUP, rows) - 1;
+        for (int r = first; r <= last; ++r)
+            down_left_sum(r, 0) = source(r, 0);
+        for (int c = 1; c < cols; ++c)
+            for (int r = first; r <= last; ++r)
+                down_left_sum(r, c) = source(r, c) + down_left_sum(r, c - 1);
+    });
+    const int column_blocks = (cols + DOWN_LEFT_SUM_COLUMN_BLOCK - 1) / DOWN_LEFT_SUM_COLUMN_BLOCK;
+    parallel_loop(column_blocks, [&](int block) {
+        const int first = block * DOWN_LEFT_SUM_COLUMN_BLOCK;
+        const int end = std::min(first + DOWN_LEFT_SUM_COLUMN_BLOCK, cols);
+        for (int r = 1; r < rows; ++r) {
+            const T* below_row = &down_left_sum(r - 1, 0);
+            T* row = &down_left_sum(r, 0);
+            for (int c = first; c < end; ++c)
+                row[c] = row[c] + below_row[c];
+        }
+    });
 }
 
 // Sum of the source over rows xmin..xmax and columns ymin..ymax, inclusive.
