@@ -200,6 +200,55 @@ TEST(SmearedDemand, RepeatsAndThreadCountsGiveTheSameGrids)
 // Smoothed supply and the non-empty table
 // ---------------------------------------------------------------------------
 
+// The gather and the share step answer every tile with exactly what the
+// window query gives for that tile's clipped window, whatever the sizes
+// (even, odd, wider than the grid). The table holds arbitrary values, not a
+// real summed-area table, so that any change in the order of the four reads
+// would show in the last bits.
+TEST(SmearedDemand, GatherAndSharesMatchTheWindowQueryTileByTile)
+{
+    const int nx = 13;
+    const int ny = 37;
+    CONGESTION_IMPL impl(nx, ny, nullptr);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> value(-50.0f, 1000.0f);
+    GRID_2D<float> table;
+    table.resize(nx, ny, 0.0f);
+    for (float& v : table)
+        v = value(rng);
+    fill_random(impl.m_supply[kRight], rng, -2, 6);
+    fill_random(impl.m_demand[kRight], rng, -8, 40);
+    impl.m_non_empty_down_left_sum.resize(nx, ny, 0u);
+    for (unsigned& v : impl.m_non_empty_down_left_sum)
+        v = rng() % 7;
+
+    for (const auto& [x_size, y_size] : {std::pair{3, 5}, {2, 4}, {1, 1}, {6, 50}, {40, 2}, {0, 9}}) {
+        const WINDOW_EXTENTS xe = split_window(x_size);
+        const WINDOW_EXTENTS ye = split_window(y_size);
+        GRID_2D<float> average, masked, shares;
+        impl.gather_from_window(x_size, y_size, impl.m_supply[kRight], table, average, false, false);
+        impl.gather_from_window(x_size, y_size, impl.m_supply[kRight], table, masked, true, true);
+        impl.compute_demand_shares(x_size, y_size, impl.m_demand[kRight], shares, true);
+        for (int x = 0; x < nx; ++x) {
+            for (int y = 0; y < ny; ++y) {
+                // Receiving window: larger extent towards lower coordinates.
+                const int xmin = std::max(x - xe.low, 0), xmax = std::min(x + xe.high, nx - 1);
+                const int ymin = std::max(y - ye.low, 0), ymax = std::min(y + ye.high, ny - 1);
+                const float sum = get_window_sum(table, xmin, xmax, ymin, ymax);
+                EXPECT_EQ(average(x, y), sum / static_cast<float>((ymax - ymin + 1) * (xmax - xmin + 1)))
+                    << x_size << "," << y_size << " at " << x << "," << y;
+                EXPECT_EQ(masked(x, y), impl.m_supply[kRight](x, y) > 0.0f ? sum : 0.0f);
+                // Source window: larger extent towards higher coordinates.
+                const int x0 = std::max(x - xe.high, 0), x1 = std::min(x + xe.low, nx - 1);
+                const int y0 = std::max(y - ye.high, 0), y1 = std::min(y + ye.low, ny - 1);
+                const int count = impl.get_num_non_empty_in_window(x0, x1, y0, y1);
+                const float demand = impl.m_demand[kRight](x, y);
+                EXPECT_EQ(shares(x, y), count > 0 ? demand / static_cast<float>(count) : 0.0f);
+            }
+        }
+    }
+}
+
 TEST(SmoothSupply, ConstantSupplyStaysConstantAtEdgesAndCorners)
 {
     CONGESTION_IMPL impl(5, 7, nullptr);

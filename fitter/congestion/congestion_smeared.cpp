@@ -1,5 +1,6 @@
 // The new (share, summed-area table, gather) smoothing and the smoothed supply.
 #include <algorithm>
+#include <cstddef>
 #include <atomic>
 #include <utility>
 #include <vector>
@@ -18,6 +19,62 @@ std::pair<int, int> oriented_sizes(RESOURCE_TYPE type, int parallel_dim, int per
     if (type == CONGESTION::HORIZONTAL_LEFT || type == CONGESTION::HORIZONTAL_RIGHT)
         return {parallel_dim, perpendicular_dim};
     return {perpendicular_dim, parallel_dim};
+}
+
+// Window sums of one row of tiles: for every column y, the sum of `table`
+// over rows xmin..xmax and columns y - before .. y + after clipped to
+// 0 .. ny - 1, handed to store(y, sum, ymin, ymax). Where the window is not
+// clipped in y and the rows are valid, the four table reads and the order of
+// the operations are those of get_window_sum, written over whole table rows
+// so that the compiler can vectorise them; the results are the same bits.
+// The clipped columns at both ends, and any window that could fail a check,
+// go through get_window_sum itself.
+template <typename T, typename STORE>
+void window_sums_of_row(const GRID_2D<T>& table, int xmin, int xmax, int before, int after, int ny,
+                        const STORE& store)
+{
+    const auto checked = [&](int y) {
+        const int ymin = std::max(y - before, 0);
+        const int ymax = std::min(y + after, ny - 1);
+        store(y, get_window_sum(table, xmin, xmax, ymin, ymax), ymin, ymax);
+    };
+    const bool rows_valid = xmin >= 0 && xmin <= xmax && xmax < table.get_num_rows() && ny <= table.get_num_cols();
+    const int first = before + 1;     // first column whose window starts above column 0
+    const int last = ny - 1 - after;  // last column whose window ends inside the grid
+    if (!rows_valid || before < 0 || after < 0 || first > last) {
+        for (int y = 0; y < ny; ++y)
+            checked(y);
+        return;
+    }
+    for (int y = 0; y < first; ++y)
+        checked(y);
+    const T* high = &table(xmax, 0);
+    if (xmin > 0) {
+        const T* low = &table(xmin - 1, 0);
+        for (int y = first; y <= last; ++y) {
+            T sum = high[y + after];
+            sum = sum - low[y + after];
+            sum = sum - high[y - before - 1];
+            sum = sum + low[y - before - 1];
+            store(y, sum, y - before, y + after);
+        }
+    } else {
+        for (int y = first; y <= last; ++y) {
+            T sum = high[y + after];
+            sum = sum - high[y - before - 1];
+            store(y, sum, y - before, y + after);
+        }
+    }
+    for (int y = last + 1; y < ny; ++y)
+        checked(y);
+}
+
+// Stops with the grid's own bounds message unless row x of `grid` holds at
+// least `ny` columns.
+void check_row(const GRID_2D<float>& grid, int x, int ny)
+{
+    if (ny > 0)
+        CONGESTION_CHECK(grid.in_bounds(x, ny - 1), "in_bounds(irow, icol)");
 }
 
 }  // namespace
@@ -54,20 +111,23 @@ void CONGESTION_IMPL::compute_demand_shares(int x_size, int y_size, const GRID_2
     parallel_loop(m_nx, [&](int x) {
         const int x0 = std::max(x - x_extents.high, 0);
         const int x1 = std::min(x + x_extents.low, m_nx - 1);
-        for (int y = 0; y < m_ny; ++y) {
-            const int y0 = std::max(y - y_extents.high, 0);
-            const int y1 = std::min(y + y_extents.low, m_ny - 1);
-            const float demand = demand_for_type.at(x, y);
-            float share;
-            if (count_non_empty) {
-                // A window without any non-empty tile has nowhere to put
-                // the demand: it is dropped.
-                const int non_empty = get_num_non_empty_in_window(x0, x1, y0, y1);
-                share = non_empty > 0 ? demand / static_cast<float>(non_empty) : 0.0f;
-            } else {
-                share = demand / static_cast<float>((y1 - y0 + 1) * (x1 - x0 + 1));
+        check_row(demand_for_type, x, m_ny);
+        const float* demand = demand_for_type.data() + static_cast<ptrdiff_t>(x) * demand_for_type.get_num_cols();
+        float* share = shares.data() + static_cast<ptrdiff_t>(x) * m_ny;
+        if (count_non_empty) {
+            // A window without any non-empty tile has nowhere to put the
+            // demand: it is dropped.
+            window_sums_of_row(m_non_empty_down_left_sum, x0, x1, y_extents.high, y_extents.low, m_ny,
+                               [&](int y, unsigned count, int, int) {
+                                   const int non_empty = static_cast<int>(count);
+                                   share[y] = non_empty > 0 ? demand[y] / static_cast<float>(non_empty) : 0.0f;
+                               });
+        } else {
+            for (int y = 0; y < m_ny; ++y) {
+                const int y0 = std::max(y - y_extents.high, 0);
+                const int y1 = std::min(y + y_extents.low, m_ny - 1);
+                share[y] = demand[y] / static_cast<float>((y1 - y0 + 1) * (x1 - x0 + 1));
             }
-            shares(x, y) = share;
         }
     });
 }
@@ -84,16 +144,22 @@ void CONGESTION_IMPL::gather_from_window(int x_size, int y_size, const GRID_2D<f
     parallel_loop(m_nx, [&](int x) {
         const int xmin = std::max(x - x_extents.low, 0);
         const int xmax = std::min(x + x_extents.high, m_nx - 1);
-        for (int y = 0; y < m_ny; ++y) {
-            const int ymin = std::max(y - y_extents.low, 0);
-            const int ymax = std::min(y + y_extents.high, m_ny - 1);
-            const float window = get_window_sum(down_left_sum, xmin, xmax, ymin, ymax);
-            if (!sum)
-                out(x, y) = window / static_cast<float>((ymax - ymin + 1) * (xmax - xmin + 1));
-            else if (zero_without_supply && !(supply_for_type.at(x, y) > 0.0f))
-                out(x, y) = 0.0f;
-            else
-                out(x, y) = window;
+        float* row = out.data() + static_cast<ptrdiff_t>(x) * m_ny;
+        if (!sum) {
+            // The average over the clipped window.
+            window_sums_of_row(down_left_sum, xmin, xmax, y_extents.low, y_extents.high, m_ny,
+                               [&](int y, float window, int ymin, int ymax) {
+                                   row[y] = window / static_cast<float>((ymax - ymin + 1) * (xmax - xmin + 1));
+                               });
+        } else if (zero_without_supply) {
+            check_row(supply_for_type, x, m_ny);
+            const float* supply =
+                supply_for_type.data() + static_cast<ptrdiff_t>(x) * supply_for_type.get_num_cols();
+            window_sums_of_row(down_left_sum, xmin, xmax, y_extents.low, y_extents.high, m_ny,
+                               [&](int y, float window, int, int) { row[y] = supply[y] > 0.0f ? window : 0.0f; });
+        } else {
+            window_sums_of_row(down_left_sum, xmin, xmax, y_extents.low, y_extents.high, m_ny,
+                               [&](int y, float window, int, int) { row[y] = window; });
         }
     });
 }
