@@ -24,7 +24,7 @@ void apply_supply(const SYNTHETIC_SUPPLY& chip, CONGESTION& estimator);
 
 // A netlist in flat arrays behind CONGESTION::NETLIST_IF. Most nets have 2
 // to 5 pins with loads near the driver; a heavy tail reaches thousands of
-// pins, and about one net in fifty spans the whole chip.
+// pins, and about one net in a thousand spans the whole chip.
 class SYNTHETIC_NETLIST : public CONGESTION::NETLIST_IF {
  public:
     SYNTHETIC_NETLIST(int nx, int ny, int num_nets, uint32_t seed);

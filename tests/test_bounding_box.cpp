@@ -216,6 +216,69 @@ TEST(BoundingBoxTotals, NetTotalsFollowTheWireLengthWhateverTheSupply)
     }
 }
 
+// The model's grids against the algorithm transcribed tile by tile in its
+// written order (columns, then rows, every expression in single precision),
+// over many nets accumulated into the same grids, with tiles without supply
+// and supply that varies from tile to tile.
+void add_reference_demand(const CONGESTION_IMPL& impl, const BOX_NET& net, TYPE_GRIDS& g)
+{
+    const int cx = std::min(net.xr, std::max(net.driver.x, net.xl));
+    const int cy = std::min(net.yt, std::max(net.driver.y, net.yb));
+    const int w = net.xr - net.xl, h = net.yt - net.yb;
+    const float ex = w + 1 > 2 ? std::max(net.fx - float(w), 0.0f) / float(w + 1)
+                     : w + 1 == 2 ? std::max(net.fx - 0.5f, 0.0f) * 0.5f : 0.0f;
+    const float base = w + 1 == 2 ? 0.5f : 1.0f;
+    for (int x = net.xl; x <= net.xr; ++x) {
+        const float sl = get_window_sum(impl.m_supply_down_left_sum[kLeft], x, x, net.yb, net.yt);
+        const float sr = get_window_sum(impl.m_supply_down_left_sum[kRight], x, x, net.yb, net.yt);
+        for (int y = net.yb; y <= net.yt; ++y) {
+            if (const float s = impl.m_supply[kLeft](x, y); s > 0.0f)
+                g[kLeft](x, y) += ((ex * 0.5f + (x < cx ? base : 0.0f)) * s) / sl;
+            if (const float s = impl.m_supply[kRight](x, y); s > 0.0f)
+                g[kRight](x, y) += ((ex * 0.5f + (x > cx ? base : 0.0f)) * s) / sr;
+        }
+    }
+    const float ey = h + 1 > 1 ? std::max(net.fy - float(h), 0.0f) / float(h + 1) : 0.0f;
+    for (int y = net.yb; y <= net.yt; ++y) {
+        const float su = get_window_sum(impl.m_supply_down_left_sum[kUp], net.xl, net.xr, y, y);
+        const float sd = get_window_sum(impl.m_supply_down_left_sum[kDown], net.xl, net.xr, y, y);
+        for (int x = net.xl; x <= net.xr; ++x) {
+            if (const float s = impl.m_supply[kUp](x, y); s > 0.0f)
+                g[kUp](x, y) += ((ey * 0.5f + (y > cy ? 1.0f : 0.0f)) * s) / su;
+            if (const float s = impl.m_supply[kDown](x, y); s > 0.0f)
+                g[kDown](x, y) += ((ey * 0.5f + (y < cy ? 1.0f : 0.0f)) * s) / sd;
+        }
+    }
+}
+
+TEST(BoundingBoxReference, ManyNetsMatchTheTileByTileAlgorithmBitForBit)
+{
+    constexpr int kNx = 17;
+    constexpr int kNy = 23;
+    TEST_NETLIST netlist;
+    CONGESTION_IMPL impl(kNx, kNy, &netlist);
+    std::mt19937 random(29);
+    for (RESOURCE_TYPE type : WIRE_TYPES)
+        fill_random(impl.m_supply[type], random, -3, 50);  // about one tile in fifteen without supply
+    build_supply_tables(impl);
+    std::uniform_int_distribution<int> col(0, kNx - 1), row(0, kNy - 1);
+    std::uniform_real_distribution<float> length(0.0f, 30.0f);
+    TYPE_GRIDS expected;
+    for (GRID_2D<float>& grid : expected)
+        grid.resize(kNx, kNy, 0.0f);
+    std::vector<int> nets;
+    for (int i = 0; i < 300; ++i) {
+        const int x1 = col(random), x2 = col(random), y1 = row(random), y2 = row(random);
+        const BOX_NET net = {std::min(x1, x2), std::max(x1, x2), std::min(y1, y2), std::max(y1, y2),
+                             length(random), length(random), {col(random) - 3, row(random) + 2}};
+        nets.push_back(add_box_net(netlist, net));
+        add_reference_demand(impl, net, expected);
+    }
+    const TYPE_GRIDS actual = run(impl, netlist, nets);
+    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
+        EXPECT_TRUE(same_grid(actual[type], expected[type])) << type;
+}
+
 // ---------------------------------------------------------------------------
 // Protocol and failures
 // ---------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "fitter/congestion/congestion_impl.h"
 
@@ -14,25 +15,37 @@ constexpr float BASE_AMOUNT = 1.0f;
 // A box two columns wide gets half the base amount and half its excess.
 constexpr float TWO_COLUMN_FACTOR = 0.5f;
 
-// Supply of `type` at (x, y), after checking that the tile lies in the grid.
-float checked_supply(const CONGESTION_IMPL& impl, RESOURCE_TYPE type, int x, int y)
+// Per-row supply of the box for the two vertical types, kept by a chunk and
+// reused from net to net.
+struct ROW_SUPPLY {
+    std::vector<float> up;
+    std::vector<float> down;
+};
+
+// Stops unless the tiles (x, first) .. (x, last) of `type` lie in the grid.
+// Every tile of a box is checked before its supply is read; checking a line
+// of tiles at once reports the same message for the first tile outside.
+void check_line(const CONGESTION_IMPL& impl, RESOURCE_TYPE type, int x, int first, int last)
 {
     const GRID_2D<float>& supply = impl.m_supply[type];
     CONGESTION_CHECK(below(x, supply.get_num_rows()), "m_supply[type].get_num_rows() > x");
-    CONGESTION_CHECK(below(y, supply.get_num_cols()), "m_supply[type].get_num_cols() > y");
-    return supply(x, y);
+    CONGESTION_CHECK(below(first, supply.get_num_cols()) && below(last, supply.get_num_cols()),
+                     "m_supply[type].get_num_cols() > y");
 }
 
-// Adds the tile's share of `amount` (the line's total for this type) in
-// proportion to its supply `s` out of the line's supply `line_supply`.
-// Tiles without supply get nothing.
-void add_share(GRID_2D<float>& grid, int x, int y, float excess, float base, float s, float line_supply)
+// Adds, to tiles first .. last of one grid row, their share of `amount` in
+// proportion to their supply out of the line's supply: (amount * s) / total,
+// product first. Tiles without supply get nothing and keep their bits.
+void add_shares(float* demand, const float* supply, int first, int last, float amount, float total)
 {
-    if (s > 0.0f)
-        grid(x, y) = grid(x, y) + ((excess * 0.5f + base) * s) / line_supply;
+    for (int y = first; y <= last; ++y) {
+        const float s = supply[y];
+        demand[y] = s > 0.0f ? demand[y] + (amount * s) / total : demand[y];
+    }
 }
 
-void add_net_demand(const CONGESTION_IMPL& impl, const NETLIST_IF& net_if, int net, TYPE_GRIDS& grids)
+void add_net_demand(const CONGESTION_IMPL& impl, const NETLIST_IF& net_if, int net, TYPE_GRIDS& grids,
+                    ROW_SUPPLY& rows)
 {
     int net_xl = 0;
     int net_xr = 0;
@@ -63,6 +76,8 @@ void add_net_demand(const CONGESTION_IMPL& impl, const NETLIST_IF& net_if, int n
         ex = std::max(fx - 0.5f, 0.0f) * TWO_COLUMN_FACTOR;
         h_base = BASE_AMOUNT * TWO_COLUMN_FACTOR;
     }
+    // A column of the box is a row of the grids, so each column's tiles lie
+    // next to each other in memory.
     const GRID_2D<float>& left_sums = impl.m_supply_down_left_sum[CONGESTION::HORIZONTAL_LEFT];
     const GRID_2D<float>& right_sums = impl.m_supply_down_left_sum[CONGESTION::HORIZONTAL_RIGHT];
     for (int x = net_xl; x <= net_xr; ++x) {
@@ -71,28 +86,49 @@ void add_net_demand(const CONGESTION_IMPL& impl, const NETLIST_IF& net_if, int n
         // Left of the driver the base amount heads left, right of it right.
         const float base_left = x < cx ? h_base : 0.0f;
         const float base_right = x > cx ? h_base : 0.0f;
-        for (int y = net_yb; y <= net_yt; ++y) {
-            const float s_left = checked_supply(impl, CONGESTION::HORIZONTAL_LEFT, x, y);
-            add_share(grids[CONGESTION::HORIZONTAL_LEFT], x, y, ex, base_left, s_left, supply_left);
-            const float s_right = checked_supply(impl, CONGESTION::HORIZONTAL_RIGHT, x, y);
-            add_share(grids[CONGESTION::HORIZONTAL_RIGHT], x, y, ex, base_right, s_right, supply_right);
-        }
+        check_line(impl, CONGESTION::HORIZONTAL_LEFT, x, net_yb, net_yt);
+        check_line(impl, CONGESTION::HORIZONTAL_RIGHT, x, net_yb, net_yt);
+        add_shares(&grids[CONGESTION::HORIZONTAL_LEFT](x, 0), &impl.m_supply[CONGESTION::HORIZONTAL_LEFT](x, 0),
+                   net_yb, net_yt, ex * 0.5f + base_left, supply_left);
+        add_shares(&grids[CONGESTION::HORIZONTAL_RIGHT](x, 0), &impl.m_supply[CONGESTION::HORIZONTAL_RIGHT](x, 0),
+                   net_yb, net_yt, ex * 0.5f + base_right, supply_right);
     }
 
-    // Rows have no two-row special case: the base amount stays whole.
+    // Rows have no two-row special case: the base amount stays whole. The
+    // horizontal pass has already checked every tile and window of the box,
+    // so the rows' supply can be summed first and the tiles then visited
+    // column by column, in memory order; each tile still gets one addition.
     const float ey = num_rows > 1 ? std::max(fy - static_cast<float>(h), 0.0f) / static_cast<float>(num_rows) : 0.0f;
     const GRID_2D<float>& up_sums = impl.m_supply_down_left_sum[CONGESTION::VERTICAL_UP];
     const GRID_2D<float>& down_sums = impl.m_supply_down_left_sum[CONGESTION::VERTICAL_DOWN];
+    if (rows.up.size() < static_cast<size_t>(num_rows)) {
+        rows.up.resize(static_cast<size_t>(num_rows));
+        rows.down.resize(static_cast<size_t>(num_rows));
+    }
+    // Indexed by y - net_yb.
     for (int y = net_yb; y <= net_yt; ++y) {
-        const float supply_up = get_window_sum(up_sums, net_xl, net_xr, y, y);
-        const float supply_down = get_window_sum(down_sums, net_xl, net_xr, y, y);
-        const float base_up = y > cy ? BASE_AMOUNT : 0.0f;
-        const float base_down = y < cy ? BASE_AMOUNT : 0.0f;
-        for (int x = net_xl; x <= net_xr; ++x) {
-            const float s_up = checked_supply(impl, CONGESTION::VERTICAL_UP, x, y);
-            add_share(grids[CONGESTION::VERTICAL_UP], x, y, ey, base_up, s_up, supply_up);
-            const float s_down = checked_supply(impl, CONGESTION::VERTICAL_DOWN, x, y);
-            add_share(grids[CONGESTION::VERTICAL_DOWN], x, y, ey, base_down, s_down, supply_down);
+        rows.up[y - net_yb] = get_window_sum(up_sums, net_xl, net_xr, y, y);
+        rows.down[y - net_yb] = get_window_sum(down_sums, net_xl, net_xr, y, y);
+    }
+    // Up above the driver's row, down below it.
+    const float with_base = ey * 0.5f + BASE_AMOUNT;
+    const float no_base = ey * 0.5f + 0.0f;
+    const float* row_up = rows.up.data() - net_yb;
+    const float* row_down = rows.down.data() - net_yb;
+    for (int x = net_xl; x <= net_xr; ++x) {
+        check_line(impl, CONGESTION::VERTICAL_UP, x, net_yb, net_yt);
+        check_line(impl, CONGESTION::VERTICAL_DOWN, x, net_yb, net_yt);
+        const float* supply_up = &impl.m_supply[CONGESTION::VERTICAL_UP](x, 0);
+        const float* supply_down = &impl.m_supply[CONGESTION::VERTICAL_DOWN](x, 0);
+        float* demand_up = &grids[CONGESTION::VERTICAL_UP](x, 0);
+        float* demand_down = &grids[CONGESTION::VERTICAL_DOWN](x, 0);
+        for (int y = net_yb; y <= net_yt; ++y) {
+            const float s_up = supply_up[y];
+            const float amount_up = y > cy ? with_base : no_base;
+            demand_up[y] = s_up > 0.0f ? demand_up[y] + (amount_up * s_up) / row_up[y] : demand_up[y];
+            const float s_down = supply_down[y];
+            const float amount_down = y < cy ? with_base : no_base;
+            demand_down[y] = s_down > 0.0f ? demand_down[y] + (amount_down * s_down) / row_down[y] : demand_down[y];
         }
     }
 }
@@ -103,6 +139,7 @@ void add_bounding_box_demand(const CONGESTION_IMPL& impl, const std::vector<int>
                              TYPE_GRIDS& grids, const NETLIST_IF* net_if)
 {
     CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
+    ROW_SUPPLY rows;
     for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
-        add_net_demand(impl, *net_if, nets[i], grids);
+        add_net_demand(impl, *net_if, nets[i], grids, rows);
 }
