@@ -64,6 +64,11 @@ struct NET_ARRAYS {
     {
         return static_cast<size_t>(x - xl) * static_cast<size_t>(height) + static_cast<size_t>(y - yb);
     }
+
+    // Column x of an array: element j holds row yb + j, so a column is one
+    // contiguous run that the loops below walk in order.
+    float* column(std::vector<float>& values, int x) { return values.data() + index(x, yb); }
+    const float* column(const std::vector<float>& values, int x) const { return values.data() + index(x, yb); }
 };
 
 // Two-pin crossing probabilities of the route from the driver A = (ax, ay)
@@ -110,54 +115,94 @@ struct TWO_PIN {
     }
 };
 
-// Adds one load's weighted two-pin probabilities and its weight as coverage.
+// Adds `value` to elements first .. last of a column.
+void add_to(float* values, int first, int last, float value)
+{
+    for (int j = first; j <= last; ++j)
+        values[j] = values[j] + value;
+}
+
+// Sets elements first .. last of a column to `value`.
+void set_to(float* values, int first, int last, float value)
+{
+    for (int j = first; j <= last; ++j)
+        values[j] = value;
+}
+
+// Adds one load's weighted two-pin probabilities and its weight as coverage,
+// column by column over the pair box. Every element gets w times its
+// probability, the product formed first and then added.
 void add_load(const NET_BOX& box, int xk, int yk, float w, NET_ARRAYS& arrays)
 {
     const TWO_PIN pair(box.xd, box.yd, xk, yk);
     const int lx = pair.lx;
     const int hx = std::max(box.xd, xk);
-    const int ly = pair.ly;
-    const int hy = std::max(box.yd, yk);
+    // The pair box's rows, as element indices of the net's columns.
+    const int first = pair.ly - box.yb;
+    const int last = std::max(box.yd, yk) - box.yb;
     for (int x = lx; x <= hx - 1; ++x)
-        for (int y = ly; y <= hy; ++y)
-            arrays.h_cover[arrays.index(x, y)] = arrays.h_cover[arrays.index(x, y)] + w;
+        add_to(arrays.column(arrays.h_cover, x), first, last, w);
     for (int x = lx; x <= hx; ++x)
-        for (int y = ly; y <= hy - 1; ++y)
-            arrays.v_cover[arrays.index(x, y)] = arrays.v_cover[arrays.index(x, y)] + w;
+        add_to(arrays.column(arrays.v_cover, x), first, last - 1, w);
 
     if (box.xd != xk) {
+        // Along a column only the pair's end rows (A's and B's: the pair
+        // box's first and last rows) differ; the rows between share 1 / S.
         std::vector<float>& crossings = box.xd < xk ? arrays.right : arrays.left;
-        for (int x = lx; x <= hx - 1; ++x)
-            for (int y = ly; y <= hy; ++y) {
-                float& crossing = crossings[arrays.index(x, y)];
-                crossing = crossing + w * pair.horizontal(x - lx, y - ly);
+        for (int x = lx; x <= hx - 1; ++x) {
+            const int i = x - lx;
+            float* c = arrays.column(crossings, x);
+            c[first] = c[first] + w * pair.horizontal(i, 0);
+            if (last > first) {
+                const float between = w * pair.horizontal(i, 1);
+                for (int j = first + 1; j < last; ++j)
+                    c[j] = c[j] + between;
+                c[last] = c[last] + w * pair.horizontal(i, pair.dy);
             }
+        }
     }
     if (box.yd != yk) {
+        // Only the end columns (A's and B's) vary along the column; the
+        // columns between, or all of them when the pair shares a column,
+        // hold one value.
         std::vector<float>& crossings = box.yd < yk ? arrays.up : arrays.down;
-        for (int x = lx; x <= hx; ++x)
-            for (int y = ly; y <= hy - 1; ++y) {
-                float& crossing = crossings[arrays.index(x, y)];
-                crossing = crossing + w * pair.vertical(x - lx, y - ly);
+        for (int x = lx; x <= hx; ++x) {
+            const int i = x - lx;
+            float* c = arrays.column(crossings, x) + first;
+            if (pair.dx != 0 && (i == 0 || i == pair.dx)) {
+                for (int j = 0; j < pair.dy; ++j)
+                    c[j] = c[j] + w * pair.vertical(i, j);
+            } else {
+                add_to(c, 0, pair.dy - 1, w * pair.vertical(i, 0));
             }
+        }
     }
 }
 
 // Turns the weighted sums of the small-net procedure into weighted averages.
 void normalise(const NET_BOX& box, NET_ARRAYS& arrays)
 {
-    for (int x = box.xl; x <= box.xr; ++x)
-        for (int y = box.yb; y <= box.yt; ++y) {
-            const size_t at = arrays.index(x, y);
-            if (x < box.xr && arrays.h_cover[at] > 0.0f) {
-                arrays.right[at] = arrays.right[at] / arrays.h_cover[at];
-                arrays.left[at] = arrays.left[at] / arrays.h_cover[at];
-            }
-            if (y < box.yt && arrays.v_cover[at] > 0.0f) {
-                arrays.up[at] = arrays.up[at] / arrays.v_cover[at];
-                arrays.down[at] = arrays.down[at] / arrays.v_cover[at];
+    const int rows = box.height();
+    for (int x = box.xl; x <= box.xr; ++x) {
+        if (x < box.xr) {
+            const float* cover = arrays.column(arrays.h_cover, x);
+            float* right = arrays.column(arrays.right, x);
+            float* left = arrays.column(arrays.left, x);
+            for (int j = 0; j < rows; ++j) {
+                const float c = cover[j];
+                right[j] = c > 0.0f ? right[j] / c : right[j];
+                left[j] = c > 0.0f ? left[j] / c : left[j];
             }
         }
+        const float* cover = arrays.column(arrays.v_cover, x);
+        float* up = arrays.column(arrays.up, x);
+        float* down = arrays.column(arrays.down, x);
+        for (int j = 0; j < rows - 1; ++j) {
+            const float c = cover[j];
+            up[j] = c > 0.0f ? up[j] / c : up[j];
+            down[j] = c > 0.0f ? down[j] / c : down[j];
+        }
+    }
 }
 
 // Loads of a large net counted by their direction from the driver.
@@ -216,49 +261,66 @@ void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, NET_
     const float up_line = c.north >= 1 ? 1.0f : (v_nw + v_ne) * 0.5f;
     const float down_line = c.south >= 1 ? 1.0f : (v_se + v_sw) * 0.5f;
 
-    for (int x = box.xl; x <= box.xr; ++x)
-        for (int y = box.yb; y <= box.yt; ++y) {
-            const size_t at = arrays.index(x, y);
-            if (x >= box.xd && x < box.xr)
-                arrays.right[at] = by_side(y, box.yd, h_se, right_line, h_ne);
-            if (x < box.xd)
-                arrays.left[at] = by_side(y, box.yd, h_sw, left_line, h_nw);
-            if (y >= box.yd && y < box.yt)
-                arrays.up[at] = by_side(x, box.xd, v_nw, up_line, v_ne);
-            if (y < box.yd)
-                arrays.down[at] = by_side(x, box.xd, v_sw, down_line, v_se);
-        }
+    // Element j of a column is row yb + j; the driver's row is element jd.
+    const int jd = box.yd - box.yb;
+    const int rows = box.height();
+    for (int x = box.xd; x <= box.xr - 1; ++x) {
+        float* right = arrays.column(arrays.right, x);
+        set_to(right, 0, jd - 1, h_se);
+        right[jd] = right_line;
+        set_to(right, jd + 1, rows - 1, h_ne);
+    }
+    for (int x = box.xl; x <= box.xd - 1; ++x) {
+        float* left = arrays.column(arrays.left, x);
+        set_to(left, 0, jd - 1, h_sw);
+        left[jd] = left_line;
+        set_to(left, jd + 1, rows - 1, h_nw);
+    }
+    for (int x = box.xl; x <= box.xr; ++x) {
+        set_to(arrays.column(arrays.up, x), jd, rows - 2, by_side(x, box.xd, v_nw, up_line, v_ne));
+        set_to(arrays.column(arrays.down, x), 0, jd - 1, by_side(x, box.xd, v_sw, down_line, v_se));
+    }
 }
 
 // Gives each tile half of the crossing value of each boundary it touches.
+// A column of the box is a row of the grids, so both sides are walked in
+// memory order; each tile still adds the boundary on its own side before
+// the one on its lower side, as in the tile-by-tile order.
 void share_crossings(const NET_BOX& box, const NET_ARRAYS& arrays, TYPE_GRIDS& grids)
 {
-    GRID_2D<float>& right = grids[CONGESTION::HORIZONTAL_RIGHT];
-    GRID_2D<float>& left = grids[CONGESTION::HORIZONTAL_LEFT];
-    GRID_2D<float>& up = grids[CONGESTION::VERTICAL_UP];
-    GRID_2D<float>& down = grids[CONGESTION::VERTICAL_DOWN];
-    for (int x = box.xl; x <= box.xr; ++x)
-        for (int y = box.yb; y <= box.yt; ++y) {
-            const size_t at = arrays.index(x, y);
-            if (x < box.xr) {
-                right(x, y) = right(x, y) + 0.5f * arrays.right[at];
-                left(x, y) = left(x, y) + 0.5f * arrays.left[at];
-            }
-            if (x > box.xl) {
-                const size_t west = arrays.index(x - 1, y);
-                right(x, y) = right(x, y) + 0.5f * arrays.right[west];
-                left(x, y) = left(x, y) + 0.5f * arrays.left[west];
-            }
-            if (y < box.yt) {
-                up(x, y) = up(x, y) + 0.5f * arrays.up[at];
-                down(x, y) = down(x, y) + 0.5f * arrays.down[at];
-            }
-            if (y > box.yb) {
-                const size_t south = arrays.index(x, y - 1);
-                up(x, y) = up(x, y) + 0.5f * arrays.up[south];
-                down(x, y) = down(x, y) + 0.5f * arrays.down[south];
+    const int rows = box.height();
+    for (int x = box.xl; x <= box.xr; ++x) {
+        float* right = &grids[CONGESTION::HORIZONTAL_RIGHT](x, box.yb);
+        float* left = &grids[CONGESTION::HORIZONTAL_LEFT](x, box.yb);
+        float* up = &grids[CONGESTION::VERTICAL_UP](x, box.yb);
+        float* down = &grids[CONGESTION::VERTICAL_DOWN](x, box.yb);
+        if (x < box.xr) {
+            const float* r = arrays.column(arrays.right, x);
+            const float* l = arrays.column(arrays.left, x);
+            for (int j = 0; j < rows; ++j) {
+                right[j] = right[j] + 0.5f * r[j];
+                left[j] = left[j] + 0.5f * l[j];
             }
         }
+        if (x > box.xl) {
+            const float* r = arrays.column(arrays.right, x - 1);
+            const float* l = arrays.column(arrays.left, x - 1);
+            for (int j = 0; j < rows; ++j) {
+                right[j] = right[j] + 0.5f * r[j];
+                left[j] = left[j] + 0.5f * l[j];
+            }
+        }
+        const float* u = arrays.column(arrays.up, x);
+        const float* d = arrays.column(arrays.down, x);
+        for (int j = 0; j < rows - 1; ++j) {
+            up[j] = up[j] + 0.5f * u[j];
+            down[j] = down[j] + 0.5f * d[j];
+        }
+        for (int j = 1; j < rows; ++j) {
+            up[j] = up[j] + 0.5f * u[j - 1];
+            down[j] = down[j] + 0.5f * d[j - 1];
+        }
+    }
 }
 
 void add_net_demand(const NETLIST_IF& net_if, int net, NET_ARRAYS& arrays, TYPE_GRIDS& grids)
