@@ -36,13 +36,29 @@ void CONGESTION_IMPL::update_congestion(bool build_window_sums)
     for (RESOURCE_TYPE type : WIRE_TYPES) {
         const GRID_2D<float>& smooth_supply = m_smooth_supply[type];
         GRID_2D<float>& congestion = m_congestion[type];
-        parallel_loop(m_nx, [&](int x) {
-            for (int y = 0; y < m_ny; ++y) {
-                const float supply = smooth_supply(x, y);
-                const float demand = get_smooth_demand(x, y, type);
-                congestion(x, y) = m_net_if->compute_congestion(demand, supply, type);
-            }
-        });
+        // The tile read of get_smooth_demand, its checks made once for the
+        // whole grid: the validity flag was tested above and cannot change
+        // during the loop, and a grid that covers every tile passes every
+        // bound check. Any other grid is read tile by tile with the checks.
+        const GRID_2D<float>& smooth_demand =
+            s_use_orig_algorithm ? m_smooth_demand_orig[type] : m_smooth_demand_smeared_new[type];
+        const bool covers_grid = smooth_demand.get_num_rows() >= m_nx && smooth_demand.get_num_cols() >= m_ny;
+        if (m_ny > 0) {
+            parallel_loop(m_nx, [&](int x) {
+                const float* supply = &smooth_supply(x, 0);
+                float* out = &congestion(x, 0);
+                if (covers_grid) {
+                    const float* demand = &smooth_demand(x, 0);
+                    for (int y = 0; y < m_ny; ++y)
+                        out[y] = m_net_if->compute_congestion(demand[y], supply[y], type);
+                } else {
+                    for (int y = 0; y < m_ny; ++y) {
+                        const float s = supply[y];
+                        out[y] = m_net_if->compute_congestion(get_smooth_demand(x, y, type), s, type);
+                    }
+                }
+            });
+        }
         if (build_window_sums && m_nx >= 1 && m_ny >= 1)
             build_down_left_sum(congestion, m_congestion_down_left_sum[type]);
     }
