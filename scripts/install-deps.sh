@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing.
 # Usage: scripts/install-deps.sh [extra package ...]
 set -eu
-packages="cmake g++ make libtbb-dev libboost-dev libboost-program-options-dev nlohmann-json3-dev libpng-dev libcairo2-dev fonts-dejavu-core pkg-config libgtest-dev libbenchmark-dev $*"
+packages="cmake g++ make libtbb-dev libboost-dev libboost-program-options-dev nlohmann-json3-dev libpng-dev libcairo2-dev fonts-dejavu-core pkg-config libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3-dev python3-numpy python3-pybind11 pybind11-dev python3-pytest $*"
 missing=""
 for package in $packages; do
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)

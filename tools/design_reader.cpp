@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -32,10 +33,31 @@ constexpr int MAX_NET_FLAGS = NET_FLAG_GLOBAL | NET_FLAG_CONSTANT | NET_FLAG_NO_
 constexpr std::size_t MIN_TILE_RECORD_BYTES = 2 * NUM_TILE_FIELDS;
 constexpr std::size_t MIN_NET_RECORD_BYTES = 2 * (NUM_NET_FIXED_FIELDS + 2);
 constexpr std::size_t MIN_ROUTED_RECORD_BYTES = 2 * NUM_ROUTED_FIELDS;
+// Longest part of a field that a message quotes.
+constexpr std::size_t MAX_QUOTED_FIELD = 40;
 
 std::string format_loc(int x, int y)
 {
     return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+}
+
+// A field as a message quotes it: bytes outside printable ASCII as \xNN and
+// a long field cut short, so that the message stays one short printable
+// line whatever the file holds.
+std::string quote(std::string_view field)
+{
+    std::string quoted = "'";
+    for (std::size_t i = 0; i < field.size() && i < MAX_QUOTED_FIELD; ++i) {
+        const auto c = static_cast<unsigned char>(field[i]);
+        if (c >= ' ' && c <= '~') {
+            quoted += static_cast<char>(c);
+        } else {
+            char escaped[sizeof "\\xff"];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            quoted += escaped;
+        }
+    }
+    return quoted + (field.size() > MAX_QUOTED_FIELD ? "...'" : "'");
 }
 
 // Reads one file line by line and splits lines into space-separated fields;
@@ -102,9 +124,9 @@ class LINE_READER {
         int value = 0;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (error == std::errc::result_out_of_range)
-            fail(name + " '" + std::string(text) + "' is out of range");
+            fail(name + " " + quote(text) + " is out of range");
         if (error != std::errc() || end != text.data() + text.size())
-            fail(name + " '" + std::string(text) + "' is not a whole number");
+            fail(name + " " + quote(text) + " is not a whole number");
         return value;
     }
 
@@ -113,6 +135,15 @@ class LINE_READER {
         const int value = get_int(i, name);
         if (value < minimum)
             fail(name + " " + std::to_string(value) + " is below " + std::to_string(minimum));
+        return value;
+    }
+
+    // A per-tile count, 0 to MAX_TILE_COUNT.
+    int get_count(std::size_t i, const std::string& name) const
+    {
+        const int value = get_int_at_least(i, name, 0);
+        if (value > MAX_TILE_COUNT)
+            fail(name + " " + std::to_string(value) + " is above " + std::to_string(MAX_TILE_COUNT));
         return value;
     }
 
@@ -292,13 +323,13 @@ void read_tiles(const std::string& path, DESIGN& design)
             reader.require_fields(NUM_TILE_FIELDS, "tile");
             check_tile_position(reader, reader.get_int(0, "x"), reader.get_int(1, "y"), x, y);
             if (!is_word(reader.get_field(2)))
-                reader.fail("the tile kind '" + std::string(reader.get_field(2)) + "' is not a word");
+                reader.fail("the tile kind " + quote(reader.get_field(2)) + " is not a word");
             design.tile_kind.emplace_back(reader.get_field(2));
-            design.h4.push_back(reader.get_int_at_least(3, "h4", 0));
-            design.h12.push_back(reader.get_int_at_least(4, "h12", 0));
-            design.v4.push_back(reader.get_int_at_least(5, "v4", 0));
-            design.v12.push_back(reader.get_int_at_least(6, "v12", 0));
-            design.lab_in.push_back(reader.get_int_at_least(7, "lab_in", 0));
+            design.h4.push_back(reader.get_count(3, "h4"));
+            design.h12.push_back(reader.get_count(4, "h12"));
+            design.v4.push_back(reader.get_count(5, "v4"));
+            design.v12.push_back(reader.get_count(6, "v12"));
+            design.lab_in.push_back(reader.get_count(7, "lab_in"));
         }
     reader.require_end("tile");
 }
@@ -341,7 +372,7 @@ void read_routed(const std::string& path, DESIGN& design)
             reader.require_fields(NUM_ROUTED_FIELDS, "routed tile");
             check_tile_position(reader, reader.get_int(0, "x"), reader.get_int(1, "y"), x, y);
             for (int c = 0; c < NUM_ROUTED_COLUMNS; ++c)
-                design.routed[c].push_back(reader.get_int_at_least(2 + c, ROUTED_COLUMN_NAMES[c], 0));
+                design.routed[c].push_back(reader.get_count(2 + c, ROUTED_COLUMN_NAMES[c]));
             check_routed_sums(reader, design, design.get_tile_index(x, y));
         }
     reader.require_end("routed tile");

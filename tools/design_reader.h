@@ -30,6 +30,11 @@ constexpr int NET_FLAG_NO_SPAN_WIRE = 4;
 // Largest grid side the reader accepts.
 constexpr int MAX_GRID_SIDE = 4096;
 
+// Largest per-tile count (a supply or routed-usage column) the reader
+// accepts: sums of a tile's counts stay far inside an int, and every count
+// converts to float exactly.
+constexpr int MAX_TILE_COUNT = 1 << 24;
+
 // Columns of routed.txt after x and y, in file order.
 enum ROUTED_COLUMN : int {
     ROUTED_H_ALL,

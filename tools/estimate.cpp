@@ -93,6 +93,7 @@ void ESTIMATE_RUN::run()
     phases.emplace_back("queries", time_ms([&] { add_queries(); }));
     if (m_design.has_routed)
         phases.emplace_back("baseline and accuracy", time_ms([&] { add_accuracy(); }));
+    m_report.cookie = m_estimator.get_cookie();
 }
 
 double ESTIMATE_RUN::get_smooth_demand(std::size_t tile, CONGESTION::RESOURCE_TYPE type) const

@@ -64,6 +64,9 @@ struct REPORT {
     int load_pins = 0;
     std::string algorithm;  // "new" or "original"
     ESTIMATE_OPTIONS options;
+    // The estimator's get_cookie after the whole estimate: equal cookies
+    // mean bit-identical grids.
+    unsigned long long cookie = 0;
     int threads = 0;
     std::vector<std::pair<std::string, double>> phase_ms;
     std::vector<TYPE_FIGURES> types;  // the four wire types in enum order, then Lab Input

@@ -41,6 +41,7 @@ struct COMMAND_LINE {
     std::string design_dir;
     ESTIMATE_OPTIONS options;
     int threads = 0;
+    bool timings = true;
     std::string json_path;
     std::string heatmap_dir;
     std::string dump_path;
@@ -97,6 +98,8 @@ po::options_description get_option_descriptions(const ESTIMATE_OPTIONS& d)
         ("chunks", po::value<std::string>()->default_value(std::to_string(d.num_chunks)),
          "chunks of the library's chunked parallel loops (1..4096)")
         ("threads", po::value<std::string>()->default_value("0"), "worker threads, 0 for all cores")
+        ("no-timings", "leave the phase times and the thread count out of the report and the JSON, so that "
+         "the outputs of two runs can be compared byte for byte")
         ("json", po::value<std::string>(), "write the whole report as JSON to FILE")
         ("heatmaps", po::value<std::string>(), "write PNG heatmaps into the folder DIR (created if missing)")
         ("dump", po::value<std::string>(), "write the library's grid dump to FILE")
@@ -164,6 +167,7 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     o.peak_dim = parse_int(text("peak-window"), "--peak-window", 1, MAX_WINDOW);
     o.num_chunks = parse_int(text("chunks"), "--chunks", 1, MAX_CHUNKS);
     line.threads = parse_int(text("threads"), "--threads", 0, MAX_THREADS);
+    line.timings = values.count("no-timings") == 0;
     const auto optional_text = [&](const char* name) {
         return values.count(name) != 0 ? values[name].as<std::string>() : std::string();
     };
@@ -189,7 +193,7 @@ void check_outputs(const COMMAND_LINE& line)
 void write_outputs(const COMMAND_LINE& line, const ESTIMATE_RUN& run, const DESIGN& design)
 {
     if (!line.json_path.empty())
-        write_text_file(line.json_path, get_report_json(run.get_report()).dump(JSON_INDENT) + "\n");
+        write_text_file(line.json_path, get_report_json(run.get_report(), line.timings).dump(JSON_INDENT) + "\n");
     if (!line.heatmap_dir.empty()) {
         std::error_code error;
         std::filesystem::create_directories(line.heatmap_dir, error);
@@ -222,7 +226,7 @@ int run_tool(const COMMAND_LINE& line)
 
     ESTIMATE_RUN run(design, line.options, read_time.count());
     run.run();
-    print_report(std::cout, run.get_report());
+    print_report(std::cout, run.get_report(), line.timings);
     std::cout.flush();
     write_outputs(line, run, design);
     return 0;

@@ -32,8 +32,10 @@ void write_file_atomically(const std::string& path, const std::function<void(con
     }
     fs::rename(temporary, path, error);
     if (error) {
+        // Taken before the clean-up, which reuses `error`.
+        const std::string reason = error.message();
         fs::remove(temporary, error);
-        throw OUTPUT_ERROR("cannot rename the finished " + path + " into place: " + error.message() + ".");
+        throw OUTPUT_ERROR("cannot rename the finished " + path + " into place: " + reason + ".");
     }
 }
 

@@ -64,23 +64,32 @@ const char* get_type_word(CONGESTION::RESOURCE_TYPE type)
     return WORDS[type];
 }
 
-void print_report(std::ostream& os, const REPORT& r)
+std::string format_cookie(unsigned long long cookie)
+{
+    return format("%016llx", cookie);
+}
+
+void print_report(std::ostream& os, const REPORT& r, bool with_timings)
 {
     const ESTIMATE_OPTIONS& o = r.options;
     os << format("design %s, grid %d x %d tiles\n", r.design.c_str(), r.nx, r.ny);
     os << format("nets %d in the file, %d estimated (global, constant and one-pin nets left out), %d load pins\n",
                  r.num_nets, r.nets_estimated, r.load_pins);
     os << format("settings: model %s, window %d,%d, uniform %s, policy %s, supply %s, wire length %s%s, "
-                 "peak window %d, chunks %d, threads %d\n",
+                 "peak window %d, chunks %d",
                  get_model_word(o.model), o.parallel_dim, o.perpendicular_dim, o.uniform ? "yes" : "no",
                  get_policy_word(o.policy), get_supply_word(o.supply), get_wirelength_word(o.wirelength),
                  o.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE ? " (uses the routing result)" : "",
-                 o.peak_dim, o.num_chunks, r.threads);
-    os << format("smoothing algorithm: %s\n\n", r.algorithm.c_str());
+                 o.peak_dim, o.num_chunks);
+    os << (with_timings ? format(", threads %d\n", r.threads) : std::string("\n"));
+    os << format("smoothing algorithm: %s\n", r.algorithm.c_str());
+    os << format("estimator cookie: %s\n", format_cookie(r.cookie).c_str());
 
-    os << format("%-26s %10s\n", "phase", "ms");
-    for (const auto& [phase, ms] : r.phase_ms)
-        os << format("%-26s %10.3f\n", phase.c_str(), ms);
+    if (with_timings) {
+        os << format("\n%-26s %10s\n", "phase", "ms");
+        for (const auto& [phase, ms] : r.phase_ms)
+            os << format("%-26s %10.3f\n", phase.c_str(), ms);
+    }
 
     os << format("\n%-18s %14s %10s %10s %14s\n", "resource", "total demand", "peak util", "peak tile",
                  "total overflow");
@@ -122,7 +131,7 @@ void print_report(std::ostream& os, const REPORT& r)
     }
 }
 
-nlohmann::json get_report_json(const REPORT& r)
+nlohmann::json get_report_json(const REPORT& r, bool with_timings)
 {
     const ESTIMATE_OPTIONS& o = r.options;
     nlohmann::json json;
@@ -130,6 +139,7 @@ nlohmann::json get_report_json(const REPORT& r)
     json["grid"] = {{"nx", r.nx}, {"ny", r.ny}};
     json["nets"] = {{"in_file", r.num_nets}, {"estimated", r.nets_estimated}, {"load_pins", r.load_pins}};
     json["algorithm"] = r.algorithm;
+    json["cookie"] = format_cookie(r.cookie);
     json["settings"] = {{"model", get_model_word(o.model)},
                         {"window", {o.parallel_dim, o.perpendicular_dim}},
                         {"uniform", o.uniform},
@@ -137,12 +147,14 @@ nlohmann::json get_report_json(const REPORT& r)
                         {"supply", get_supply_word(o.supply)},
                         {"wirelength", get_wirelength_word(o.wirelength)},
                         {"peak_window", o.peak_dim},
-                        {"chunks", o.num_chunks},
-                        {"threads", r.threads}};
-    nlohmann::json phases = nlohmann::json::array();
-    for (const auto& [phase, ms] : r.phase_ms)
-        phases.push_back({{"phase", phase}, {"ms", ms}});
-    json["phases"] = phases;
+                        {"chunks", o.num_chunks}};
+    if (with_timings) {
+        json["settings"]["threads"] = r.threads;
+        nlohmann::json phases = nlohmann::json::array();
+        for (const auto& [phase, ms] : r.phase_ms)
+            phases.push_back({{"phase", phase}, {"ms", ms}});
+        json["phases"] = phases;
+    }
     nlohmann::json types = nlohmann::json::array();
     for (const TYPE_FIGURES& t : r.types)
         types.push_back({{"type", get_type_word(t.type)},

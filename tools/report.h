@@ -17,10 +17,18 @@ const char* get_wirelength_word(WIRELENGTH_SOURCE source);
 // The enumerator's name, e.g. "HORIZONTAL_LEFT".
 const char* get_type_word(CONGESTION::RESOURCE_TYPE type);
 
-// Writes the report as aligned text tables.
-void print_report(std::ostream& os, const REPORT& report);
+// Writes the report as aligned text tables. Without timings the phase times
+// and the worker-thread count, which describe the run rather than the
+// estimate, are left out, so that the reports of two runs compare byte for
+// byte.
+void print_report(std::ostream& os, const REPORT& report, bool with_timings = true);
 
-// The whole report as JSON; a figure that is not a number becomes null.
-nlohmann::json get_report_json(const REPORT& report);
+// The whole report as JSON; a figure that is not a number becomes null. The
+// cookie is a string of 16 hexadecimal digits, since many JSON readers hold
+// numbers as doubles. Without timings as for print_report.
+nlohmann::json get_report_json(const REPORT& report, bool with_timings = true);
+
+// The cookie as 16 hexadecimal digits.
+std::string format_cookie(unsigned long long cookie);
 
 #endif

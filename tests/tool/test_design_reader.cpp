@@ -119,6 +119,17 @@ TEST_F(DesignReaderFaults, TileLines)
     expect_line_fault("tiles.txt", 4, "1 0 io -4 0 64 24 10", "h4 -4 is below 0");
     expect_line_fault("tiles.txt", 4, "1 0 7 4 0 64 24 10", "the tile kind '7' is not a word");
     expect_line_fault("tiles.txt", 4, "1 0 io 4 0 64 24 99999999999", "lab_in '99999999999' is out of range");
+    expect_line_fault("tiles.txt", 4, "1 0 io 4 16777217 64 24 10", "h12 16777217 is above 16777216");
+}
+
+TEST_F(DesignReaderFaults, QuotedFieldsStayOnePrintableLine)
+{
+    // A byte the terminal would act on is written as \xNN, and a long
+    // field is cut after 40 characters.
+    expect_line_fault("tiles.txt", 4, "1 0 io\x1b[2J 4 0 64 24 10", "the tile kind 'io\\x1b[2J' is not a word");
+    const std::string digits(1000, '7');
+    expect_line_fault("tiles.txt", 4, "1 0 io 4 0 64 24 " + digits,
+                      "lab_in '" + digits.substr(0, 40) + "...' is out of range.");
 }
 
 TEST_F(DesignReaderFaults, TileHeaders)
@@ -202,6 +213,9 @@ TEST_F(DesignReaderFaults, RoutedLines)
                       "the routed lab_in 99 exceeds the tile's supply of 35");
     expect_line_fault("routed.txt", 1, "routed 33 34", "the header's grid 33 x 34 differs");
     expect_line_fault("routed.txt", 517, "5 15 1 1 0 0 1 0 0 1 0 1 0 1 0 0 1", "out of order, (4, 15) was expected");
+    // Counts whose sum would not fit in an int are refused before any sum.
+    expect_line_fault("routed.txt", 517, "4 15 1 2000000000 2000000000 2000000000 1 0 0 1 0 1 0 1 0 0 1",
+                      "h_left 2000000000 is above 16777216");
 }
 
 TEST_F(DesignReaderFaults, MissingFilesAndFolders)

@@ -1,8 +1,8 @@
 // End-to-end runs of congestion-estimate on the bundled design: outputs,
 // report invariants, agreement with the library, and bad input.
-#include <sys/wait.h>
-
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -22,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int EXIT_BAD_INPUT = 2;
+constexpr int EXIT_OUTPUT_FAILED = 1;
 constexpr const char* PNG_SIGNATURE = "\x89PNG\r\n\x1a\n";
 constexpr const char* HEATMAP_STEMS[] = {"horizontal_left", "horizontal_right", "vertical_up", "vertical_down",
                                          "horizontal", "vertical", "lab_input"};
@@ -30,37 +31,12 @@ constexpr const char* HEATMAP_STEMS[] = {"horizontal_left", "horizontal_right", 
 constexpr double TEXT_RELATIVE_PRECISION = 1e-5;
 constexpr double TEXT_FIGURE_PRECISION = 5e-4;
 
-struct TOOL_RESULT {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
+using TOOL_RESULT = PROGRAM_RESULT;
 
 // Runs the tool with `args`, capturing its output in files of `dir`.
 TOOL_RESULT run_tool(const std::vector<std::string>& args, const fs::path& dir)
 {
-    std::string command = quote(ESTIMATE_TOOL);
-    for (const std::string& arg : args)
-        command += " " + quote(arg);
-    const fs::path out = dir / "stdout.txt";
-    const fs::path err = dir / "stderr.txt";
-    command += " >" + quote(out.string()) + " 2>" + quote(err.string());
-    const int status = std::system(command.c_str());
-    TOOL_RESULT result;
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = read_text(out);
-    result.err = read_text(err);
-    fs::remove(out);
-    fs::remove(err);
-    return result;
+    return run_program(ESTIMATE_TOOL, args, dir);
 }
 
 bool starts_with(const std::string& text, const std::string& prefix)
@@ -237,6 +213,43 @@ TEST_F(SampleRun, OneThreadGivesTheSameReport)
     EXPECT_EQ(one, many);
 }
 
+TEST_F(SampleRun, ReportsTheCookieOfTheWholeEstimate)
+{
+    const DESIGN design = read_design(SAMPLE_DESIGN);
+    ESTIMATE_RUN run(design, ESTIMATE_OPTIONS(), 0.0);
+    run.run();
+    const unsigned long long cookie = run.get_estimator().get_cookie();
+    EXPECT_EQ(run.get_report().cookie, cookie);
+    char hex[sizeof "0123456789abcdef"];
+    std::snprintf(hex, sizeof hex, "%016llx", cookie);
+    EXPECT_EQ((*s_json)["cookie"], hex);
+    EXPECT_NE(s_result->out.find(std::string("\nestimator cookie: ") + hex + "\n"), std::string::npos);
+}
+
+TEST_F(SampleRun, WithoutTimingsLeavesOutOnlyThePhaseTimesAndTheThreadCount)
+{
+    SCRATCH_DIR dir;
+    const fs::path json = dir.get_path() / "bare.json";
+    const TOOL_RESULT result = run_tool({SAMPLE_DESIGN, "--no-timings", "--json", json.string()}, dir.get_path());
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    nlohmann::json timed = *s_json;
+    timed.erase("phases");
+    timed["settings"].erase("threads");
+    EXPECT_EQ(nlohmann::json::parse(read_text(json)), timed);
+
+    // The text without ", threads N" and without the phase table, which
+    // runs from its blank line to the blank line after its last row.
+    std::string text = s_result->out;
+    const std::string threads = ", threads " + std::to_string((*s_json)["settings"]["threads"].get<int>());
+    const std::size_t threads_at = text.find(threads + "\n");
+    ASSERT_NE(threads_at, std::string::npos);
+    text.erase(threads_at, threads.size());
+    const std::size_t table = text.find("\nphase ");
+    ASSERT_NE(table, std::string::npos);
+    text.erase(table, text.find("\n\n", table + 1) + 1 - table);
+    EXPECT_EQ(result.out, text);
+}
+
 TEST(EstimateTool, WithoutRoutedTruthReportsNoAccuracy)
 {
     SCRATCH_DIR dir;
@@ -296,6 +309,31 @@ TEST(EstimateTool, RefusesBadInputWithOneSentence)
     write_lines(design / "nets.txt", nets);
     expect_refused({design.string()}, dir, EXIT_BAD_INPUT,
                    (design / "nets.txt").string() + ", line 5: pin 2 at (11, 99) lies outside the 34 x 34 grid.");
+}
+
+TEST(EstimateTool, AHeatmapThatCannotBeRenamedLeavesNoPartialOrTemporaryFile)
+{
+    // vertical.png, the sixth heatmap, is taken by a folder that is not
+    // empty, so its finished file cannot be renamed into place.
+    SCRATCH_DIR dir;
+    const fs::path maps = dir.get_path() / "maps";
+    fs::create_directories(maps / "vertical.png" / "occupied");
+    const TOOL_RESULT result = run_tool({SAMPLE_DESIGN, "--heatmaps", maps.string()}, dir.get_path());
+    EXPECT_EQ(result.exit_code, EXIT_OUTPUT_FAILED);
+    EXPECT_NE(result.err.find("cannot rename the finished " + (maps / "vertical.png").string() +
+                              " into place: Is a directory.\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_TRUE(fs::is_directory(maps / "vertical.png"));
+    EXPECT_FALSE(fs::exists(maps / "lab_input.png"));  // nothing after the failure
+    for (const auto& entry : fs::recursive_directory_iterator(dir.get_path())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << entry.path();
+        if (entry.is_regular_file()) {
+            EXPECT_TRUE(starts_with(read_text(entry.path()), PNG_SIGNATURE)) << entry.path();
+        }
+    }
 }
 
 TEST(EstimateTool, RefusesAnOutputItCannotWriteBeforeAnyWork)

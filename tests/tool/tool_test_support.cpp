@@ -1,10 +1,12 @@
 // Scratch folders and file editing for the tool's tests.
 #include "tool_test_support.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 SCRATCH_DIR::SCRATCH_DIR()
@@ -50,4 +52,35 @@ void copy_sample_design(const std::filesystem::path& dir)
     for (const char* name : {"tiles.txt", "nets.txt", "routed.txt"})
         std::filesystem::copy_file(std::filesystem::path(SAMPLE_DESIGN) / name, dir / name,
                                    std::filesystem::copy_options::overwrite_existing);
+}
+
+namespace {
+
+std::string quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
+PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
+                           const std::filesystem::path& dir)
+{
+    std::string command = quote(program);
+    for (const std::string& arg : args)
+        command += " " + quote(arg);
+    const std::filesystem::path out = dir / "stdout.txt";
+    const std::filesystem::path err = dir / "stderr.txt";
+    command += " >" + quote(out.string()) + " 2>" + quote(err.string());
+    const int status = std::system(command.c_str());
+    PROGRAM_RESULT result;
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = read_text(out);
+    result.err = read_text(err);
+    std::filesystem::remove(out);
+    std::filesystem::remove(err);
+    return result;
 }

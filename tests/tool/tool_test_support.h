@@ -27,4 +27,16 @@ std::string read_text(const std::filesystem::path& path);
 // Copies tiles.txt, nets.txt and routed.txt of the sample design into `dir`.
 void copy_sample_design(const std::filesystem::path& dir);
 
+// How a program run ended and what it printed.
+struct PROGRAM_RESULT {
+    int exit_code = -1;  // -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args`, capturing its standard output and error in
+// files of `dir` that are removed afterwards.
+PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
+                           const std::filesystem::path& dir);
+
 #endif

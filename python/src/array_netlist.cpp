@@ -1,0 +1,172 @@
+// The Netlist class: checked CSR arrays of nets and pins, with boxes, wire
+// lengths and weights, read by the estimator through ARRAY_NETLIST.
+#include "python/src/array_netlist.h"
+
+#include <algorithm>
+#include <string>
+
+#include "python/src/bindings.h"
+#include "python/src/numpy_arrays.h"
+
+namespace {
+
+constexpr int BOX_FIELDS = 4;
+constexpr int WIRELENGTH_FIELDS = 2;
+
+std::string format_loc(int x, int y)
+{
+    return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+}
+
+std::string format_grid(int nx, int ny)
+{
+    return std::to_string(nx) + " x " + std::to_string(ny) + " grid";
+}
+
+}  // namespace
+
+ARRAY_NETLIST::ARRAY_NETLIST(const py::object& net_start, const py::object& pin_x, const py::object& pin_y,
+                             const py::object& pin_weight, const py::object& boxes, const py::object& wirelength)
+{
+    m_net_start = to_int_array(net_start, "net_start", {ANY_LENGTH}).values;
+    m_pin_x = to_int_array(pin_x, "pin_x", {ANY_LENGTH}).values;
+    const py::ssize_t num_pins = static_cast<py::ssize_t>(m_pin_x.size());
+    m_pin_y = to_int_array(pin_y, "pin_y", {num_pins}).values;
+    if (m_net_start.empty() || m_net_start.front() != 0)
+        throw py::value_error("net_start must start with 0 and hold num_nets + 1 entries");
+    for (std::size_t net = 0; net + 1 < m_net_start.size(); ++net)
+        if (m_net_start[net + 1] <= m_net_start[net])
+            throw py::value_error("net " + std::to_string(net) + " has no pins: net_start must increase strictly, "
+                                  "since pin 0 of every net is its driver");
+    if (m_net_start.back() != num_pins)
+        throw py::value_error("net_start ends at " + std::to_string(m_net_start.back()) + " but there are " +
+                              std::to_string(num_pins) + " pins");
+
+    const py::ssize_t num_nets = get_num_nets();
+    m_pin_weight = pin_weight.is_none() ? std::vector<float>(m_pin_x.size(), 0.0f)
+                                        : to_float_array(pin_weight, "pin_weight", {num_pins}).values;
+    if (boxes.is_none()) {
+        m_boxes.reserve(static_cast<std::size_t>(num_nets) * BOX_FIELDS);
+        for (int net = 0; net < num_nets; ++net) {
+            const auto first = m_net_start[net];
+            const auto last = m_net_start[net + 1];
+            const auto [xl, xr] = std::minmax_element(m_pin_x.begin() + first, m_pin_x.begin() + last);
+            const auto [yb, yt] = std::minmax_element(m_pin_y.begin() + first, m_pin_y.begin() + last);
+            m_boxes.insert(m_boxes.end(), {*xl, *xr, *yb, *yt});
+        }
+    } else {
+        m_boxes = to_int_array(boxes, "boxes", {num_nets, BOX_FIELDS}).values;
+    }
+    if (wirelength.is_none()) {
+        // Half-perimeter estimate: the box's width and height, in tiles.
+        m_wirelength.reserve(static_cast<std::size_t>(num_nets) * WIRELENGTH_FIELDS);
+        for (int net = 0; net < num_nets; ++net) {
+            const int* box = &m_boxes[static_cast<std::size_t>(net) * BOX_FIELDS];
+            m_wirelength.push_back(static_cast<float>(static_cast<long long>(box[1]) - box[0]));
+            m_wirelength.push_back(static_cast<float>(static_cast<long long>(box[3]) - box[2]));
+        }
+    } else {
+        m_wirelength = to_float_array(wirelength, "wirelength", {num_nets, WIRELENGTH_FIELDS}).values;
+    }
+}
+
+void ARRAY_NETLIST::get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const
+{
+    const int* box = &m_boxes[static_cast<std::size_t>(net) * BOX_FIELDS];
+    *net_xl = box[0];
+    *net_xr = box[1];
+    *net_yb = box[2];
+    *net_yt = box[3];
+}
+
+std::vector<int> ARRAY_NETLIST::select_nets(const py::object& nets) const
+{
+    if (nets.is_none()) {
+        std::vector<int> all(static_cast<std::size_t>(get_num_nets()));
+        for (std::size_t net = 0; net < all.size(); ++net)
+            all[net] = static_cast<int>(net);
+        return all;
+    }
+    std::vector<int> selected = to_int_array(nets, "nets", {ANY_LENGTH}).values;
+    for (int net : selected)
+        if (net < 0 || net >= get_num_nets())
+            throw py::value_error("nets holds " + std::to_string(net) + ", which is not a net of the netlist (0.." +
+                                  std::to_string(get_num_nets() - 1) + ")");
+    return selected;
+}
+
+void ARRAY_NETLIST::check_pins_inside(const std::vector<int>& nets, int nx, int ny) const
+{
+    for (int net : nets)
+        for (int pin = 0; pin < get_num_pins(net); ++pin) {
+            const CONGESTION::LOC loc = get_pin_loc(net, pin);
+            if (loc.x < 0 || loc.x >= nx || loc.y < 0 || loc.y >= ny)
+                throw py::value_error("pin " + std::to_string(pin) + " of net " + std::to_string(net) + " at " +
+                                      format_loc(loc.x, loc.y) + " lies outside the " + format_grid(nx, ny));
+        }
+}
+
+bool ARRAY_NETLIST::check_boxes_inside(const std::vector<int>& nets, int nx, int ny) const
+{
+    bool any_non_empty = false;
+    for (int net : nets) {
+        int xl = 0, xr = 0, yb = 0, yt = 0;
+        get_bounding_box(net, &xl, &xr, &yb, &yt);
+        if (xl > xr || yb > yt)
+            continue;
+        any_non_empty = true;
+        if (xl < 0 || xr >= nx || yb < 0 || yt >= ny)
+            throw py::value_error("the box of net " + std::to_string(net) + ", x " + std::to_string(xl) + ".." +
+                                  std::to_string(xr) + ", y " + std::to_string(yb) + ".." + std::to_string(yt) +
+                                  ", leaves the " + format_grid(nx, ny));
+    }
+    return any_non_empty;
+}
+
+void bind_netlist(py::module_& module)
+{
+    py::class_<ARRAY_NETLIST>(module, "Netlist", R"doc(
+Nets as CSR arrays: net n's pins are pin_x[net_start[n]:net_start[n+1]] and
+pin_y[...], pin 0 of each net being its driver (every net needs one).
+
+net_start   integer (num_nets + 1,), starting at 0, strictly increasing
+pin_x/pin_y integer (num_pins,), tile coordinates
+pin_weight  float (num_pins,) or None (all 0): the path-probability model
+            weighs a load by pin_weight + 1
+boxes       integer (num_nets, 4) as xl, xr, yb, yt (inclusive) or None (the
+            box of the pins): read by the bounding-box model
+wirelength  float (num_nets, 2), horizontal and vertical, in tiles, or None
+            (the box's width and height): read by the bounding-box model
+
+The arrays are copied and checked once; the object is immutable and is read
+by the estimator's worker threads without the GIL.)doc")
+        .def(py::init<const py::object&, const py::object&, const py::object&, const py::object&, const py::object&,
+                      const py::object&>(),
+             py::arg("net_start"), py::arg("pin_x"), py::arg("pin_y"), py::arg("pin_weight") = py::none(),
+             py::arg("boxes") = py::none(), py::arg("wirelength") = py::none())
+        .def_property_readonly("num_nets", py::overload_cast<>(&ARRAY_NETLIST::get_num_nets, py::const_))
+        .def_property_readonly("num_pins", py::overload_cast<>(&ARRAY_NETLIST::get_num_pins, py::const_))
+        .def("__len__", &ARRAY_NETLIST::get_num_nets)
+        .def_property_readonly("net_start", [](const ARRAY_NETLIST& n) {
+            return make_int_array({static_cast<py::ssize_t>(n.get_net_start().size())}, n.get_net_start());
+        })
+        .def_property_readonly("pin_x", [](const ARRAY_NETLIST& n) {
+            return make_int_array({n.get_num_pins()}, n.get_pin_x());
+        })
+        .def_property_readonly("pin_y", [](const ARRAY_NETLIST& n) {
+            return make_int_array({n.get_num_pins()}, n.get_pin_y());
+        })
+        .def_property_readonly("pin_weight", [](const ARRAY_NETLIST& n) {
+            return make_float_array({n.get_num_pins()}, n.get_pin_weights());
+        })
+        .def_property_readonly("boxes", [](const ARRAY_NETLIST& n) {
+            return make_int_array({n.get_num_nets(), BOX_FIELDS}, n.get_boxes());
+        })
+        .def_property_readonly("wirelength", [](const ARRAY_NETLIST& n) {
+            return make_float_array({n.get_num_nets(), WIRELENGTH_FIELDS}, n.get_wirelengths());
+        })
+        .def("__repr__", [](const ARRAY_NETLIST& n) {
+            return "<congestion.Netlist: " + std::to_string(n.get_num_nets()) + " nets, " +
+                   std::to_string(n.get_num_pins()) + " pins>";
+        });
+}

@@ -1,0 +1,112 @@
+// load_design: the tools' design reader, its flat arrays handed to Python as
+// NumPy arrays, per-tile ones indexed [x, y] like the estimator's grids.
+#include <string>
+#include <vector>
+
+#include "python/src/arguments.h"
+#include "python/src/bindings.h"
+#include "python/src/numpy_arrays.h"
+#include "tools/design_reader.h"
+
+namespace {
+
+constexpr py::ssize_t BOX_FIELDS = 4;
+
+// The reader keeps tiles y-major (y * nx + x); the estimator's grids and
+// arrays are x-major, [x, y].
+py::array_t<int> get_tile_array(const DESIGN& design, const std::vector<int>& by_row)
+{
+    std::vector<int> by_column(by_row.size());
+    for (int x = 0; x < design.nx; ++x)
+        for (int y = 0; y < design.ny; ++y)
+            by_column[static_cast<std::size_t>(x) * design.ny + y] = by_row[design.get_tile_index(x, y)];
+    return make_int_array({design.nx, design.ny}, by_column);
+}
+
+py::array_t<int> get_net_array(const std::vector<int>& values)
+{
+    return make_int_array({static_cast<py::ssize_t>(values.size())}, values);
+}
+
+py::object get_tile_kinds(const DESIGN& design)
+{
+    py::list kinds;
+    for (int x = 0; x < design.nx; ++x)
+        for (int y = 0; y < design.ny; ++y)
+            kinds.append(design.tile_kind[design.get_tile_index(x, y)]);
+    return py::module_::import("numpy").attr("array")(kinds).attr("reshape")(design.nx, design.ny);
+}
+
+py::object get_design_object(const DESIGN& design)
+{
+    const int num_nets = design.get_num_nets();
+    std::vector<int> boxes;
+    boxes.reserve(static_cast<std::size_t>(num_nets) * BOX_FIELDS);
+    for (int net = 0; net < num_nets; ++net)
+        boxes.insert(boxes.end(), {design.xl[net], design.xr[net], design.yb[net], design.yt[net]});
+    py::object routed = py::none();
+    if (design.has_routed) {
+        py::dict columns;
+        for (int c = 0; c < NUM_ROUTED_COLUMNS; ++c)
+            columns[ROUTED_COLUMN_NAMES[c]] = get_tile_array(design, design.routed[c]);
+        routed = columns;
+    }
+    py::dict fields;
+    fields["name"] = design.name;
+    fields["nx"] = design.nx;
+    fields["ny"] = design.ny;
+    fields["tile_kind"] = get_tile_kinds(design);
+    fields["h4"] = get_tile_array(design, design.h4);
+    fields["h12"] = get_tile_array(design, design.h12);
+    fields["v4"] = get_tile_array(design, design.v4);
+    fields["v12"] = get_tile_array(design, design.v12);
+    fields["lab_in"] = get_tile_array(design, design.lab_in);
+    fields["num_nets"] = num_nets;
+    fields["net_start"] = get_net_array(design.net_start);
+    fields["pin_x"] = get_net_array(design.pin_x);
+    fields["pin_y"] = get_net_array(design.pin_y);
+    fields["flags"] = get_net_array(design.flags);
+    fields["weight"] = get_net_array(design.weight);
+    fields["boxes"] = make_int_array({num_nets, BOX_FIELDS}, boxes);
+    fields["routed_x"] = get_net_array(design.routed_x);
+    fields["routed_y"] = get_net_array(design.routed_y);
+    fields["n_wires"] = get_net_array(design.n_wires);
+    fields["routed"] = routed;
+    return py::module_::import("types").attr("SimpleNamespace")(**fields);
+}
+
+py::object load_design(const py::object& path)
+{
+    const std::string folder = to_path(path);
+    DESIGN design;
+    try {
+        py::gil_scoped_release release;
+        design = read_design(folder);
+    } catch (const DESIGN_ERROR& error) {
+        throw py::value_error(error.what());
+    }
+    return get_design_object(design);
+}
+
+}  // namespace
+
+void bind_design_loader(py::module_& module)
+{
+    module.def("load_design", &load_design, py::arg("path"), R"doc(
+Reads a placed-and-routed design folder (tiles.txt, nets.txt, optional
+routed.txt; format in data/FORMAT.md) with the estimator tool's reader.
+Any fault raises ValueError naming the file and the line.
+
+Returns a namespace of:
+  name, nx, ny, num_nets
+  tile_kind                  (nx, ny) str
+  h4, h12, v4, v12, lab_in   (nx, ny) int32 wire and Lab Input counts per tile
+  net_start, pin_x, pin_y    CSR pins, driver first (Netlist's arrays)
+  flags, weight              (num_nets,) flag bits (1 global, 2 constant,
+                             4 no span wire) and weight
+  boxes                      (num_nets, 4) xl, xr, yb, yt of the pins
+  routed_x, routed_y, n_wires  (num_nets,) routed lengths and wire counts
+  routed                     dict of routed.txt columns, (nx, ny) int32
+                             each, or None without routed.txt
+)doc");
+}

@@ -1,0 +1,45 @@
+// The extension module `congestion`: enums and constants of the estimator,
+// then its classes and the design reader.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "fitter/congestion/congestion_impl.h"
+#include "python/src/arguments.h"
+#include "python/src/bindings.h"
+
+PYBIND11_MODULE(congestion, module)
+{
+    module.doc() = R"doc(
+Routing-congestion estimation for placement on NumPy arrays: Estimator wraps
+the C++ estimator of a grid of nx by ny tiles, Netlist holds nets as CSR
+arrays, load_design reads a design folder. Results equal those of the C++
+library bit for bit.)doc";
+
+    py::enum_<CONGESTION::RESOURCE_TYPE>(module, "ResourceType", "Routing resource types; 0..3 are wire types.",
+                                         py::arithmetic())
+        .value("HORIZONTAL_LEFT", CONGESTION::HORIZONTAL_LEFT)
+        .value("HORIZONTAL_RIGHT", CONGESTION::HORIZONTAL_RIGHT)
+        .value("VERTICAL_UP", CONGESTION::VERTICAL_UP)
+        .value("VERTICAL_DOWN", CONGESTION::VERTICAL_DOWN)
+        .value("LAB_INPUT", CONGESTION::LAB_INPUT)
+        .export_values();
+    py::enum_<CONGESTION::NET_MODEL>(module, "NetModel", "How update_demand turns its source into demand.",
+                                      py::arithmetic())
+        .value("PATH_PROBABILITY_MODEL", CONGESTION::PATH_PROBABILITY_MODEL)
+        .value("BOUNDING_BOX_MODEL", CONGESTION::BOUNDING_BOX_MODEL)
+        .value("LAB_INPUT_MODEL", CONGESTION::LAB_INPUT_MODEL)
+        .export_values();
+    module.attr("PATH_PROBABILITY") = CONGESTION::PATH_PROBABILITY_MODEL;
+    module.attr("BOUNDING_BOX") = CONGESTION::BOUNDING_BOX_MODEL;
+    module.attr("NUM_RESOURCE_TYPES") = CONGESTION::NUM_RESOURCE_TYPES;
+    module.attr("WIRE_TYPES") = py::tuple(py::cast(CONGESTION::get_wire_resource_types()));
+    // The engine reads the switch congestion_use_orig once, when the module loads.
+    module.attr("ALGORITHM") = s_use_orig_algorithm ? "original" : "new";
+    module.def(
+        "type_name", [](const py::object& type) { return CONGESTION::get_string_for_resource_type(to_type(type)); },
+        py::arg("type"), "Display name of a resource type, e.g. 'Horizontal Left'.");
+
+    bind_netlist(module);
+    bind_estimator(module);
+    bind_design_loader(module);
+}

@@ -1,0 +1,91 @@
+"""A whole estimate from Python equals the estimator tool's run bit for bit."""
+import json
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import congestion as cg
+from conftest import DESIGN_DIR
+from design_inputs import design_netlist, design_supply, estimated_nets, load_pin_counts
+
+# Each setting as the tool's options and as the Python calls they stand for.
+SETTINGS = {
+    "defaults": dict(model="path", window=(3, 1), uniform=False, policy="ratio", supply="half",
+                     wirelength="hpwl", peak_window=1, chunks=16),
+    "bbox-even-windows": dict(model="bbox", window=(4, 2), uniform=True, policy="overflow", supply="full",
+                              wirelength="oracle", peak_window=4, chunks=5),
+}
+MODELS = {"path": cg.PATH_PROBABILITY_MODEL, "bbox": cg.BOUNDING_BOX_MODEL}
+POLICIES = {"ratio": "utilization", "overflow": "overflow"}
+WIRE_TYPES_IN_ENUM_ORDER = [cg.HORIZONTAL_LEFT, cg.HORIZONTAL_RIGHT, cg.VERTICAL_UP, cg.VERTICAL_DOWN]
+
+
+def run_tool(tmp_path, s):
+    tool = os.environ.get("CONGESTION_ESTIMATE_TOOL")
+    if not tool:
+        pytest.skip("CONGESTION_ESTIMATE_TOOL is not set (ctest sets it when the tool is built)")
+    report = tmp_path / "report.json"
+    subprocess.run([tool, str(DESIGN_DIR), "--json", str(report), "--model", s["model"],
+                    "--window", "%d,%d" % s["window"], "--uniform", "yes" if s["uniform"] else "no",
+                    "--policy", s["policy"], "--supply", s["supply"], "--wirelength", s["wirelength"],
+                    "--peak-window", str(s["peak_window"]), "--chunks", str(s["chunks"])],
+                   check=True, stdout=subprocess.DEVNULL)
+    return json.loads(report.read_text())
+
+
+def run_python(d, s):
+    """The tool's road through the estimator (tools/estimate.cpp), from Python."""
+    nets = estimated_nets(d)
+    est = cg.Estimator(d.nx, d.ny)
+    est.num_chunks = s["chunks"]
+    est.set_supply(design_supply(d, full=s["supply"] == "full"))
+    est.smooth_supply(*s["window"])
+    est.update_demand(design_netlist(d, oracle=s["wirelength"] == "oracle"), MODELS[s["model"]], nets=nets)
+    est.update_demand(load_pin_counts(d, nets), cg.LAB_INPUT_MODEL)
+    est.smooth_wire_demand(*s["window"], uniform=s["uniform"])
+    est.smooth_type_demand(1, 1, cg.LAB_INPUT)
+    est.update_congestion(POLICIES[s["policy"]])
+    return est
+
+
+def sequential_sum(values):
+    """std::accumulate over doubles: one addition at a time, in order."""
+    return float(np.cumsum(np.asarray(values, dtype=np.float64))[-1])
+
+
+@pytest.mark.parametrize("name", sorted(SETTINGS))
+def test_estimate_equals_the_tools_figures(tmp_path, design, name):
+    s = SETTINGS[name]
+    report = run_tool(tmp_path, s)
+    est = run_python(design, s)
+    assert report["algorithm"] == cg.ALGORITHM
+    # Equal cookies: every grid, table and flag of the two estimators is equal bit for bit.
+    assert "%016x" % est.cookie == report["cookie"]
+    assert report["nets"]["estimated"] == len(estimated_nets(design))
+    for t, figures in enumerate(report["resources"]):
+        peak, tile = est.peak_utilization(s["peak_window"], t)
+        assert float(est.total_demand(t)) == figures["total_demand"], figures["type"]
+        assert float(peak) == figures["peak_utilization"], figures["type"]
+        assert list(tile) == figures["peak_tile"], figures["type"]
+        assert float(est.total_overflow(t)) == figures["total_overflow"], figures["type"]
+    assert float(est.avg_chip_utilization(0.0)) == report["avg_chip_utilization"]["above_0"]
+    assert float(est.avg_chip_utilization(1.0)) == report["avg_chip_utilization"]["above_1"]
+
+    # The smoothed arrays, through the tool's per-tile sums over the tiles
+    # with wire supply, in its tile order (y major).
+    smooth = est.smooth_demand.transpose(0, 2, 1).reshape(cg.NUM_RESOURCE_TYPES, -1)
+    has_wire_supply = (design.h4 + design.h12 + design.v4 + design.v12).T.ravel() > 0
+    sums = {row["estimate"]: row["sums"]["estimate"] for row in report["accuracy"]["rows"]}
+    for t in WIRE_TYPES_IN_ENUM_ORDER + [cg.LAB_INPUT]:
+        assert sequential_sum(smooth[t][has_wire_supply]) == sums[t.name], t.name
+    all_wires = np.zeros(has_wire_supply.sum())
+    for t in WIRE_TYPES_IN_ENUM_ORDER:
+        all_wires = all_wires + smooth[t][has_wire_supply].astype(np.float64)
+    assert sequential_sum(all_wires) == sums["all wires"]
+
+    supply = est.supply[:4]
+    with np.errstate(divide="ignore", invalid="ignore"):
+        over = np.where(supply > 0, est.smooth_demand[:4] / supply, 0) > 1.0
+    assert int(over.any(axis=0).sum()) == report["routability"]["tiles_over_100_percent"]
