@@ -32,7 +32,7 @@ test: build
 # memory of a whole estimate on a 1000 x 1000 device.
 bench: deps
 	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DCONGESTION_BUILD_BENCHMARKS=ON \
-		-DCONGESTION_BUILD_TESTS=OFF -DCONGESTION_BUILD_TOOLS=OFF
+		-DCONGESTION_BUILD_TESTS=OFF -DCONGESTION_BUILD_PYTHON=OFF
 	cmake --build $(BUILD)-bench -j $(JOBS) --target congestion-bench
 	$(BUILD)-bench/bench/congestion-bench $(BENCH_ARGS)
 	$(BUILD)-bench/bench/congestion-bench --memory

@@ -487,6 +487,12 @@ void print_ratio(const RATIO_REPORTER& report, const char* what, const std::stri
 void print_ratios(const RATIO_REPORTER& r)
 {
     std::printf("\n%-58s %8s  %s\n", "ratio (same run)", "value", "target");
+    std::printf("-- bundled design picorv32_ex (34 x 34)\n");
+    for (const char* model : {"0", "1"})
+        print_ratio(r, model[0] == '0' ? "whole estimate, path model: 1 thread / 2 threads"
+                                       : "whole estimate, bbox model: 1 thread / 2 threads",
+                    std::string("design/bundled/picorv32_ex/model:") + model + "/threads:1",
+                    std::string("design/bundled/picorv32_ex/model:") + model + "/threads:2", "");
     for (const char* size : {"100", "300", "1000"}) {
         const std::string s = size;
         std::printf("-- %s x %s\n", size, size);
@@ -549,12 +555,19 @@ int report_memory(int size, int nets)
 
 }  // namespace
 
+#if defined(CONGESTION_BENCH_DESIGNS)
+void register_design_benchmarks(const std::string& source_dir);
+#endif
+
 int main(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--memory") == 0)
             return report_memory(1000, 1000000);
     register_all();
+#if defined(CONGESTION_BENCH_DESIGNS)
+    register_design_benchmarks(CONGESTION_SOURCE_DIR);
+#endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
