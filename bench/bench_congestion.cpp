@@ -394,8 +394,12 @@ void register_all()
         for (int64_t model : {0, 1})
             for (int64_t threads : kThreads)
                 demand->Args({size, nets, model, threads});
+    // The largest netlist, on both cores only.
+    for (int64_t model : {0, 1})
+        demand->Args({1000, 2000000, model, 2});
     auto* plain = benchmark::RegisterBenchmark("plain_bounding_box", BM_PlainBoundingBox)->Unit(ms)->UseRealTime();
-    for (auto [size, nets] : {std::pair<int64_t, int64_t>{100, 10000}, {300, 100000}, {1000, 1000000}})
+    for (auto [size, nets] :
+         {std::pair<int64_t, int64_t>{100, 10000}, {300, 100000}, {1000, 1000000}, {1000, 2000000}})
         plain->Args({size, nets});
 
     auto* supply = benchmark::RegisterBenchmark("smooth_supply", BM_SmoothSupply)->Unit(ms)->UseRealTime();
