@@ -192,33 +192,28 @@ void BM_SmoothSupply(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * grid_bytes(size) * 4 * 3);
 }
 
-// Args: grid size, window, threads, uniform.
-void BM_SmoothNew(benchmark::State& state)
+// Args: grid size, window, threads, uniform. Both algorithms smooth the four
+// wire types of the shared engine's demand into their own grids.
+void run_smoothing(benchmark::State& state, bool original)
 {
     const int size = static_cast<int>(state.range(0));
     const int window = static_cast<int>(state.range(1));
     const bool uniform = state.range(3) != 0;
     tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(2));
     CONGESTION_IMPL* engine = &shared_engine(size);
-    for (auto _ : state)
-        engine->generate_smooth_demand_smeared_new(window, window, uniform, WIRE_TYPES);
-    verify(state, case_key("smooth_new", {size, window, uniform}), checksum(engine->m_smooth_demand_smeared_new));
+    for (auto _ : state) {
+        if (original)
+            engine->generate_smooth_wire_demand(window, window, uniform);
+        else
+            engine->generate_smooth_demand_smeared_new(window, window, uniform, WIRE_TYPES);
+    }
+    const TYPE_GRIDS& result = original ? engine->m_smooth_demand_orig : engine->m_smooth_demand_smeared_new;
+    verify(state, case_key(original ? "smooth_orig" : "smooth_new", {size, window, uniform}), checksum(result));
     state.SetItemsProcessed(state.iterations() * size * size * 4);
 }
 
-// Args: grid size, window, threads, uniform.
-void BM_SmoothOriginal(benchmark::State& state)
-{
-    const int size = static_cast<int>(state.range(0));
-    const int window = static_cast<int>(state.range(1));
-    const bool uniform = state.range(3) != 0;
-    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(2));
-    CONGESTION_IMPL* engine = &shared_engine(size);
-    for (auto _ : state)
-        engine->generate_smooth_wire_demand(window, window, uniform);
-    verify(state, case_key("smooth_orig", {size, window, uniform}), checksum(engine->m_smooth_demand_orig));
-    state.SetItemsProcessed(state.iterations() * size * size * 4);
-}
+void BM_SmoothNew(benchmark::State& state) { run_smoothing(state, false); }
+void BM_SmoothOriginal(benchmark::State& state) { run_smoothing(state, true); }
 
 // Args: grid size, build tables, threads.
 void BM_UpdateCongestion(benchmark::State& state)

@@ -81,6 +81,14 @@ ESTIMATOR::ESTIMATOR(long long nx, long long ny)
 int ESTIMATOR::to_x(long long x) const { return to_int_in_range(x, "x", 0, get_nx() - 1); }
 int ESTIMATOR::to_y(long long y) const { return to_int_in_range(y, "y", 0, get_ny() - 1); }
 
+ESTIMATOR::TILE ESTIMATOR::to_tile(long long x, long long y, const py::object& type) const
+{
+    const RESOURCE_TYPE t = to_type(type);
+    const int cx = to_x(x);
+    const int cy = to_y(y);
+    return {cx, cy, t};
+}
+
 void ESTIMATOR::check_window(long long xmin, long long xmax, long long ymin, long long ymax) const
 {
     if (xmin < 0 || xmin > xmax || xmax >= get_nx() || ymin < 0 || ymin > ymax || ymax >= get_ny())
@@ -162,11 +170,9 @@ void ESTIMATOR::set_supply(const py::object& supply)
 
 float ESTIMATOR::get_supply(long long x, long long y, const py::object& type)
 {
-    const RESOURCE_TYPE t = to_type(type);
-    const int cx = to_x(x);
-    const int cy = to_y(y);
+    const TILE tile = to_tile(x, y, type);
     READING operation(m_operation);
-    return m_engine.get_supply(cx, cy, t);
+    return m_engine.get_supply(tile.x, tile.y, tile.type);
 }
 
 float ESTIMATOR::get_max_supply(const py::object& type)

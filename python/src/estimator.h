@@ -163,6 +163,13 @@ class ESTIMATOR {
  private:
     int to_x(long long x) const;
     int to_y(long long y) const;
+    // A tile and type of a point query, validated in this order: type, x, y.
+    struct TILE {
+        int x;
+        int y;
+        RESOURCE_TYPE type;
+    };
+    TILE to_tile(long long x, long long y, const py::object& type) const;
     void check_window(long long xmin, long long xmax, long long ymin, long long ymax) const;
     void require_smooth_supply(const char* operation) const;
     void require_smoothed_demand(const char* operation) const;

@@ -29,40 +29,32 @@ void check_writable(const std::string& path)
 
 float ESTIMATOR::get_demand(long long x, long long y, const py::object& type)
 {
-    const RESOURCE_TYPE t = to_type(type);
-    const int cx = to_x(x);
-    const int cy = to_y(y);
+    const TILE tile = to_tile(x, y, type);
     READING operation(m_operation);
-    return m_engine.get_demand(cx, cy, t);
+    return m_engine.get_demand(tile.x, tile.y, tile.type);
 }
 
 float ESTIMATOR::get_smooth_demand(long long x, long long y, const py::object& type)
 {
-    const RESOURCE_TYPE t = to_type(type);
-    const int cx = to_x(x);
-    const int cy = to_y(y);
+    const TILE tile = to_tile(x, y, type);
     READING operation(m_operation);
     require_smoothed_demand("smooth_demand_at");
-    return m_engine.get_smooth_demand(cx, cy, t);
+    return m_engine.get_smooth_demand(tile.x, tile.y, tile.type);
 }
 
 float ESTIMATOR::get_util(long long x, long long y, const py::object& type)
 {
-    const RESOURCE_TYPE t = to_type(type);
-    const int cx = to_x(x);
-    const int cy = to_y(y);
+    const TILE tile = to_tile(x, y, type);
     READING operation(m_operation);
-    return m_engine.get_util(cx, cy, t);
+    return m_engine.get_util(tile.x, tile.y, tile.type);
 }
 
 float ESTIMATOR::get_overflow(long long x, long long y, const py::object& type)
 {
-    const RESOURCE_TYPE t = to_type(type);
-    const int cx = to_x(x);
-    const int cy = to_y(y);
+    const TILE tile = to_tile(x, y, type);
     READING operation(m_operation);
     require_smoothed_demand("overflow_at");
-    return m_engine.get_apl_style_congestion(cx, cy, t);
+    return m_engine.get_apl_style_congestion(tile.x, tile.y, tile.type);
 }
 
 py::array_t<float> ESTIMATOR::copy_grids(const TYPE_GRIDS& grids) const
