@@ -259,7 +259,26 @@ void BM_AvgChipUtilization(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * grid_bytes(size) * 8);
 }
 
-// Args: grid size, threads. Supply to metrics through the public handle.
+// One whole estimate through the public handle, supply to metrics, as a
+// placer would run it; returns the final cookie.
+unsigned long long run_whole_estimate(int size, const SYNTHETIC_NETLIST& netlist, const SYNTHETIC_SUPPLY& chip)
+{
+    CONGESTION estimator(size, size, const_cast<SYNTHETIC_NETLIST*>(&netlist));
+    apply_supply(chip, estimator);
+    estimator.generate_smooth_wire_supply(kSupplyWindow, kSupplyWindow);
+    estimator.update_demand(netlist.get_all_nets(), CONGESTION::PATH_PROBABILITY_MODEL);
+    estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
+    estimator.generate_smooth_wire_demand(3, 3, false);
+    estimator.update_congestion(true);
+    for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types()) {
+        benchmark::DoNotOptimize(estimator.get_peak_utilization(3, type, false));
+        benchmark::DoNotOptimize(estimator.get_total_apl_style_congestion(type));
+    }
+    benchmark::DoNotOptimize(estimator.get_avg_chip_utilization(1.0f));
+    return estimator.get_cookie();
+}
+
+// Args: grid size, threads.
 void BM_WholeEstimate(benchmark::State& state)
 {
     const int size = static_cast<int>(state.range(0));
@@ -267,21 +286,8 @@ void BM_WholeEstimate(benchmark::State& state)
     const SYNTHETIC_NETLIST& netlist = netlist_of(size, default_nets(size));
     const SYNTHETIC_SUPPLY& chip = chip_of(size);
     unsigned long long cookie = 0;
-    for (auto _ : state) {
-        CONGESTION estimator(size, size, const_cast<SYNTHETIC_NETLIST*>(&netlist));
-        apply_supply(chip, estimator);
-        estimator.generate_smooth_wire_supply(kSupplyWindow, kSupplyWindow);
-        estimator.update_demand(netlist.get_all_nets(), CONGESTION::PATH_PROBABILITY_MODEL);
-        estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
-        estimator.generate_smooth_wire_demand(3, 3, false);
-        estimator.update_congestion(true);
-        for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types()) {
-            benchmark::DoNotOptimize(estimator.get_peak_utilization(3, type, false));
-            benchmark::DoNotOptimize(estimator.get_total_apl_style_congestion(type));
-        }
-        benchmark::DoNotOptimize(estimator.get_avg_chip_utilization(1.0f));
-        cookie = estimator.get_cookie();
-    }
+    for (auto _ : state)
+        cookie = run_whole_estimate(size, netlist, chip);
     verify(state, case_key("whole", {size}), cookie);
     state.SetItemsProcessed(state.iterations() * default_nets(size));
 }
@@ -529,16 +535,7 @@ int report_memory(int size, int nets)
     const SYNTHETIC_SUPPLY& chip = chip_of(size);
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
-    {
-        CONGESTION estimator(size, size, const_cast<SYNTHETIC_NETLIST*>(&netlist));
-        apply_supply(chip, estimator);
-        estimator.generate_smooth_wire_supply(kSupplyWindow, kSupplyWindow);
-        estimator.update_demand(netlist.get_all_nets(), CONGESTION::PATH_PROBABILITY_MODEL);
-        estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
-        estimator.generate_smooth_wire_demand(3, 3, false);
-        estimator.update_congestion(true);
-        estimator.get_peak_utilization(3, CONGESTION::HORIZONTAL_RIGHT, false);
-    }
+    run_whole_estimate(size, netlist, chip);
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
     const double mib = 1024.0 * 1024.0;
