@@ -19,6 +19,9 @@
 #include "fitter/congestion/congestion_impl.h"
 #include "synthetic_chip.h"
 
+using namespace congestion_internal;
+using GRID_KIND = CONGESTION_IMPL::GRID_KIND;
+
 namespace {
 
 constexpr uint32_t kSeed = 20261206;
@@ -50,11 +53,11 @@ const SYNTHETIC_NETLIST& netlist_of(int size, int nets)
 // demand but whose cost does not depend on it.
 int default_nets(int size) { return size * size / 2; }
 
-// An engine with the chip's supply, its smoothed supply and tables, and the
-// demand of the default netlist.
-std::unique_ptr<CONGESTION_IMPL> prepared_engine(int size, bool with_demand)
+// An engine over `netlist` (by default the default netlist) with the chip's
+// supply, its smoothed supply and tables, and optionally that netlist's demand.
+std::unique_ptr<CONGESTION_IMPL> prepared_engine(int size, bool with_demand, const SYNTHETIC_NETLIST* nets = nullptr)
 {
-    const SYNTHETIC_NETLIST& netlist = netlist_of(size, default_nets(size));
+    const SYNTHETIC_NETLIST& netlist = nets != nullptr ? *nets : netlist_of(size, default_nets(size));
     auto engine = std::make_unique<CONGESTION_IMPL>(size, size, const_cast<SYNTHETIC_NETLIST*>(&netlist));
     const SYNTHETIC_SUPPLY& chip = chip_of(size);
     for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
@@ -140,15 +143,14 @@ void BM_UpdateDemand(benchmark::State& state)
     const auto model = static_cast<CONGESTION::NET_MODEL>(state.range(2));
     tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(3));
     const SYNTHETIC_NETLIST& netlist = netlist_of(size, nets);
-    auto engine = prepared_engine(size, false);
-    engine->m_net_if = const_cast<SYNTHETIC_NETLIST*>(&netlist);
+    auto engine = prepared_engine(size, false, &netlist);
     for (auto _ : state) {
         state.PauseTiming();
         engine->clear_demand();
         state.ResumeTiming();
         engine->update_demand(netlist.get_all_nets(), model);
     }
-    verify(state, case_key("update_demand", {size, nets, model}), checksum(engine->m_demand));
+    verify(state, case_key("update_demand", {size, nets, model}), checksum(engine->get_grids(GRID_KIND::DEMAND)));
     state.SetItemsProcessed(state.iterations() * nets);
     state.counters["pins"] = static_cast<double>(netlist.get_num_pins_total());
 }
@@ -186,7 +188,7 @@ void BM_SmoothSupply(benchmark::State& state)
     CONGESTION_IMPL* engine = &shared_engine(size);
     for (auto _ : state)
         engine->generate_smooth_supply(window, window, WIRE_TYPES);
-    verify(state, case_key("smooth_supply", {size, window}), checksum(engine->m_smooth_supply));
+    verify(state, case_key("smooth_supply", {size, window}), checksum(engine->get_grids(GRID_KIND::SMOOTH_SUPPLY)));
     engine->generate_smooth_supply(kSupplyWindow, kSupplyWindow, WIRE_TYPES);  // as the others expect
     state.SetItemsProcessed(state.iterations() * size * size * 4);
     state.SetBytesProcessed(state.iterations() * grid_bytes(size) * 4 * 3);
@@ -207,7 +209,8 @@ void run_smoothing(benchmark::State& state, bool original)
         else
             engine->generate_smooth_demand_smeared_new(window, window, uniform, WIRE_TYPES);
     }
-    const TYPE_GRIDS& result = original ? engine->m_smooth_demand_orig : engine->m_smooth_demand_smeared_new;
+    const TYPE_GRIDS& result =
+        engine->get_grids(original ? GRID_KIND::SMOOTH_DEMAND_ORIG : GRID_KIND::SMOOTH_DEMAND_NEW);
     verify(state, case_key(original ? "smooth_orig" : "smooth_new", {size, window, uniform}), checksum(result));
     state.SetItemsProcessed(state.iterations() * size * size * 4);
 }
@@ -343,8 +346,8 @@ void BM_Gather(benchmark::State& state)
     GRID_2D<float> out;
     const RESOURCE_TYPE type = CONGESTION::HORIZONTAL_RIGHT;
     for (auto _ : state)
-        engine->gather_from_window(15, 15, engine->m_supply[type], engine->m_supply_down_left_sum[type], out, false,
-                                   false);
+        gather_from_window(size, size, 15, 15, engine->get_grids(GRID_KIND::SUPPLY)[type],
+                           engine->get_grids(GRID_KIND::SUPPLY_TABLE)[type], GATHER_RULE::AVERAGE, out);
     verify(state, case_key("gather", {size}), checksum(out));
     state.SetBytesProcessed(state.iterations() * grid_bytes(size) * 2);
 }

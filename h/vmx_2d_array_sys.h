@@ -9,7 +9,8 @@
 
 // Rows are indexed by x (the device column) and columns by y (the device row),
 // so element (irow, icol) lives at irow * num_cols + icol and a row is one
-// contiguous run of memory.
+// contiguous run of memory. Sizes and offsets are computed in
+// std::ptrdiff_t, so a grid may hold more than INT_MAX elements.
 template <typename T>
 class GRID_2D {
  public:
@@ -23,7 +24,7 @@ class GRID_2D {
             MSG_INTERNAL_ERROR::report("num_rows >= 0 && num_cols >= 0", "CONGESTION", __FILE__, __LINE__);
         m_num_rows = num_rows;
         m_num_cols = num_cols;
-        m_data.assign(static_cast<size_t>(num_rows * num_cols), fill);
+        m_data.assign(static_cast<size_t>(static_cast<std::ptrdiff_t>(num_rows) * num_cols), fill);
     }
 
     int get_num_rows() const { return m_num_rows; }
@@ -47,11 +48,8 @@ class GRID_2D {
     }
 
     // Unchecked access, for callers that have tested the indices themselves.
-    T& operator()(int irow, int icol) { return m_data[static_cast<ptrdiff_t>(irow * m_num_cols) + icol]; }
-    const T& operator()(int irow, int icol) const
-    {
-        return m_data[static_cast<ptrdiff_t>(irow * m_num_cols) + icol];
-    }
+    T& operator()(int irow, int icol) { return m_data[offset(irow, icol)]; }
+    const T& operator()(int irow, int icol) const { return m_data[offset(irow, icol)]; }
 
     T* data() { return m_data.data(); }
     const T* data() const { return m_data.data(); }
@@ -61,6 +59,11 @@ class GRID_2D {
     typename std::vector<T>::const_iterator end() const { return m_data.end(); }
 
  private:
+    std::ptrdiff_t offset(int irow, int icol) const
+    {
+        return static_cast<std::ptrdiff_t>(irow) * m_num_cols + icol;
+    }
+
     void check(int irow, int icol) const
     {
         if (!in_bounds(irow, icol))

@@ -8,6 +8,7 @@
 
 #include "fitter/congestion/congestion_impl.h"
 
+namespace congestion_internal {
 namespace {
 
 // Demand of a column (or row) that lies between the driver and the box edge.
@@ -25,9 +26,9 @@ struct ROW_SUPPLY {
 // Stops unless the tiles (x, first) .. (x, last) of `type` lie in the grid.
 // Every tile of a box is checked before its supply is read; checking a line
 // of tiles at once reports the same message for the first tile outside.
-void check_line(const CONGESTION_IMPL& impl, RESOURCE_TYPE type, int x, int first, int last)
+void check_line(const TYPE_GRIDS& supplies, RESOURCE_TYPE type, int x, int first, int last)
 {
-    const GRID_2D<float>& supply = impl.m_supply[type];
+    const GRID_2D<float>& supply = supplies[type];
     CONGESTION_CHECK(below(x, supply.get_num_rows()), "m_supply[type].get_num_rows() > x");
     CONGESTION_CHECK(below(first, supply.get_num_cols()) && below(last, supply.get_num_cols()),
                      "m_supply[type].get_num_cols() > y");
@@ -44,8 +45,8 @@ void add_shares(float* demand, const float* supply, int first, int last, float a
     }
 }
 
-void add_net_demand(const CONGESTION_IMPL& impl, const NETLIST_IF& net_if, int net, TYPE_GRIDS& grids,
-                    ROW_SUPPLY& rows)
+void add_net_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const NETLIST_IF& net_if, int net,
+                    TYPE_GRIDS& grids, ROW_SUPPLY& rows)
 {
     int net_xl = 0;
     int net_xr = 0;
@@ -78,19 +79,19 @@ void add_net_demand(const CONGESTION_IMPL& impl, const NETLIST_IF& net_if, int n
     }
     // A column of the box is a row of the grids, so each column's tiles lie
     // next to each other in memory.
-    const GRID_2D<float>& left_sums = impl.m_supply_down_left_sum[CONGESTION::HORIZONTAL_LEFT];
-    const GRID_2D<float>& right_sums = impl.m_supply_down_left_sum[CONGESTION::HORIZONTAL_RIGHT];
+    const GRID_2D<float>& left_sums = supply_tables[CONGESTION::HORIZONTAL_LEFT];
+    const GRID_2D<float>& right_sums = supply_tables[CONGESTION::HORIZONTAL_RIGHT];
     for (int x = net_xl; x <= net_xr; ++x) {
         const float supply_left = get_window_sum(left_sums, x, x, net_yb, net_yt);
         const float supply_right = get_window_sum(right_sums, x, x, net_yb, net_yt);
         // Left of the driver the base amount heads left, right of it right.
         const float base_left = x < cx ? h_base : 0.0f;
         const float base_right = x > cx ? h_base : 0.0f;
-        check_line(impl, CONGESTION::HORIZONTAL_LEFT, x, net_yb, net_yt);
-        check_line(impl, CONGESTION::HORIZONTAL_RIGHT, x, net_yb, net_yt);
-        add_shares(&grids[CONGESTION::HORIZONTAL_LEFT](x, 0), &impl.m_supply[CONGESTION::HORIZONTAL_LEFT](x, 0),
+        check_line(supply, CONGESTION::HORIZONTAL_LEFT, x, net_yb, net_yt);
+        check_line(supply, CONGESTION::HORIZONTAL_RIGHT, x, net_yb, net_yt);
+        add_shares(&grids[CONGESTION::HORIZONTAL_LEFT](x, 0), &supply[CONGESTION::HORIZONTAL_LEFT](x, 0),
                    net_yb, net_yt, ex * 0.5f + base_left, supply_left);
-        add_shares(&grids[CONGESTION::HORIZONTAL_RIGHT](x, 0), &impl.m_supply[CONGESTION::HORIZONTAL_RIGHT](x, 0),
+        add_shares(&grids[CONGESTION::HORIZONTAL_RIGHT](x, 0), &supply[CONGESTION::HORIZONTAL_RIGHT](x, 0),
                    net_yb, net_yt, ex * 0.5f + base_right, supply_right);
     }
 
@@ -99,8 +100,8 @@ void add_net_demand(const CONGESTION_IMPL& impl, const NETLIST_IF& net_if, int n
     // so the rows' supply can be summed first and the tiles then visited
     // column by column, in memory order; each tile still gets one addition.
     const float ey = num_rows > 1 ? std::max(fy - static_cast<float>(h), 0.0f) / static_cast<float>(num_rows) : 0.0f;
-    const GRID_2D<float>& up_sums = impl.m_supply_down_left_sum[CONGESTION::VERTICAL_UP];
-    const GRID_2D<float>& down_sums = impl.m_supply_down_left_sum[CONGESTION::VERTICAL_DOWN];
+    const GRID_2D<float>& up_sums = supply_tables[CONGESTION::VERTICAL_UP];
+    const GRID_2D<float>& down_sums = supply_tables[CONGESTION::VERTICAL_DOWN];
     if (rows.up.size() < static_cast<size_t>(num_rows)) {
         rows.up.resize(static_cast<size_t>(num_rows));
         rows.down.resize(static_cast<size_t>(num_rows));
@@ -116,10 +117,10 @@ void add_net_demand(const CONGESTION_IMPL& impl, const NETLIST_IF& net_if, int n
     const float* row_up = rows.up.data() - net_yb;
     const float* row_down = rows.down.data() - net_yb;
     for (int x = net_xl; x <= net_xr; ++x) {
-        check_line(impl, CONGESTION::VERTICAL_UP, x, net_yb, net_yt);
-        check_line(impl, CONGESTION::VERTICAL_DOWN, x, net_yb, net_yt);
-        const float* supply_up = &impl.m_supply[CONGESTION::VERTICAL_UP](x, 0);
-        const float* supply_down = &impl.m_supply[CONGESTION::VERTICAL_DOWN](x, 0);
+        check_line(supply, CONGESTION::VERTICAL_UP, x, net_yb, net_yt);
+        check_line(supply, CONGESTION::VERTICAL_DOWN, x, net_yb, net_yt);
+        const float* supply_up = &supply[CONGESTION::VERTICAL_UP](x, 0);
+        const float* supply_down = &supply[CONGESTION::VERTICAL_DOWN](x, 0);
         float* demand_up = &grids[CONGESTION::VERTICAL_UP](x, 0);
         float* demand_down = &grids[CONGESTION::VERTICAL_DOWN](x, 0);
         for (int y = net_yb; y <= net_yt; ++y) {
@@ -135,11 +136,13 @@ void add_net_demand(const CONGESTION_IMPL& impl, const NETLIST_IF& net_if, int n
 
 }  // namespace
 
-void add_bounding_box_demand(const CONGESTION_IMPL& impl, const std::vector<int>& nets, int chunk, int num_chunks,
-                             TYPE_GRIDS& grids, const NETLIST_IF* net_if)
+void add_bounding_box_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const std::vector<int>& nets,
+                             int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if)
 {
     CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
     ROW_SUPPLY rows;
     for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
-        add_net_demand(impl, *net_if, nets[i], grids, rows);
+        add_net_demand(supply, supply_tables, *net_if, nets[i], grids, rows);
 }
+
+}  // namespace congestion_internal

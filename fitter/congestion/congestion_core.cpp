@@ -10,6 +10,8 @@
 #include "host/zol_cfg_ini.h"
 #include "host/zol_mem.h"
 
+namespace congestion_internal {
+
 // Built in this order while the library loads and torn down in reverse when
 // it unloads; all of them live in this one file so the order is fixed.
 static MEM_INITIALIZER s_mem_initializer_1("CONGESTION");
@@ -26,6 +28,10 @@ void debug_msg(MSG_D_LEVEL level, const char* format, ...)
     msg_local_vdebug("CONGESTION", level, format, args);
     va_end(args);
 }
+
+}  // namespace congestion_internal
+
+using namespace congestion_internal;
 
 CONGESTION_IMPL::CONGESTION_IMPL(int nx, int ny, NETLIST_IF* net_if)
     : m_nx(nx), m_ny(ny), m_num_chunks(16), m_net_if(net_if), m_max_supply{}
@@ -118,6 +124,36 @@ unsigned long long CONGESTION_IMPL::get_cookie() const
         combine(max_supply_hash, hash_value(value));
     combine(seed, max_supply_hash);
     return seed;
+}
+
+const CONGESTION_IMPL::TYPE_GRIDS& CONGESTION_IMPL::get_grids(GRID_KIND kind) const
+{
+    switch (kind) {
+    case GRID_KIND::DEMAND:
+        return m_demand;
+    case GRID_KIND::SUPPLY:
+        return m_supply;
+    case GRID_KIND::SUPPLY_TABLE:
+        return m_supply_down_left_sum;
+    case GRID_KIND::SMOOTH_SUPPLY:
+        return m_smooth_supply;
+    case GRID_KIND::SMOOTH_DEMAND:
+        return s_use_orig_algorithm ? m_smooth_demand_orig : m_smooth_demand_smeared_new;
+    case GRID_KIND::SMOOTH_DEMAND_ORIG:
+        return m_smooth_demand_orig;
+    case GRID_KIND::SMOOTH_DEMAND_NEW:
+        return m_smooth_demand_smeared_new;
+    case GRID_KIND::CONGESTION:
+        return m_congestion;
+    case GRID_KIND::CONGESTION_TABLE:
+        return m_congestion_down_left_sum;
+    }
+    return m_demand;
+}
+
+bool CONGESTION_IMPL::is_smooth_demand_valid() const
+{
+    return s_use_orig_algorithm ? m_smooth_demand_is_valid : m_smooth_demand_smeared_new_is_valid;
 }
 
 namespace boost {

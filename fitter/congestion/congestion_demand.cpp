@@ -4,15 +4,11 @@
 #include "fitter/congestion/congestion_impl.h"
 #include "host/zol_gen.h"
 
-namespace {
-
-constexpr unsigned PROFILER_MASK = 0x7fffffff;
-
-}  // namespace
+using namespace congestion_internal;
 
 void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NET_MODEL model)
 {
-    GEN_PROFILER profiler("CONGESTION", "CONGESTION_update_demand", PROFILER_MASK, nullptr, nullptr);
+    const GEN_PROFILER profiler = profile_operation("CONGESTION_update_demand");
 
     // Compared as unsigned so that negative values fall into the refusal.
     const unsigned model_value = static_cast<unsigned>(model);
@@ -43,22 +39,12 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
         if (model_value == CONGESTION::PATH_PROBABILITY_MODEL)
             add_path_probability_demand(nets, chunk, num_chunks, grids, m_net_if);
         else
-            add_bounding_box_demand(*this, nets, chunk, num_chunks, grids, m_net_if);
+            add_bounding_box_demand(m_supply, m_supply_down_left_sum, nets, chunk, num_chunks, grids, m_net_if);
     });
 
-    // Each element receives the chunks' values one at a time, chunk 0 first;
-    // walking whole rows per chunk keeps that order while reading memory
-    // sequentially.
-    const ptrdiff_t row_offset_step = m_ny;
-    parallel_loop(m_nx, [&](int x) {
-        const ptrdiff_t row_offset = x * row_offset_step;
-        for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type) {
-            float* out = m_demand[type].data() + row_offset;
-            for (const TYPE_GRIDS& grids : chunk_grids) {
-                const float* src = grids[type].data() + row_offset;
-                for (int y = 0; y < m_ny; ++y)
-                    out[y] = src[y] + out[y];
-            }
-        }
-    });
+    // Each element receives the chunks' values one at a time, chunk 0 first.
+    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
+        merge_chunks(
+            num_chunks, [&](int c) -> const GRID_2D<float>& { return chunk_grids[c][type]; }, m_nx, m_ny,
+            m_demand[type]);
 }

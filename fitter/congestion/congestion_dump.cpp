@@ -11,6 +11,8 @@
 #include "fitter/congestion/congestion_impl.h"
 #include "host/zol_fio.h"
 
+using namespace congestion_internal;
+
 namespace {
 
 // Digits after the decimal point of every table but the supply tables, and
@@ -23,9 +25,9 @@ using SKIP_SET = boost::container::flat_set<int>;
 // Output file stream of the dumps: the name goes through the host's path
 // service and the file is truncated. A file that cannot be opened leaves the
 // stream failed, so every later write is silently dropped.
-class orvane_ofstream : public std::basic_ofstream<char> {
+class DUMP_OFSTREAM : public std::basic_ofstream<char> {
  public:
-    explicit orvane_ofstream(const char* filename) { open(filename); }
+    explicit DUMP_OFSTREAM(const char* filename) { open(filename); }
 
     void open(const char* filename)
     {
@@ -80,7 +82,7 @@ void write_type_tables(std::ostream& out, const char* title, const TYPE_GRIDS& s
 
 void CONGESTION_IMPL::dump(const char* filename, const std::vector<int>& skip_cols) const
 {
-    orvane_ofstream out(filename);
+    DUMP_OFSTREAM out(filename);
     out << std::fixed << std::setprecision(VALUE_PRECISION);
     const SKIP_SET skip_set(skip_cols.begin(), skip_cols.end());
     // Duplicates are counted here but not in the set, which the line checks
@@ -132,7 +134,7 @@ void CONGESTION_IMPL::dump(const char* filename, const std::vector<int>& skip_co
 void CONGESTION_IMPL::dump_netlist(const std::vector<int>& nets, const char* filename) const
 {
     CONGESTION_CHECK(m_net_if != nullptr, "m_net_if != nullptr");
-    orvane_ofstream out(filename);
+    DUMP_OFSTREAM out(filename);
     out << std::fixed << std::setprecision(VALUE_PRECISION);
     out << static_cast<std::uint64_t>(nets.size()) << "\n";
     // The interface is asked for every net and pin even when the file did

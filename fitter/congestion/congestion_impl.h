@@ -15,6 +15,7 @@
 #include "fitter/congestion/parallel_loops.h"
 #include "fitter/h/congestion_export.h"
 #include "h/vmx_2d_array_sys.h"
+#include "host/zol_gen.h"
 #include "host/zol_msg.h"
 
 // Stops the process through the host reporter, with `text` as the message,
@@ -24,6 +25,8 @@
         if (!(condition))                                                               \
             MSG_INTERNAL_ERROR::report(text, "CONGESTION", __FILE__, __LINE__);         \
     } while (0)
+
+namespace congestion_internal {
 
 using RESOURCE_TYPE = CONGESTION::RESOURCE_TYPE;
 using NETLIST_IF = CONGESTION::NETLIST_IF;
@@ -153,6 +156,20 @@ T get_window_sum(const GRID_2D<T>& down_left_sum, int xmin, int xmax, int ymin, 
 }
 
 // ---------------------------------------------------------------------------
+// Profiling.
+// ---------------------------------------------------------------------------
+
+// Every operation is profiled under every profiler mask.
+constexpr unsigned int PROFILE_ALL = 0x7fffffff;
+
+// The scoped host profiler of one operation; `tag` is "CONGESTION_" followed
+// by the operation's name.
+inline GEN_PROFILER profile_operation(const char* tag)
+{
+    return GEN_PROFILER("CONGESTION", tag, PROFILE_ALL, nullptr, nullptr);
+}
+
+// ---------------------------------------------------------------------------
 // Kernels: free functions that touch only their arguments.
 // ---------------------------------------------------------------------------
 
@@ -164,6 +181,13 @@ void spread_demand_by_supply(int x_low, int x_high, int y_low, int y_high, int x
                              const GRID_2D<float>& supply_for_type, const GRID_2D<float>& demand_for_type,
                              GRID_2D<float>& smooth_demand_for_type);
 
+// The supply-weighted scatter of one type over an nx by ny grid, dealt in
+// row chunks: one (nx + 1) by (ny + 1) grid per chunk, to be merged in chunk
+// order. A negative chunk count throws std::length_error before any loop.
+std::vector<GRID_2D<float>> spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents,
+                                             WINDOW_EXTENTS y_extents, const GRID_2D<float>& supply,
+                                             const GRID_2D<float>& demand);
+
 // Spreads the demand of every source tile in rows x_start..x_end evenly over
 // its window x-x_high..x+x_low by y-y_high..y+y_low, through a difference
 // grid turned into sums in place; `smooth_wire_for_type` is (nx + 1) by
@@ -171,17 +195,42 @@ void spread_demand_by_supply(int x_low, int x_high, int y_low, int y_high, int x
 void smear_demand_uniformly(int x_low, int x_high, int y_low, int y_high, int x_start, int x_end, int y_end,
                             const GRID_2D<float>& demand_for_type, GRID_2D<float>& smooth_wire_for_type);
 
+// How the share step of the new smoothing divides a tile's demand: over every
+// tile of its clipped window, or over the window's non-empty tiles only.
+enum class SHARE_RULE { EVERY_TILE, NON_EMPTY_TILES };
+
+// Share step of the new smoothing: `shares` (resized to nx by ny) gets each
+// tile's demand divided by the size of its window (x_size by y_size, the
+// larger extent towards higher coordinates) under `rule`; the non-empty
+// count comes from `non_empty_table`, the summed-area table of the tiles with
+// wire supply, which only NON_EMPTY_TILES reads.
+void compute_demand_shares(int nx, int ny, int x_size, int y_size, const GRID_2D<float>& demand_for_type,
+                           const GRID_2D<unsigned>& non_empty_table, SHARE_RULE rule, GRID_2D<float>& shares);
+
+// What the gather step of the new smoothing stores for a tile: the average
+// over its clipped window, the window's sum, or that sum only where the
+// tile's own supply is positive (0.0 elsewhere).
+enum class GATHER_RULE { AVERAGE, SUM, SUM_WHERE_SUPPLIED };
+
+// Gather step: `out` (resized to nx by ny) gets, per tile, `rule` applied to
+// the window of `table` around it (x_size by y_size, the larger extent
+// towards lower coordinates). Only SUM_WHERE_SUPPLIED reads
+// `supply_for_type`.
+void gather_from_window(int nx, int ny, int x_size, int y_size, const GRID_2D<float>& supply_for_type,
+                        const GRID_2D<float>& table, GATHER_RULE rule, GRID_2D<float>& out);
+
 // Chunk routine of the path-probability model: adds the demand of the nets at
 // positions chunk, chunk + num_chunks, ... of `nets` into `grids`.
 void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
                                  const NETLIST_IF* net_if);
 
-class CONGESTION_IMPL;
+// Chunk routine of the bounding-box model: the same dealing of nets, with
+// each net's demand shared in proportion to `supply` and the row and column
+// sums read from `supply_tables` (the summed-area tables of the supply).
+void add_bounding_box_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const std::vector<int>& nets,
+                             int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if);
 
-// Chunk routine of the bounding-box model; reads the supply and the supply
-// window sums of `impl`.
-void add_bounding_box_demand(const CONGESTION_IMPL& impl, const std::vector<int>& nets, int chunk, int num_chunks,
-                             TYPE_GRIDS& grids, const NETLIST_IF* net_if);
+}  // namespace congestion_internal
 
 // ---------------------------------------------------------------------------
 // CONGESTION_IMPL
@@ -189,6 +238,10 @@ void add_bounding_box_demand(const CONGESTION_IMPL& impl, const std::vector<int>
 
 class CONGESTION_IMPL {
  public:
+    using RESOURCE_TYPE = congestion_internal::RESOURCE_TYPE;
+    using NETLIST_IF = congestion_internal::NETLIST_IF;
+    using TYPE_GRIDS = congestion_internal::TYPE_GRIDS;
+
     // --- core and state hash (congestion_core.cpp) ---
     CONGESTION_IMPL(int nx, int ny, NETLIST_IF* net_if);
     ~CONGESTION_IMPL() = default;
@@ -211,20 +264,15 @@ class CONGESTION_IMPL {
     // --- demand (congestion_demand.cpp, net models in their own files) ---
     void update_demand(const std::vector<int>& nets, CONGESTION::NET_MODEL model);
 
-    // --- smoothing: dispatch and original algorithm (congestion_smooth.cpp) ---
+    // --- smoothing: dispatch and original algorithm (congestion_smooth_orig.cpp) ---
     void dispatch_smooth_demand(int parallel_dim, int perpendicular_dim, bool uniform,
                                 const std::vector<RESOURCE_TYPE>& resources);
     void generate_smooth_demand(int parallel_dim, int perpendicular_dim, RESOURCE_TYPE type);
     void generate_smooth_wire_demand(int parallel_dim, int perpendicular_dim, bool uniform);
 
-    // --- smoothing: new algorithm and smoothed supply (congestion_smeared.cpp) ---
+    // --- smoothing: new algorithm and smoothed supply (congestion_smooth_new.cpp) ---
     void generate_smooth_demand_smeared_new(int parallel_dim, int perpendicular_dim, bool uniform,
                                             const std::vector<RESOURCE_TYPE>& resources);
-    void compute_demand_shares(int x_size, int y_size, const GRID_2D<float>& demand_for_type,
-                               GRID_2D<float>& shares, bool count_non_empty) const;
-    void gather_from_window(int x_size, int y_size, const GRID_2D<float>& supply_for_type,
-                            const GRID_2D<float>& down_left_sum, GRID_2D<float>& out, bool sum,
-                            bool zero_without_supply) const;
     void generate_smooth_supply(int parallel_dim, int perpendicular_dim, const std::vector<RESOURCE_TYPE>& types);
 
     // --- congestion update (congestion_update.cpp) ---
@@ -249,20 +297,57 @@ class CONGESTION_IMPL {
     void dump(const char* filename, const std::vector<int>& skip_cols) const;
     void dump_netlist(const std::vector<int>& nets, const char* filename) const;
 
-    // --- state, in declaration order ---
+    // --- read-only view for front ends and benchmarks ---
+    // The grids of one kind, all five types; a kind that no operation has
+    // built yet holds empty grids.
+    enum class GRID_KIND {
+        DEMAND,
+        SUPPLY,
+        SUPPLY_TABLE,   // summed-area tables of the supply (smoothed supply)
+        SMOOTH_SUPPLY,
+        SMOOTH_DEMAND,  // of the algorithm in force
+        SMOOTH_DEMAND_ORIG,
+        SMOOTH_DEMAND_NEW,
+        CONGESTION,
+        CONGESTION_TABLE,
+    };
+    const TYPE_GRIDS& get_grids(GRID_KIND kind) const;
+    // Summed-area table of the tiles with wire supply, built with the
+    // smoothed supply.
+    const GRID_2D<unsigned>& get_non_empty_table() const { return m_non_empty_down_left_sum; }
+    // True once the smoothed supply was built and no set_supply came since.
+    bool is_smooth_supply_valid() const { return m_smooth_supply_is_valid.load(std::memory_order_relaxed); }
+    // True once the algorithm in force has smoothed demand readable by the
+    // point queries.
+    bool is_smooth_demand_valid() const;
+    // True when "congestion_use_orig" selected the original algorithm.
+    static bool uses_original_algorithm() { return congestion_internal::s_use_orig_algorithm; }
+    int get_num_chunks() const { return m_num_chunks; }
+    NETLIST_IF* get_net_if() const { return m_net_if; }
+
+ private:
+    // Tests reach the state that no public call can arrange through this
+    // one peer.
+    friend struct CONGESTION_TEST_PEER;
+
+    // --- sizes and the caller's interface ---
     int m_nx;
     int m_ny;
     int m_num_chunks;
     NETLIST_IF* m_net_if;
+    // --- demand and congestion ---
     TYPE_GRIDS m_demand;
     TYPE_GRIDS m_congestion;
     TYPE_GRIDS m_congestion_down_left_sum;
+    // --- validity of the smoothed products ---
     // Cleared by set_supply, which may run on several threads at once.
     std::atomic<bool> m_smooth_supply_is_valid{false};
     bool m_smooth_demand_is_valid = false;
     bool m_smooth_demand_smeared_new_is_valid = false;
+    // --- smoothed demand of each algorithm ---
     TYPE_GRIDS m_smooth_demand_orig;
     TYPE_GRIDS m_smooth_demand_smeared_new;
+    // --- supply and its smoothed forms ---
     TYPE_GRIDS m_supply;
     TYPE_GRIDS m_supply_down_left_sum;
     GRID_2D<unsigned> m_non_empty_down_left_sum;

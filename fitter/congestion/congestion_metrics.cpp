@@ -1,6 +1,8 @@
 // Chip and window metrics: average utilization, overflow, window sums.
 #include "fitter/congestion/congestion_impl.h"
 
+using namespace congestion_internal;
+
 float CONGESTION_IMPL::get_avg_chip_utilization(float threshold) const
 {
     float summed_demand = 0.0f;

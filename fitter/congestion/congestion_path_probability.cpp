@@ -7,6 +7,7 @@
 
 #include "fitter/congestion/congestion_impl.h"
 
+namespace congestion_internal {
 namespace {
 
 // Nets with at least this many pins use the quadrant counting rule instead
@@ -382,3 +383,5 @@ void add_path_probability_demand(const std::vector<int>& nets, int chunk, int nu
     for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
         add_net_demand(*net_if, nets[i], arrays, grids);
 }
+
+}  // namespace congestion_internal

@@ -7,9 +7,9 @@
 #include "fitter/congestion/congestion_impl.h"
 #include "host/zol_gen.h"
 
-namespace {
+using namespace congestion_internal;
 
-constexpr unsigned int PROFILER_MASK = 0x7fffffff;
+namespace {
 
 // The best utilization of one row and its column.
 struct ROW_PEAK {
@@ -22,7 +22,7 @@ struct ROW_PEAK {
 std::pair<float, CONGESTION::LOC> CONGESTION_IMPL::get_peak_utilization(int dim, RESOURCE_TYPE type,
                                                                         bool debug) const
 {
-    GEN_PROFILER profiler("CONGESTION", "CONGESTION_get_peak_utilization", PROFILER_MASK, nullptr, nullptr);
+    const GEN_PROFILER profiler = profile_operation("CONGESTION_get_peak_utilization");
     const WINDOW_EXTENTS extents = split_window(dim);
     if (debug)
         std::cout << "Getting peak utilization for type " << CONGESTION::get_string_for_resource_type(type)
@@ -34,19 +34,13 @@ std::pair<float, CONGESTION::LOC> CONGESTION_IMPL::get_peak_utilization(int dim,
     // The original algorithm's supply-weighted scatter, whatever algorithm is
     // in force, into scratch grids: the object's smoothed grids stay as they
     // are. A negative chunk count throws the standard length error here.
-    std::vector<GRID_2D<float>> chunks(static_cast<size_t>(m_num_chunks));
-    const int chunk_size = get_chunk_size(m_nx, m_num_chunks);
-    parallel_loop(m_num_chunks, [&](int c) {
-        GRID_2D<float>& grid = chunks[c];
-        grid.resize(m_nx + 1, m_ny + 1, 0.0f);
-        spread_demand_by_supply(extents.low, extents.high, extents.low, extents.high,
-                                get_chunk_first_row(c, chunk_size), get_chunk_last_row(c, chunk_size, m_nx),
-                                m_ny - 1, supply, demand, grid);
-    });
     GRID_2D<float> smooth;
-    smooth.resize(m_nx, m_ny, 0.0f);
-    merge_chunk_grids(chunks, m_nx, m_ny, smooth);
-    chunks.clear();
+    {
+        const std::vector<GRID_2D<float>> chunks =
+            spread_in_chunks(m_nx, m_ny, m_num_chunks, extents, extents, supply, demand);
+        smooth.resize(m_nx, m_ny, 0.0f);
+        merge_chunk_grids(chunks, m_nx, m_ny, smooth);
+    }
 
     // Strict comparisons, here and in the scan below: the first tile in
     // row-major order wins a tie, and a NaN utilization never wins.

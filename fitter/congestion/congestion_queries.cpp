@@ -1,6 +1,8 @@
 // Point and total queries: demand, smoothed demand, utilization, total demand.
 #include "fitter/congestion/congestion_impl.h"
 
+using namespace congestion_internal;
+
 float CONGESTION_IMPL::get_demand(int x, int y, RESOURCE_TYPE type) const
 {
     CONGESTION_CHECK(is_valid_type(type), "type < m_demand.size()");

@@ -5,6 +5,8 @@
 
 #include "fitter/congestion/congestion_impl.h"
 
+using namespace congestion_internal;
+
 namespace {
 
 // First and last index of a window along one axis of `limit` indices.

@@ -2,15 +2,11 @@
 #include "fitter/congestion/congestion_impl.h"
 #include "host/zol_gen.h"
 
-namespace {
-
-constexpr unsigned int PROFILER_MASK = 0x7fffffff;
-
-}  // namespace
+using namespace congestion_internal;
 
 void CONGESTION_IMPL::update_congestion(bool build_window_sums)
 {
-    GEN_PROFILER profiler("CONGESTION", "CONGESTION_update_congestion", PROFILER_MASK, nullptr, nullptr);
+    const GEN_PROFILER profiler = profile_operation("CONGESTION_update_congestion");
     // Every wire grid and table is reset before the first callback; a table
     // that is not rebuilt below stays all zero.
     for (RESOURCE_TYPE type : WIRE_TYPES) {

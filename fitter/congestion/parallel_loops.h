@@ -25,6 +25,11 @@
 
 #if defined(CONGESTION_THREAD_SANITIZER)
 #include <sanitizer/tsan_interface.h>
+#endif
+
+namespace congestion_internal {
+
+#if defined(CONGESTION_THREAD_SANITIZER)
 
 // ThreadSanitizer cannot see how the uninstrumented libtbb hands tasks to its
 // workers, so each loop states what parallel_for guarantees: whatever the
@@ -102,22 +107,52 @@ inline int get_chunk_last_row(int chunk, int chunk_size, int nx)
     return (end < nx ? end : nx) - 1;
 }
 
-// dst(x, y) += chunk grids at (x, y) for x < num_rows and y < num_cols, one
-// chunk at a time from chunk 0 upward. The fixed order of the additions
-// makes the sum independent of how rows were scheduled.
-inline void merge_chunk_grids(const std::vector<GRID_2D<float>>& chunks, int num_rows, int num_cols,
-                              GRID_2D<float>& dst)
+// Deals the rows of an nx by ny grid to num_chunks chunks and runs
+// kernel(first_row, last_row, chunk_grid) for each chunk on a grid of its
+// own, (nx + 1) by (ny + 1) zeros; the grids come back in chunk order for
+// merge_chunk_grids. A negative chunk count makes the vector constructor
+// throw the standard length error before any loop runs.
+template <typename KERNEL>
+std::vector<GRID_2D<float>> run_in_row_chunks(int nx, int ny, int num_chunks, const KERNEL& kernel)
+{
+    std::vector<GRID_2D<float>> chunks(static_cast<size_t>(num_chunks));
+    const int chunk_size = get_chunk_size(nx, num_chunks);
+    parallel_loop(num_chunks, [&](int c) {
+        GRID_2D<float>& grid = chunks[c];
+        grid.resize(nx + 1, ny + 1, 0.0f);
+        kernel(get_chunk_first_row(c, chunk_size), get_chunk_last_row(c, chunk_size, nx), grid);
+    });
+    return chunks;
+}
+
+// dst(x, y) += chunk_grid(c)(x, y) for x < num_rows and y < num_cols, one
+// chunk at a time from chunk 0 to num_chunks - 1, parallel over rows. The
+// fixed order of the additions makes the sum independent of how rows were
+// scheduled; walking whole rows per chunk keeps that order while reading
+// memory sequentially.
+template <typename CHUNK_GRID>
+void merge_chunks(int num_chunks, const CHUNK_GRID& chunk_grid, int num_rows, int num_cols, GRID_2D<float>& dst)
 {
     if (num_cols <= 0)
         return;
     parallel_loop(num_rows, [&](int x) {
-        for (const GRID_2D<float>& chunk : chunks) {
-            const float* src = &chunk(x, 0);
-            float* out = &dst(x, 0);
+        float* out = &dst(x, 0);
+        for (int c = 0; c < num_chunks; ++c) {
+            const float* src = &chunk_grid(c)(x, 0);
             for (int y = 0; y < num_cols; ++y)
                 out[y] = src[y] + out[y];
         }
     });
 }
+
+inline void merge_chunk_grids(const std::vector<GRID_2D<float>>& chunks, int num_rows, int num_cols,
+                              GRID_2D<float>& dst)
+{
+    merge_chunks(
+        static_cast<int>(chunks.size()), [&](int c) -> const GRID_2D<float>& { return chunks[c]; }, num_rows,
+        num_cols, dst);
+}
+
+}  // namespace congestion_internal
 
 #endif

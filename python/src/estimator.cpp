@@ -35,7 +35,7 @@ int to_grid_side(long long side, const char* name, long long other_side)
 
 }  // namespace
 
-float CALLABLE_POLICY::call(float smooth_demand, float smooth_supply, RESOURCE_TYPE type)
+float CALLABLE_POLICY::call(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE type)
 {
     if (failed.load(std::memory_order_relaxed))
         return NO_VALUE;
@@ -58,7 +58,7 @@ float CALLABLE_POLICY::call(float smooth_demand, float smooth_supply, RESOURCE_T
     return NO_VALUE;
 }
 
-float BINDING_NETLIST::compute_congestion(float smooth_demand, float smooth_supply, RESOURCE_TYPE type) const
+float BINDING_NETLIST::compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE type) const
 {
     switch (m_loan.policy) {
     case POLICY::UTILIZATION:
@@ -83,7 +83,7 @@ int ESTIMATOR::to_y(long long y) const { return to_int_in_range(y, "y", 0, get_n
 
 ESTIMATOR::TILE ESTIMATOR::to_tile(long long x, long long y, const py::object& type) const
 {
-    const RESOURCE_TYPE t = to_type(type);
+    const CONGESTION::RESOURCE_TYPE t = to_type(type);
     const int cx = to_x(x);
     const int cy = to_y(y);
     return {cx, cy, t};
@@ -99,21 +99,24 @@ void ESTIMATOR::check_window(long long xmin, long long xmax, long long ymin, lon
 
 void ESTIMATOR::require_smooth_supply(const char* operation) const
 {
-    bool built = m_engine.m_non_empty_down_left_sum.get_num_rows() == get_nx();
-    for (RESOURCE_TYPE type : WIRE_TYPES)
-        built = built && m_engine.m_smooth_supply[type].get_num_rows() == get_nx() &&
-                m_engine.m_supply_down_left_sum[type].get_num_rows() == get_nx();
+    bool built = m_engine.get_non_empty_table().get_num_rows() == get_nx();
+    const auto& smooth_supply = m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SMOOTH_SUPPLY);
+    const auto& supply_tables = m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY_TABLE);
+    for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types())
+        built = built && smooth_supply[type].get_num_rows() == get_nx() &&
+                supply_tables[type].get_num_rows() == get_nx();
     if (!built)
         throw py::value_error(std::string(operation) + " needs the smoothed supply: call smooth_supply first");
 }
 
 void ESTIMATOR::require_smoothed_demand(const char* operation) const
 {
-    if (s_use_orig_algorithm && !m_engine.m_smooth_demand_is_valid)
+    const bool original = CONGESTION_IMPL::uses_original_algorithm();
+    if (original && !m_engine.is_smooth_demand_valid())
         throw py::value_error(std::string(operation) +
                               " needs smoothed demand: call smooth_wire_demand first (under the original "
                               "algorithm only the wire smoothing makes smoothed demand readable)");
-    if (!s_use_orig_algorithm && !m_engine.m_smooth_demand_smeared_new_is_valid)
+    if (!original && !m_engine.is_smooth_demand_valid())
         throw py::value_error(std::string(operation) +
                               " needs smoothed demand: call smooth_wire_demand or smooth_type_demand first");
 }
@@ -122,11 +125,11 @@ void ESTIMATOR::require_demand_smoothing_tables(const char* operation, bool unif
 {
     // The new algorithm counts the tiles with supply of every window in the
     // table that smooth_supply builds, unless it smooths uniformly.
-    if (!s_use_orig_algorithm && !uniform)
+    if (!CONGESTION_IMPL::uses_original_algorithm() && !uniform)
         require_smooth_supply(operation);
 }
 
-int ESTIMATOR::get_num_chunks() const { return m_engine.m_num_chunks; }
+int ESTIMATOR::get_num_chunks() const { return m_engine.get_num_chunks(); }
 
 void ESTIMATOR::set_num_chunks(long long num_chunks)
 {
@@ -152,9 +155,9 @@ void ESTIMATOR::set_supply(const py::object& supply)
     for (int t = 0; t < NUM_TYPES; ++t)
         for (int x = 0; x < nx; ++x)
             for (int y = 0; y < ny; ++y, ++index) {
-                const float stored = m_engine.m_supply[t](x, y);
+                const float stored = m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY)[t](x, y);
                 if (values[index] != 0.0f && stored > 0.0f)
-                    throw py::value_error("the " + std::string(get_type_word(static_cast<RESOURCE_TYPE>(t))) +
+                    throw py::value_error("the " + std::string(get_type_word(static_cast<CONGESTION::RESOURCE_TYPE>(t))) +
                                           " supply of tile (" + std::to_string(x) + ", " + std::to_string(y) +
                                           ") is already " + std::to_string(stored) +
                                           ": a positive supply is final, set each tile once");
@@ -165,7 +168,7 @@ void ESTIMATOR::set_supply(const py::object& supply)
         for (int x = 0; x < nx; ++x)
             for (int y = 0; y < ny; ++y, ++index)
                 if (values[index] != 0.0f)
-                    m_engine.set_supply(x, y, static_cast<RESOURCE_TYPE>(t), values[index]);
+                    m_engine.set_supply(x, y, static_cast<CONGESTION::RESOURCE_TYPE>(t), values[index]);
 }
 
 float ESTIMATOR::get_supply(long long x, long long y, const py::object& type)
@@ -177,7 +180,7 @@ float ESTIMATOR::get_supply(long long x, long long y, const py::object& type)
 
 float ESTIMATOR::get_max_supply(const py::object& type)
 {
-    const RESOURCE_TYPE t = to_type(type);
+    const CONGESTION::RESOURCE_TYPE t = to_type(type);
     READING operation(m_operation);
     return m_engine.get_max_supply(t);
 }
@@ -186,7 +189,7 @@ float ESTIMATOR::get_avg_supply(const py::object& type, const py::object& x, con
                                 const py::object& window_size)
 {
     constexpr int WHOLE_GRID = -1;
-    const RESOURCE_TYPE t = to_type(type);
+    const CONGESTION::RESOURCE_TYPE t = to_type(type);
     if (x.is_none() != y.is_none())
         throw py::value_error("give both x and y for a window average, or neither for the whole grid");
     if (x.is_none() && !window_size.is_none())
@@ -207,7 +210,7 @@ void ESTIMATOR::smooth_supply(long long parallel_dim, long long perpendicular_di
     const int perpendicular = to_window(perpendicular_dim, "perpendicular_dim");
     CHANGING operation(m_operation);
     py::gil_scoped_release release;
-    m_engine.generate_smooth_supply(parallel, perpendicular, WIRE_TYPES);
+    m_engine.generate_smooth_supply(parallel, perpendicular, CONGESTION::get_wire_resource_types());
 }
 
 void ESTIMATOR::clear_demand(const py::object& type)
@@ -217,7 +220,7 @@ void ESTIMATOR::clear_demand(const py::object& type)
         m_engine.clear_demand();
         return;
     }
-    const RESOURCE_TYPE t = to_type(type);
+    const CONGESTION::RESOURCE_TYPE t = to_type(type);
     CHANGING operation(m_operation);
     m_engine.clear_demand(t);
 }
@@ -265,14 +268,14 @@ void ESTIMATOR::smooth_wire_demand(long long parallel_dim, long long perpendicul
     CHANGING operation(m_operation);
     require_demand_smoothing_tables("smooth_wire_demand", uniform);
     py::gil_scoped_release release;
-    m_engine.dispatch_smooth_demand(parallel, perpendicular, uniform, WIRE_TYPES);
+    m_engine.dispatch_smooth_demand(parallel, perpendicular, uniform, CONGESTION::get_wire_resource_types());
 }
 
 void ESTIMATOR::smooth_type_demand(long long parallel_dim, long long perpendicular_dim, const py::object& type)
 {
     const int parallel = to_window(parallel_dim, "parallel_dim");
     const int perpendicular = to_window(perpendicular_dim, "perpendicular_dim");
-    const std::vector<RESOURCE_TYPE> resources{to_type(type)};
+    const std::vector<CONGESTION::RESOURCE_TYPE> resources{to_type(type)};
     CHANGING operation(m_operation);
     require_demand_smoothing_tables("smooth_type_demand", false);
     py::gil_scoped_release release;
@@ -293,7 +296,7 @@ void ESTIMATOR::update_congestion(const py::object& policy, bool build_window_su
         loan.callable = &callable;
         callable.function = py::reinterpret_borrow<py::object>(policy);
         for (int t = 0; t < NUM_TYPES; ++t)
-            callable.type_objects[t] = py::cast(static_cast<RESOURCE_TYPE>(t));
+            callable.type_objects[t] = py::cast(static_cast<CONGESTION::RESOURCE_TYPE>(t));
     } else {
         throw py::type_error("policy must be 'utilization', 'overflow' or a callable, not " + get_type_name(policy));
     }

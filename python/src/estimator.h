@@ -38,7 +38,7 @@ struct CALLABLE_POLICY {
     std::atomic<bool> failed{false};
     std::exception_ptr error;  // written and read under the GIL
 
-    float call(float smooth_demand, float smooth_supply, RESOURCE_TYPE type);
+    float call(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE type);
 };
 
 // What one engine call may read through the netlist interface.
@@ -64,7 +64,7 @@ class BINDING_NETLIST : public CONGESTION::NETLIST_IF {
     {
         return (*m_loan.lab_input)[static_cast<std::size_t>(x) * m_ny + y];
     }
-    float compute_congestion(float smooth_demand, float smooth_supply, RESOURCE_TYPE type) const override;
+    float compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE type) const override;
     std::pair<float, float> get_wirelength(int net) const override { return m_loan.nets->get_wirelength(net); }
     void get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const override
     {
@@ -167,14 +167,14 @@ class ESTIMATOR {
     struct TILE {
         int x;
         int y;
-        RESOURCE_TYPE type;
+        CONGESTION::RESOURCE_TYPE type;
     };
     TILE to_tile(long long x, long long y, const py::object& type) const;
     void check_window(long long xmin, long long xmax, long long ymin, long long ymax) const;
     void require_smooth_supply(const char* operation) const;
     void require_smoothed_demand(const char* operation) const;
     void require_demand_smoothing_tables(const char* operation, bool uniform) const;
-    py::array_t<float> copy_grids(const TYPE_GRIDS& grids) const;
+    py::array_t<float> copy_grids(const CONGESTION_IMPL::TYPE_GRIDS& grids) const;
     template <typename QUERY>
     py::array_t<float> query_grids(const QUERY& query) const;
 

@@ -57,7 +57,7 @@ float ESTIMATOR::get_overflow(long long x, long long y, const py::object& type)
     return m_engine.get_apl_style_congestion(tile.x, tile.y, tile.type);
 }
 
-py::array_t<float> ESTIMATOR::copy_grids(const TYPE_GRIDS& grids) const
+py::array_t<float> ESTIMATOR::copy_grids(const CONGESTION_IMPL::TYPE_GRIDS& grids) const
 {
     const int nx = get_nx();
     const int ny = get_ny();
@@ -79,65 +79,65 @@ py::array_t<float> ESTIMATOR::query_grids(const QUERY& query) const
     for (int t = 0; t < NUM_TYPES; ++t)
         for (int x = 0; x < get_nx(); ++x)
             for (int y = 0; y < get_ny(); ++y)
-                values.push_back(query(x, y, static_cast<RESOURCE_TYPE>(t)));
+                values.push_back(query(x, y, static_cast<CONGESTION::RESOURCE_TYPE>(t)));
     return make_float_array({NUM_TYPES, get_nx(), get_ny()}, values);
 }
 
 py::array_t<float> ESTIMATOR::get_supply_grids()
 {
     READING operation(m_operation);
-    return copy_grids(m_engine.m_supply);
+    return copy_grids(m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY));
 }
 
 py::array_t<float> ESTIMATOR::get_smooth_supply_grids()
 {
     READING operation(m_operation);
     require_smooth_supply("smoothed_supply");
-    return copy_grids(m_engine.m_smooth_supply);
+    return copy_grids(m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SMOOTH_SUPPLY));
 }
 
 py::array_t<float> ESTIMATOR::get_demand_grids()
 {
     READING operation(m_operation);
-    return copy_grids(m_engine.m_demand);
+    return copy_grids(m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::DEMAND));
 }
 
 py::array_t<float> ESTIMATOR::get_smooth_demand_grids()
 {
     READING operation(m_operation);
     require_smoothed_demand("smooth_demand");
-    return copy_grids(s_use_orig_algorithm ? m_engine.m_smooth_demand_orig : m_engine.m_smooth_demand_smeared_new);
+    return copy_grids(m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SMOOTH_DEMAND));
 }
 
 py::array_t<float> ESTIMATOR::get_util_grids()
 {
     READING operation(m_operation);
-    return query_grids([this](int x, int y, RESOURCE_TYPE t) { return m_engine.get_util(x, y, t); });
+    return query_grids([this](int x, int y, CONGESTION::RESOURCE_TYPE t) { return m_engine.get_util(x, y, t); });
 }
 
 py::array_t<float> ESTIMATOR::get_congestion_grids()
 {
     READING operation(m_operation);
-    return copy_grids(m_engine.m_congestion);
+    return copy_grids(m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::CONGESTION));
 }
 
 py::array_t<float> ESTIMATOR::get_overflow_grids()
 {
     READING operation(m_operation);
     require_smoothed_demand("overflow");
-    return query_grids([this](int x, int y, RESOURCE_TYPE t) { return m_engine.get_apl_style_congestion(x, y, t); });
+    return query_grids([this](int x, int y, CONGESTION::RESOURCE_TYPE t) { return m_engine.get_apl_style_congestion(x, y, t); });
 }
 
 float ESTIMATOR::get_total_demand(const py::object& type)
 {
-    const RESOURCE_TYPE t = to_type(type);
+    const CONGESTION::RESOURCE_TYPE t = to_type(type);
     READING operation(m_operation);
     return m_engine.get_total_demand(t);
 }
 
 float ESTIMATOR::get_total_overflow(const py::object& type)
 {
-    const RESOURCE_TYPE t = to_type(type);
+    const CONGESTION::RESOURCE_TYPE t = to_type(type);
     READING operation(m_operation);
     require_smoothed_demand("total_overflow");
     return m_engine.get_total_apl_style_congestion(t);
@@ -146,7 +146,7 @@ float ESTIMATOR::get_total_overflow(const py::object& type)
 py::tuple ESTIMATOR::get_peak_utilization(long long dim, const py::object& type, bool debug)
 {
     const int size = to_window(dim, "dim");
-    const RESOURCE_TYPE t = to_type(type);
+    const CONGESTION::RESOURCE_TYPE t = to_type(type);
     READING operation(m_operation);
     std::pair<float, CONGESTION::LOC> peak;
     {
@@ -165,10 +165,10 @@ float ESTIMATOR::get_avg_chip_utilization(float threshold)
 float ESTIMATOR::get_congestion_in_window(const py::object& type, long long xmin, long long xmax, long long ymin,
                                           long long ymax)
 {
-    const RESOURCE_TYPE t = to_wire_type(type);
+    const CONGESTION::RESOURCE_TYPE t = to_wire_type(type);
     check_window(xmin, xmax, ymin, ymax);
     READING operation(m_operation);
-    if (m_engine.m_congestion_down_left_sum[t].get_num_rows() != get_nx())
+    if (m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::CONGESTION_TABLE)[t].get_num_rows() != get_nx())
         throw py::value_error("congestion_in_window needs the congestion tables: call update_congestion first");
     return m_engine.get_congestion_in_window(t, static_cast<int>(xmin), static_cast<int>(xmax),
                                              static_cast<int>(ymin), static_cast<int>(ymax));

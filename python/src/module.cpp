@@ -32,9 +32,9 @@ library bit for bit.)doc";
     module.attr("PATH_PROBABILITY") = CONGESTION::PATH_PROBABILITY_MODEL;
     module.attr("BOUNDING_BOX") = CONGESTION::BOUNDING_BOX_MODEL;
     module.attr("NUM_RESOURCE_TYPES") = CONGESTION::NUM_RESOURCE_TYPES;
-    module.attr("WIRE_TYPES") = py::tuple(py::cast(CONGESTION::get_wire_resource_types()));
+    module.attr("CONGESTION::get_wire_resource_types()") = py::tuple(py::cast(CONGESTION::get_wire_resource_types()));
     // The engine reads the switch congestion_use_orig once, when the module loads.
-    module.attr("ALGORITHM") = s_use_orig_algorithm ? "original" : "new";
+    module.attr("ALGORITHM") = CONGESTION_IMPL::uses_original_algorithm() ? "original" : "new";
     module.def(
         "type_name", [](const py::object& type) { return CONGESTION::get_string_for_resource_type(to_type(type)); },
         py::arg("type"), "Display name of a resource type, e.g. 'Horizontal Left'.");

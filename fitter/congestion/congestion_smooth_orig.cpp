@@ -8,43 +8,14 @@
 
 namespace {
 
-constexpr unsigned int PROFILER_MASK = 0x7fffffff;
-
-bool is_horizontal(RESOURCE_TYPE type)
+bool is_horizontal(CONGESTION::RESOURCE_TYPE type)
 {
     return type == CONGESTION::HORIZONTAL_LEFT || type == CONGESTION::HORIZONTAL_RIGHT;
 }
 
-// Deals the rows of an nx by ny demand grid to num_chunks chunks and runs
-// `kernel(first_row, last_row, chunk_grid)` for each chunk on a grid of its
-// own, (nx + 1) by (ny + 1) zeros. A negative chunk count makes the vector
-// constructor throw the standard length error before any loop runs.
-template <typename KERNEL>
-std::vector<GRID_2D<float>> run_in_chunks(int nx, int ny, int num_chunks, const KERNEL& kernel)
-{
-    std::vector<GRID_2D<float>> chunks(static_cast<size_t>(num_chunks));
-    const int chunk_size = get_chunk_size(nx, num_chunks);
-    parallel_loop(num_chunks, [&](int c) {
-        GRID_2D<float>& grid = chunks[c];
-        grid.resize(nx + 1, ny + 1, 0.0f);
-        kernel(get_chunk_first_row(c, chunk_size), get_chunk_last_row(c, chunk_size, nx), grid);
-    });
-    return chunks;
-}
-
-// The supply-weighted scatter of one type, chunked; shared by the
-// single-type and the wire smoothing.
-std::vector<GRID_2D<float>> spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents,
-                                             WINDOW_EXTENTS y_extents, const GRID_2D<float>& supply,
-                                             const GRID_2D<float>& demand)
-{
-    return run_in_chunks(nx, ny, num_chunks, [&](int x_start, int x_end, GRID_2D<float>& grid) {
-        spread_demand_by_supply(x_extents.low, x_extents.high, y_extents.low, y_extents.high, x_start, x_end,
-                                ny - 1, supply, demand, grid);
-    });
-}
-
 }  // namespace
+
+using namespace congestion_internal;
 
 void CONGESTION_IMPL::dispatch_smooth_demand(int parallel_dim, int perpendicular_dim, bool uniform,
                                              const std::vector<RESOURCE_TYPE>& resources)
@@ -68,7 +39,7 @@ void CONGESTION_IMPL::dispatch_smooth_demand(int parallel_dim, int perpendicular
 
 void CONGESTION_IMPL::generate_smooth_demand(int parallel_dim, int perpendicular_dim, RESOURCE_TYPE type)
 {
-    GEN_PROFILER profiler("CONGESTION", "CONGESTION_generate_smooth_demand", PROFILER_MASK, nullptr, nullptr);
+    const GEN_PROFILER profiler = profile_operation("CONGESTION_generate_smooth_demand");
     GRID_2D<float>& smooth = m_smooth_demand_orig[type];
     smooth.resize(m_nx + 1, m_ny + 1, 0.0f);
     // parallel_dim runs along x for every type here, vertical ones included.
@@ -81,8 +52,7 @@ void CONGESTION_IMPL::generate_smooth_demand(int parallel_dim, int perpendicular
 
 void CONGESTION_IMPL::generate_smooth_wire_demand(int parallel_dim, int perpendicular_dim, bool uniform)
 {
-    GEN_PROFILER profiler("CONGESTION", "CONGESTION_generate_smooth_wire_demand", PROFILER_MASK, nullptr,
-                          nullptr);
+    const GEN_PROFILER profiler = profile_operation("CONGESTION_generate_smooth_wire_demand");
     // A negative size gives negative extents, for which the difference-grid
     // corners of the uniform kernel would fall outside its grid.
     CONGESTION_CHECK(!uniform || (parallel_dim >= 0 && perpendicular_dim >= 0),
@@ -98,7 +68,7 @@ void CONGESTION_IMPL::generate_smooth_wire_demand(int parallel_dim, int perpendi
         const GRID_2D<float>& demand = m_demand[type];
         std::vector<GRID_2D<float>> chunks;
         if (uniform) {
-            chunks = run_in_chunks(m_nx, m_ny, m_num_chunks, [&](int x_start, int x_end, GRID_2D<float>& grid) {
+            chunks = run_in_row_chunks(m_nx, m_ny, m_num_chunks, [&](int x_start, int x_end, GRID_2D<float>& grid) {
                 smear_demand_uniformly(x_extents.low, x_extents.high, y_extents.low, y_extents.high, x_start,
                                        x_end, m_ny - 1, demand, grid);
             });
@@ -110,6 +80,18 @@ void CONGESTION_IMPL::generate_smooth_wire_demand(int parallel_dim, int perpendi
         merge_chunk_grids(chunks, m_nx + 1, m_ny, m_smooth_demand_orig[type]);
     }
     m_smooth_demand_is_valid = true;
+}
+
+namespace congestion_internal {
+
+std::vector<GRID_2D<float>> spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents,
+                                             WINDOW_EXTENTS y_extents, const GRID_2D<float>& supply,
+                                             const GRID_2D<float>& demand)
+{
+    return run_in_row_chunks(nx, ny, num_chunks, [&](int x_start, int x_end, GRID_2D<float>& grid) {
+        spread_demand_by_supply(x_extents.low, x_extents.high, y_extents.low, y_extents.high, x_start, x_end,
+                                ny - 1, supply, demand, grid);
+    });
 }
 
 void spread_demand_by_supply(int x_low, int x_high, int y_low, int y_high, int x_start, int x_end, int y_end,
@@ -192,3 +174,5 @@ void smear_demand_uniformly(int x_low, int x_high, int y_low, int y_high, int x_
         for (int y = 1; y <= ny; ++y)
             grid(x, y) = grid(x, y - 1) + grid(x, y);
 }
+
+}  // namespace congestion_internal

@@ -8,9 +8,8 @@
 #include "fitter/congestion/congestion_impl.h"
 #include "host/zol_gen.h"
 
+namespace congestion_internal {
 namespace {
-
-constexpr unsigned int PROFILER_MASK = 0x7fffffff;
 
 // Window sizes (x, y) of a type: parallel_dim runs along x for the
 // horizontal types and along y for every other type.
@@ -79,11 +78,81 @@ void check_row(const GRID_2D<float>& grid, int x, int ny)
 
 }  // namespace
 
+void compute_demand_shares(int nx, int ny, int x_size, int y_size, const GRID_2D<float>& demand_for_type,
+                           const GRID_2D<unsigned>& non_empty_table, SHARE_RULE rule, GRID_2D<float>& shares)
+{
+    // A source tile's window has its larger (low) extent towards higher
+    // coordinates, the mirror of the window that the gather reads.
+    const WINDOW_EXTENTS x_extents = split_window(x_size);
+    const WINDOW_EXTENTS y_extents = split_window(y_size);
+    shares.resize(nx, ny, 0.0f);
+    parallel_loop(nx, [&](int x) {
+        const int x0 = std::max(x - x_extents.high, 0);
+        const int x1 = std::min(x + x_extents.low, nx - 1);
+        check_row(demand_for_type, x, ny);
+        const float* demand = demand_for_type.data() + static_cast<ptrdiff_t>(x) * demand_for_type.get_num_cols();
+        float* share = shares.data() + static_cast<ptrdiff_t>(x) * ny;
+        if (rule == SHARE_RULE::NON_EMPTY_TILES) {
+            // A window without any non-empty tile has nowhere to put the
+            // demand: it is dropped.
+            window_sums_of_row(non_empty_table, x0, x1, y_extents.high, y_extents.low, ny,
+                               [&](int y, unsigned count, int, int) {
+                                   const int non_empty = static_cast<int>(count);
+                                   share[y] = non_empty > 0 ? demand[y] / static_cast<float>(non_empty) : 0.0f;
+                               });
+        } else {
+            for (int y = 0; y < ny; ++y) {
+                const int y0 = std::max(y - y_extents.high, 0);
+                const int y1 = std::min(y + y_extents.low, ny - 1);
+                share[y] = demand[y] / static_cast<float>((y1 - y0 + 1) * (x1 - x0 + 1));
+            }
+        }
+    });
+}
+
+void gather_from_window(int nx, int ny, int x_size, int y_size, const GRID_2D<float>& supply_for_type,
+                        const GRID_2D<float>& table, GATHER_RULE rule, GRID_2D<float>& out)
+{
+    // The receiving tile's window: larger (low) extent towards lower
+    // coordinates.
+    const WINDOW_EXTENTS x_extents = split_window(x_size);
+    const WINDOW_EXTENTS y_extents = split_window(y_size);
+    out.resize(nx, ny, 0.0f);
+    parallel_loop(nx, [&](int x) {
+        const int xmin = std::max(x - x_extents.low, 0);
+        const int xmax = std::min(x + x_extents.high, nx - 1);
+        float* row = out.data() + static_cast<ptrdiff_t>(x) * ny;
+        switch (rule) {
+        case GATHER_RULE::AVERAGE:
+            window_sums_of_row(table, xmin, xmax, y_extents.low, y_extents.high, ny,
+                               [&](int y, float window, int ymin, int ymax) {
+                                   row[y] = window / static_cast<float>((ymax - ymin + 1) * (xmax - xmin + 1));
+                               });
+            break;
+        case GATHER_RULE::SUM_WHERE_SUPPLIED: {
+            check_row(supply_for_type, x, ny);
+            const float* supply = supply_for_type.data() + static_cast<ptrdiff_t>(x) * supply_for_type.get_num_cols();
+            window_sums_of_row(table, xmin, xmax, y_extents.low, y_extents.high, ny,
+                               [&](int y, float window, int, int) { row[y] = supply[y] > 0.0f ? window : 0.0f; });
+            break;
+        }
+        case GATHER_RULE::SUM:
+            window_sums_of_row(table, xmin, xmax, y_extents.low, y_extents.high, ny,
+                               [&](int y, float window, int, int) { row[y] = window; });
+            break;
+        }
+    });
+}
+
+}  // namespace congestion_internal
+
+using namespace congestion_internal;
+
+
 void CONGESTION_IMPL::generate_smooth_demand_smeared_new(int parallel_dim, int perpendicular_dim, bool uniform,
                                                          const std::vector<RESOURCE_TYPE>& resources)
 {
-    GEN_PROFILER profiler("CONGESTION", "CONGESTION_generate_smooth_demand_smeared_new", PROFILER_MASK, nullptr,
-                          nullptr);
+    const GEN_PROFILER profiler = profile_operation("CONGESTION_generate_smooth_demand_smeared_new");
     // One share grid for the whole call; one table per type.
     GRID_2D<float> shares;
     shares.resize(m_nx, m_ny, 0.0f);
@@ -92,90 +161,28 @@ void CONGESTION_IMPL::generate_smooth_demand_smeared_new(int parallel_dim, int p
         const std::pair<int, int> sizes = oriented_sizes(type, parallel_dim, perpendicular_dim);
         GRID_2D<float>& table = tables[type];
         table.resize(m_nx, m_ny, 0.0f);
-        compute_demand_shares(sizes.first, sizes.second, m_demand[type], shares, !uniform);
+        compute_demand_shares(m_nx, m_ny, sizes.first, sizes.second, m_demand[type], m_non_empty_down_left_sum,
+                              uniform ? SHARE_RULE::EVERY_TILE : SHARE_RULE::NON_EMPTY_TILES, shares);
         build_down_left_sum(shares, table);
-        gather_from_window(sizes.first, sizes.second, m_supply[type], table, m_smooth_demand_smeared_new[type], true,
-                           !uniform);
+        gather_from_window(m_nx, m_ny, sizes.first, sizes.second, m_supply[type], table,
+                           uniform ? GATHER_RULE::SUM : GATHER_RULE::SUM_WHERE_SUPPLIED,
+                           m_smooth_demand_smeared_new[type]);
     }
     m_smooth_demand_smeared_new_is_valid = true;
-}
-
-void CONGESTION_IMPL::compute_demand_shares(int x_size, int y_size, const GRID_2D<float>& demand_for_type,
-                                            GRID_2D<float>& shares, bool count_non_empty) const
-{
-    // A source tile's window has its larger (low) extent towards higher
-    // coordinates, the mirror of the window that the gather reads.
-    const WINDOW_EXTENTS x_extents = split_window(x_size);
-    const WINDOW_EXTENTS y_extents = split_window(y_size);
-    shares.resize(m_nx, m_ny, 0.0f);
-    parallel_loop(m_nx, [&](int x) {
-        const int x0 = std::max(x - x_extents.high, 0);
-        const int x1 = std::min(x + x_extents.low, m_nx - 1);
-        check_row(demand_for_type, x, m_ny);
-        const float* demand = demand_for_type.data() + static_cast<ptrdiff_t>(x) * demand_for_type.get_num_cols();
-        float* share = shares.data() + static_cast<ptrdiff_t>(x) * m_ny;
-        if (count_non_empty) {
-            // A window without any non-empty tile has nowhere to put the
-            // demand: it is dropped.
-            window_sums_of_row(m_non_empty_down_left_sum, x0, x1, y_extents.high, y_extents.low, m_ny,
-                               [&](int y, unsigned count, int, int) {
-                                   const int non_empty = static_cast<int>(count);
-                                   share[y] = non_empty > 0 ? demand[y] / static_cast<float>(non_empty) : 0.0f;
-                               });
-        } else {
-            for (int y = 0; y < m_ny; ++y) {
-                const int y0 = std::max(y - y_extents.high, 0);
-                const int y1 = std::min(y + y_extents.low, m_ny - 1);
-                share[y] = demand[y] / static_cast<float>((y1 - y0 + 1) * (x1 - x0 + 1));
-            }
-        }
-    });
-}
-
-void CONGESTION_IMPL::gather_from_window(int x_size, int y_size, const GRID_2D<float>& supply_for_type,
-                                         const GRID_2D<float>& down_left_sum, GRID_2D<float>& out, bool sum,
-                                         bool zero_without_supply) const
-{
-    // The receiving tile's window: larger (low) extent towards lower
-    // coordinates.
-    const WINDOW_EXTENTS x_extents = split_window(x_size);
-    const WINDOW_EXTENTS y_extents = split_window(y_size);
-    out.resize(m_nx, m_ny, 0.0f);
-    parallel_loop(m_nx, [&](int x) {
-        const int xmin = std::max(x - x_extents.low, 0);
-        const int xmax = std::min(x + x_extents.high, m_nx - 1);
-        float* row = out.data() + static_cast<ptrdiff_t>(x) * m_ny;
-        if (!sum) {
-            // The average over the clipped window.
-            window_sums_of_row(down_left_sum, xmin, xmax, y_extents.low, y_extents.high, m_ny,
-                               [&](int y, float window, int ymin, int ymax) {
-                                   row[y] = window / static_cast<float>((ymax - ymin + 1) * (xmax - xmin + 1));
-                               });
-        } else if (zero_without_supply) {
-            check_row(supply_for_type, x, m_ny);
-            const float* supply =
-                supply_for_type.data() + static_cast<ptrdiff_t>(x) * supply_for_type.get_num_cols();
-            window_sums_of_row(down_left_sum, xmin, xmax, y_extents.low, y_extents.high, m_ny,
-                               [&](int y, float window, int, int) { row[y] = supply[y] > 0.0f ? window : 0.0f; });
-        } else {
-            window_sums_of_row(down_left_sum, xmin, xmax, y_extents.low, y_extents.high, m_ny,
-                               [&](int y, float window, int, int) { row[y] = window; });
-        }
-    });
 }
 
 void CONGESTION_IMPL::generate_smooth_supply(int parallel_dim, int perpendicular_dim,
                                              const std::vector<RESOURCE_TYPE>& types)
 {
-    GEN_PROFILER profiler("CONGESTION", "CONGESTION_generate_smooth_supply", PROFILER_MASK, nullptr, nullptr);
+    const GEN_PROFILER profiler = profile_operation("CONGESTION_generate_smooth_supply");
     for (RESOURCE_TYPE type : types) {
         // With m_ny == 0 and rows present, this build stops in its first
         // column copy, before the size check below is reached.
         m_supply_down_left_sum[type].resize(m_nx, m_ny, 0.0f);
         build_down_left_sum(m_supply[type], m_supply_down_left_sum[type]);
         const std::pair<int, int> sizes = oriented_sizes(type, parallel_dim, perpendicular_dim);
-        gather_from_window(sizes.first, sizes.second, m_supply[type], m_supply_down_left_sum[type],
-                           m_smooth_supply[type], false, false);
+        gather_from_window(m_nx, m_ny, sizes.first, sizes.second, m_supply[type], m_supply_down_left_sum[type],
+                           GATHER_RULE::AVERAGE, m_smooth_supply[type]);
     }
 
     m_non_empty_down_left_sum.resize(m_nx, m_ny, 0u);
