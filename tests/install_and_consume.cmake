@@ -1,7 +1,13 @@
-# Installs the build tree into a scratch prefix, then configures, builds and
-# runs the consumer project against that prefix.
+# What a user of the library meets. MODE=install: the build tree installed
+# into a scratch prefix opens with dlopen with nothing on LD_LIBRARY_PATH,
+# find_package checks the version, the example project builds and runs
+# against the prefix, and the installed Python module imports from it.
+# MODE=subdirectory: the example project builds the library from its source
+# tree with add_subdirectory and runs.
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
+# Whatever runs here finds its libraries through run paths alone.
+set(plain_env ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH)
 
 function(run)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -11,12 +17,43 @@ function(run)
     set(last_output "${out}" PARENT_SCOPE)
 endfunction()
 
-run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
-run(${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/build" "-DCMAKE_PREFIX_PATH=${prefix}"
-    -DCMAKE_BUILD_TYPE=Release)
-run(${CMAKE_COMMAND} --build "${WORK_DIR}/build")
-run("${WORK_DIR}/build/consumer")
-if(NOT last_output MATCHES "grid 4 x 3, wire types 4, first Horizontal Right")
-    message(FATAL_ERROR "unexpected consumer output: ${last_output}")
+function(expect_output pattern)
+    if(NOT last_output MATCHES "${pattern}")
+        message(FATAL_ERROR "expected output matching '${pattern}', got:\n${last_output}")
+    endif()
+endfunction()
+
+# Builds and runs the example project configured with the given options.
+function(run_example name)
+    run(${CMAKE_COMMAND} -S "${SOURCE_DIR}/examples" -B "${WORK_DIR}/${name}" -DCMAKE_BUILD_TYPE=Release ${ARGN})
+    run(${CMAKE_COMMAND} --build "${WORK_DIR}/${name}" -j 2)
+    run(${plain_env} "${WORK_DIR}/${name}/estimate")
+    # Four load pins, one Lab Input each.
+    expect_output("^total demand: right [0-9.]+, left [0-9.]+, lab input 4.0000\npeak right utilization [0-9.]+ at \\([0-7], [0-5]\\)\n")
+    set(last_output "${last_output}" PARENT_SCOPE)
+endfunction()
+
+if(MODE STREQUAL "subdirectory")
+    run_example(subdirectory "-DCONGESTION_SOURCE_DIR=${SOURCE_DIR}")
+    message(STATUS "example printed:\n${last_output}")
+    return()
 endif()
-message(STATUS "consumer printed: ${last_output}")
+
+run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+run(${plain_env} "${LOAD_LIBRARY}" "${prefix}/${LIBDIR}/libcongestion.so")
+
+execute_process(COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}/examples" -B "${WORK_DIR}/too-new"
+    "-DCMAKE_PREFIX_PATH=${prefix}" -DCONGESTION_REQUIRED_VERSION=${VERSION_MAJOR}.99
+    RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE err)
+if(result EQUAL 0 OR NOT err MATCHES "compatible with requested version")
+    message(FATAL_ERROR "find_package accepted version ${VERSION_MAJOR}.99 of the package:\n${err}")
+endif()
+
+run_example(installed "-DCMAKE_PREFIX_PATH=${prefix}")
+message(STATUS "example printed:\n${last_output}")
+
+if(PYTHON)
+    run(${plain_env} "PYTHONPATH=${prefix}/${PYTHON_DIR}" "${PYTHON}" -c
+        "import congestion\nprint(congestion.__version__, congestion.__file__)")
+    expect_output("^${VERSION} ${prefix}/")
+endif()
