@@ -1,26 +1,30 @@
-# Entry points: `make run`, `make test`, `make bench`. Each installs the
-# Debian packages it needs first.
+# Entry points: `make run`, `make test`, `make bench`. Each first installs the
+# Debian packages that it needs, and only those (scripts/install-deps.sh).
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all build run test bench clean
 
 all: build
 
-deps:
-	@scripts/install-deps.sh
-
-configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-
-build: configure
+# Everything, tests and Python package included.
+build:
+	@scripts/install-deps.sh test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCONGESTION_BUILD_TESTS=ON \
+		-DCONGESTION_BUILD_PYTHON=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The estimate of the bundled sample design: the report on standard output,
-# the JSON report and the heatmaps in $(OUT).
+# the JSON report and the heatmaps in $(OUT). Builds the library and the tool
+# alone; a new build folder is configured without the tests and the Python
+# package, an existing one keeps its settings.
 OUT ?= out
-run: build
+run:
+	@scripts/install-deps.sh run
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
+		-DCONGESTION_BUILD_TESTS=OFF -DCONGESTION_BUILD_PYTHON=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target congestion-estimate
 	mkdir -p $(OUT)
 	$(BUILD)/tools/congestion-estimate data/picorv32_ex --json $(OUT)/report.json --heatmaps $(OUT)/heatmaps
 	@echo "wrote $(OUT)/report.json and $(OUT)/heatmaps/*.png"
@@ -30,9 +34,10 @@ test: build
 
 # Release build of the Google Benchmark suite, its ratio table, and the peak
 # memory of a whole estimate on a 1000 x 1000 device.
-bench: deps
+bench:
+	@scripts/install-deps.sh bench
 	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DCONGESTION_BUILD_BENCHMARKS=ON \
-		-DCONGESTION_BUILD_TESTS=OFF -DCONGESTION_BUILD_PYTHON=OFF
+		-DCONGESTION_BUILD_TESTS=OFF -DCONGESTION_BUILD_PYTHON=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-bench -j $(JOBS) --target congestion-bench
 	$(BUILD)-bench/bench/congestion-bench $(BENCH_ARGS)
 	$(BUILD)-bench/bench/congestion-bench --memory

@@ -555,7 +555,7 @@ int report_memory(int size, int nets)
 }  // namespace
 
 #if defined(CONGESTION_BENCH_DESIGNS)
-void register_design_benchmarks(const std::string& source_dir);
+void register_design_benchmarks(const std::string& source_dir, const std::string& shared_designs);
 #endif
 
 int main(int argc, char** argv)
@@ -565,7 +565,7 @@ int main(int argc, char** argv)
             return report_memory(1000, 1000000);
     register_all();
 #if defined(CONGESTION_BENCH_DESIGNS)
-    register_design_benchmarks(CONGESTION_SOURCE_DIR);
+    register_design_benchmarks(CONGESTION_SOURCE_DIR, CONGESTION_SHARED_DESIGNS);
 #endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

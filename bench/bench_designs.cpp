@@ -54,13 +54,14 @@ void run_design(benchmark::State& state, const LOADED_DESIGN* loaded)
 
 }  // namespace
 
-// Registers one benchmark per readable design folder; a folder that does
-// not read is reported and left out.
-void register_design_benchmarks(const std::string& source_dir)
+// Registers one benchmark per readable design folder (the bundled design and
+// every folder in shared_designs); a folder that does not read is reported
+// and left out.
+void register_design_benchmarks(const std::string& source_dir, const std::string& shared_designs)
 {
     static std::vector<std::unique_ptr<LOADED_DESIGN>> designs;
     std::vector<std::filesystem::path> folders = {std::filesystem::path(source_dir) / "data" / "picorv32_ex"};
-    const std::filesystem::path shared = std::filesystem::path(source_dir) / ".." / "shared" / "designs";
+    const std::filesystem::path shared = shared_designs;
     std::error_code error;
     if (std::filesystem::is_directory(shared, error))
         for (const auto& entry : std::filesystem::directory_iterator(shared, error))

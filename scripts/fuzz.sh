@@ -15,7 +15,7 @@ rss_limit_mb=2048
 # Seconds one input may take; the whole bundled nets.txt takes milliseconds.
 input_timeout=10
 
-scripts/install-deps.sh
+scripts/install-deps.sh fuzz
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DCONGESTION_BUILD_FUZZERS=ON -DCONGESTION_BUILD_TESTS=OFF -DCONGESTION_BUILD_TOOLS=OFF \
     -DCONGESTION_BUILD_PYTHON=OFF

@@ -1,10 +1,31 @@
 #!/bin/sh
-# Installs the Debian packages the build needs, when any is missing.
-# Usage: scripts/install-deps.sh [extra package ...]
+# Installs the Debian packages that the named targets need, when any is
+# missing; without a target, those of every target.
+# Usage: scripts/install-deps.sh [run|test|bench|sanitize|fuzz ...] [extra package ...]
+#   run       the library and the estimator tool (make run)
+#   test      run, GoogleTest, and the Python package with pytest (make test)
+#   bench     run and Google Benchmark (make bench)
+#   sanitize  run and GoogleTest (scripts/sanitize.sh)
+#   fuzz      the design reader's fuzzer, built by clang (scripts/fuzz.sh)
 set -eu
-packages="cmake g++ make libtbb-dev libboost-dev libboost-program-options-dev nlohmann-json3-dev libpng-dev libcairo2-dev fonts-dejavu-core pkg-config libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3-dev python3-numpy python3-pybind11 pybind11-dev python3-pytest $*"
+library="cmake make g++ libtbb-dev libboost-dev"
+tool="libboost-program-options-dev nlohmann-json3-dev libcairo2-dev fonts-dejavu-core pkg-config"
+python="python3-dev python3-numpy python3-pybind11 pybind11-dev python3-pytest"
+[ $# -eq 0 ] && set -- run test bench sanitize fuzz
+packages=""
+for word in "$@"; do
+    case "$word" in
+        run) packages="$packages $library $tool" ;;
+        test) packages="$packages $library $tool libgtest-dev $python" ;;
+        bench) packages="$packages $library $tool libbenchmark-dev" ;;
+        sanitize) packages="$packages $library $tool libgtest-dev" ;;
+        fuzz) packages="$packages cmake make libtbb-dev libboost-dev clang-14 libclang-rt-14-dev" ;;
+        *) packages="$packages $word" ;;
+    esac
+done
 missing=""
 for package in $packages; do
+    case " $missing " in *" $package "*) continue ;; esac
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
     case "$status" in
         *"install ok installed"*) ;;

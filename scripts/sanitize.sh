@@ -10,14 +10,14 @@ set -eu
 cd "$(dirname "$0")/.."
 what="${1:-all}"
 jobs=$(nproc 2>/dev/null || echo 2)
-scripts/install-deps.sh
+scripts/install-deps.sh sanitize
 
 # An interpreter that is not instrumented cannot load a Python module built
 # with sanitizers, so the Python package is left out of these builds.
 common="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONGESTION_BUILD_PYTHON=OFF"
-# install_and_consume builds a project without the sanitizer flags against
-# the instrumented library; it runs in the plain build (make test).
-excluded=install_and_consume
+# The install tests build and load projects without the sanitizer flags
+# against the instrumented library; they run in the plain build (make test).
+excluded="install_and_consume|consume_as_subdirectory"
 
 if [ "$what" = address ] || [ "$what" = all ]; then
     cmake -S . -B build-asan $common -DCONGESTION_SANITIZE=address,undefined

@@ -7,9 +7,10 @@
 
 namespace {
 
-// Windows wider than the grid are clipped to it, so a larger size only risks
-// overflow in the extent arithmetic.
-constexpr long long MAX_WINDOW_SIZE = 1 << 24;
+// The estimator tool's range: 0 would act as 1, and wider windows than this
+// smooth a device's congestion into noise.
+constexpr long long MIN_WINDOW_SIZE = 1;
+constexpr long long MAX_WINDOW_SIZE = 255;
 
 }  // namespace
 
@@ -71,7 +72,7 @@ CONGESTION::NET_MODEL to_model(const py::object& value)
 
 int to_window(long long size, const char* name)
 {
-    return to_int_in_range(size, name, 0, MAX_WINDOW_SIZE);
+    return to_int_in_range(size, name, MIN_WINDOW_SIZE, MAX_WINDOW_SIZE);
 }
 
 std::string to_path(const py::object& path)

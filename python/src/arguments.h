@@ -27,7 +27,7 @@ CONGESTION::RESOURCE_TYPE to_wire_type(const py::object& value);
 // A NetModel or an int 0..2, or the resource type LAB_INPUT for
 // LAB_INPUT_MODEL; TypeError for the other resource types.
 CONGESTION::NET_MODEL to_model(const py::object& value);
-// A window size in tiles, 0 or more.
+// A window size in tiles, 1..255 as in the estimator tool.
 int to_window(long long size, const char* name);
 // A str or os.PathLike of str.
 std::string to_path(const py::object& path);

@@ -3,6 +3,7 @@
 #include "python/src/array_netlist.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "python/src/bindings.h"
@@ -21,6 +22,17 @@ std::string format_loc(int x, int y)
 std::string format_grid(int nx, int ny)
 {
     return std::to_string(nx) + " x " + std::to_string(ny) + " grid";
+}
+
+// The values of a float array, each a finite number.
+std::vector<float> to_finite_array(const py::object& object, const char* name, const std::vector<py::ssize_t>& shape)
+{
+    std::vector<float> values = to_float_array(object, name, shape).values;
+    const auto bad = std::find_if(values.begin(), values.end(), [](float v) { return !std::isfinite(v); });
+    if (bad != values.end())
+        throw py::value_error(std::string(name) + " holds " + std::to_string(*bad) + " at flat index " +
+                              std::to_string(bad - values.begin()) + ": every value must be a finite number");
+    return values;
 }
 
 }  // namespace
@@ -44,7 +56,7 @@ ARRAY_NETLIST::ARRAY_NETLIST(const py::object& net_start, const py::object& pin_
 
     const py::ssize_t num_nets = get_num_nets();
     m_pin_weight = pin_weight.is_none() ? std::vector<float>(m_pin_x.size(), 0.0f)
-                                        : to_float_array(pin_weight, "pin_weight", {num_pins}).values;
+                                        : to_finite_array(pin_weight, "pin_weight", {num_pins});
     if (boxes.is_none()) {
         m_boxes.reserve(static_cast<std::size_t>(num_nets) * BOX_FIELDS);
         for (int net = 0; net < num_nets; ++net) {
@@ -66,7 +78,7 @@ ARRAY_NETLIST::ARRAY_NETLIST(const py::object& net_start, const py::object& pin_
             m_wirelength.push_back(static_cast<float>(static_cast<long long>(box[3]) - box[2]));
         }
     } else {
-        m_wirelength = to_float_array(wirelength, "wirelength", {num_nets, WIRELENGTH_FIELDS}).values;
+        m_wirelength = to_finite_array(wirelength, "wirelength", {num_nets, WIRELENGTH_FIELDS});
     }
 }
 
@@ -131,12 +143,13 @@ pin_y[...], pin 0 of each net being its driver (every net needs one).
 
 net_start   integer (num_nets + 1,), starting at 0, strictly increasing
 pin_x/pin_y integer (num_pins,), tile coordinates
-pin_weight  float (num_pins,) or None (all 0): the path-probability model
-            weighs a load by pin_weight + 1
+pin_weight  float (num_pins,) or None (all 0), finite: the path-probability
+            model weighs a load by pin_weight + 1
 boxes       integer (num_nets, 4) as xl, xr, yb, yt (inclusive) or None (the
             box of the pins): read by the bounding-box model
-wirelength  float (num_nets, 2), horizontal and vertical, in tiles, or None
-            (the box's width and height): read by the bounding-box model
+wirelength  float (num_nets, 2), finite, horizontal and vertical, in tiles,
+            or None (the box's width and height): read by the bounding-box
+            model
 
 The arrays are copied and checked once; the object is immutable and is read
 by the estimator's worker threads without the GIL.)doc")

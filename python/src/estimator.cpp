@@ -4,6 +4,7 @@
 #include "python/src/estimator.h"
 
 #include <climits>
+#include <cmath>
 #include <limits>
 #include <string>
 
@@ -107,6 +108,9 @@ void ESTIMATOR::require_smooth_supply(const char* operation) const
                 supply_tables[type].get_num_rows() == get_nx();
     if (!built)
         throw py::value_error(std::string(operation) + " needs the smoothed supply: call smooth_supply first");
+    if (!m_engine.is_smooth_supply_valid())
+        throw py::value_error(std::string(operation) +
+                              " needs the smoothed supply: call smooth_supply again after set_supply");
 }
 
 void ESTIMATOR::require_smoothed_demand(const char* operation) const
@@ -155,6 +159,11 @@ void ESTIMATOR::set_supply(const py::object& supply)
     for (int t = 0; t < NUM_TYPES; ++t)
         for (int x = 0; x < nx; ++x)
             for (int y = 0; y < ny; ++y, ++index) {
+                if (!std::isfinite(values[index]) || values[index] < 0.0f)
+                    throw py::value_error("the " + std::string(get_type_word(static_cast<CONGESTION::RESOURCE_TYPE>(t))) +
+                                          " supply of tile (" + std::to_string(x) + ", " + std::to_string(y) +
+                                          ") is " + std::to_string(values[index]) +
+                                          ": a supply must be finite and not negative");
                 const float stored = m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY)[t](x, y);
                 if (values[index] != 0.0f && stored > 0.0f)
                     throw py::value_error("the " + std::string(get_type_word(static_cast<CONGESTION::RESOURCE_TYPE>(t))) +
@@ -218,11 +227,13 @@ void ESTIMATOR::clear_demand(const py::object& type)
     if (type.is_none()) {
         CHANGING operation(m_operation);
         m_engine.clear_demand();
+        m_window_sums_current = false;
         return;
     }
     const CONGESTION::RESOURCE_TYPE t = to_type(type);
     CHANGING operation(m_operation);
     m_engine.clear_demand(t);
+    m_window_sums_current = false;
 }
 
 void ESTIMATOR::update_demand(const py::object& source, const py::object& model_value, const py::object& nets)
@@ -256,9 +267,18 @@ void ESTIMATOR::update_demand(const py::object& source, const py::object& model_
     CHANGING operation(m_operation);
     if (reads_supply_tables)
         require_smooth_supply("update_demand with BOUNDING_BOX_MODEL");
+    // Ctrl-C stops the net models, which leave demand as it was when an
+    // exception leaves them; Lab Input is one call per tile and runs through.
+    INTERRUPT_WATCH interrupt;
+    if (model != CONGESTION::LAB_INPUT_MODEL)
+        loan.interrupt = &interrupt;
     SCOPED_LOAN lend(m_netlist, loan);
-    py::gil_scoped_release release;
-    m_engine.update_demand(selected, model);
+    try {
+        py::gil_scoped_release release;
+        m_engine.update_demand(selected, model);
+    } catch (const INTERRUPTED&) {
+        interrupt.raise();
+    }
 }
 
 void ESTIMATOR::smooth_wire_demand(long long parallel_dim, long long perpendicular_dim, bool uniform)
@@ -308,6 +328,7 @@ void ESTIMATOR::update_congestion(const py::object& policy, bool build_window_su
         py::gil_scoped_release release;
         m_engine.update_congestion(build_window_sums);
     }
+    m_window_sums_current = true;
     if (callable.error)
         std::rethrow_exception(callable.error);
 }

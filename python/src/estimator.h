@@ -17,6 +17,7 @@
 
 #include "fitter/congestion/congestion_impl.h"
 #include "python/src/array_netlist.h"
+#include "python/src/interrupt.h"
 
 namespace py = pybind11;
 
@@ -47,6 +48,7 @@ struct NETLIST_LOAN {
     const std::vector<int>* lab_input = nullptr;  // nx * ny, x major
     POLICY policy = POLICY::UTILIZATION;
     CALLABLE_POLICY* callable = nullptr;
+    INTERRUPT_WATCH* interrupt = nullptr;  // polled once per net
 };
 
 // The engine's netlist interface. It answers from what the current call has
@@ -58,7 +60,11 @@ class BINDING_NETLIST : public CONGESTION::NETLIST_IF {
 
     CONGESTION::LOC get_pin_loc(int net, int pin) const override { return m_loan.nets->get_pin_loc(net, pin); }
     int get_num_nets() const override { return m_loan.nets ? m_loan.nets->get_num_nets() : 0; }
-    int get_num_pins(int net) const override { return m_loan.nets->get_num_pins(net); }
+    int get_num_pins(int net) const override
+    {
+        poll_interrupt();
+        return m_loan.nets->get_num_pins(net);
+    }
     float get_pin_weight(int net, int pin) const override { return m_loan.nets->get_pin_weight(net, pin); }
     int get_lab_input_demand(int x, int y) const override
     {
@@ -68,10 +74,17 @@ class BINDING_NETLIST : public CONGESTION::NETLIST_IF {
     std::pair<float, float> get_wirelength(int net) const override { return m_loan.nets->get_wirelength(net); }
     void get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const override
     {
+        poll_interrupt();
         m_loan.nets->get_bounding_box(net, net_xl, net_xr, net_yb, net_yt);
     }
 
  private:
+    void poll_interrupt() const
+    {
+        if (m_loan.interrupt)
+            m_loan.interrupt->poll();
+    }
+
     int m_ny;
     NETLIST_LOAN m_loan;
 };
@@ -171,6 +184,8 @@ class ESTIMATOR {
     };
     TILE to_tile(long long x, long long y, const py::object& type) const;
     void check_window(long long xmin, long long xmax, long long ymin, long long ymax) const;
+    // The smoothed supply, its window sums and the non-empty table, built
+    // since the last set_supply that wrote something.
     void require_smooth_supply(const char* operation) const;
     void require_smoothed_demand(const char* operation) const;
     void require_demand_smoothing_tables(const char* operation, bool uniform) const;
@@ -181,6 +196,10 @@ class ESTIMATOR {
     BINDING_NETLIST m_netlist;  // before m_engine, which keeps its address
     CONGESTION_IMPL m_engine;
     std::shared_mutex m_operation;
+    // The congestion window sums come from the current congestion grids (or
+    // are zero without build_window_sums): set by update_congestion, cleared
+    // by clear_demand, which zeroes the grids but leaves the sums.
+    bool m_window_sums_current = false;
 };
 
 #endif

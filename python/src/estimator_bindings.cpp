@@ -21,8 +21,11 @@ One estimate, in order:
 then queries. Demand accumulates: clear_demand() starts the next estimate.
 
 Every input error (shape, dtype, range, calling order) raises ValueError
-before the engine runs. Long operations release the GIL; an operation that
-would overlap another one on the same Estimator raises RuntimeError.
+before the engine runs. Window sizes (parallel_dim, perpendicular_dim, dim,
+window_size) are 1..255 tiles, as in the congestion-estimate tool. Long
+operations release the GIL; an operation that would overlap another one on
+the same Estimator raises RuntimeError. Ctrl-C stops update_demand with a net
+model (KeyboardInterrupt), leaving the demand as it was.
 )doc";
 
 }  // namespace
@@ -40,8 +43,9 @@ void bind_estimator(py::module_& module)
         .def_property_readonly("cookie", &E::get_cookie, "64-bit hash of the sizes, grids and flags.")
 
         .def("set_supply", &E::set_supply, py::arg("supply"),
-             "Sets the supply from a float (5, nx, ny) array; zero entries are left unset. A positive supply is "
-             "final: setting a tile that already has one raises ValueError, and nothing is written.")
+             "Sets the supply from a float (5, nx, ny) array of finite values, 0 or more; zero entries are left "
+             "unset. A positive supply is final: setting a tile that already has one raises ValueError, and "
+             "nothing is written. Call smooth_supply (again) afterwards.")
         .def("supply_at", &E::get_supply, py::arg("x"), py::arg("y"), py::arg("type"))
         .def("max_supply", &E::get_max_supply, py::arg("type"), "The largest supply ever set for the type.")
         .def("avg_supply", &E::get_avg_supply, py::arg("type"), py::arg("x") = py::none(),
@@ -50,10 +54,12 @@ void bind_estimator(py::module_& module)
              "(x, y), moved to stay inside the grid.")
         .def("smooth_supply", &E::smooth_supply, py::arg("parallel_dim"), py::arg("perpendicular_dim"),
              "Builds the smoothed supply and the supply window sums of the wire types; windows are parallel_dim "
-             "tiles along each wire direction and perpendicular_dim across. Run it again after set_supply.")
+             "tiles along each wire direction and perpendicular_dim across. The operations that read them raise "
+             "ValueError after a set_supply until it runs again.")
 
         .def("clear_demand", &E::clear_demand, py::arg("type") = py::none(),
-             "Zeroes demand, smoothed demand and congestion of every type, or of one.")
+             "Zeroes demand, smoothed demand and congestion of every type, or of one; congestion_in_window then "
+             "waits for the next update_congestion.")
         .def("update_demand", &E::update_demand, py::arg("source"),
              py::arg("model") = CONGESTION::PATH_PROBABILITY_MODEL, py::arg("nets") = py::none(),
              "PATH_PROBABILITY_MODEL or BOUNDING_BOX_MODEL: adds the demand of the Netlist `source` (of the "

@@ -168,8 +168,9 @@ float ESTIMATOR::get_congestion_in_window(const py::object& type, long long xmin
     const CONGESTION::RESOURCE_TYPE t = to_wire_type(type);
     check_window(xmin, xmax, ymin, ymax);
     READING operation(m_operation);
-    if (m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::CONGESTION_TABLE)[t].get_num_rows() != get_nx())
-        throw py::value_error("congestion_in_window needs the congestion tables: call update_congestion first");
+    if (!m_window_sums_current)
+        throw py::value_error("congestion_in_window needs the window sums of the current congestion: call "
+                              "update_congestion first");
     return m_engine.get_congestion_in_window(t, static_cast<int>(xmin), static_cast<int>(xmax),
                                              static_cast<int>(ymin), static_cast<int>(ymax));
 }

@@ -14,6 +14,7 @@ Routing-congestion estimation for placement on NumPy arrays: Estimator wraps
 the C++ estimator of a grid of nx by ny tiles, Netlist holds nets as CSR
 arrays, load_design reads a design folder. Results equal those of the C++
 library bit for bit.)doc";
+    module.attr("__version__") = CONGESTION_VERSION;
 
     py::enum_<CONGESTION::RESOURCE_TYPE>(module, "ResourceType", "Routing resource types; 0..3 are wire types.",
                                          py::arithmetic())

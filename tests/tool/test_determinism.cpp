@@ -135,7 +135,7 @@ TEST(Determinism, SharedDesignsAgreeAcrossThreadAndChunkCounts)
     const std::vector<fs::path> designs = find_designs(SHARED_DESIGNS);
     if (designs.empty())
         GTEST_SKIP() << "no design folders in " << SHARED_DESIGNS
-                     << " (the shared designs are expected beside the repository): nothing to compare";
+                     << " (the CMake cache variable CONGESTION_SHARED_DESIGNS names the folder): nothing to compare";
 
     for (const fs::path& design : designs) {
         SCOPED_TRACE(design.filename().string());
