@@ -1,10 +1,10 @@
-# Entry points: `make run`, `make test`, `make bench`. Each installs the
+# Entry points: `make run`, `make test`, `make bench`, `make example`. Each installs the
 # Debian packages it needs first.
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench example clean
 
 all: build
 
@@ -36,6 +36,17 @@ bench: deps
 	cmake --build $(BUILD)-bench -j $(JOBS) --target congestion-bench
 	$(BUILD)-bench/bench/congestion-bench $(BENCH_ARGS)
 	$(BUILD)-bench/bench/congestion-bench --memory
+
+# The project's own Verilog example through the open iCE40 flow (installed
+# when missing): synthesized, placed and routed on an hx1k, imported, and
+# estimated, with the accuracy against the router's result.
+EXAMPLE_OUT ?= $(OUT)/example
+example: build
+	@scripts/install-deps.sh --flow
+	$(BUILD)/tools/congestion-import examples/lfsr_mesh/lfsr_mesh.v --top lfsr_mesh --device hx1k \
+		--out $(EXAMPLE_OUT)/design
+	$(BUILD)/tools/congestion-estimate $(EXAMPLE_OUT)/design --json $(EXAMPLE_OUT)/report.json \
+		--heatmaps $(EXAMPLE_OUT)/heatmaps
 
 clean:
 	rm -rf $(BUILD)

@@ -63,8 +63,10 @@ def _first_error(log_path):
     try:
         with open(log_path, errors="replace") as log:
             for line in log:
-                if line.startswith("ERROR:"):
-                    return line[len("ERROR:"):].strip().rstrip(".")
+                # "ERROR: text" (nextpnr) or "file:line: ERROR: text" (yosys).
+                where, marker, what = line.partition("ERROR:")
+                if marker:
+                    return (where.strip() + " " + what.strip()).strip().rstrip(".")
     except OSError:
         pass
     return None

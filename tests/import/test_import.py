@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+# Tests of congestion-import; they need the open iCE40 flow and exit 77 (skipped) without it.
+"""Usage: test_import.py IMPORT_TOOL ESTIMATE_TOOL"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import check_import
+
+SKIPPED = 77
+FLOW = ("yosys", "nextpnr-ice40")
+CHIPDB = "/usr/share/fpga-icestorm/chipdb/chipdb-1k.txt"
+
+# Small enough to route in seconds, wide enough to use span wires in both directions.
+SMALL_DESIGN = """
+module small(input clk, input [3:0] d, output reg [7:0] q);
+    reg [15:0] lfsr [0:5];
+    reg [11:0] count [0:5];
+    integer i;
+    always @(posedge clk) begin
+        for (i = 0; i < 6; i = i + 1) begin
+            lfsr[i] <= {lfsr[i][14:0], lfsr[i][15] ^ lfsr[i][13] ^ lfsr[(i + 3) % 6][i]} ^ {12'd0, d};
+            count[i] <= count[i] + lfsr[(i + 2) % 6][0];
+        end
+        q <= lfsr[0][7:0] ^ lfsr[5][15:8] ^ count[1][7:0] ^ count[4][11:4];
+    end
+endmodule
+"""
+
+# More flip-flops than an hx1k has logic cells.
+TOO_BIG_DESIGN = """
+module big(input clk, input d, output o);
+    reg [1499:0] r;
+    always @(posedge clk) r <= {r[1498:0], d ^ r[1499]};
+    assign o = r[1499];
+endmodule
+"""
+
+
+class IMPORT_TEST(unittest.TestCase):
+    tool = estimate = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="test-import-")
+        cls.small = cls.write("small.v", SMALL_DESIGN)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work)
+
+    @classmethod
+    def write(cls, name, text):
+        path = os.path.join(cls.work, name)
+        with open(path, "w") as out:
+            out.write(text)
+        return path
+
+    def run_import(self, *arguments, environment=None):
+        return subprocess.run([sys.executable, self.tool] + list(arguments), capture_output=True, text=True,
+                              env=environment)
+
+    def test_routed_and_placed_imports_keep_the_format_promises(self):
+        routed = os.path.join(self.work, "routed")
+        result = self.run_import(self.small, "--top", "small", "--device", "hx1k", "--out", routed)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(check_import.check_folder(routed, "hx1k", self.estimate), [])
+        placed = os.path.join(self.work, "placed")
+        result = self.run_import(os.path.join(routed, "synth.json"), "--device", "hx1k", "--out", placed,
+                                 "--no-route")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(placed, "routed.txt")))
+        self.assertEqual(check_import.check_folder(placed, "hx1k", self.estimate), [])
+        # The same seed places the same: the placed-only nets are the routed design's but for what
+        # only routing knows (flag 4 and the routed columns).
+        def placed_view(path):
+            with open(path) as nets:
+                rows = [line.split() for line in nets.read().splitlines()[2:]]
+            return [[row[0], row[1], str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
+        self.assertEqual(placed_view(os.path.join(routed, "nets.txt")), placed_view(os.path.join(placed, "nets.txt")))
+
+    def test_refuses_with_one_sentence(self):
+        out = os.path.join(self.work, "refused")
+        broken = self.write("broken.v", "module broken(input a, output b); assign b = ; endmodule\n")
+        too_big = self.write("big.v", TOO_BIG_DESIGN)
+        no_path = dict(os.environ, PATH=self.work)
+        cases = [
+            ([self.small, "--device", "hx2k"], None,
+             ["unknown device 'hx2k': the devices are lp1k, hx1k, lp8k, hx8k, up5k."]),
+            ([self.small, "--device", "hx1k", "--package", "qn99"], None,
+             ["unknown package 'qn99' for hx1k: the packages are "]),
+            ([self.small, "--device", "hx1k"], no_path,
+             ["nextpnr-ice40 is not installed: install the Debian package nextpnr-ice40"]),
+            ([broken, "--device", "hx1k"], None,
+             ["synthesis failed (", "): see the yosys log %s." % os.path.join(out, "yosys.log")]),
+            ([too_big, "--top", "big", "--device", "hx1k"], None,
+             ["the design does not fit the device hx1k (", "no BELs remaining"]),
+        ]
+        for arguments, environment, fragments in cases:
+            with self.subTest(message=fragments[0]):
+                result = self.run_import(*arguments, "--out", out, environment=environment)
+                self.assertEqual(result.returncode, 1)
+                self.assertTrue(result.stderr.startswith("congestion-import: " + fragments[0]), result.stderr)
+                for fragment in fragments[1:]:
+                    self.assertIn(fragment, result.stderr)
+                self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+
+
+if __name__ == "__main__":
+    if not all(shutil.which(program) for program in FLOW) or not os.path.exists(CHIPDB):
+        print("the open iCE40 flow (yosys, nextpnr-ice40, fpga-icestorm-chipdb) is not installed: skipped")
+        sys.exit(SKIPPED)
+    IMPORT_TEST.tool, IMPORT_TEST.estimate = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1])
