@@ -83,6 +83,16 @@ class IMPORT_TEST(unittest.TestCase):
             return [[row[0], row[1], str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
         self.assertEqual(placed_view(os.path.join(routed, "nets.txt")), placed_view(os.path.join(placed, "nets.txt")))
 
+    def test_grids_of_the_other_reference_devices(self):
+        sys.path.insert(0, os.path.dirname(os.path.realpath(self.tool)))
+        from congestion_import import chipdb, flow
+        for device in ("hx8k", "up5k"):
+            with self.subTest(device=device):
+                grid = os.path.join(self.work, "tiles-%s.txt" % device)
+                chipdb.write_tiles(chipdb.CHIPDB(flow.get_chipdb_path(device)), grid)
+                with open(grid, "rb") as written, open(check_import.REFERENCE_TILES[device], "rb") as reference:
+                    self.assertEqual(written.read(), reference.read())
+
     def test_refuses_with_one_sentence(self):
         out = os.path.join(self.work, "refused")
         broken = self.write("broken.v", "module broken(input a, output b); assign b = ; endmodule\n")
