@@ -77,9 +77,9 @@ class DESIGN_DATA:
             flags |= FLAG_CONSTANT
         return NET(record["name"], pins, flags)
 
-    def _add(self, tile, column, amount=1):
+    def _add(self, tile, column):
         counts = self.usage.setdefault(tile, dict.fromkeys(ROUTED_COLUMNS, 0))
-        counts[column] += amount
+        counts[column] += 1
 
     def _count_routing(self, net, wires):
         chipdb = self.chipdb

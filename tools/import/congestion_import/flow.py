@@ -75,7 +75,7 @@ def _first_error(log_path):
 def synthesize(yosys, sources, top, out_dir, json_path):
     """Runs synth_ice40 on the Verilog sources; returns (yosys script, seconds)."""
     log_path = os.path.join(out_dir, "yosys.log")
-    script = "synth_ice40%s -json %s; stat" % (" -top " + top if top else "", json_path)
+    script = 'synth_ice40%s -json "%s"; stat' % (" -top " + top if top else "", json_path)
     started = time.time()
     result = subprocess.run([yosys, "-q", "-l", log_path, "-p", script] + sources,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -1,7 +1,6 @@
 # Runs inside nextpnr-ice40 and writes the placed (or routed) design as JSON for the importer.
-"""nextpnr runs this file with the design in `ctx`: as --pre-route and
---post-route script of the normal flow, or as --run script that packs and
-places only. It writes what the importer needs and nothing else: per net its
+"""nextpnr runs this file with the design in `ctx`: as --post-route script
+of the normal flow, or as --run script that packs and places only. It writes what the importer needs and nothing else: per net its
 driver and load pin wires, and after routing every wire bound to the net with
 the location and source wire of the switch (pip) that drives it; cell counts
 and bel use. The environment names the output file (CONGESTION_IMPORT_DUMP,
@@ -14,6 +13,8 @@ import time
 
 
 def get_pin_wire(cell, port):
+    """The wire of a cell port's bel pin; None for a port that is no pin of
+    the bel (nextpnr then leaves it unconnected)."""
     try:
         return ctx.getBelPinWire(cell.bel, port)
     except Exception:
@@ -65,18 +66,12 @@ def dump(stage, started):
 
 
 def main():
-    started = time.time()
     if os.environ.get("CONGESTION_IMPORT_PLACE_ONLY") == "1":
         ctx.pack()
         ctx.place()
         dump("placed", time.time())
-        return
-    try:
-        ctx.getBoundPipNet
-        routed = any(True for _, net in ctx.nets for _ in net.wires)
-    except Exception:
-        routed = False
-    dump("routed" if routed else "placed", started)
+    else:
+        dump("routed", time.time())
 
 
 main()
