@@ -14,10 +14,12 @@ DEVICES = {
     "up5k": ("--up5k", "chipdb-5k.txt", "sg48"),
 }
 
+DSP_DEVICES = ("up5k",)
+
 CHIPDB_DIR = "/usr/share/fpga-icestorm/chipdb"
 
 # nextpnr's messages when the design needs more of something than the device has.
-_DOES_NOT_FIT = re.compile(r"does not fit|Design uses|Unable to find legal placement|"
+_DOES_NOT_FIT = re.compile(r"does not fit|Design uses|Unable to find (?:a )?(?:legal )?placement|"
                            r"failed to place|too many|no BEL", re.IGNORECASE)
 
 
@@ -72,10 +74,12 @@ def _first_error(log_path):
     return None
 
 
-def synthesize(yosys, sources, top, out_dir, json_path):
-    """Runs synth_ice40 on the Verilog sources; returns (yosys script, seconds)."""
+def synthesize(yosys, sources, top, device, out_dir, json_path):
+    """Runs synth_ice40 on the Verilog sources, with the DSP blocks of the
+    devices that have them; returns (yosys script, seconds)."""
     log_path = os.path.join(out_dir, "yosys.log")
-    script = 'synth_ice40%s -json "%s"; stat' % (" -top " + top if top else "", json_path)
+    options = (" -top " + top if top else "") + (" -dsp" if device in DSP_DEVICES else "")
+    script = 'synth_ice40%s -json "%s"; stat' % (options, json_path)
     started = time.time()
     result = subprocess.run([yosys, "-q", "-l", log_path, "-p", script] + sources,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -84,7 +88,7 @@ def synthesize(yosys, sources, top, out_dir, json_path):
         raise IMPORT_ERROR("synthesis failed%s: see the yosys log %s." %
                            (" (" + error + ")" if error else "", log_path))
     return "read_verilog %s; synth_ice40%s -json synth.json; stat" % (
-        " ".join(os.path.basename(s) for s in sources), " -top " + top if top else ""), time.time() - started
+        " ".join(os.path.basename(s) for s in sources), options), time.time() - started
 
 
 def place_and_route(nextpnr, arguments, log_path, environment, device):
