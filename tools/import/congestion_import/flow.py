@@ -44,11 +44,12 @@ def get_chipdb_path(device):
 
 
 def get_packages(chipdb_path):
-    """The packages the chip database lists pins of; reads only the head of the file."""
+    """The packages the chip database lists pins of, but those of the 4k
+    variant of the 8k die (NAME:4k); reads only the head of the file."""
     packages = []
     with open(chipdb_path) as text:
         for line in text:
-            if line.startswith(".pins "):
+            if line.startswith(".pins ") and ":" not in line:
                 packages.append(line.split()[1])
             elif line.startswith(".net "):
                 break
