@@ -83,8 +83,41 @@ class IMPORT_TEST(unittest.TestCase):
             return [[row[0], row[1], str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
         self.assertEqual(placed_view(os.path.join(routed, "nets.txt")), placed_view(os.path.join(placed, "nets.txt")))
 
+    def test_routed_usage_of_one_net_drawn_by_hand(self):
+        # Row 5 of an hx1k: the span-4 wire sp4_h_r_0 of tile (5, 5) has segments in columns 5..9;
+        # driven in column 7 and taken off in columns 6 and 9, it occupies 6 (left), 7 (driver's
+        # column), 8 and 9 (right). Column 5: sp4_v_b_0 of (5, 5) has segments in rows 1..5; driven
+        # in row 4 and taken off in row 1, it occupies 4 (driver's row), 3, 2 and 1 (down).
+        #
+        #   row 5   .  [L][D][R][R]     x = 5..9
+        #   row 4  [D]
+        #   row 1  [v] <- local_g0_0
+        from congestion_import import chipdb, design, flow
+        wires = [
+            ["X5/Y5/lutff_0:out", None, None, None],
+            ["X5/Y5/sp4_h_r_0", 7, 5, "X5/Y5/lutff_0:out"],
+            ["X6/Y5/local_g1_1", 6, 5, "X5/Y5/sp4_h_r_0"],
+            ["X9/Y5/local_g0_0", 9, 5, "X5/Y5/sp4_h_r_0"],
+            ["X9/Y5/lutff_0:in_0", 9, 5, "X9/Y5/local_g0_0"],
+            ["X5/Y5/sp4_v_b_0", 5, 4, "X5/Y5/lutff_0:out"],
+            ["X5/Y1/local_g0_0", 5, 1, "X5/Y5/sp4_v_b_0"],
+        ]
+        dump = {"stage": "routed", "nets": [{"name": "n", "driver": ["ICESTORM_LC", "X5/Y5/lutff_0:out"],
+                                            "users": ["X9/Y5/lutff_0:in_0"], "wires": wires}]}
+        data = design.DESIGN_DATA(chipdb.CHIPDB(flow.get_chipdb_path("hx1k")), dump)
+        net = data.nets[0]
+        self.assertEqual((net.routed_x, net.routed_y, net.n_wires, net.flags), (3, 3, 2, 0))
+        expected = {
+            (6, 5): "h_all h_left h4 local", (7, 5): "h_all h_drv h4 sw", (8, 5): "h_all h_right h4",
+            (9, 5): "h_all h_right h4 local lab_in", (5, 4): "v_all v_drv v4 sw", (5, 3): "v_all v_down v4",
+            (5, 2): "v_all v_down v4", (5, 1): "v_all v_down v4 local",
+        }
+        used = {tile: " ".join(column for column in design.ROUTED_COLUMNS if counts[column])
+                for tile, counts in data.usage.items()}
+        self.assertEqual(used, expected)
+        self.assertTrue(all(count <= 1 for counts in data.usage.values() for count in counts.values()))
+
     def test_grids_of_the_other_reference_devices(self):
-        sys.path.insert(0, os.path.dirname(os.path.realpath(self.tool)))
         from congestion_import import chipdb, flow
         for device in ("hx8k", "up5k"):
             with self.subTest(device=device):
@@ -125,4 +158,5 @@ if __name__ == "__main__":
         print("the open iCE40 flow (yosys, nextpnr-ice40, fpga-icestorm-chipdb) is not installed: skipped")
         sys.exit(SKIPPED)
     IMPORT_TEST.tool, IMPORT_TEST.estimate = sys.argv[1], sys.argv[2]
+    sys.path.insert(0, os.path.dirname(os.path.realpath(IMPORT_TEST.tool)))
     unittest.main(argv=sys.argv[:1])
