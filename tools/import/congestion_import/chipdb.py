@@ -11,6 +11,7 @@ same name, so that a wire is horizontal or vertical here exactly when it is
 in nextpnr, including the span-4 wires of the I/O ring that turn a corner.
 """
 
+import functools
 import re
 
 SPAN_CLASSES = ("h4", "h12", "v4", "v12")
@@ -32,6 +33,7 @@ _NOT_BLOCK_INPUT = {"v4", "h4", "v12", "h12", "glb2local", "global", "local"}
 _INDEX_SUFFIX = re.compile(r".*_(\d+)$")
 
 
+@functools.lru_cache(maxsize=None)
 def get_wire_type(name):
     """The type of a wire named `name` (local part of the name): one of
     h4 h12 v4 v12 glb2local global local, or None for every other wire."""
@@ -41,6 +43,7 @@ def get_wire_type(name):
     return None
 
 
+@functools.lru_cache(maxsize=None)
 def _is_major_name(name):
     if name.startswith(("lutff_", "io_", "ram/")):
         return True
@@ -91,33 +94,38 @@ class CHIPDB:
         self._read(path)
 
     def _read(self, path):
-        switches = []  # (x, y, destination wire, [source wires])
+        # The buffers, one-way switches: (x, y, destination wire, [source
+        # wires]). The .routing switches join routing wires only, so they
+        # feed no block input.
+        switches = []
         names = {}  # wire -> [(x, y, name)] in file order
         section = None
         with open(path) as text:
             for line in text:
-                fields = line.split()
-                if not fields or fields[0] == "#":
-                    continue
-                keyword = fields[0]
-                if keyword.startswith("."):
-                    section = keyword
+                # Only section lines, wire names and buffer sources are split:
+                # the other lines are most of the file.
+                if line.startswith("."):
+                    fields = line.split()
+                    keyword = section = fields[0]
                     if keyword == ".device":
                         self.nx, self.ny = int(fields[2]), int(fields[3])
                     elif keyword == ".net":
                         wire = int(fields[1])
                         names[wire] = []
-                    elif keyword in (".buffer", ".routing"):
+                    elif keyword == ".buffer":
                         switches.append((int(fields[1]), int(fields[2]), int(fields[3]), []))
                     elif keyword == ".pins":
                         self.packages.append(fields[1])
                     elif keyword.endswith("_tile") and len(fields) == 3:
                         self.kinds[(int(fields[1]), int(fields[2]))] = keyword[1:-len("_tile")]
-                    continue
-                if section == ".net":
-                    names[wire].append((int(fields[0]), int(fields[1]), fields[2]))
-                elif section in (".buffer", ".routing"):
-                    switches[-1][3].append(int(fields[1]))
+                elif section == ".net":
+                    fields = line.split()
+                    if fields:
+                        names[wire].append((int(fields[0]), int(fields[1]), fields[2]))
+                elif section == ".buffer":
+                    fields = line.split()
+                    if fields:
+                        switches[-1][3].append(int(fields[1]))
 
         for wire, wire_names in names.items():
             best = wire_names[0]
