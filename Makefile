@@ -1,10 +1,11 @@
-# Entry points: `make run`, `make test`, `make bench`. Each first installs the
-# Debian packages that it needs, and only those (scripts/install-deps.sh).
+# Entry points: `make run`, `make test`, `make bench`, `make example`. Each
+# first installs the Debian packages that it needs, and only those
+# (scripts/install-deps.sh).
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build run test bench clean
+.PHONY: all build tool run test bench example clean
 
 all: build
 
@@ -15,16 +16,18 @@ build:
 		-DCONGESTION_BUILD_PYTHON=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The estimate of the bundled sample design: the report on standard output,
-# the JSON report and the heatmaps in $(OUT). Builds the library and the tool
-# alone; a new build folder is configured without the tests and the Python
-# package, an existing one keeps its settings.
-OUT ?= out
-run:
+# The library and the tool alone: a new build folder is configured without
+# the tests and the Python package, an existing one keeps its settings.
+tool:
 	@scripts/install-deps.sh run
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
 		-DCONGESTION_BUILD_TESTS=OFF -DCONGESTION_BUILD_PYTHON=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target congestion-estimate
+
+# The estimate of the bundled sample design: the report on standard output,
+# the JSON report and the heatmaps in $(OUT).
+OUT ?= out
+run: tool
 	mkdir -p $(OUT)
 	$(BUILD)/tools/congestion-estimate data/picorv32_ex --json $(OUT)/report.json --heatmaps $(OUT)/heatmaps
 	@echo "wrote $(OUT)/report.json and $(OUT)/heatmaps/*.png"
@@ -41,6 +44,17 @@ bench:
 	cmake --build $(BUILD)-bench -j $(JOBS) --target congestion-bench
 	$(BUILD)-bench/bench/congestion-bench $(BENCH_ARGS)
 	$(BUILD)-bench/bench/congestion-bench --memory
+
+# The project's own Verilog example through the open iCE40 flow (installed
+# when missing): synthesized, placed and routed on an hx1k, imported, and
+# estimated, with the accuracy against the router's result.
+EXAMPLE_OUT ?= $(OUT)/example
+example: tool
+	@scripts/install-deps.sh flow
+	$(BUILD)/tools/congestion-import examples/lfsr_mesh/lfsr_mesh.v --top lfsr_mesh --device hx1k \
+		--out $(EXAMPLE_OUT)/design
+	$(BUILD)/tools/congestion-estimate $(EXAMPLE_OUT)/design --json $(EXAMPLE_OUT)/report.json \
+		--heatmaps $(EXAMPLE_OUT)/heatmaps
 
 clean:
 	rm -rf $(BUILD)

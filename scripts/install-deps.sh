@@ -1,12 +1,15 @@
 #!/bin/sh
 # Installs the Debian packages that the named targets need, when any is
 # missing; without a target, those of every target.
-# Usage: scripts/install-deps.sh [run|test|bench|sanitize|fuzz ...] [extra package ...]
+# Usage: scripts/install-deps.sh [run|test|bench|sanitize|fuzz|flow ...] [extra package ...]
 #   run       the library and the estimator tool (make run)
 #   test      run, GoogleTest, and the Python package with pytest (make test)
 #   bench     run and Google Benchmark (make bench)
 #   sanitize  run and GoogleTest (scripts/sanitize.sh)
 #   fuzz      the design reader's fuzzer, built by clang (scripts/fuzz.sh)
+#   flow      the open iCE40 flow that congestion-import runs (yosys,
+#             nextpnr-ice40 and icestorm's chip databases, which
+#             fpga-icestorm only recommends); --flow means the same
 set -eu
 library="cmake make g++ libtbb-dev libboost-dev"
 tool="libboost-program-options-dev nlohmann-json3-dev libcairo2-dev fonts-dejavu-core pkg-config"
@@ -20,6 +23,7 @@ for word in "$@"; do
         bench) packages="$packages $library $tool libbenchmark-dev" ;;
         sanitize) packages="$packages $library $tool libgtest-dev" ;;
         fuzz) packages="$packages cmake make libtbb-dev libboost-dev clang-14 libclang-rt-14-dev" ;;
+        flow|--flow) packages="$packages python3 yosys nextpnr-ice40 fpga-icestorm fpga-icestorm-chipdb" ;;
         *) packages="$packages $word" ;;
     esac
 done

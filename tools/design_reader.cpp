@@ -268,9 +268,24 @@ void read_net_record(LINE_READER& reader, int expected_id, DESIGN& design)
     design.xr.push_back(box[1]);
     design.yb.push_back(box[2]);
     design.yt.push_back(box[3]);
-    design.routed_x.push_back(reader.get_int_at_least(8, "routed_x", 0));
-    design.routed_y.push_back(reader.get_int_at_least(9, "routed_y", 0));
-    design.n_wires.push_back(reader.get_int_at_least(10, "n_wires", 0));
+    const int routed_x = reader.get_int_at_least(8, "routed_x", ROUTING_UNKNOWN);
+    const int routed_y = reader.get_int_at_least(9, "routed_y", ROUTING_UNKNOWN);
+    const int n_wires = reader.get_int_at_least(10, "n_wires", ROUTING_UNKNOWN);
+    // A placed design that was not routed has all three unknown, on every
+    // net, and cannot claim that a net uses no span wire.
+    const bool known = routed_x != ROUTING_UNKNOWN;
+    if ((routed_y != ROUTING_UNKNOWN) != known || (n_wires != ROUTING_UNKNOWN) != known)
+        reader.fail("routed_x, routed_y and n_wires must be all known or all -1 (unknown)");
+    if (expected_id == 0)
+        design.has_routed_lengths = known;
+    else if (known != design.has_routed_lengths)
+        reader.fail(std::string("the routed lengths are ") + (known ? "known" : "unknown (-1)") +
+                    " while those of the nets before are " + (known ? "unknown" : "known"));
+    if (!known && (flags & NET_FLAG_NO_SPAN_WIRE) != 0)
+        reader.fail("flag 4 (no span wire used) is set on a net that was not routed");
+    design.routed_x.push_back(routed_x);
+    design.routed_y.push_back(routed_y);
+    design.n_wires.push_back(n_wires);
     design.net_start.push_back(static_cast<int>(design.pin_x.size()));
 }
 

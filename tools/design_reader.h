@@ -27,6 +27,10 @@ constexpr int NET_FLAG_GLOBAL = 1;
 constexpr int NET_FLAG_CONSTANT = 2;
 constexpr int NET_FLAG_NO_SPAN_WIRE = 4;
 
+// routed_x, routed_y and n_wires of every net of a design that was placed
+// but not routed.
+constexpr int ROUTING_UNKNOWN = -1;
+
 // Largest grid side the reader accepts.
 constexpr int MAX_GRID_SIDE = 4096;
 
@@ -73,8 +77,9 @@ struct DESIGN {
     std::vector<int> pin_x, pin_y;
     std::vector<int> flags, weight;
     std::vector<int> xl, xr, yb, yt;  // inclusive pin box
-    std::vector<int> routed_x, routed_y, n_wires;
+    std::vector<int> routed_x, routed_y, n_wires;  // ROUTING_UNKNOWN when not routed
 
+    bool has_routed_lengths = true;  // false when nets.txt holds ROUTING_UNKNOWN
     bool has_routed = false;
     std::array<std::vector<int>, NUM_ROUTED_COLUMNS> routed;  // per tile, when has_routed
 

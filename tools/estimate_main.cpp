@@ -222,6 +222,9 @@ int run_tool(const COMMAND_LINE& line)
                                                         static_cast<std::size_t>(line.threads));
     const auto start = std::chrono::steady_clock::now();
     const DESIGN design = read_design(line.design_dir);
+    if (line.options.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE && !design.has_routed_lengths)
+        throw USAGE_ERROR("--wirelength oracle needs the routed lengths of nets.txt, but " + line.design_dir +
+                          " was placed and not routed");
     const std::chrono::duration<double, std::milli> read_time = std::chrono::steady_clock::now() - start;
 
     ESTIMATE_RUN run(design, line.options, read_time.count());

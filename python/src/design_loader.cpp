@@ -105,7 +105,8 @@ Returns a namespace of:
   flags, weight              (num_nets,) flag bits (1 global, 2 constant,
                              4 no span wire) and weight
   boxes                      (num_nets, 4) xl, xr, yb, yt of the pins
-  routed_x, routed_y, n_wires  (num_nets,) routed lengths and wire counts
+  routed_x, routed_y, n_wires  (num_nets,) routed lengths and wire counts,
+                             -1 in a design placed and not routed
   routed                     dict of routed.txt columns, (nx, ny) int32
                              each, or None without routed.txt
 )doc");

@@ -173,7 +173,13 @@ TEST_F(DesignReaderFaults, NetLines)
                       "the net id 7 is out of order, 2 was expected");
     expect_line_fault("nets.txt", 5, "2 0 4 0 11 11 25 26 0 0 0", "the pin count 0 is below 1");
     expect_line_fault("nets.txt", 5, "2 3 9 0 11 11 25 26 0 0 0 11 25 11 26 11 26", "hold bits other than 1, 2 and 4");
-    expect_line_fault("nets.txt", 5, "2 3 4 0 11 11 25 26 -1 0 0 11 25 11 26 11 26", "routed_x -1 is below 0");
+    expect_line_fault("nets.txt", 5, "2 3 4 0 11 11 25 26 -2 0 0 11 25 11 26 11 26", "routed_x -2 is below -1");
+    expect_line_fault("nets.txt", 5, "2 3 0 0 11 11 25 26 -1 -1 0 11 25 11 26 11 26",
+                      "routed_x, routed_y and n_wires must be all known or all -1 (unknown)");
+    expect_line_fault("nets.txt", 5, "2 3 0 0 11 11 25 26 -1 -1 -1 11 25 11 26 11 26",
+                      "the routed lengths are unknown (-1) while those of the nets before are known");
+    expect_line_fault("nets.txt", 3, "0 3 6 0 16 17 32 32 -1 -1 -1 16 32 16 32 17 32",
+                      "flag 4 (no span wire used) is set on a net that was not routed");
     expect_line_fault("nets.txt", 5, "2 2000000000 4 0 11 11 25 26 0 0 0 11 25 11 26 11 26",
                       "a net of 2000000000 pins needs 4000000011 fields but the line has 17");
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -309,6 +310,22 @@ TEST(EstimateTool, RefusesBadInputWithOneSentence)
     write_lines(design / "nets.txt", nets);
     expect_refused({design.string()}, dir, EXIT_BAD_INPUT,
                    (design / "nets.txt").string() + ", line 5: pin 2 at (11, 99) lies outside the 34 x 34 grid.");
+
+    // Placed only: every routed length unknown, and flag 4 never set.
+    nets = read_lines(fs::path(SAMPLE_DESIGN) / "nets.txt");
+    for (std::size_t line = 2; line < nets.size(); ++line) {
+        std::istringstream fields(nets[line]);
+        std::vector<std::string> words(std::istream_iterator<std::string>(fields), {});
+        words[2] = std::to_string(std::stoi(words[2]) & ~NET_FLAG_NO_SPAN_WIRE);
+        words[8] = words[9] = words[10] = "-1";
+        nets[line] = words[0];
+        for (std::size_t word = 1; word < words.size(); ++word)
+            nets[line] += " " + words[word];
+    }
+    write_lines(design / "nets.txt", nets);
+    expect_refused({design.string(), "--wirelength", "oracle"}, dir, EXIT_BAD_INPUT,
+                   "congestion-estimate: --wirelength oracle needs the routed lengths of nets.txt, but " +
+                       design.string() + " was placed and not routed (see --help).\n");
 }
 
 TEST(EstimateTool, AHeatmapThatCannotBeRenamedLeavesNoPartialOrTemporaryFile)

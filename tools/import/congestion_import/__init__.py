@@ -1,0 +1,1 @@
+# Import of designs placed and routed by the open iCE40 flow into design folders.
