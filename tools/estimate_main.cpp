@@ -1,8 +1,8 @@
 // congestion-estimate: runs the congestion estimate of a placed-and-routed
 // design folder, prints the report and writes the requested outputs.
 #include <charconv>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <iterator>
@@ -202,7 +202,9 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
         if (values.count(name) == 0)
             return std::string();
         const std::string path = values[name].as<std::string>();
-        if (path.empty() || (path[0] == '-' && path != STANDARD_OUTPUT))
+        if (path.empty())
+            throw USAGE_ERROR(std::string("--") + name + " needs a file name");
+        if (path[0] == '-' && path != STANDARD_OUTPUT)
             throw USAGE_ERROR("the value '" + path + "' of --" + name + " is not a file name (write ./" + path +
                               " for a file of that name)");
         return path;
@@ -219,8 +221,8 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
         for (std::size_t j = i + 1; j < std::size(outputs); ++j)
             if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
                 get_output_target(*outputs[i].second) == get_output_target(*outputs[j].second))
-                throw USAGE_ERROR(std::string(outputs[i].first) + " and " + outputs[j].first + " name the same output " +
-                                  *outputs[j].second);
+                throw USAGE_ERROR(std::string(outputs[i].first) + " and " + outputs[j].first +
+                                  " name the same output " + *outputs[j].second);
     return line;
 }
 
@@ -240,7 +242,9 @@ void check_outputs(const COMMAND_LINE& line)
 void check_algorithm_switch()
 {
     const char* value = std::getenv(ALGORITHM_SWITCH);
-    if (value != nullptr && cfg_is_on(ALGORITHM_SWITCH, true).get_value() != cfg_is_on(ALGORITHM_SWITCH, false).get_value())
+    const bool recognised =
+        cfg_is_on(ALGORITHM_SWITCH, true).get_value() == cfg_is_on(ALGORITHM_SWITCH, false).get_value();
+    if (value != nullptr && !recognised)
         warn(std::string(ALGORITHM_SWITCH) + "=" + value +
              " is neither on (1, on, true, yes) nor off (0, off, false, no); the new smoothing algorithm is used.");
 }

@@ -106,7 +106,7 @@ struct LAYOUT {
     int tiles_per_pixel;
     int pixels_x;  // the pixel grid's width and height
     int pixels_y;
-    int cell;      // screen pixels per side of a grid pixel
+    int cell;  // screen pixels per side of a grid pixel
     int grid_width;
     int grid_height;
     int panel_width;
@@ -280,8 +280,8 @@ void write_heatmap_png(const std::string& path, int nx, int ny, const HEATMAP& h
     }
     const cairo_status_t drawn = cairo_status(cr);
     cairo_destroy(cr);
-    const cairo_status_t written = drawn == CAIRO_STATUS_SUCCESS ? cairo_surface_write_to_png(surface, path.c_str())
-                                                                 : drawn;
+    const cairo_status_t written =
+        drawn == CAIRO_STATUS_SUCCESS ? cairo_surface_write_to_png(surface, path.c_str()) : drawn;
     cairo_surface_destroy(surface);
     if (written != CAIRO_STATUS_SUCCESS)
         throw OUTPUT_ERROR("cannot write the heatmap " + path + ": " + cairo_status_to_string(written));

@@ -24,10 +24,7 @@ constexpr std::size_t COPY_BUFFER_BYTES = 1 << 16;
 constexpr mode_t PERMISSION_BITS = 07777;
 constexpr const char* STANDARD_OUTPUT = "-";
 
-std::string get_display_name(const std::string& path)
-{
-    return path == STANDARD_OUTPUT ? "standard output" : path;
-}
+std::string get_display_name(const std::string& path) { return path == STANDARD_OUTPUT ? "standard output" : path; }
 
 bool is_same_file(const struct stat& a, int descriptor)
 {
@@ -214,9 +211,8 @@ void OUTPUT_SET::commit()
 void OUTPUT_SET::put_in_place(OUTPUT& output)
 {
     if (output.target.is_stream) {
-        const int descriptor = output.target.descriptor >= 0
-                                   ? output.target.descriptor
-                                   : ::open(output.target.path.c_str(), O_WRONLY | O_CLOEXEC);
+        const int descriptor = output.target.descriptor >= 0 ? output.target.descriptor
+                                                             : ::open(output.target.path.c_str(), O_WRONLY | O_CLOEXEC);
         if (descriptor < 0)
             fail(output.path, get_errno_message());
         std::string reason = copy_to(output.staged, descriptor) ? "" : get_errno_message();

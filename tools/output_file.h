@@ -55,8 +55,7 @@ class OUTPUT_SET {
     // Stages the output `path` by calling write(file), which must create the
     // complete content at `file` or throw. `label` names the output in the
     // list of what was written; outputs of one label are listed once.
-    void stage(const std::string& path, const std::string& label,
-               const std::function<void(const std::string&)>& write);
+    void stage(const std::string& path, const std::string& label, const std::function<void(const std::string&)>& write);
     void stage_text(const std::string& path, const std::string& label, const std::string& text);
 
     // Creates the folder `path` for outputs to be staged in; commit removes

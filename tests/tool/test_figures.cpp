@@ -59,8 +59,8 @@ TEST(Heatmap, ALargeGridIsCappedAndEachPixelShowsTheLargestOfItsTiles)
     //   y=2:  NaN NaN  7  NaN  1
     //   y=1:   1   2  NaN NaN NaN
     //   y=0:   0   3   4   5  NaN
-    const std::vector<double> tiles = {0, 3, 4, 5, NO_SUPPLY, 1, 2, NO_SUPPLY, NO_SUPPLY, NO_SUPPLY,
-                                       NO_SUPPLY, NO_SUPPLY, 7, NO_SUPPLY, 1};
+    const std::vector<double> tiles = {0,         3,         4,         5,         NO_SUPPLY, 1,         2, NO_SUPPLY,
+                                       NO_SUPPLY, NO_SUPPLY, NO_SUPPLY, NO_SUPPLY, 7,         NO_SUPPLY, 1};
     const std::vector<double> pixels = get_pixel_values(tiles, 5, 3, 2);
     ASSERT_EQ(pixels.size(), 6u);
     EXPECT_EQ(pixels[0], 3.0);
@@ -73,8 +73,9 @@ TEST(Heatmap, ALargeGridIsCappedAndEachPixelShowsTheLargestOfItsTiles)
     // The widest grid the reader accepts, in a pair of panels.
     const int nx = MAX_GRID_SIDE;
     const int ny = 3;
-    HEATMAP pair{"wide", "wide: a pair", {{"estimate", std::vector<double>(nx * ny, 1.0)},
-                                          {"routed", std::vector<double>(nx * ny, 0.5)}}};
+    HEATMAP pair{"wide",
+                 "wide: a pair",
+                 {{"estimate", std::vector<double>(nx * ny, 1.0)}, {"routed", std::vector<double>(nx * ny, 0.5)}}};
     SCRATCH_DIR dir;
     const std::string path = (dir.get_path() / "wide.png").string();
     write_heatmap_png(path, nx, ny, pair, HEATMAP_SCALE::SHARED);

@@ -26,8 +26,7 @@ namespace fs = std::filesystem;
 constexpr int EXIT_OUTPUT_FAILED = 1;
 constexpr int EXIT_BAD_INPUT = 2;
 
-PROGRAM_RESULT run_tool(const std::vector<std::string>& args, const fs::path& dir,
-                        const std::string& stdout_path = "")
+PROGRAM_RESULT run_tool(const std::vector<std::string>& args, const fs::path& dir, const std::string& stdout_path = "")
 {
     return run_program(ESTIMATE_TOOL, args, dir, stdout_path);
 }
@@ -179,8 +178,9 @@ TEST(ToolWarnings, ADoubtfulSwitchAndADesignWithoutWireSupplyAreReported)
     else
         ::unsetenv("congestion_use_orig");
     EXPECT_EQ(doubtful.exit_code, 0);
-    EXPECT_EQ(doubtful.err, "congestion-estimate: warning: congestion_use_orig=maybe is neither on (1, on, true, yes) "
-                            "nor off (0, off, false, no); the new smoothing algorithm is used.\n");
+    EXPECT_EQ(doubtful.err,
+              "congestion-estimate: warning: congestion_use_orig=maybe is neither on (1, on, true, yes) "
+              "nor off (0, off, false, no); the new smoothing algorithm is used.\n");
 
     // Every tile's h4, h12, v4 and v12 set to 0; routed usage cannot exceed
     // that supply, so the routed file goes.
