@@ -12,7 +12,7 @@
 #             fpga-icestorm only recommends); --flow means the same
 set -eu
 library="cmake make g++ libtbb-dev libboost-dev"
-tool="libboost-program-options-dev nlohmann-json3-dev libcairo2-dev fonts-dejavu-core pkg-config"
+tool="libboost-program-options-dev nlohmann-json3-dev libpng-dev libcairo2-dev fonts-dejavu-core pkg-config"
 python="python3-dev python3-numpy python3-pybind11 pybind11-dev python3-pytest"
 [ $# -eq 0 ] && set -- run test bench sanitize fuzz
 packages=""

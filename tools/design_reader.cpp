@@ -2,7 +2,6 @@
 #include "tools/design_reader.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -194,12 +193,13 @@ class LINE_READER {
     std::vector<std::string_view> m_fields;
 };
 
-bool is_word(std::string_view text)
+// Tile kinds of the format, in the order its description lists them.
+constexpr std::array<std::string_view, 10> TILE_KINDS = {"logic", "ramb", "ramt", "io",    "dsp0",
+                                                        "dsp1",  "dsp2", "dsp3", "ipcon", "empty"};
+
+bool is_tile_kind(std::string_view text)
 {
-    if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0])))
-        return false;
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+    return std::find(TILE_KINDS.begin(), TILE_KINDS.end(), text) != TILE_KINDS.end();
 }
 
 void check_grid_header(LINE_READER& reader, const DESIGN& design, int nx, int ny)
@@ -337,8 +337,9 @@ void read_tiles(const std::string& path, DESIGN& design)
             reader.require_next("the tile " + format_loc(x, y));
             reader.require_fields(NUM_TILE_FIELDS, "tile");
             check_tile_position(reader, reader.get_int(0, "x"), reader.get_int(1, "y"), x, y);
-            if (!is_word(reader.get_field(2)))
-                reader.fail("the tile kind " + quote(reader.get_field(2)) + " is not a word");
+            if (!is_tile_kind(reader.get_field(2)))
+                reader.fail("the tile kind " + quote(reader.get_field(2)) +
+                            " is unknown (logic, ramb, ramt, io, dsp0 to dsp3, ipcon or empty)");
             design.tile_kind.emplace_back(reader.get_field(2));
             design.h4.push_back(reader.get_count(3, "h4"));
             design.h12.push_back(reader.get_count(4, "h12"));

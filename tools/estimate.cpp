@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include <tbb/global_control.h>
+#include <tbb/task_arena.h>
 
 #include "host/zol_cfg_ini.h"
 #include "tools/baseline.h"
@@ -15,8 +16,8 @@
 
 namespace {
 
-constexpr std::array<CONGESTION::RESOURCE_TYPE, 4> WIRE_TYPES_IN_ORDER = {
-    CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN};
+// Wire types: every resource type but Lab Input.
+constexpr std::size_t NUM_WIRE_TYPES = CONGESTION::NUM_RESOURCE_TYPES - 1;
 // Lab Input demand is per tile by nature: it is "smoothed" over the tile alone.
 constexpr int LAB_INPUT_WINDOW = 1;
 constexpr double MS_PER_SECOND = 1000.0;
@@ -73,8 +74,10 @@ ESTIMATE_RUN::ESTIMATE_RUN(const DESIGN& design, const ESTIMATE_OPTIONS& options
 void ESTIMATE_RUN::run()
 {
     const ESTIMATE_OPTIONS& o = m_options;
-    m_report.threads =
-        static_cast<int>(tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism));
+    // A limit above the machine's cores allows more threads than can run.
+    const auto allowed = tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism);
+    m_report.threads = static_cast<int>(
+        std::min<std::size_t>(allowed, static_cast<std::size_t>(tbb::this_task_arena::max_concurrency())));
     auto& phases = m_report.phase_ms;
     phases.emplace_back("set supply", time_ms([&] { set_design_supply(m_estimator, m_design, o.supply); }));
     phases.emplace_back("smooth wire supply",
@@ -118,24 +121,31 @@ void ESTIMATE_RUN::add_queries()
     m_report.avg_chip_utilization_0 = m_estimator.get_avg_chip_utilization(0.0f);
     m_report.avg_chip_utilization_1 = m_estimator.get_avg_chip_utilization(1.0f);
 
-    // Routability of the smoothed utilization map: every (tile, wire type)
-    // entry with supply is one value.
+    // One pass over the smoothed utilization map gives the smoothed peaks and
+    // the routability: every (tile, wire type) entry with supply is one value.
     std::vector<double> entries;
+    entries.reserve(m_design.get_num_tiles() * NUM_WIRE_TYPES);
     for (int x = 0; x < m_design.nx; ++x)
         for (int y = 0; y < m_design.ny; ++y) {
             bool over_capacity = false;
-            for (CONGESTION::RESOURCE_TYPE type : WIRE_TYPES_IN_ORDER) {
-                const float supply = m_estimator.get_supply(x, y, type);
+            for (TYPE_FIGURES& figures : m_report.types) {
+                const float supply = m_estimator.get_supply(x, y, figures.type);
                 if (supply <= 0.0f)
                     continue;
-                const double utilization = m_estimator.get_smooth_demand(x, y, type) / supply;
+                const double utilization = m_estimator.get_smooth_demand(x, y, figures.type) / supply;
+                if (figures.smoothed_peak_tile.x < 0 || utilization > figures.smoothed_peak_utilization) {
+                    figures.smoothed_peak_utilization = utilization;
+                    figures.smoothed_peak_tile = {x, y};
+                }
+                if (figures.type == CONGESTION::LAB_INPUT)
+                    continue;
                 entries.push_back(utilization);
                 over_capacity = over_capacity || utilization > 1.0;
             }
             m_report.tiles_over_capacity += over_capacity ? 1 : 0;
         }
-    for (std::size_t i = 0; i < ACE_PERCENTS.size(); ++i)
-        m_report.ace[i] = get_ace(entries, ACE_PERCENTS[i]);
+    const std::vector<double> aces = get_ace(std::move(entries), {ACE_PERCENTS.begin(), ACE_PERCENTS.end()});
+    std::copy(aces.begin(), aces.end(), m_report.ace.begin());
     m_report.rc = std::accumulate(m_report.ace.begin(), m_report.ace.end(), 0.0) /
                   static_cast<double>(m_report.ace.size());
 }
@@ -232,8 +242,8 @@ std::vector<HEATMAP> ESTIMATE_RUN::get_heatmaps() const
     };
     std::vector<HEATMAP> heatmaps;
     for (const MAP& map : maps) {
-        TILE_MAP estimate{std::string(map.name) + ": estimated utilization", {}};
-        TILE_MAP routed{std::string(map.name) + ": routed usage / supply", {}};
+        TILE_MAP estimate{"estimated utilization (smoothed demand / supply)", {}};
+        TILE_MAP routed{"routed usage / supply", {}};
         for (std::size_t tile = 0; tile < m_design.get_num_tiles(); ++tile) {
             const int x = static_cast<int>(tile % m_design.nx);
             const int y = static_cast<int>(tile / m_design.nx);
@@ -250,7 +260,7 @@ std::vector<HEATMAP> ESTIMATE_RUN::get_heatmaps() const
             estimate.values.push_back(supply > 0.0 ? demand / supply : NO_SUPPLY);
             routed.values.push_back(supply > 0.0 ? used / supply : NO_SUPPLY);
         }
-        HEATMAP heatmap{map.stem, {std::move(estimate)}};
+        HEATMAP heatmap{map.stem, m_design.name + ": " + map.name, {std::move(estimate)}};
         if (m_design.has_routed)
             heatmap.panels.push_back(std::move(routed));
         heatmaps.push_back(std::move(heatmap));

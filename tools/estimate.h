@@ -33,8 +33,15 @@ constexpr double TOP_SHARE_FRACTION = 0.1;
 struct TYPE_FIGURES {
     CONGESTION::RESOURCE_TYPE type = CONGESTION::HORIZONTAL_LEFT;
     float total_demand = 0.0f;
+    // The library's get_peak_utilization: demand before smoothing over
+    // supply, in the peak window.
     float peak_utilization = 0.0f;
     CONGESTION::LOC peak_tile{-1, -1};
+    // The largest smoothed demand over supply of one tile, the value the
+    // heatmaps and the routability figures use; the first such tile in
+    // column order, (-1, -1) when no tile has supply.
+    double smoothed_peak_utilization = 0.0;
+    CONGESTION::LOC smoothed_peak_tile{-1, -1};
     float total_overflow = 0.0f;
 };
 
@@ -67,7 +74,7 @@ struct REPORT {
     // The estimator's get_cookie after the whole estimate: equal cookies
     // mean bit-identical grids.
     unsigned long long cookie = 0;
-    int threads = 0;
+    int threads = 0;  // the worker threads the estimate could use
     std::vector<std::pair<std::string, double>> phase_ms;
     std::vector<TYPE_FIGURES> types;  // the four wire types in enum order, then Lab Input
     float avg_chip_utilization_0 = 0.0f;
@@ -89,6 +96,7 @@ struct TILE_MAP {
 // A heatmap file: the estimate's map and, with routed truth, the routed map.
 struct HEATMAP {
     std::string file_stem;
+    std::string title;  // the design and the map, above the panels
     std::vector<TILE_MAP> panels;
 };
 
@@ -107,6 +115,8 @@ class ESTIMATE_RUN {
     const REPORT& get_report() const { return m_report; }
     const CONGESTION& get_estimator() const { return m_estimator; }
     const std::vector<int>& get_nets() const { return m_nets; }
+    // Appends a phase timed outside run(), e.g. the drawing of heatmaps.
+    void add_phase_time(const std::string& phase, double ms) { m_report.phase_ms.emplace_back(phase, ms); }
     // Utilization maps of the estimate (smoothed demand over supply) and,
     // with routed truth, routed usage over the same supply.
     std::vector<HEATMAP> get_heatmaps() const;

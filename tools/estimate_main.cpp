@@ -2,17 +2,22 @@
 // design folder, prints the report and writes the requested outputs.
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <boost/program_options.hpp>
 #include <tbb/global_control.h>
 
+#include "host/zol_cfg_ini.h"
 #include "tools/design_reader.h"
 #include "tools/estimate.h"
 #include "tools/heatmap.h"
@@ -30,6 +35,8 @@ constexpr int MAX_WINDOW = 255;
 constexpr int MAX_CHUNKS = 4096;
 constexpr int MAX_THREADS = 4096;
 constexpr int JSON_INDENT = 2;
+constexpr const char* STANDARD_OUTPUT = "-";
+constexpr const char* ALGORITHM_SWITCH = "congestion_use_orig";
 
 // A bad command line or option value; what() is one sentence.
 class USAGE_ERROR : public std::runtime_error {
@@ -46,7 +53,18 @@ struct COMMAND_LINE {
     std::string heatmap_dir;
     std::string dump_path;
     std::string dump_netlist_path;
+    HEATMAP_SCALE heatmap_scale = HEATMAP_SCALE::SHARED;
 };
+
+double get_ms_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+void warn(const std::string& what)
+{
+    std::cerr << PROGRAM << ": warning: " << what << "\n";
+}
 
 int parse_int(const std::string& text, const std::string& option, int minimum, int maximum)
 {
@@ -100,10 +118,14 @@ po::options_description get_option_descriptions(const ESTIMATE_OPTIONS& d)
         ("threads", po::value<std::string>()->default_value("0"), "worker threads, 0 for all cores")
         ("no-timings", "leave the phase times and the thread count out of the report and the JSON, so that "
          "the outputs of two runs can be compared byte for byte")
-        ("json", po::value<std::string>(), "write the whole report as JSON to FILE")
+        ("json", po::value<std::string>(), "write the whole report as JSON to FILE (- for standard output)")
         ("heatmaps", po::value<std::string>(), "write PNG heatmaps into the folder DIR (created if missing)")
-        ("dump", po::value<std::string>(), "write the library's grid dump to FILE")
-        ("dump-netlist", po::value<std::string>(), "write the library's dump of the estimated nets to FILE");
+        ("heatmap-scale", po::value<std::string>()->default_value("shared"),
+         "colour scale of the estimate and routed panels of a heatmap: shared (equal colours are equal values) "
+         "or separate (each panel from 0 to its own largest value)")
+        ("dump", po::value<std::string>(), "write the library's grid dump to FILE (- for standard output)")
+        ("dump-netlist", po::value<std::string>(),
+         "write the library's dump of the estimated nets to FILE (- for standard output)");
     return options;
 }
 
@@ -113,7 +135,10 @@ std::string get_usage(const po::options_description& options)
     usage << "Usage: " << PROGRAM << " DESIGN_DIR [options]\n"
           << "Estimates the routing congestion of a placed design (tiles.txt, nets.txt) and, when routed.txt\n"
           << "is present, compares the estimate and a plain bounding-box baseline with the routed usage.\n"
-          << "The environment variable congestion_use_orig=1 selects the original smoothing algorithm.\n\n"
+          << "The environment variable congestion_use_orig=1 selects the original smoothing algorithm.\n"
+          << "Outputs are written completely or not at all: a symbolic link is followed and its target replaced,\n"
+          << "a replaced file keeps its permissions, and standard output, FIFOs and devices are written directly.\n"
+          << "When an output goes to standard output, the text report is left out.\n\n"
           << options;
     return usage.str();
 }
@@ -168,13 +193,36 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     o.num_chunks = parse_int(text("chunks"), "--chunks", 1, MAX_CHUNKS);
     line.threads = parse_int(text("threads"), "--threads", 0, MAX_THREADS);
     line.timings = values.count("no-timings") == 0;
-    const auto optional_text = [&](const char* name) {
-        return values.count(name) != 0 ? values[name].as<std::string>() : std::string();
+    line.heatmap_scale = parse_word(text("heatmap-scale"), "--heatmap-scale", {"shared", "separate"}) == 0
+                             ? HEATMAP_SCALE::SHARED
+                             : HEATMAP_SCALE::SEPARATE;
+    // A value such as "--no-timings" after "--json" is an option left
+    // without its value, not a file name.
+    const auto path_text = [&](const char* name) {
+        if (values.count(name) == 0)
+            return std::string();
+        const std::string path = values[name].as<std::string>();
+        if (path.empty())
+            throw USAGE_ERROR(std::string("--") + name + " needs a file name");
+        if (path[0] == '-' && path != STANDARD_OUTPUT)
+            throw USAGE_ERROR("the value '" + path + "' of --" + name + " is not a file name (write ./" + path +
+                              " for a file of that name)");
+        return path;
     };
-    line.json_path = optional_text("json");
-    line.heatmap_dir = optional_text("heatmaps");
-    line.dump_path = optional_text("dump");
-    line.dump_netlist_path = optional_text("dump-netlist");
+    line.json_path = path_text("json");
+    line.heatmap_dir = path_text("heatmaps");
+    line.dump_path = path_text("dump");
+    line.dump_netlist_path = path_text("dump-netlist");
+    if (line.heatmap_dir == STANDARD_OUTPUT)
+        throw USAGE_ERROR("--heatmaps needs a folder, not standard output");
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"--json", &line.json_path}, {"--dump", &line.dump_path}, {"--dump-netlist", &line.dump_netlist_path}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i)
+        for (std::size_t j = i + 1; j < std::size(outputs); ++j)
+            if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
+                get_output_target(*outputs[i].second) == get_output_target(*outputs[j].second))
+                throw USAGE_ERROR(std::string(outputs[i].first) + " and " + outputs[j].first +
+                                  " name the same output " + *outputs[j].second);
     return line;
 }
 
@@ -183,39 +231,79 @@ void check_outputs(const COMMAND_LINE& line)
 {
     for (const std::string* path : {&line.json_path, &line.dump_path, &line.dump_netlist_path})
         if (!path->empty())
-            check_output_directory(*path);
+            check_output_path(*path);
     std::error_code error;
     if (!line.heatmap_dir.empty() && std::filesystem::exists(line.heatmap_dir, error) &&
         !std::filesystem::is_directory(line.heatmap_dir, error))
         throw OUTPUT_ERROR("cannot write heatmaps into " + line.heatmap_dir + ": it is not a directory.");
 }
 
-void write_outputs(const COMMAND_LINE& line, const ESTIMATE_RUN& run, const DESIGN& design)
+// The library reads the switch itself and takes any other text for off.
+void check_algorithm_switch()
 {
-    if (!line.json_path.empty())
-        write_text_file(line.json_path, get_report_json(run.get_report(), line.timings).dump(JSON_INDENT) + "\n");
+    const char* value = std::getenv(ALGORITHM_SWITCH);
+    const bool recognised =
+        cfg_is_on(ALGORITHM_SWITCH, true).get_value() == cfg_is_on(ALGORITHM_SWITCH, false).get_value();
+    if (value != nullptr && !recognised)
+        warn(std::string(ALGORITHM_SWITCH) + "=" + value +
+             " is neither on (1, on, true, yes) nor off (0, off, false, no); the new smoothing algorithm is used.");
+}
+
+void check_wire_supply(const COMMAND_LINE& line, const DESIGN& design)
+{
+    for (std::size_t tile = 0; tile < design.get_num_tiles(); ++tile)
+        if (design.has_wire_supply(tile))
+            return;
+    warn("no tile of " + (std::filesystem::path(line.design_dir) / "tiles.txt").string() +
+         " has wire supply (h4, h12, v4 and v12 are 0 everywhere), so the wire utilization figures mean nothing.");
+}
+
+bool writes_standard_output(const COMMAND_LINE& line)
+{
+    for (const std::string* path : {&line.json_path, &line.dump_path, &line.dump_netlist_path})
+        if (!path->empty() && get_output_target(*path).descriptor == STDOUT_FILENO)
+            return true;
+    return false;
+}
+
+// Stages every output, the heatmaps first so that their time is in the
+// report, then puts them all in place.
+void write_outputs(const COMMAND_LINE& line, ESTIMATE_RUN& run, const DESIGN& design)
+{
+    OUTPUT_SET outputs;
     if (!line.heatmap_dir.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(line.heatmap_dir, error);
-        if (error)
-            throw OUTPUT_ERROR("cannot create the heatmap folder " + line.heatmap_dir + ": " + error.message() + ".");
+        const auto start = std::chrono::steady_clock::now();
+        outputs.create_folder(line.heatmap_dir);
+        const std::string label = "the heatmaps in " + line.heatmap_dir;
         for (const HEATMAP& heatmap : run.get_heatmaps())
-            write_heatmap_png((std::filesystem::path(line.heatmap_dir) / (heatmap.file_stem + ".png")).string(),
-                              design.nx, design.ny, heatmap);
+            outputs.stage((std::filesystem::path(line.heatmap_dir) / (heatmap.file_stem + ".png")).string(), label,
+                          [&](const std::string& file) {
+                              write_heatmap_png(file, design.nx, design.ny, heatmap, line.heatmap_scale);
+                          });
+        run.add_phase_time("heatmaps", get_ms_since(start));
     }
+    if (!writes_standard_output(line)) {
+        std::ostringstream report;
+        print_report(report, run.get_report(), line.timings);
+        outputs.stage_text(STANDARD_OUTPUT, "the report on standard output", report.str());
+    }
+    if (!line.json_path.empty())
+        outputs.stage_text(line.json_path, line.json_path,
+                           get_report_json(run.get_report(), line.timings).dump(JSON_INDENT) + "\n");
     if (!line.dump_path.empty())
-        write_file_atomically(line.dump_path, [&](const std::string& temporary) {
-            run.get_estimator().dump(temporary.c_str(), {});
-        });
+        outputs.stage(line.dump_path, line.dump_path,
+                      [&](const std::string& file) { run.get_estimator().dump(file.c_str(), {}); });
     if (!line.dump_netlist_path.empty())
-        write_file_atomically(line.dump_netlist_path, [&](const std::string& temporary) {
-            run.get_estimator().dump_netlist(run.get_nets(), temporary.c_str());
+        outputs.stage(line.dump_netlist_path, line.dump_netlist_path, [&](const std::string& file) {
+            run.get_estimator().dump_netlist(run.get_nets(), file.c_str());
         });
+    outputs.commit();
 }
 
 int run_tool(const COMMAND_LINE& line)
 {
     check_outputs(line);
+    check_algorithm_switch();
     std::unique_ptr<tbb::global_control> threads;
     if (line.threads > 0)
         threads = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism,
@@ -225,12 +313,11 @@ int run_tool(const COMMAND_LINE& line)
     if (line.options.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE && !design.has_routed_lengths)
         throw USAGE_ERROR("--wirelength oracle needs the routed lengths of nets.txt, but " + line.design_dir +
                           " was placed and not routed");
-    const std::chrono::duration<double, std::milli> read_time = std::chrono::steady_clock::now() - start;
+    const double read_ms = get_ms_since(start);
+    check_wire_supply(line, design);
 
-    ESTIMATE_RUN run(design, line.options, read_time.count());
+    ESTIMATE_RUN run(design, line.options, read_ms);
     run.run();
-    print_report(std::cout, run.get_report(), line.timings);
-    std::cout.flush();
     write_outputs(line, run, design);
     return 0;
 }

@@ -1,61 +1,259 @@
-// Writing under a temporary name and renaming when complete.
+// Staging outputs under temporary names and putting them in place together.
 #include "tools/output_file.h"
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
-std::string get_temporary_path(const std::string& path)
+namespace {
+
+// As many links as the system itself follows before giving up.
+constexpr int MAX_LINK_HOPS = 40;
+constexpr std::size_t COPY_BUFFER_BYTES = 1 << 16;
+constexpr mode_t PERMISSION_BITS = 07777;
+constexpr const char* STANDARD_OUTPUT = "-";
+
+std::string get_display_name(const std::string& path) { return path == STANDARD_OUTPUT ? "standard output" : path; }
+
+bool is_same_file(const struct stat& a, int descriptor)
 {
-    const fs::path target(path);
-    const std::string name = "." + target.filename().string() + ".tmp" + std::to_string(::getpid());
-    return (target.parent_path() / name).string();
+    struct stat b;
+    return ::fstat(descriptor, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-void write_file_atomically(const std::string& path, const std::function<void(const std::string&)>& write)
+std::string get_errno_message() { return std::strerror(errno); }
+
+// Writes the whole file `from` to the open descriptor; false with errno set
+// when a read or a write fails.
+bool copy_to(const std::string& from, int descriptor)
 {
-    const std::string temporary = get_temporary_path(path);
+    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0)
+        return false;
+    std::array<char, COPY_BUFFER_BYTES> buffer;
+    bool ok = true;
+    for (;;) {
+        const ssize_t got = ::read(source, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < got;) {
+            const ssize_t put = ::write(descriptor, buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno != EINTR)
+                ok = false;
+            else if (put > 0)
+                done += put;
+        }
+        if (!ok)
+            break;
+    }
+    const int saved = errno;
+    ::close(source);
+    errno = saved;
+    return ok;
+}
+
+}  // namespace
+
+OUTPUT_TARGET get_output_target(const std::string& path)
+{
+    OUTPUT_TARGET target;
+    if (path == STANDARD_OUTPUT) {
+        target.is_stream = true;
+        target.descriptor = STDOUT_FILENO;
+        return target;
+    }
+    struct stat status;
+    if (::stat(path.c_str(), &status) == 0) {
+        // Renaming over the file a standard stream is redirected to would cut
+        // the stream off from it, so that file is written as the stream.
+        for (int descriptor : {STDOUT_FILENO, STDERR_FILENO})
+            if (is_same_file(status, descriptor)) {
+                target.is_stream = true;
+                target.descriptor = descriptor;
+                return target;
+            }
+        if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+            target.is_stream = true;
+            target.path = path;
+            return target;
+        }
+    }
+    // Replacing a symbolic link's target keeps the link; a dangling link's
+    // target is created.
+    fs::path file(path);
     std::error_code error;
-    try {
-        write(temporary);
-    } catch (...) {
-        fs::remove(temporary, error);
-        throw;
+    for (int hops = 0; fs::is_symlink(fs::symlink_status(file, error)); ++hops) {
+        if (hops == MAX_LINK_HOPS)
+            throw OUTPUT_ERROR("cannot write " + path + ": it is a loop of symbolic links.");
+        const fs::path link = fs::read_symlink(file, error);
+        file = link.is_absolute() ? link : file.parent_path() / link;
     }
-    if (!fs::is_regular_file(temporary, error)) {
-        fs::remove(temporary, error);
-        throw OUTPUT_ERROR("cannot write " + path + ": the file could not be created.");
-    }
-    fs::rename(temporary, path, error);
-    if (error) {
-        // Taken before the clean-up, which reuses `error`.
-        const std::string reason = error.message();
-        fs::remove(temporary, error);
-        throw OUTPUT_ERROR("cannot rename the finished " + path + " into place: " + reason + ".");
-    }
+    target.path = file.string();
+    return target;
 }
 
-void write_text_file(const std::string& path, const std::string& text)
+void check_output_path(const std::string& path)
 {
-    write_file_atomically(path, [&](const std::string& temporary) {
-        std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-        stream << text;
-        stream.close();
-        if (!stream)
-            throw OUTPUT_ERROR("cannot write " + path + ": writing " + temporary + " failed.");
-    });
-}
-
-void check_output_directory(const std::string& path)
-{
-    const fs::path parent = fs::path(path).parent_path();
+    const OUTPUT_TARGET target = get_output_target(path);
+    if (target.is_stream)
+        return;
+    const fs::path parent = fs::path(target.path).parent_path();
     std::error_code error;
-    if (fs::is_directory(path, error))
+    if (fs::is_directory(target.path, error))
         throw OUTPUT_ERROR("cannot write " + path + ": it is a directory.");
     if (!parent.empty() && !fs::is_directory(parent, error))
         throw OUTPUT_ERROR("cannot write " + path + ": the directory " + parent.string() + " does not exist.");
+}
+
+OUTPUT_SET::~OUTPUT_SET()
+{
+    remove_staged();
+    std::error_code error;
+    for (const std::string& folder : m_created_folders)
+        fs::remove(folder, error);  // only when empty: a committed folder holds its outputs
+}
+
+void OUTPUT_SET::stage(const std::string& path, const std::string& label,
+                       const std::function<void(const std::string&)>& write)
+{
+    OUTPUT output{path, label, get_output_target(path), ""};
+    if (output.target.is_stream) {
+        std::string name = (fs::temp_directory_path() / "congestion-estimate.XXXXXX").string();
+        const int descriptor = ::mkstemp(name.data());
+        if (descriptor < 0)
+            fail(path, "cannot create a temporary file: " + get_errno_message());
+        ::close(descriptor);
+        output.staged = name;
+    } else {
+        const fs::path file(output.target.path);
+        output.staged =
+            (file.parent_path() / ("." + file.filename().string() + ".tmp" + std::to_string(::getpid()))).string();
+    }
+    m_outputs.push_back(output);
+    try {
+        write(output.staged);
+    } catch (const std::exception& error) {
+        fail(path, error.what());
+    }
+    std::error_code error;
+    if (!fs::is_regular_file(output.staged, error))
+        fail(path, "the file could not be created");
+}
+
+void OUTPUT_SET::stage_text(const std::string& path, const std::string& label, const std::string& text)
+{
+    stage(path, label, [&](const std::string& file) {
+        std::ofstream stream(file, std::ios::binary | std::ios::trunc);
+        stream << text;
+        stream.close();
+        if (!stream)
+            throw OUTPUT_ERROR("writing " + file + " failed");
+    });
+}
+
+void OUTPUT_SET::create_folder(const std::string& path)
+{
+    std::error_code error;
+    if (fs::exists(path, error))
+        return;
+    fs::create_directories(path, error);
+    if (error)
+        fail(path, "the folder cannot be created: " + error.message());
+    m_created_folders.push_back(path);
+}
+
+void OUTPUT_SET::commit()
+{
+    // Every file's target is checked before the first rename, so that a
+    // target in the way fails the run before anything is replaced.
+    for (const OUTPUT& output : m_outputs) {
+        if (output.target.is_stream)
+            continue;
+        const fs::path file(output.target.path);
+        std::error_code error;
+        if (!file.parent_path().empty() && !fs::is_directory(file.parent_path(), error))
+            fail(output.path, "the directory " + file.parent_path().string() + " does not exist");
+        struct stat status;
+        if (::stat(file.c_str(), &status) != 0)
+            continue;
+        if (S_ISDIR(status.st_mode))
+            fail(output.path, "it is a directory");
+        if (!S_ISREG(status.st_mode))
+            fail(output.path, "it is no longer a regular file");
+        // A replaced file keeps its permissions.
+        if (::chmod(output.staged.c_str(), status.st_mode & PERMISSION_BITS) != 0)
+            fail(output.path, "cannot give it the permissions of the file it replaces: " + get_errno_message());
+    }
+    for (OUTPUT& output : m_outputs)
+        if (!output.target.is_stream)
+            put_in_place(output);
+    for (OUTPUT& output : m_outputs)
+        if (output.target.is_stream)
+            put_in_place(output);
+    m_created_folders.clear();
+}
+
+void OUTPUT_SET::put_in_place(OUTPUT& output)
+{
+    if (output.target.is_stream) {
+        const int descriptor = output.target.descriptor >= 0 ? output.target.descriptor
+                                                             : ::open(output.target.path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            fail(output.path, get_errno_message());
+        std::string reason = copy_to(output.staged, descriptor) ? "" : get_errno_message();
+        if (output.target.descriptor < 0 && ::close(descriptor) != 0 && reason.empty())
+            reason = get_errno_message();
+        if (!reason.empty())
+            fail(output.path, reason);
+        std::error_code error;
+        fs::remove(output.staged, error);
+    } else {
+        std::error_code error;
+        fs::rename(output.staged, output.target.path, error);
+        if (error)
+            fail(output.path, error.message());
+    }
+    output.staged.clear();
+    if (std::find(m_written.begin(), m_written.end(), output.label) == m_written.end())
+        m_written.push_back(output.label);
+}
+
+void OUTPUT_SET::remove_staged()
+{
+    std::error_code error;
+    for (OUTPUT& output : m_outputs)
+        if (!output.staged.empty()) {
+            fs::remove(output.staged, error);
+            output.staged.clear();
+        }
+}
+
+void OUTPUT_SET::fail(const std::string& path, const std::string& reason)
+{
+    remove_staged();
+    std::error_code error;
+    for (const std::string& folder : m_created_folders)
+        fs::remove(folder, error);
+    m_created_folders.clear();
+    std::string written;
+    for (std::size_t i = 0; i < m_written.size(); ++i)
+        written += (i == 0 ? "" : i + 1 == m_written.size() ? " and " : ", ") + m_written[i];
+    throw OUTPUT_ERROR("cannot write " + get_display_name(path) + ": " + reason + "; " +
+                       (m_written.empty() ? std::string("no output was written") : "already written: " + written) +
+                       ".");
 }

@@ -1,10 +1,12 @@
-// Output files that appear complete or not at all.
+// The outputs of one run: staged complete under temporary names, then put in
+// place together, with what already stands at each path respected.
 #ifndef CONGESTION_OUTPUT_FILE_H
 #define CONGESTION_OUTPUT_FILE_H
 
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // An output that could not be written; what() is one sentence.
 class OUTPUT_ERROR : public std::runtime_error {
@@ -12,19 +14,71 @@ class OUTPUT_ERROR : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The temporary name `path` is written under: a hidden name in the same
-// directory, so that the final rename never crosses file systems.
-std::string get_temporary_path(const std::string& path);
+// Where an output path leads.
+struct OUTPUT_TARGET {
+    // A stream is written to directly and never renamed over: "-", the
+    // process's standard output or error under any name (/dev/stdout, or the
+    // very file the standard output is redirected to), and an existing file
+    // that is not regular (a FIFO, a device).
+    bool is_stream = false;
+    int descriptor = -1;  // a stream the process already holds open, else -1
+    // A regular file: the path its symbolic links lead to, which is replaced.
+    // A stream without a descriptor: the path to open.
+    std::string path;
 
-// Calls write(temporary) to create the file under its temporary name, then
-// renames it to `path`. When write throws, or leaves no file behind, the
-// temporary is removed and OUTPUT_ERROR is thrown.
-void write_file_atomically(const std::string& path, const std::function<void(const std::string&)>& write);
+    bool operator==(const OUTPUT_TARGET& other) const
+    {
+        return is_stream == other.is_stream && descriptor == other.descriptor && path == other.path;
+    }
+};
 
-// Writes `text` to `path` through write_file_atomically.
-void write_text_file(const std::string& path, const std::string& text);
+// Resolves an output path. Throws OUTPUT_ERROR on a loop of symbolic links.
+OUTPUT_TARGET get_output_target(const std::string& path);
 
-// Throws OUTPUT_ERROR unless the directory that will hold `path` exists.
-void check_output_directory(const std::string& path);
+// Throws OUTPUT_ERROR unless `path` can hold a regular output file: the
+// folder its target lies in exists and the target is not a folder.
+void check_output_path(const std::string& path);
+
+// The outputs of one run. Each is first written completely: a regular file
+// under a hidden temporary name beside its target, a stream's content into
+// the temporary folder. commit() then checks every target, renames the
+// files into place and writes the streams, in the order they were staged.
+// On any failure what is still staged is removed and OUTPUT_ERROR says, in
+// one sentence, which outputs had already been written.
+class OUTPUT_SET {
+ public:
+    OUTPUT_SET() = default;
+    ~OUTPUT_SET();
+    OUTPUT_SET(const OUTPUT_SET&) = delete;
+    OUTPUT_SET& operator=(const OUTPUT_SET&) = delete;
+
+    // Stages the output `path` by calling write(file), which must create the
+    // complete content at `file` or throw. `label` names the output in the
+    // list of what was written; outputs of one label are listed once.
+    void stage(const std::string& path, const std::string& label, const std::function<void(const std::string&)>& write);
+    void stage_text(const std::string& path, const std::string& label, const std::string& text);
+
+    // Creates the folder `path` for outputs to be staged in; commit removes
+    // it again, when it stays empty, if the run fails.
+    void create_folder(const std::string& path);
+
+    void commit();
+
+ private:
+    struct OUTPUT {
+        std::string path;
+        std::string label;
+        OUTPUT_TARGET target;
+        std::string staged;
+    };
+
+    void put_in_place(OUTPUT& output);
+    [[noreturn]] void fail(const std::string& path, const std::string& reason);
+    void remove_staged();
+
+    std::vector<OUTPUT> m_outputs;
+    std::vector<std::string> m_created_folders;
+    std::vector<std::string> m_written;  // labels, in the order written
+};
 
 #endif

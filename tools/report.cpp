@@ -91,13 +91,18 @@ void print_report(std::ostream& os, const REPORT& r, bool with_timings)
             os << format("%-26s %10.3f\n", phase.c_str(), ms);
     }
 
-    os << format("\n%-18s %14s %10s %10s %14s\n", "resource", "total demand", "peak util", "peak tile",
-                 "total overflow");
+    os << format("\n%-18s %14s %10s %10s %10s %10s %14s\n", "resource", "total demand", "peak util", "peak tile",
+                 "smoothed", "its tile", "total overflow");
     for (const TYPE_FIGURES& t : r.types) {
         const std::string tile = format("(%d,%d)", t.peak_tile.x, t.peak_tile.y);
-        os << format("%-18s %14.6g %10.4f %10s %14.6g\n", CONGESTION::get_string_for_resource_type(t.type),
-                     t.total_demand, t.peak_utilization, tile.c_str(), t.total_overflow);
+        const std::string smoothed_tile = format("(%d,%d)", t.smoothed_peak_tile.x, t.smoothed_peak_tile.y);
+        os << format("%-18s %14.6g %10.4f %10s %10.4f %10s %14.6g\n", CONGESTION::get_string_for_resource_type(t.type),
+                     t.total_demand, t.peak_utilization, tile.c_str(), t.smoothed_peak_utilization,
+                     smoothed_tile.c_str(), t.total_overflow);
     }
+    os << format("peak util: demand before smoothing over supply in the %d x %d peak window; smoothed: the largest\n"
+                 "smoothed demand over supply of one tile, as in the heatmaps and the routability figures\n",
+                 o.peak_dim, o.peak_dim);
     os << format("\naverage chip utilization: above 0 %.4f, above 1 %.4f\n", r.avg_chip_utilization_0,
                  r.avg_chip_utilization_1);
     os << "routability (smoothed demand over supply, per tile and wire type):";
@@ -162,6 +167,8 @@ nlohmann::json get_report_json(const REPORT& r, bool with_timings)
                          {"total_demand", get_number(t.total_demand)},
                          {"peak_utilization", get_number(t.peak_utilization)},
                          {"peak_tile", {t.peak_tile.x, t.peak_tile.y}},
+                         {"smoothed_peak_utilization", get_number(t.smoothed_peak_utilization)},
+                         {"smoothed_peak_tile", {t.smoothed_peak_tile.x, t.smoothed_peak_tile.y}},
                          {"total_overflow", get_number(t.total_overflow)}});
     json["resources"] = types;
     json["avg_chip_utilization"] = {{"above_0", get_number(r.avg_chip_utilization_0)},

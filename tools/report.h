@@ -25,7 +25,9 @@ void print_report(std::ostream& os, const REPORT& report, bool with_timings = tr
 
 // The whole report as JSON; a figure that is not a number becomes null. The
 // cookie is a string of 16 hexadecimal digits, since many JSON readers hold
-// numbers as doubles. Without timings as for print_report.
+// numbers as doubles. Each resource has both peaks, labelled:
+// peak_utilization (demand before smoothing) and smoothed_peak_utilization.
+// Without timings as for print_report.
 nlohmann::json get_report_json(const REPORT& report, bool with_timings = true);
 
 // The cookie as 16 hexadecimal digits.

@@ -97,13 +97,25 @@ double get_top_share(const std::vector<double>& truth, const std::vector<double>
     return static_cast<double>(common.size()) / static_cast<double>(top_truth.size());
 }
 
-double get_ace(const std::vector<double>& values, double percent)
+std::vector<double> get_ace(std::vector<double> values, const std::vector<double>& percents)
 {
+    std::vector<double> aces(percents.size(), 0.0);
     if (values.empty())
-        return 0.0;
-    const auto count = static_cast<std::size_t>(std::ceil(static_cast<double>(values.size()) * percent / 100.0));
-    std::vector<double> sorted = values;
-    std::sort(sorted.begin(), sorted.end(), std::greater<double>());
-    sorted.resize(std::clamp<std::size_t>(count, 1, sorted.size()));
-    return get_mean(sorted);
+        return aces;
+    std::vector<std::size_t> counts;
+    for (double percent : percents) {
+        const auto count = static_cast<std::size_t>(std::ceil(static_cast<double>(values.size()) * percent / 100.0));
+        counts.push_back(std::clamp<std::size_t>(count, 1, values.size()));
+    }
+    // Only the largest `widest` values matter: select them, then order just
+    // those, largest first, so that every mean adds the same values in the
+    // same order as over a fully sorted series.
+    const std::size_t widest = *std::max_element(counts.begin(), counts.end());
+    const auto top_end = values.begin() + static_cast<std::ptrdiff_t>(widest);
+    std::nth_element(values.begin(), top_end - 1, values.end(), std::greater<double>());
+    std::sort(values.begin(), top_end, std::greater<double>());
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        aces[i] = std::accumulate(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(counts[i]), 0.0) /
+                  static_cast<double>(counts[i]);
+    return aces;
 }

@@ -22,8 +22,10 @@ std::vector<int> get_top_indices(const std::vector<double>& values, double fract
 // of `estimate`; NaN for empty series.
 double get_top_share(const std::vector<double>& truth, const std::vector<double>& estimate, double fraction);
 
-// ACE(percent): the mean of the ceil(n * percent / 100) (at least one) largest
-// values; 0 for an empty series.
-double get_ace(const std::vector<double>& values, double percent);
+// ACE(percent) for each of `percents`: the mean of the ceil(n * percent / 100)
+// (at least one) largest values, summed largest first; 0 for an empty series.
+// One partial selection serves every percentage, so a long series is never
+// sorted whole.
+std::vector<double> get_ace(std::vector<double> values, const std::vector<double>& percents);
 
 #endif

@@ -117,7 +117,7 @@ TEST_F(DesignReaderFaults, TileLines)
     expect_line_fault("tiles.txt", 4, "1 0 io 4 0 64 24 10 7", "needs 8 fields but the line has 9");
     expect_line_fault("tiles.txt", 4, "2 0 io 4 0 64 24 10", "the tile (2, 0) is out of order, (1, 0) was expected");
     expect_line_fault("tiles.txt", 4, "1 0 io -4 0 64 24 10", "h4 -4 is below 0");
-    expect_line_fault("tiles.txt", 4, "1 0 7 4 0 64 24 10", "the tile kind '7' is not a word");
+    expect_line_fault("tiles.txt", 4, "1 0 lut 4 0 64 24 10", "the tile kind 'lut' is unknown");
     expect_line_fault("tiles.txt", 4, "1 0 io 4 0 64 24 99999999999", "lab_in '99999999999' is out of range");
     expect_line_fault("tiles.txt", 4, "1 0 io 4 16777217 64 24 10", "h12 16777217 is above 16777216");
 }
@@ -126,7 +126,7 @@ TEST_F(DesignReaderFaults, QuotedFieldsStayOnePrintableLine)
 {
     // A byte the terminal would act on is written as \xNN, and a long
     // field is cut after 40 characters.
-    expect_line_fault("tiles.txt", 4, "1 0 io\x1b[2J 4 0 64 24 10", "the tile kind 'io\\x1b[2J' is not a word");
+    expect_line_fault("tiles.txt", 4, "1 0 io\x1b[2J 4 0 64 24 10", "the tile kind 'io\\x1b[2J' is unknown");
     const std::string digits(1000, '7');
     expect_line_fault("tiles.txt", 4, "1 0 io 4 0 64 24 " + digits,
                       "lab_in '" + digits.substr(0, 40) + "...' is out of range.");

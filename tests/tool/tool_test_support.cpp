@@ -67,18 +67,19 @@ std::string quote(const std::string& text)
 }  // namespace
 
 PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
-                           const std::filesystem::path& dir)
+                           const std::filesystem::path& dir, const std::string& stdout_path)
 {
     std::string command = quote(program);
     for (const std::string& arg : args)
         command += " " + quote(arg);
     const std::filesystem::path out = dir / "stdout.txt";
     const std::filesystem::path err = dir / "stderr.txt";
-    command += " >" + quote(out.string()) + " 2>" + quote(err.string());
+    command += " >" + quote(stdout_path.empty() ? out.string() : stdout_path) + " 2>" + quote(err.string());
     const int status = std::system(command.c_str());
     PROGRAM_RESULT result;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = read_text(out);
+    if (stdout_path.empty())
+        result.out = read_text(out);
     result.err = read_text(err);
     std::filesystem::remove(out);
     std::filesystem::remove(err);

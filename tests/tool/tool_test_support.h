@@ -35,8 +35,9 @@ struct PROGRAM_RESULT {
 };
 
 // Runs `program` with `args`, capturing its standard output and error in
-// files of `dir` that are removed afterwards.
+// files of `dir` that are removed afterwards. With `stdout_path` the
+// standard output goes there instead and `out` stays empty.
 PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
-                           const std::filesystem::path& dir);
+                           const std::filesystem::path& dir, const std::string& stdout_path = "");
 
 #endif
