@@ -46,23 +46,14 @@ TEST(Host, LoadingLogsTheAlgorithmInForceAndRegistersThreeTimes)
     EXPECT_EQ(MEM_INITIALIZER::get_registration_count("CONGESTION"), 3);
 }
 
-TEST(Names, TypesWireOrderAndLocations)
-{
-    EXPECT_STREQ(CONGESTION::get_string_for_resource_type(kDown), "Vertical Down");
-    EXPECT_EQ(CONGESTION::get_wire_resource_types(), (std::vector<RESOURCE_TYPE>{kRight, kLeft, kUp, kDown}));
-    std::ostringstream text;
-    text << CONGESTION::LOC{3, 12} << CONGESTION::LOC{-1, -1};
-    EXPECT_EQ(text.str(), "(3,12)(-1,-1)");
-    EXPECT_FATAL(CONGESTION::get_string_for_resource_type(kBadType),
-                 "Invalid resource type in get_string_for_resource_type");
-}
-
-TEST(Grid, CheckedAccessAndSizesAreFatalOutsideTheGrid)
+TEST(Grid, AccessSizesAndTypesOutsideTheirRangeAreFatal)
 {
     GRID_2D<float> grid;
     grid.resize(3, 4, 0.0f);
     EXPECT_FATAL(grid.at(0, 4), "in_bounds(irow, icol)");
     EXPECT_FATAL(CONGESTION(3, -2), "num_rows >= 0 && num_cols >= 0");
+    EXPECT_FATAL(CONGESTION::get_string_for_resource_type(kBadType),
+                 "Invalid resource type in get_string_for_resource_type");
 }
 
 // ---------------------------------------------------------------------------

@@ -208,23 +208,6 @@ TEST(SmoothSupply, EvenWindowsAreOrientedAndConstantSupplyStaysConstant)
     EXPECT_FATAL(CONGESTION_IMPL(0, 3, nullptr).generate_smooth_supply(3, 3, WIRE_TYPES), "m_nx > 0 && m_ny > 0");
 }
 
-TEST(Dispatch, RunsTheAlgorithmInForce)
-{
-    CONGESTION_IMPL impl(3, 3, nullptr);
-    fill(PEER::supply(impl)[kLab], 1.0f);
-    PEER::demand(impl)[kLab](1, 1) = 9.0f;
-    impl.dispatch_smooth_demand(3, 3, true, {kLab});
-    if (original_algorithm_in_force()) {
-        EXPECT_EQ(PEER::smooth_demand_orig(impl)[kLab](2, 2), 1.0f);
-        EXPECT_FATAL(impl.dispatch_smooth_demand(3, 3, false, {kLeft, kRight}), "resources.size() == 1");
-    } else {
-        EXPECT_EQ(PEER::smooth_demand_new(impl)[kLab](2, 2), 1.0f);
-        EXPECT_EQ(PEER::smooth_demand_orig(impl)[kLab].get_num_rows(), 3);
-    }
-    EXPECT_FATAL(impl.dispatch_smooth_demand(1, 1, false, {kRight, kBadType}),
-                 "Invalid resource type in get_string_for_resource_type");
-}
-
 // ---------------------------------------------------------------------------
 // Congestion update
 // ---------------------------------------------------------------------------

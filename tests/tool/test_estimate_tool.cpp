@@ -18,7 +18,6 @@
 #include "tools/design_reader.h"
 #include "tools/estimate.h"
 #include "tools/heatmap.h"
-#include "tools/statistics.h"
 
 namespace {
 
@@ -111,7 +110,6 @@ TEST_F(SampleRun, FiguresEqualTheLibrarysOwn)
     estimator.generate_smooth_wire_supply(defaults.parallel_dim, defaults.perpendicular_dim);
     estimator.update_demand(get_estimated_nets(design), defaults.model);
     estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
-    estimator.generate_smooth_wire_demand(defaults.parallel_dim, defaults.perpendicular_dim, defaults.uniform);
 
     const nlohmann::json& resources = (*s_json)["resources"];
     ASSERT_EQ(resources.size(), static_cast<size_t>(CONGESTION::NUM_RESOURCE_TYPES));
@@ -126,25 +124,9 @@ TEST_F(SampleRun, FiguresEqualTheLibrarysOwn)
     // Lab Input demand is the number of load pins of the estimated nets.
     EXPECT_EQ(resources[4]["total_demand"].get<int>(), (*s_json)["nets"]["load_pins"].get<int>());
 
-    // Routability: every (tile, wire type) utilization with supply is one
-    // value of the ACE figures; a tile counts once when any is above 1.
-    std::vector<double> entries;
-    int over = 0;
-    for (int x = 0; x < design.nx; ++x)
-        for (int y = 0; y < design.ny; ++y) {
-            bool tile_over = false;
-            for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types())
-                if (const float supply = estimator.get_supply(x, y, type); supply > 0.0f) {
-                    entries.push_back(estimator.get_smooth_demand(x, y, type) / supply);
-                    tile_over = tile_over || entries.back() > 1.0;
-                }
-            over += tile_over;
-        }
-    const nlohmann::json& routability = (*s_json)["routability"];
-    EXPECT_EQ(routability["tiles_over_100_percent"].get<int>(), over);
-    ASSERT_EQ(routability["ace"].size(), ACE_PERCENTS.size());
-    for (size_t i = 0; i < ACE_PERCENTS.size(); ++i)
-        EXPECT_EQ(routability["ace"][i]["value"].get<double>(), get_ace(entries, ACE_PERCENTS[i])) << i;
+    // The routability figures themselves are checked on an overloaded design
+    // with the statistics.
+    ASSERT_EQ((*s_json)["routability"]["ace"].size(), ACE_PERCENTS.size());
     EXPECT_EQ((*s_json)["accuracy"]["tiles"], 34 * 34 - 4);  // every tile but the empty corners
 }
 

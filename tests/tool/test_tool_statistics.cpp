@@ -1,5 +1,5 @@
-// Statistics on hand-checked vectors, the baseline's conservation and the
-// design netlist's answers.
+// Statistics on hand-checked vectors, the baseline's conservation, the
+// design netlist's answers and the routability figures of an estimate.
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -10,6 +10,7 @@
 
 #include "tools/baseline.h"
 #include "tools/design_netlist.h"
+#include "tools/estimate.h"
 #include "tools/statistics.h"
 
 namespace {
@@ -175,6 +176,36 @@ TEST(DesignNetlist, SupplyMappings)
     EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::VERTICAL_UP, SUPPLY_MAPPING::FULL), 74.0f);
     EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::LAB_INPUT, SUPPLY_MAPPING::HALF), 35.0f);
     EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::LAB_INPUT, SUPPLY_MAPPING::FULL), 35.0f);
+}
+
+// An overloaded 6 by 4 design (one horizontal and one vertical wire per
+// tile): the routability figures take every (tile, wire type) utilization
+// with supply, column 0 included, and count a tile once when any is above 1.
+TEST(Routability, AceAndTilesOverCapacityCoverEveryTile)
+{
+    DESIGN design = make_design({{{0, 0}, {0, 3}}, {{0, 1}, {5, 1}}, {{1, 0}, {4, 3}}, {{0, 2}, {2, 2}}}, {0, 0, 0, 0});
+    for (std::vector<int>* column : {&design.h4, &design.v4})
+        column->assign(design.get_num_tiles(), 2);
+    for (std::vector<int>* column : {&design.h12, &design.v12})
+        column->assign(design.get_num_tiles(), 0);
+    ESTIMATE_RUN run(design, ESTIMATE_OPTIONS(), 0.0);
+    run.run();
+    const CONGESTION& estimator = run.get_estimator();
+    std::vector<double> entries;
+    int over = 0;
+    for (int x = 0; x < design.nx; ++x)
+        for (int y = 0; y < design.ny; ++y) {
+            bool tile_over = false;
+            for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types()) {
+                entries.push_back(estimator.get_smooth_demand(x, y, type) / estimator.get_supply(x, y, type));
+                tile_over = tile_over || entries.back() > 1.0;
+            }
+            over += tile_over;
+        }
+    EXPECT_GT(over, 0);
+    EXPECT_EQ(run.get_report().tiles_over_capacity, over);
+    for (size_t i = 0; i < ACE_PERCENTS.size(); ++i)
+        EXPECT_EQ(run.get_report().ace[i], get_ace(entries, ACE_PERCENTS[i])) << i;
 }
 
 }  // namespace
