@@ -199,12 +199,6 @@ TEST(SmoothSupply, EvenWindowsAreOrientedAndConstantSupplyStaysConstant)
     expect_grid(PEER::smooth_supply(impl)[kDown], 5, 5, vertical);
     EXPECT_EQ(PEER::smooth_supply(impl)[kLab].get_num_rows(), 0);
 
-    CONGESTION_IMPL constant(5, 7, nullptr);
-    for (RESOURCE_TYPE type : WIRE_TYPES)
-        fill(PEER::supply(constant)[type], 4.0f);
-    constant.generate_smooth_supply(4, 3, WIRE_TYPES);
-    for (RESOURCE_TYPE type : WIRE_TYPES)
-        expect_grid(PEER::smooth_supply(constant)[type], 5, 7, [](int, int) { return 4.0f; });
     EXPECT_FATAL(CONGESTION_IMPL(0, 3, nullptr).generate_smooth_supply(3, 3, WIRE_TYPES), "m_nx > 0 && m_ny > 0");
 }
 

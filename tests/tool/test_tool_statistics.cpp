@@ -17,7 +17,7 @@ namespace {
 
 constexpr double EPSILON = 1e-12;
 
-TEST(Pearson, PerfectPartialAndUndefinedCorrelations)
+TEST(Statistics, HandCheckedVectors)
 {
     EXPECT_NEAR(get_pearson({1, 2, 3, 4}, {2, 4, 6, 8}), 1.0, EPSILON);
     EXPECT_NEAR(get_pearson({1, 2, 3, 4}, {8, 6, 4, 2}), -1.0, EPSILON);
@@ -26,10 +26,6 @@ TEST(Pearson, PerfectPartialAndUndefinedCorrelations)
     EXPECT_TRUE(std::isnan(get_pearson({3, 3, 3}, {1, 2, 3})));
     EXPECT_TRUE(std::isnan(get_pearson({1}, {1})));
     EXPECT_TRUE(std::isnan(get_pearson({1, 2}, {1, 2, 3})));
-}
-
-TEST(Spearman, TiesShareTheMeanOfTheirRanks)
-{
     EXPECT_EQ(get_average_ranks({10, 20, 20, 30}), (std::vector<double>{1, 2.5, 2.5, 4}));
     EXPECT_EQ(get_average_ranks({3, 1, 2, 1}), (std::vector<double>{4, 1.5, 3, 1.5}));
     // Ranks (1, 2.5, 2.5, 4) against (1, 3, 2, 4): covariance 4.5, variances
@@ -40,10 +36,6 @@ TEST(Spearman, TiesShareTheMeanOfTheirRanks)
     const std::vector<double> cubes = {1, 8, 27, 64, 125};
     EXPECT_NEAR(get_spearman(x, cubes), 1.0, EPSILON);
     EXPECT_LT(get_pearson(x, cubes), 0.99);
-}
-
-TEST(TopShare, CountsTheCommonTopTenPercent)
-{
     // 20 values: the top 10 % is two entries. Truth's top: 0 and 1.
     std::vector<double> truth(20, 0.0);
     truth[0] = 9;
@@ -57,10 +49,6 @@ TEST(TopShare, CountsTheCommonTopTenPercent)
     // All equal: the lowest indices win the ties, so 0 and 1 are chosen.
     EXPECT_DOUBLE_EQ(get_top_share(truth, std::vector<double>(20, 1.0), 0.1), 1.0);
     EXPECT_EQ(get_top_indices({1, 3, 2}, 0.1), (std::vector<int>{1}));  // at least one
-}
-
-TEST(Ace, MeanOfTheLargestPercent)
-{
     std::vector<double> values;
     for (int v = 200; v >= 1; --v)
         values.push_back(v);
