@@ -226,7 +226,8 @@ TEST(Supply, AveragesOverTheGridOrAWindowKeptInside)
         {{-5, 12, 3}, {0, 2, 5, 7}}, {{0, 7, 20}, {0, 9, 0, 7}},
     };
     for (const auto& [query, box] : cases)
-        EXPECT_EQ(impl.get_avg_supply(kUp, query[0], query[1], query[2]), mean(impl, kUp, box[0], box[1], box[2], box[3]))
+        EXPECT_EQ(impl.get_avg_supply(kUp, query[0], query[1], query[2]),
+                  mean(impl, kUp, box[0], box[1], box[2], box[3]))
             << query[0] << "," << query[1] << " size " << query[2];
     EXPECT_FATAL(impl.get_avg_supply(kUp, -1, 0, -1), "y==-1");
 }

@@ -16,6 +16,8 @@
 namespace {
 
 constexpr int kNx = 29, kNy = 21;
+constexpr auto kPathModel = CONGESTION::PATH_PROBABILITY_MODEL;
+constexpr auto kBoxModel = CONGESTION::BOUNDING_BOX_MODEL;
 
 struct OPERATION {
     const char* name;
@@ -100,14 +102,16 @@ void record_peak(CONGESTION_IMPL& impl, int dim)
 INSTANTIATE_TEST_SUITE_P(
     Operations, ThreadCount,
     ::testing::Values(
-        OPERATION{"PathProbability", [](CONGESTION_IMPL& e) { e.update_demand(kAllNets, CONGESTION::PATH_PROBABILITY_MODEL); }},
-        OPERATION{"BoundingBox", [](CONGESTION_IMPL& e) { e.update_demand(kAllNets, CONGESTION::BOUNDING_BOX_MODEL); }},
+        OPERATION{"PathProbability", [](CONGESTION_IMPL& e) { e.update_demand(kAllNets, kPathModel); }},
+        OPERATION{"BoundingBox", [](CONGESTION_IMPL& e) { e.update_demand(kAllNets, kBoxModel); }},
         OPERATION{"LabInput", [](CONGESTION_IMPL& e) { e.update_demand({}, CONGESTION::LAB_INPUT_MODEL); }},
         OPERATION{"SmoothOneType", [](CONGESTION_IMPL& e) { e.generate_smooth_demand(4, 3, kRight); }},
         OPERATION{"SmoothWires", [](CONGESTION_IMPL& e) { e.generate_smooth_wire_demand(2, 5, false); }},
         OPERATION{"SmoothWiresUniformly", [](CONGESTION_IMPL& e) { e.generate_smooth_wire_demand(4, 3, true); }},
-        OPERATION{"SmearNew", [](CONGESTION_IMPL& e) { e.generate_smooth_demand_smeared_new(4, 3, false, WIRE_TYPES); }},
-        OPERATION{"SmearNewUniformly", [](CONGESTION_IMPL& e) { e.generate_smooth_demand_smeared_new(2, 4, true, {kUp, kLab}); }},
+        OPERATION{"SmearNew",
+                  [](CONGESTION_IMPL& e) { e.generate_smooth_demand_smeared_new(4, 3, false, WIRE_TYPES); }},
+        OPERATION{"SmearNewUniformly",
+                  [](CONGESTION_IMPL& e) { e.generate_smooth_demand_smeared_new(2, 4, true, {kUp, kLab}); }},
         OPERATION{"SmoothSupply", [](CONGESTION_IMPL& e) { e.generate_smooth_supply(4, 1, WIRE_TYPES); }},
         OPERATION{"UpdateCongestion", [](CONGESTION_IMPL& e) { e.update_congestion(true); }},
         OPERATION{"PeakSearch", [](CONGESTION_IMPL& e) { record_peak(e, 4); }}),
