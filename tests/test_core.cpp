@@ -1,6 +1,7 @@
 // Tests of the host services, the grid array, the state hash, the window
 // sums, the supply model and the point, total and window queries.
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <sstream>
@@ -92,6 +93,26 @@ TEST(Cookie, FollowsTheStateItCovers)
     const unsigned long long valid = smoothed.get_cookie();
     smoothed.set_supply(1, 1, kUp, 0.0f);
     EXPECT_NE(smoothed.get_cookie(), valid);
+}
+
+// A fresh 0 by 0 object's cookie follows from the fold alone: its sizes and
+// chunk count, then 38 empty grids, tables and false flags (each 0), then
+// the fold of the five zero maxima.
+TEST(Cookie, FreshEmptyObjectFollowsTheFold)
+{
+    const auto mix = [](uint64_t seed, uint64_t value) {
+        const uint64_t m = 0xc6a4a7935bd1e995ULL;
+        uint64_t k = value * m;
+        k = (k ^ (k >> 47)) * m;
+        return (seed ^ k) * m + 0xe6546b64ULL;
+    };
+    uint64_t maxima = 0;
+    for (int i = 0; i < CONGESTION::NUM_RESOURCE_TYPES; ++i)
+        maxima = mix(maxima, 0);
+    uint64_t seed = mix(mix(mix(0, 0), 0), 16);
+    for (int i = 0; i < 38; ++i)
+        seed = mix(seed, 0);
+    EXPECT_EQ(CONGESTION().get_cookie(), mix(seed, maxima));
 }
 
 TEST(ClearDemand, ZeroesDemandSmoothedDemandAndCongestionOfItsTypes)
