@@ -39,18 +39,6 @@ def test_supply_and_demand_round_trip():
     assert est.total_demand(cg.LAB_INPUT) == lab_input.sum()
 
 
-def test_netlist_defaults_and_copies():
-    net_start = np.array([0, 3, 5])
-    pin_x = np.array([4, 1, 6, 6, 6], dtype=np.int16)
-    pin_y = np.arange(5, dtype=np.uint8)
-    net = cg.Netlist(net_start, pin_x, pin_y)
-    assert (len(net), net.num_pins) == (2, 5)
-    assert net.boxes.tolist() == [[1, 6, 0, 2], [6, 6, 3, 4]]
-    assert net.wirelength.tolist() == [[5.0, 2.0], [0.0, 1.0]]
-    net.pin_x[0] = 99  # the properties are copies
-    assert net.pin_x[0] == 4
-
-
 def utilization(est):
     demand, supply = est.smooth_demand[:4], est.smoothed_supply[:4]
     quotient = np.divide(demand, supply, out=np.zeros_like(demand), where=supply > 0)

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,22 +36,6 @@ PROGRAM_RESULT run_tool(const std::vector<std::string>& args, const fs::path& di
 bool starts_with(const std::string& text, const std::string& prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// The whitespace-separated fields after `prefix` on the first line of `text`
-// that starts with it.
-std::vector<std::string> get_fields_after(const std::string& text, const std::string& prefix)
-{
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        if (starts_with(line, prefix)) {
-            std::istringstream rest(line.substr(prefix.size()));
-            std::vector<std::string> fields;
-            for (std::string field; rest >> field;)
-                fields.push_back(field);
-            return fields;
-        }
-    return {};
 }
 
 // One run of the tool with every output, shared by the tests of the suite.
@@ -136,13 +119,12 @@ TEST_F(SampleRun, TextReportHoldsTheJsonFiguresAndTheCookie)
 {
     const std::string& text = s_result->out;
     EXPECT_TRUE(starts_with(text, "design picorv32_ex, grid 34 x 34 tiles\n"));
+    // Each resource's line: its total demand with 6 significant digits.
     for (const nlohmann::json& resource : (*s_json)["resources"]) {
-        const std::vector<std::string> fields = get_fields_after(text, resource["name"].get<std::string>() + " ");
-        ASSERT_EQ(fields.size(), 4u) << resource["name"];
-        const double total = resource["total_demand"].get<double>();
-        EXPECT_NEAR(std::stod(fields[0]), total, std::abs(total) * 1e-5);
-        const nlohmann::json& tile = resource["peak_tile"];
-        EXPECT_EQ(fields[2], "(" + std::to_string(tile[0].get<int>()) + "," + std::to_string(tile[1].get<int>()) + ")");
+        char line[160];
+        std::snprintf(line, sizeof line, "\n%-18s %14.6g ", resource["name"].get<std::string>().c_str(),
+                      resource["total_demand"].get<double>());
+        EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     const DESIGN design = read_design(SAMPLE_DESIGN);
     ESTIMATE_RUN run(design, ESTIMATE_OPTIONS(), 0.0);
