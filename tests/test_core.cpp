@@ -1,358 +1,366 @@
-// Tests of the grid array, construction, the handle and the state hash.
+// Tests of the host services, the grid array, the state hash, the window
+// sums, the supply model and the point, total and window queries.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
+#include <boost/assert.hpp>
 #include <gtest/gtest.h>
 
-#include "fitter/congestion/congestion_impl.h"
+#include "engine_support.h"
 #include "host/zol_mem.h"
+#include "host/zol_msg.h"
 #include "test_support.h"
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// GRID_2D
-// ---------------------------------------------------------------------------
-
-TEST(GridArray, ResizeWithZeroRowsHasNoStorage)
-{
-    GRID_2D<float> grid;
-    EXPECT_EQ(grid.get_num_rows(), 0);
-    EXPECT_EQ(grid.get_num_cols(), 0);
-    grid.resize(0, 5, 7.0f);
-    EXPECT_EQ(grid.get_num_rows(), 0);
-    EXPECT_EQ(grid.get_num_cols(), 5);
-    EXPECT_EQ(grid.begin(), grid.end());
-}
-
-TEST(GridArray, ResizeOverwritesEveryElementWithTheFill)
-{
-    GRID_2D<unsigned> grid;
-    grid.resize(2, 7, 9u);
-    grid.at(1, 6) = 4u;
-    grid.resize(3, 4, 5u);
-    ASSERT_EQ(std::distance(grid.begin(), grid.end()), 12);
-    for (unsigned value : grid)
-        EXPECT_EQ(value, 5u);
-}
-
-TEST(GridArray, StorageIsRowMajorByX)
-{
-    GRID_2D<float> grid;
-    grid.resize(3, 4, 0.0f);
-    grid(2, 1) = 1.0f;
-    EXPECT_EQ(grid.data()[2 * 4 + 1], 1.0f);
-    EXPECT_EQ(&grid.at(2, 1), &grid(2, 1));
-}
-
-TEST(GridArray, ClearingToASmallerSizeReusesTheStorage)
-{
-    GRID_2D<float> grid;
-    grid.resize(10, 10, 1.0f);
-    const float* before = grid.data();
-    grid.resize(5, 5, 0.0f);
-    EXPECT_EQ(grid.data(), before);
-}
-
-TEST(GridArray, CheckedAccessOutsideTheGridIsFatal)
-{
-    GRID_2D<float> grid;
-    grid.resize(3, 4, 0.0f);
-    EXPECT_FATAL(grid.at(-1, 0), "in_bounds(irow, icol)");
-    EXPECT_FATAL(grid.at(0, 4), "in_bounds(irow, icol)");
-    EXPECT_FATAL(grid.at(3, 0), "in_bounds(irow, icol)");
-    EXPECT_FATAL(grid.at(0, -1), "in_bounds(irow, icol)");
-    EXPECT_FATAL(grid.resize(-1, 3, 0.0f), "num_rows >= 0 && num_cols >= 0");
-    EXPECT_FATAL(grid.resize(3, -1, 0.0f), "num_rows >= 0 && num_cols >= 0");
-}
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 // ---------------------------------------------------------------------------
-// Names and wire types
+// Host services, loading and names
 // ---------------------------------------------------------------------------
 
-TEST(ResourceTypes, HaveDisplayNames)
+TEST(Host, ReporterNamesModuleFileAndLineAndBoostAssertsUseIt)
 {
-    EXPECT_STREQ(CONGESTION::get_string_for_resource_type(CONGESTION::HORIZONTAL_LEFT), "Horizontal Left");
-    EXPECT_STREQ(CONGESTION::get_string_for_resource_type(CONGESTION::HORIZONTAL_RIGHT), "Horizontal Right");
-    EXPECT_STREQ(CONGESTION::get_string_for_resource_type(CONGESTION::VERTICAL_UP), "Vertical Up");
-    EXPECT_STREQ(CONGESTION::get_string_for_resource_type(CONGESTION::VERTICAL_DOWN), "Vertical Down");
-    EXPECT_STREQ(CONGESTION::get_string_for_resource_type(CONGESTION::LAB_INPUT), "Lab Input");
+    EXPECT_DEATH(MSG_INTERNAL_ERROR::report("a < b", "CONGESTION", "dir/file.cpp", 42),
+                 "CONGESTION \\(dir/file\\.cpp:42\\): a < b\n");
+    const int value = 1;
+    EXPECT_FATAL(BOOST_ASSERT(value == 2), "value == 2");
 }
 
-TEST(ResourceTypes, UnknownTypeNameIsFatal)
-{
-    EXPECT_FATAL(CONGESTION::get_string_for_resource_type(static_cast<CONGESTION::RESOURCE_TYPE>(5)),
-                 "Invalid resource type in get_string_for_resource_type");
-    EXPECT_FATAL(CONGESTION::get_string_for_resource_type(static_cast<CONGESTION::RESOURCE_TYPE>(-1)),
-                 "Invalid resource type in get_string_for_resource_type");
-}
-
-TEST(ResourceTypes, WireTypesAreRightLeftUpDownAndOneObject)
-{
-    const std::vector<CONGESTION::RESOURCE_TYPE>& wires = CONGESTION::get_wire_resource_types();
-    EXPECT_EQ(&wires, &CONGESTION::get_wire_resource_types());
-    const std::vector<CONGESTION::RESOURCE_TYPE> expected{CONGESTION::HORIZONTAL_RIGHT, CONGESTION::HORIZONTAL_LEFT,
-                                                          CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN};
-    EXPECT_EQ(wires, expected);
-}
-
-TEST(ResourceTypes, LocationPrintsAsParenthesisedPair)
-{
-    std::ostringstream text;
-    text << CONGESTION::LOC{3, 12} << CONGESTION::LOC{-1, -1};
-    EXPECT_EQ(text.str(), "(3,12)(-1,-1)");
-}
-
-// ---------------------------------------------------------------------------
-// Construction and the handle
-// ---------------------------------------------------------------------------
-
-TEST(Construction, DefaultObjectIsZeroByZero)
-{
-    const CONGESTION estimator;
-    EXPECT_EQ(estimator.get_nx(), 0);
-    EXPECT_EQ(estimator.get_ny(), 0);
-    EXPECT_NE(estimator.get_cookie(), 0u);
-}
-
-TEST(Construction, SizesEveryPerTileGridAndLeavesTablesEmpty)
-{
-    const CONGESTION_IMPL impl(4, 3, nullptr);
-    EXPECT_EQ(impl.m_num_chunks, 16);
-    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type) {
-        for (const TYPE_GRIDS* grids : {&impl.m_demand, &impl.m_congestion, &impl.m_smooth_demand_orig,
-                                        &impl.m_smooth_demand_smeared_new, &impl.m_supply}) {
-            EXPECT_EQ((*grids)[type].get_num_rows(), 4);
-            EXPECT_EQ((*grids)[type].get_num_cols(), 3);
-            for (float value : (*grids)[type])
-                EXPECT_EQ(value, 0.0f);
-        }
-        for (const TYPE_GRIDS* grids : {&impl.m_congestion_down_left_sum, &impl.m_supply_down_left_sum,
-                                        &impl.m_smooth_supply})
-            EXPECT_EQ((*grids)[type].get_num_rows(), 0);
-        EXPECT_EQ(impl.m_max_supply[type], 0.0f);
-    }
-    EXPECT_EQ(impl.m_non_empty_down_left_sum.get_num_rows(), 0);
-    EXPECT_FALSE(impl.m_smooth_supply_is_valid);
-    EXPECT_FALSE(impl.m_smooth_demand_is_valid);
-    EXPECT_FALSE(impl.m_smooth_demand_smeared_new_is_valid);
-}
-
-TEST(Construction, NegativeSizeIsFatal)
-{
-    EXPECT_FATAL(CONGESTION(-1, 3), "num_rows >= 0 && num_cols >= 0");
-    EXPECT_FATAL(CONGESTION(3, -2), "num_rows >= 0 && num_cols >= 0");
-}
-
-TEST(Construction, LogsTheAlgorithmInForce)
+TEST(Host, LoadingLogsTheAlgorithmInForceAndRegistersThreeTimes)
 {
     ::setenv("HOST_DEBUG_LEVEL", "2", 1);
     testing::internal::CaptureStderr();
     { const CONGESTION estimator(2, 2); }
-    const std::string logged = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), original_algorithm_in_force()
+                                                          ? "CONGESTION: Using original congestion algorithm\n"
+                                                          : "CONGESTION: Using new congestion algorithm\n");
     ::unsetenv("HOST_DEBUG_LEVEL");
-    const std::string expected = original_algorithm_in_force() ? "CONGESTION: Using original congestion algorithm\n"
-                                                                : "CONGESTION: Using new congestion algorithm\n";
-    EXPECT_EQ(logged, expected);
     EXPECT_EQ(s_use_orig_algorithm, original_algorithm_in_force());
-}
-
-TEST(Construction, LibraryRegistersWithTheHostThreeTimes)
-{
     EXPECT_EQ(MEM_INITIALIZER::get_registration_count("CONGESTION"), 3);
 }
 
-TEST(Handle, MoveConstructionTakesTheEngine)
+TEST(Grid, AccessSizesAndTypesOutsideTheirRangeAreFatal)
 {
-    CONGESTION source(5, 4);
-    const unsigned long long cookie = source.get_cookie();
-    CONGESTION target(std::move(source));
-    EXPECT_EQ(target.get_nx(), 5);
-    EXPECT_EQ(target.get_ny(), 4);
-    EXPECT_EQ(target.get_cookie(), cookie);
-}
-
-TEST(Handle, MoveAssignmentReplacesTheEngine)
-{
-    CONGESTION source(6, 2);
-    CONGESTION target(1, 1);
-    target = std::move(source);
-    EXPECT_EQ(target.get_nx(), 6);
-    EXPECT_EQ(target.get_ny(), 2);
-    CONGESTION other(3, 3);
-    source = std::move(other);  // a moved-from handle may be assigned to
-    EXPECT_EQ(source.get_nx(), 3);
-}
-
-TEST(Handle, SelfMoveAssignmentKeepsTheObject)
-{
-    CONGESTION estimator(7, 3);
-    const unsigned long long cookie = estimator.get_cookie();
-    CONGESTION& alias = estimator;
-    estimator = std::move(alias);
-    EXPECT_EQ(estimator.get_nx(), 7);
-    EXPECT_EQ(estimator.get_cookie(), cookie);
+    GRID_2D<float> grid;
+    grid.resize(3, 4, 0.0f);
+    EXPECT_FATAL(grid.at(0, 4), "in_bounds(irow, icol)");
+    EXPECT_FATAL(CONGESTION(3, -2), "num_rows >= 0 && num_cols >= 0");
+    EXPECT_FATAL(CONGESTION::get_string_for_resource_type(kBadType),
+                 "Invalid resource type in get_string_for_resource_type");
 }
 
 // ---------------------------------------------------------------------------
-// clear_demand
+// The state hash and clear_demand
 // ---------------------------------------------------------------------------
 
-TEST(ClearDemand, ResetsAllFourGridsToTheGridSize)
+TEST(Cookie, FollowsTheStateItCovers)
 {
-    CONGESTION_IMPL impl(3, 2, nullptr);
-    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type) {
-        impl.m_demand[type].at(1, 1) = 2.0f;
-        impl.m_congestion[type].at(0, 1) = 3.0f;
-        impl.m_smooth_demand_orig[type].resize(4, 3, 1.0f);
-        impl.m_smooth_demand_smeared_new[type].at(2, 0) = 4.0f;
-    }
-    impl.m_smooth_demand_is_valid = true;
-    impl.clear_demand();
-    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type) {
-        for (const TYPE_GRIDS* grids :
-             {&impl.m_demand, &impl.m_congestion, &impl.m_smooth_demand_orig, &impl.m_smooth_demand_smeared_new}) {
-            EXPECT_EQ((*grids)[type].get_num_rows(), 3);
-            EXPECT_EQ((*grids)[type].get_num_cols(), 2);
-            for (float value : (*grids)[type])
-                EXPECT_EQ(value, 0.0f);
-        }
-    }
-    EXPECT_TRUE(impl.m_smooth_demand_is_valid);  // flags are left alone
-}
-
-TEST(ClearDemand, OneTypeLeavesTheOthers)
-{
-    CONGESTION_IMPL impl(2, 2, nullptr);
-    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type) {
-        impl.m_demand[type].at(0, 0) = 1.0f;
-        impl.m_congestion[type].at(0, 0) = 1.0f;
-        impl.m_smooth_demand_orig[type].at(0, 0) = 1.0f;
-        impl.m_smooth_demand_smeared_new[type].at(0, 0) = 1.0f;
-    }
-    impl.m_supply[CONGESTION::VERTICAL_UP].at(1, 1) = 5.0f;
-    impl.clear_demand(CONGESTION::VERTICAL_UP);
-    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type) {
-        const float expected = type == CONGESTION::VERTICAL_UP ? 0.0f : 1.0f;
-        EXPECT_EQ(impl.m_demand[type](0, 0), expected);
-        EXPECT_EQ(impl.m_congestion[type](0, 0), expected);
-        EXPECT_EQ(impl.m_smooth_demand_orig[type](0, 0), expected);
-        EXPECT_EQ(impl.m_smooth_demand_smeared_new[type](0, 0), expected);
-    }
-    EXPECT_EQ(impl.m_supply[CONGESTION::VERTICAL_UP](1, 1), 5.0f);
-}
-
-// ---------------------------------------------------------------------------
-// The cookie, against a fold written out here independently.
-// ---------------------------------------------------------------------------
-
-uint64_t mix(uint64_t seed, uint64_t value)
-{
-    const uint64_t m = 0xc6a4a7935bd1e995ULL;
-    const int r = 47;
-    uint64_t k = value * m;
-    k = k ^ (k >> r);
-    k = k * m;
-    return (seed ^ k) * m + 0xe6546b64ULL;
-}
-
-uint64_t fold_of_zeros(int count)
-{
-    uint64_t h = 0;
-    for (int i = 0; i < count; ++i)
-        h = mix(h, 0);
-    return h;
-}
-
-// The cookie of a fresh nx by ny object with `chunks` chunks.
-uint64_t expected_fresh_cookie(int nx, int ny, int chunks)
-{
-    const int tiles = nx * ny;
-    uint64_t seed = 0;
-    seed = mix(seed, static_cast<uint64_t>(static_cast<int64_t>(nx)));
-    seed = mix(seed, static_cast<uint64_t>(static_cast<int64_t>(ny)));
-    seed = mix(seed, static_cast<uint64_t>(static_cast<int64_t>(chunks)));
-    for (int t = 0; t < 5; ++t) seed = mix(seed, fold_of_zeros(tiles));  // demand
-    for (int t = 0; t < 5; ++t) seed = mix(seed, fold_of_zeros(tiles));  // congestion
-    for (int t = 0; t < 5; ++t) seed = mix(seed, 0);                      // congestion tables
-    seed = mix(seed, 0);                                                  // smoothed demand flag
-    for (int t = 0; t < 5; ++t) seed = mix(seed, fold_of_zeros(tiles));  // original smoothed demand
-    seed = mix(seed, 0);                                                  // smoothed supply flag
-    for (int t = 0; t < 5; ++t) seed = mix(seed, fold_of_zeros(tiles));  // supply
-    for (int t = 0; t < 5; ++t) seed = mix(seed, 0);                      // supply tables
-    seed = mix(seed, 0);                                                  // non-empty table
-    for (int t = 0; t < 5; ++t) seed = mix(seed, 0);                      // smoothed supply
-    seed = mix(seed, fold_of_zeros(5));                                   // maxima
-    return seed;
-}
-
-TEST(Cookie, FreshObjectFollowsTheFold)
-{
-    for (const auto& [nx, ny] : {std::pair{0, 0}, {1, 1}, {3, 2}, {7, 5}, {0, 4}}) {
-        for (int chunks : {16, 8, 1, -3}) {
-            CONGESTION estimator(nx, ny);
-            estimator.set_num_chunks(chunks);
-            EXPECT_EQ(estimator.get_cookie(), expected_fresh_cookie(nx, ny, chunks)) << nx << "x" << ny;
-        }
-    }
-}
-
-TEST(Cookie, EqualStateGivesEqualCookies)
-{
-    CONGESTION a(5, 5);
-    CONGESTION b(5, 5);
-    EXPECT_EQ(a.get_cookie(), b.get_cookie());
-    a.set_num_chunks(8);
-    EXPECT_NE(a.get_cookie(), b.get_cookie());
+    CONGESTION_IMPL a(3, 3, nullptr);
+    CONGESTION_IMPL b(3, 3, nullptr);
+    const unsigned long long fresh = a.get_cookie();
+    EXPECT_EQ(b.get_cookie(), fresh);
     b.set_num_chunks(8);
-    EXPECT_EQ(a.get_cookie(), b.get_cookie());
-}
+    EXPECT_NE(b.get_cookie(), fresh);
 
-TEST(Cookie, SignedZerosHashAlikeAndNaNsByTheirBits)
-{
-    CONGESTION_IMPL plus(2, 2, nullptr);
-    CONGESTION_IMPL minus(2, 2, nullptr);
-    minus.m_demand[CONGESTION::HORIZONTAL_RIGHT](1, 0) = -0.0f;
-    minus.m_max_supply[CONGESTION::LAB_INPUT] = -0.0f;
-    EXPECT_EQ(plus.get_cookie(), minus.get_cookie());
-
-    minus.m_demand[CONGESTION::HORIZONTAL_RIGHT](1, 0) = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_NE(plus.get_cookie(), minus.get_cookie());
-}
-
-TEST(Cookie, CoversGridsFlagsAndMaximaButNotTheSmearedDemand)
-{
-    CONGESTION_IMPL impl(3, 3, nullptr);
-    const unsigned long long fresh = impl.get_cookie();
-
-    impl.m_smooth_demand_smeared_new[CONGESTION::VERTICAL_DOWN](2, 2) = 9.0f;
-    impl.m_smooth_demand_smeared_new_is_valid = true;
-    EXPECT_EQ(impl.get_cookie(), fresh);
+    // Signed zeros hash alike; the new algorithm's smeared demand is left out.
+    PEER::demand(a)[kRight](1, 0) = -0.0f;
+    PEER::smooth_demand_new(a)[kDown](2, 2) = 9.0f;
+    a.set_supply(0, 0, kUp, 0.0f);
+    EXPECT_EQ(a.get_cookie(), fresh);
 
     const auto changes = [&](auto&& change) {
         CONGESTION_IMPL other(3, 3, nullptr);
         change(other);
         return other.get_cookie() != fresh;
     };
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_demand[0](0, 1) = 1.0f; }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_congestion[4](2, 0) = 1.0f; }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_congestion_down_left_sum[1].resize(1, 1, 2.0f); }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_smooth_demand_is_valid = true; }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_smooth_demand_orig[3](1, 1) = 1.0f; }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_smooth_supply_is_valid = true; }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_supply[2](0, 0) = 1.0f; }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_supply_down_left_sum[0].resize(1, 1, 1.0f); }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_non_empty_down_left_sum.resize(1, 1, 1u); }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_smooth_supply[2].resize(1, 1, 1.0f); }));
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_max_supply[4] = 1.0f; }));
-    // A zero-filled table of any size still hashes to the fold of its zeros.
-    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.m_smooth_supply[2].resize(1, 1, 0.0f); }));
+    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { o.set_supply(2, 1, kLab, 1.0f); }));
+    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { PEER::demand(o)[0](0, 1) = 1.0f; }));
+    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { PEER::congestion(o)[4](2, 0) = 1.0f; }));
+    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { PEER::smooth_demand_orig(o)[3](1, 1) = 1.0f; }));
+    EXPECT_TRUE(changes([](CONGESTION_IMPL& o) { PEER::smooth_supply(o)[2].resize(1, 1, 0.0f); }));
+
+    // Smoothing the supply sets a flag that every set_supply clears.
+    CONGESTION_IMPL smoothed(3, 3, nullptr);
+    smoothed.generate_smooth_supply(1, 1, WIRE_TYPES);
+    const unsigned long long valid = smoothed.get_cookie();
+    smoothed.set_supply(1, 1, kUp, 0.0f);
+    EXPECT_NE(smoothed.get_cookie(), valid);
+}
+
+// A fresh 0 by 0 object's cookie follows from the fold alone: its sizes and
+// chunk count, then 38 empty grids, tables and false flags (each 0), then
+// the fold of the five zero maxima.
+TEST(Cookie, FreshEmptyObjectFollowsTheFold)
+{
+    const auto mix = [](uint64_t seed, uint64_t value) {
+        const uint64_t m = 0xc6a4a7935bd1e995ULL;
+        uint64_t k = value * m;
+        k = (k ^ (k >> 47)) * m;
+        return (seed ^ k) * m + 0xe6546b64ULL;
+    };
+    uint64_t maxima = 0;
+    for (int i = 0; i < CONGESTION::NUM_RESOURCE_TYPES; ++i)
+        maxima = mix(maxima, 0);
+    uint64_t seed = mix(mix(mix(0, 0), 0), 16);
+    for (int i = 0; i < 38; ++i)
+        seed = mix(seed, 0);
+    EXPECT_EQ(CONGESTION().get_cookie(), mix(seed, maxima));
+}
+
+TEST(ClearDemand, ZeroesDemandSmoothedDemandAndCongestionOfItsTypes)
+{
+    CONGESTION_IMPL impl(2, 2, nullptr);
+    for (TYPE_GRIDS* grids : {&PEER::demand(impl), &PEER::congestion(impl), &PEER::smooth_demand_orig(impl),
+                              &PEER::smooth_demand_new(impl)})
+        for (GRID_2D<float>& grid : *grids)
+            fill(grid, 1.0f);
+    impl.set_supply(1, 1, kUp, 5.0f);
+    impl.clear_demand(kUp);
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t)
+        EXPECT_EQ(PEER::smooth_demand_new(impl)[t](0, 0), t == kUp ? 0.0f : 1.0f);
+    impl.clear_demand();
+    CONGESTION_IMPL fresh(2, 2, nullptr);
+    fresh.set_supply(1, 1, kUp, 5.0f);
+    EXPECT_EQ(impl.get_cookie(), fresh.get_cookie());
+    EXPECT_EQ(PEER::smooth_demand_new(impl)[kLeft](1, 1), 0.0f);
+}
+
+// ---------------------------------------------------------------------------
+// Window sums
+// ---------------------------------------------------------------------------
+
+// Running sums along each row, then down each column, one entry at a time;
+// the sizes cross the row groups and column blocks of the builder.
+TEST(WindowSums, MatchTheRowsThenColumnsDefinitionBitForBit)
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> value(-1.0f, 100.0f);
+    for (const auto& [rows, cols] : {std::pair{19, 530}, {1, 1}, {9, 257}, {300, 3}}) {
+        GRID_2D<float> source, expected, table;
+        source.resize(rows, cols, 0.0f);
+        for (float& v : source)
+            v = value(random);
+        expected = source;
+        for (int r = 0; r < rows; ++r)
+            for (int c = 1; c < cols; ++c)
+                expected(r, c) = source(r, c) + expected(r, c - 1);
+        for (int c = 0; c < cols; ++c)
+            for (int r = 1; r < rows; ++r)
+                expected(r, c) = expected(r, c) + expected(r - 1, c);
+        table.resize(rows, cols, 0.0f);
+        build_down_left_sum(source, table);
+        EXPECT_TRUE(same_grid(table, expected)) << rows << " x " << cols;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Supply
+// ---------------------------------------------------------------------------
+
+TEST(Supply, PositiveValuesAreFinalAndSetTheMaximum)
+{
+    CONGESTION estimator(4, 5);
+    estimator.set_supply(2, 3, kUp, 0.0f);
+    estimator.set_supply(2, 3, kUp, 6.0f);
+    estimator.set_supply(0, 0, kUp, -2.0f);
+    estimator.set_supply(0, 0, kUp, 1.5f);
+    estimator.set_supply(2, 3, kRight, 1.0f);
+    EXPECT_EQ(estimator.get_supply(2, 3, kUp), 6.0f);
+    EXPECT_EQ(estimator.get_supply(0, 0, kUp), 1.5f);
+    EXPECT_EQ(estimator.get_max_supply(kUp), 6.0f);
+    EXPECT_EQ(estimator.get_max_supply(kLeft), 0.0f);
+    estimator.set_supply(1, 1, kDown, -3.0f);
+    EXPECT_EQ(estimator.get_max_supply(kDown), 0.0f);
+    // NaN replaces the maximum and is replaced by the next value, and may
+    // itself be overwritten.
+    estimator.set_supply(1, 1, kUp, kNaN);
+    EXPECT_TRUE(std::isnan(estimator.get_max_supply(kUp)));
+    estimator.set_supply(1, 1, kUp, 1.0f);
+    EXPECT_EQ(estimator.get_max_supply(kUp), 1.0f);
+    EXPECT_FATAL(estimator.set_supply(2, 3, kUp, 0.0f),
+                 "Cannot use set_supply to overwrite supply.  Must use clear_supply() first");
+    EXPECT_FATAL(estimator.get_supply(0, -1, kUp), "m_supply[type].get_num_cols() > y");
+}
+
+TEST(Supply, ConcurrentWritersOfDistinctTiles)
+{
+    constexpr int kSize = 24;
+    constexpr int kWriters = 4;
+    CONGESTION estimator(kSize, kSize);
+    std::mt19937 random(1234);
+    std::uniform_real_distribution<float> value(0.5f, 100.0f);
+    std::vector<float> expected(kSize * kSize);
+    for (float& v : expected)
+        v = value(random);
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w)
+        writers.emplace_back([&, w] {
+            for (int tile = w; tile < kSize * kSize; tile += kWriters) {
+                estimator.set_supply(tile / kSize, tile % kSize, kUp, expected[tile]);
+                (void)estimator.get_max_supply(kUp);
+            }
+        });
+    for (std::thread& writer : writers)
+        writer.join();
+    EXPECT_EQ(estimator.get_max_supply(kUp), *std::max_element(expected.begin(), expected.end()));
+    for (int tile = 0; tile < kSize * kSize; ++tile)
+        ASSERT_EQ(estimator.get_supply(tile / kSize, tile % kSize, kUp), expected[tile]) << tile;
+}
+
+// Mean of the supply over the inclusive rectangle, summed rows outer.
+float mean(CONGESTION_IMPL& impl, RESOURCE_TYPE type, int x0, int x1, int y0, int y1)
+{
+    float sum = 0.0f;
+    for (int x = x0; x <= x1; ++x)
+        for (int y = y0; y <= y1; ++y)
+            sum = sum + PEER::supply(impl)[type](x, y);
+    return sum / static_cast<float>((x1 - x0 + 1) * (y1 - y0 + 1));
+}
+
+TEST(Supply, AveragesOverTheGridOrAWindowKeptInside)
+{
+    //   y=1 | -1e8   1
+    //   y=0 |  1e8   4     rows outer: 1e8 - 1e8 + 4 + 1 = 5
+    //        x=0   x=1
+    CONGESTION_IMPL order(2, 2, nullptr);
+    const float values[] = {1e8f, -1e8f, 4.0f, 1.0f};
+    for (int i = 0; i < 4; ++i)
+        order.set_supply(i / 2, i % 2, kUp, values[i]);
+    EXPECT_EQ(order.get_avg_supply(kUp, -1, -1, -1), 5.0f / 4.0f);
+    EXPECT_EQ(CONGESTION_IMPL(0, 0, nullptr).get_avg_supply(kUp, -1, -1, -1), 0.0f);
+
+    CONGESTION_IMPL impl(10, 8, nullptr);
+    std::mt19937 random(7);
+    fill_random(PEER::supply(impl)[kUp], random, 1, 97);
+    const std::pair<std::vector<int>, std::vector<int>> cases[] = {
+        // {x, y, window_size}, {x0, x1, y0, y1}
+        {{4, 4, 3}, {3, 5, 3, 5}},  {{4, 4, -3}, {3, 5, 3, 5}}, {{4, 4, 4}, {2, 6, 2, 6}},
+        {{0, 0, 3}, {0, 2, 0, 2}},  {{9, 7, 3}, {7, 9, 5, 7}},  {{9, 1, 4}, {5, 9, 0, 4}},
+        {{-5, 12, 3}, {0, 2, 5, 7}}, {{0, 7, 20}, {0, 9, 0, 7}},
+    };
+    for (const auto& [query, box] : cases)
+        EXPECT_EQ(impl.get_avg_supply(kUp, query[0], query[1], query[2]),
+                  mean(impl, kUp, box[0], box[1], box[2], box[3]))
+            << query[0] << "," << query[1] << " size " << query[2];
+    EXPECT_FATAL(impl.get_avg_supply(kUp, -1, 0, -1), "y==-1");
+}
+
+// ---------------------------------------------------------------------------
+// Point and total queries
+// ---------------------------------------------------------------------------
+
+TEST(Queries, UtilizationIsDemandOverPositiveSupply)
+{
+    CONGESTION_IMPL impl(3, 2, nullptr);
+    fill(PEER::demand(impl)[kRight], 5.0f);
+    impl.set_supply(1, 0, kRight, 2.0f);
+    impl.set_supply(2, 0, kRight, -1.0f);
+    impl.set_supply(0, 1, kRight, kNaN);
+    EXPECT_EQ(impl.get_util(0, 0, kRight), 0.0f);
+    EXPECT_EQ(impl.get_util(1, 0, kRight), 2.5f);
+    EXPECT_EQ(impl.get_util(2, 0, kRight), 0.0f);
+    EXPECT_EQ(impl.get_util(0, 1, kRight), 0.0f);
+    EXPECT_EQ(impl.get_demand(2, 1, kRight), 5.0f);
+    EXPECT_FATAL(impl.get_demand(2, 0, kBadType), "type < m_demand.size()");
+}
+
+TEST(Queries, TotalsSumRowMajorInOneAccumulator)
+{
+    // 1e8 then 4 then 4: each 4 is lost; summing the 4s first keeps 8.
+    CONGESTION_IMPL impl(1, 3, nullptr);
+    const float values[] = {1e8f, 4.0f, 4.0f};
+    for (int y = 0; y < 3; ++y)
+        PEER::demand(impl)[kRight](0, y) = values[y];
+    EXPECT_EQ(impl.get_total_demand(kRight), 1e8f);
+
+    //   y=1 | 4     0
+    //   y=0 | 4   1e8      overflow: row-major, 4 + 4 survives 1e8
+    //        x=0  x=1
+    CONGESTION_IMPL over(2, 2, nullptr);
+    PEER::set_demand_smoothed(over);
+    for (TYPE_GRIDS* grids : {&PEER::smooth_demand_orig(over), &PEER::smooth_demand_new(over)}) {
+        (*grids)[kUp](0, 0) = 4.0f;
+        (*grids)[kUp](0, 1) = 4.0f;
+        (*grids)[kUp](1, 0) = 1e8f;
+    }
+    EXPECT_EQ(over.get_total_apl_style_congestion(kUp), ((0.0f + 4.0f) + 4.0f) + 1e8f);
+    EXPECT_EQ(CONGESTION_IMPL(0, 4, nullptr).get_total_apl_style_congestion(kBadType), 0.0f);
+}
+
+TEST(Queries, SmoothDemandAndOverflowReadTheAlgorithmInForce)
+{
+    CONGESTION_IMPL impl(2, 2, nullptr);
+    const bool orig = original_algorithm_in_force();
+    EXPECT_FATAL(impl.get_apl_style_congestion(0, 0, kUp),
+                 orig ? "m_smooth_demand_is_valid" : "m_smooth_demand_smeared_new_is_valid");
+    PEER::smooth_demand_orig(impl)[kUp](0, 0) = 5.5f;
+    PEER::smooth_demand_new(impl)[kUp](0, 0) = 6.5f;
+    PEER::set_demand_smoothed(impl);
+    impl.set_supply(0, 0, kUp, 4.0f);
+    EXPECT_EQ(impl.get_smooth_demand(0, 0, kUp), orig ? 5.5f : 6.5f);
+    EXPECT_EQ(impl.get_apl_style_congestion(0, 0, kUp), orig ? 1.5f : 2.5f);
+    EXPECT_EQ(impl.get_apl_style_congestion(1, 0, kUp), 0.0f);
+}
+
+TEST(Queries, AverageChipUtilizationWeighsPairsAboveTheThresholdBySupply)
+{
+    // (0,0): right 3 over 2; (2,1): up 1 over 4; (1,0): left 2 without
+    // supply; Lab Input is ignored.
+    CONGESTION_IMPL impl(3, 2, nullptr);
+    PEER::demand(impl)[kRight](0, 0) = 3.0f;
+    impl.set_supply(0, 0, kRight, 2.0f);
+    PEER::demand(impl)[kUp](2, 1) = 1.0f;
+    impl.set_supply(2, 1, kUp, 4.0f);
+    PEER::demand(impl)[kLeft](1, 0) = 2.0f;
+    PEER::demand(impl)[kLab](1, 1) = 50.0f;
+    impl.set_supply(1, 1, kLab, 1.0f);
+    EXPECT_EQ(impl.get_avg_chip_utilization(0.0f), 4.0f / 6.0f);
+    EXPECT_EQ(impl.get_avg_chip_utilization(-0.5f), 6.0f / 6.0f);
+    EXPECT_EQ(impl.get_avg_chip_utilization(1.0f), 1.5f);
+    EXPECT_EQ(impl.get_avg_chip_utilization(1.5f), 0.0f);
+    EXPECT_EQ(CONGESTION_IMPL(0, 5, nullptr).get_avg_chip_utilization(-1.0f), 0.0f);
+}
+
+TEST(Queries, WindowsOfCongestionAndNonEmptyTilesMatchBruteForce)
+{
+    constexpr int kNx = 5, kNy = 4;
+    TEST_NETLIST netlist;
+    netlist.congestion = [](float, float supply, RESOURCE_TYPE) { return supply; };
+    CONGESTION_IMPL impl(kNx, kNy, &netlist);
+    std::mt19937 random(42);
+    for (RESOURCE_TYPE type : WIRE_TYPES)
+        for (int x = 0; x < kNx; ++x)
+            for (int y = 0; y < kNy; ++y)
+                impl.set_supply(x, y, type, static_cast<float>(static_cast<int>(random() % 9) - 2) * 0.25f);
+    impl.generate_smooth_supply(1, 1, WIRE_TYPES);
+    impl.dispatch_smooth_demand(1, 1, false, WIRE_TYPES);
+    impl.update_congestion(true);
+    for (int xmin = 0; xmin < kNx; ++xmin)
+        for (int xmax = xmin; xmax < kNx; ++xmax)
+            for (int ymin = 0; ymin < kNy; ++ymin)
+                for (int ymax = ymin; ymax < kNy; ++ymax) {
+                    float sum = 0.0f;
+                    int count = 0;
+                    for (int x = xmin; x <= xmax; ++x)
+                        for (int y = ymin; y <= ymax; ++y) {
+                            sum += impl.get_supply(x, y, kLeft);
+                            bool wired = false;
+                            for (RESOURCE_TYPE type : WIRE_TYPES)
+                                wired = wired || impl.get_supply(x, y, type) > 0.0f;
+                            count += wired;
+                        }
+                    ASSERT_EQ(impl.get_congestion_in_window(kLeft, xmin, xmax, ymin, ymax), sum);
+                    ASSERT_EQ(impl.get_num_non_empty_in_window(xmin, xmax, ymin, ymax), count);
+                }
+    EXPECT_FATAL(impl.get_congestion_in_window(kLab, 0, 0, 0, 0), "down_left_sum.get_num_rows() > xmax");
 }
 
 }  // namespace

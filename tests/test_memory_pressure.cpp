@@ -5,25 +5,19 @@
 #include <cstdlib>
 #include <new>
 #include <random>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "test_support.h"
 
-// This executable replaces the global operator new and delete with versions
-// that fail on request, the way an exhausted heap would. AddressSanitizer
-// keeps working: the replacements allocate through malloc and free, which it
-// still intercepts, and it stops tracking new/delete pairing only for this
-// executable.
+// The global operator new and delete are replaced with versions that fail on
+// request, through malloc and free, which AddressSanitizer still intercepts.
 namespace {
 
-// While failures are armed, requests of at least this many bytes fail once
-// their allowance is used up. The test chip's grids are larger; the
-// bookkeeping of the operations (chunk vectors, per-row records, the
-// per-net arrays of the small nets below) is smaller, and TBB allocates its
-// tasks through its own allocator.
+// While armed, requests of at least this many bytes (the grids) fail once
+// their allowance is used up; the operations' bookkeeping is smaller, and TBB
+// allocates its tasks through its own allocator.
 constexpr std::size_t LARGE_REQUEST_BYTES = 4096;
 
 // Atomic, since the requests come from TBB's worker threads.
@@ -82,162 +76,95 @@ class FAILING_ALLOCATIONS {
     FAILING_ALLOCATIONS& operator=(const FAILING_ALLOCATIONS&) = delete;
 };
 
-// 40 x 32 tiles: a grid of floats takes 5120 bytes, above the threshold.
+// 40 x 32 tiles: a grid of floats takes 5120 bytes, above the threshold;
+// three chunk grids are built before the failure.
 constexpr int NX = 40;
 constexpr int NY = 32;
 constexpr int NUM_NETS = 300;
-constexpr int NET_SPAN = 8;  // pins lie in an 8 x 8 box: small per-net arrays
-constexpr unsigned SEED = 20240611;
-// Chunk grids that are built before the failure.
 constexpr int GRIDS_BEFORE_FAILURE = 3;
 
-const std::vector<CONGESTION::RESOURCE_TYPE> ALL_TYPES = {
-    CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN,
-    CONGESTION::LAB_INPUT};
-
-// Nets of 2 to 5 pins and a Lab Input demand per tile, from a fixed seed.
-TEST_NETLIST make_netlist()
-{
-    TEST_NETLIST netlist;
-    std::mt19937 rng(SEED);
-    for (int net = 0; net < NUM_NETS; ++net) {
-        const int x0 = static_cast<int>(rng() % (NX - NET_SPAN));
-        const int y0 = static_cast<int>(rng() % (NY - NET_SPAN));
-        std::vector<CONGESTION::LOC> pins(2 + rng() % 4);
-        for (CONGESTION::LOC& pin : pins)
-            pin = {x0 + static_cast<int>(rng() % NET_SPAN), y0 + static_cast<int>(rng() % NET_SPAN)};
-        netlist.add_net(pins);
-        netlist.wirelengths.emplace_back(static_cast<float>(rng() % 7), static_cast<float>(rng() % 7));
-    }
-    netlist.lab_input = [](int x, int y) { return (x * 7 + y * 3) % 5; };
-    return netlist;
-}
-
-std::vector<int> all_nets()
-{
-    std::vector<int> nets(NUM_NETS);
-    for (int net = 0; net < NUM_NETS; ++net)
-        nets[net] = net;
-    return nets;
-}
-
-// Supply from a fixed seed (a tenth of the tiles without wires) and the
-// smoothed supply.
-void set_supply(CONGESTION& estimator)
-{
-    std::mt19937 rng(SEED + 1);
-    for (int x = 0; x < NX; ++x)
-        for (int y = 0; y < NY; ++y) {
-            const bool has_wires = rng() % 10 != 0;
-            for (CONGESTION::RESOURCE_TYPE type : ALL_TYPES)
-                if (has_wires || type == CONGESTION::LAB_INPUT)
-                    estimator.set_supply(x, y, type, static_cast<float>(1 + rng() % 12));
-        }
-    estimator.generate_smooth_wire_supply(3, 1);
-}
-
-// Every smoothed demand value, which the cookie leaves out under the new
-// algorithm.
-std::vector<float> smooth_demand_of(const CONGESTION& estimator)
-{
-    std::vector<float> values;
-    for (CONGESTION::RESOURCE_TYPE type : ALL_TYPES)
-        for (int x = 0; x < NX; ++x)
-            for (int y = 0; y < NY; ++y)
-                values.push_back(estimator.get_smooth_demand(x, y, type));
-    return values;
-}
-
+// An estimate from a fixed seed: nets of 2 to 5 pins within 8 x 8 tiles (small
+// per-net arrays), supply with a tenth of the tiles without wires, Lab Input.
 class MemoryPressure : public ::testing::Test {
  protected:
-    MemoryPressure() : netlist(make_netlist()), nets(all_nets()) {}
+    MemoryPressure()
+    {
+        std::mt19937 rng(20240611);
+        for (int net = 0; net < NUM_NETS; ++net) {
+            const int x0 = static_cast<int>(rng() % (NX - 8)), y0 = static_cast<int>(rng() % (NY - 8));
+            std::vector<CONGESTION::LOC> pins(2 + rng() % 4);
+            for (CONGESTION::LOC& pin : pins)
+                pin = {x0 + static_cast<int>(rng() % 8), y0 + static_cast<int>(rng() % 8)};
+            netlist.add_net(pins);
+            netlist.wirelengths.emplace_back(static_cast<float>(rng() % 7), static_cast<float>(rng() % 7));
+            nets.push_back(net);
+        }
+        netlist.lab_input = [](int x, int y) { return (x * 7 + y * 3) % 5; };
+    }
+    void prepare(CONGESTION& estimator) const
+    {
+        std::mt19937 rng(7);
+        for (int x = 0; x < NX; ++x)
+            for (int y = 0; y < NY; ++y)
+                for (int type = rng() % 10 ? 0 : CONGESTION::LAB_INPUT; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
+                    estimator.set_supply(x, y, static_cast<CONGESTION::RESOURCE_TYPE>(type), 1.0f + rng() % 12);
+        estimator.generate_smooth_wire_supply(3, 1);
+        estimator.update_demand(nets, CONGESTION::BOUNDING_BOX_MODEL);
+        estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
+    }
 
     TEST_NETLIST netlist;
     std::vector<int> nets;
 };
 
+// The chunked loop over nets: the demand is left as it was, and the same
+// call then adds the nets as on an object that never saw the failure.
 TEST_F(MemoryPressure, UpdateDemandLeavesTheDemandAsItWas)
 {
-    for (CONGESTION::NET_MODEL model : {CONGESTION::PATH_PROBABILITY_MODEL, CONGESTION::BOUNDING_BOX_MODEL}) {
-        CONGESTION estimator(NX, NY, &netlist);
-        set_supply(estimator);
-        estimator.update_demand(nets, model);
-        const unsigned long long before = estimator.get_cookie();
-        {
-            FAILING_ALLOCATIONS failing(GRIDS_BEFORE_FAILURE);
-            EXPECT_THROW(estimator.update_demand(nets, model), std::bad_alloc) << model;
-        }
-        EXPECT_GT(s_failed_requests.load(), 0);
-        EXPECT_EQ(estimator.get_cookie(), before) << model;
-
-        // The same call without the failure adds the nets once more, as on
-        // an object that never saw the failure.
-        estimator.update_demand(nets, model);
-        CONGESTION fresh(NX, NY, &netlist);
-        set_supply(fresh);
-        fresh.update_demand(nets, model);
-        fresh.update_demand(nets, model);
-        EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie()) << model;
+    CONGESTION estimator(NX, NY, &netlist);
+    prepare(estimator);
+    const unsigned long long before = estimator.get_cookie();
+    {
+        FAILING_ALLOCATIONS failing(GRIDS_BEFORE_FAILURE);
+        EXPECT_THROW(estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL), std::bad_alloc);
     }
+    EXPECT_GT(s_failed_requests.load(), 0);
+    EXPECT_EQ(estimator.get_cookie(), before);
+    estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL);
+    CONGESTION fresh(NX, NY, &netlist);
+    prepare(fresh);
+    fresh.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL);
+    EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie());
 }
 
+// The chunked loops over rows: a failed smoothing can be repeated.
 TEST_F(MemoryPressure, SmoothingCanBeRepeatedAfterAFailure)
 {
-    // (parallel, perpendicular) window sizes; even ones are asymmetric.
-    const std::vector<std::pair<int, int>> windows = {{3, 1}, {4, 2}};
-    for (const auto& [parallel, perpendicular] : windows)
-        for (bool uniform : {false, true}) {
-            const auto smooth = [&](CONGESTION& estimator) {
-                estimator.generate_smooth_wire_demand(parallel, perpendicular, uniform);
-                estimator.generate_smooth_demand(parallel, perpendicular, CONGESTION::LAB_INPUT);
-            };
-            CONGESTION estimator(NX, NY, &netlist);
-            set_supply(estimator);
-            estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL);
-            estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
-            // A first smoothing sizes the object's own grids, so that the
-            // failing call allocates only its scratch grids.
-            smooth(estimator);
-            {
-                FAILING_ALLOCATIONS failing(GRIDS_BEFORE_FAILURE);
-                EXPECT_THROW(smooth(estimator), std::bad_alloc) << parallel << "," << perpendicular;
-            }
-            EXPECT_GT(s_failed_requests.load(), 0);
-
-            smooth(estimator);
+    for (bool uniform : {false, true}) {
+        const auto smooth = [&](CONGESTION& estimator) {
+            estimator.generate_smooth_wire_demand(4, 2, uniform);
+            estimator.generate_smooth_demand(4, 2, CONGESTION::LAB_INPUT);
             estimator.update_congestion(true);
-            CONGESTION fresh(NX, NY, &netlist);
-            set_supply(fresh);
-            fresh.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL);
-            fresh.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
-            smooth(fresh);
-            fresh.update_congestion(true);
-            EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie()) << parallel << "," << perpendicular;
-            EXPECT_EQ(smooth_demand_of(estimator), smooth_demand_of(fresh)) << parallel << "," << perpendicular;
-        }
-}
-
-TEST_F(MemoryPressure, PeakSearchChangesNothingWhenItFails)
-{
-    CONGESTION estimator(NX, NY, &netlist);
-    set_supply(estimator);
-    estimator.update_demand(nets, CONGESTION::BOUNDING_BOX_MODEL);
-    for (int dim : {1, 2, 5}) {
-        const std::pair<float, CONGESTION::LOC> expected =
-            estimator.get_peak_utilization(dim, CONGESTION::VERTICAL_UP, false);
-        ASSERT_GT(expected.first, 0.0f);
-        const unsigned long long before = estimator.get_cookie();
+        };
+        CONGESTION estimator(NX, NY, &netlist);
+        prepare(estimator);
+        // A first smoothing sizes the object's own grids, so that the failing
+        // call allocates only its scratch grids.
+        smooth(estimator);
         {
             FAILING_ALLOCATIONS failing(GRIDS_BEFORE_FAILURE);
-            EXPECT_THROW(estimator.get_peak_utilization(dim, CONGESTION::VERTICAL_UP, false), std::bad_alloc);
+            EXPECT_THROW(smooth(estimator), std::bad_alloc) << uniform;
         }
         EXPECT_GT(s_failed_requests.load(), 0);
-        EXPECT_EQ(estimator.get_cookie(), before);
-        const std::pair<float, CONGESTION::LOC> again =
-            estimator.get_peak_utilization(dim, CONGESTION::VERTICAL_UP, false);
-        EXPECT_EQ(again.first, expected.first) << dim;
-        EXPECT_EQ(again.second.x, expected.second.x) << dim;
-        EXPECT_EQ(again.second.y, expected.second.y) << dim;
+        smooth(estimator);
+        CONGESTION fresh(NX, NY, &netlist);
+        prepare(fresh);
+        smooth(fresh);
+        EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie()) << uniform;
+        for (int x = 0; x < NX; ++x)
+            for (int y = 0; y < NY; ++y)
+                for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types())
+                    ASSERT_EQ(estimator.get_smooth_demand(x, y, type), fresh.get_smooth_demand(x, y, type));
     }
 }
 

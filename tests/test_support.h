@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -33,16 +32,12 @@ inline std::string fatal_message_regex(const std::string& message)
 // `message`.
 #define EXPECT_FATAL(statement, message) EXPECT_DEATH(statement, fatal_message_regex(message))
 
-// True when this process runs with the original smoothing algorithm.
+// True when this process runs with the original smoothing algorithm (ctest
+// sets congestion_use_orig to 0 or 1).
 inline bool original_algorithm_in_force()
 {
     const char* value = std::getenv("congestion_use_orig");
-    if (value == nullptr)
-        return false;
-    std::string text(value);
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text == "1" || text == "on" || text == "true" || text == "yes";
+    return value != nullptr && std::string(value) == "1";
 }
 
 // An in-memory netlist: nets[n] lists the pin tiles of net n, driver first.

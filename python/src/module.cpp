@@ -33,7 +33,7 @@ library bit for bit.)doc";
     module.attr("PATH_PROBABILITY") = CONGESTION::PATH_PROBABILITY_MODEL;
     module.attr("BOUNDING_BOX") = CONGESTION::BOUNDING_BOX_MODEL;
     module.attr("NUM_RESOURCE_TYPES") = CONGESTION::NUM_RESOURCE_TYPES;
-    module.attr("CONGESTION::get_wire_resource_types()") = py::tuple(py::cast(CONGESTION::get_wire_resource_types()));
+    module.attr("WIRE_TYPES") = py::tuple(py::cast(CONGESTION::get_wire_resource_types()));
     // The engine reads the switch congestion_use_orig once, when the module loads.
     module.attr("ALGORITHM") = CONGESTION_IMPL::uses_original_algorithm() ? "original" : "new";
     module.def(

