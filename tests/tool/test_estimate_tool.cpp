@@ -25,7 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int EXIT_BAD_INPUT = 2;
-constexpr int EXIT_OUTPUT_FAILED = 1;
 constexpr const char* PNG_SIGNATURE = "\x89PNG\r\n\x1a\n";
 constexpr const char* HEATMAP_STEMS[] = {"horizontal_left", "horizontal_right", "vertical_up", "vertical_down",
                                          "horizontal", "vertical", "lab_input"};
