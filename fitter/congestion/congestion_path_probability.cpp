@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "fitter/congestion/kernel_variants.h"
+#include "fitter/congestion/path_probability_arrays.h"
 
 namespace congestion_internal {
 namespace {
@@ -13,64 +15,6 @@ namespace {
 // Nets with at least this many pins use the quadrant counting rule instead
 // of averaging two-pin probabilities, and read no weights.
 constexpr int LARGE_NET_PINS = 16;
-
-// Inclusive pin box of a net, and the driver's tile.
-struct NET_BOX {
-    int xl;
-    int xr;
-    int yb;
-    int yt;
-    int xd;
-    int yd;
-    int width() const { return xr - xl + 1; }
-    int height() const { return yt - yb + 1; }
-};
-
-// Per-net arrays over the pin box, indexed (x - xl) * height + (y - yb).
-// One set lives per chunk call and only grows, so nets reuse the storage and
-// only the part a net covers is cleared.
-struct NET_ARRAYS {
-    std::vector<float> right;
-    std::vector<float> left;
-    std::vector<float> up;
-    std::vector<float> down;
-    std::vector<float> h_cover;
-    std::vector<float> v_cover;
-    std::vector<int> pin_count;
-    int height = 0;
-    int xl = 0;
-    int yb = 0;
-
-    void prepare(const NET_BOX& box, bool with_cover)
-    {
-        height = box.height();
-        xl = box.xl;
-        yb = box.yb;
-        const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(height);
-        if (pin_count.size() < area) {
-            for (std::vector<float>* values : {&right, &left, &up, &down, &h_cover, &v_cover})
-                values->resize(area);
-            pin_count.resize(area);
-        }
-        for (std::vector<float>* values : {&right, &left, &up, &down})
-            std::fill_n(values->begin(), area, 0.0f);
-        if (with_cover) {
-            std::fill_n(h_cover.begin(), area, 0.0f);
-            std::fill_n(v_cover.begin(), area, 0.0f);
-        }
-        std::fill_n(pin_count.begin(), area, 0);
-    }
-
-    size_t index(int x, int y) const
-    {
-        return static_cast<size_t>(x - xl) * static_cast<size_t>(height) + static_cast<size_t>(y - yb);
-    }
-
-    // Column x of an array: element j holds row yb + j, so a column is one
-    // contiguous run that the loops below walk in order.
-    float* column(std::vector<float>& values, int x) { return values.data() + index(x, yb); }
-    const float* column(const std::vector<float>& values, int x) const { return values.data() + index(x, yb); }
-};
 
 // Two-pin crossing probabilities of the route from the driver A = (ax, ay)
 // to a load B = (bx, by) on another tile, over the pair box from (lx, ly).
@@ -133,7 +77,7 @@ void set_to(float* values, int first, int last, float value)
 // Adds one load's weighted two-pin probabilities and its weight as coverage,
 // column by column over the pair box. Every element gets w times its
 // probability, the product formed first and then added.
-void add_load(const NET_BOX& box, int xk, int yk, float w, NET_ARRAYS& arrays)
+void add_load(const NET_BOX& box, int xk, int yk, float w, PATH_ARRAYS& arrays)
 {
     const TWO_PIN pair(box.xd, box.yd, xk, yk);
     const int lx = pair.lx;
@@ -149,7 +93,7 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, NET_ARRAYS& arrays)
     if (box.xd != xk) {
         // Along a column only the pair's end rows (A's and B's: the pair
         // box's first and last rows) differ; the rows between share 1 / S.
-        std::vector<float>& crossings = box.xd < xk ? arrays.right : arrays.left;
+        float* crossings = box.xd < xk ? arrays.right : arrays.left;
         for (int x = lx; x <= hx - 1; ++x) {
             const int i = x - lx;
             float* c = arrays.column(crossings, x);
@@ -166,7 +110,7 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, NET_ARRAYS& arrays)
         // Only the end columns (A's and B's) vary along the column; the
         // columns between, or all of them when the pair shares a column,
         // hold one value.
-        std::vector<float>& crossings = box.yd < yk ? arrays.up : arrays.down;
+        float* crossings = box.yd < yk ? arrays.up : arrays.down;
         for (int x = lx; x <= hx; ++x) {
             const int i = x - lx;
             float* c = arrays.column(crossings, x) + first;
@@ -180,8 +124,20 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, NET_ARRAYS& arrays)
     }
 }
 
+// value / cover where the cover is positive, else value unchanged. Every
+// lane divides, by 1 where the cover is not positive, and the result is
+// selected: with no branch around the division the loops vectorise, no
+// discarded lane raises a floating-point flag, and each kept quotient is the
+// same correctly rounded division.
+inline float average(float value, float cover)
+{
+    const bool covered = cover > 0.0f;
+    const float quotient = value / (covered ? cover : 1.0f);
+    return covered ? quotient : value;
+}
+
 // Turns the weighted sums of the small-net procedure into weighted averages.
-void normalise(const NET_BOX& box, NET_ARRAYS& arrays)
+void normalise(const NET_BOX& box, PATH_ARRAYS& arrays)
 {
     const int rows = box.height();
     for (int x = box.xl; x <= box.xr; ++x) {
@@ -190,18 +146,16 @@ void normalise(const NET_BOX& box, NET_ARRAYS& arrays)
             float* right = arrays.column(arrays.right, x);
             float* left = arrays.column(arrays.left, x);
             for (int j = 0; j < rows; ++j) {
-                const float c = cover[j];
-                right[j] = c > 0.0f ? right[j] / c : right[j];
-                left[j] = c > 0.0f ? left[j] / c : left[j];
+                right[j] = average(right[j], cover[j]);
+                left[j] = average(left[j], cover[j]);
             }
         }
         const float* cover = arrays.column(arrays.v_cover, x);
         float* up = arrays.column(arrays.up, x);
         float* down = arrays.column(arrays.down, x);
         for (int j = 0; j < rows - 1; ++j) {
-            const float c = cover[j];
-            up[j] = c > 0.0f ? up[j] / c : up[j];
-            down[j] = c > 0.0f ? down[j] / c : down[j];
+            up[j] = average(up[j], cover[j]);
+            down[j] = average(down[j], cover[j]);
         }
     }
 }
@@ -242,8 +196,10 @@ float by_side(int pos, int driver_pos, float before, float on_line, float after)
 // Fills the crossings of a net of many pins from the load counts of the
 // quadrants around the driver: a boundary on the driver's row or column is
 // crossed for sure when a load lies on that line beyond it, else it takes the
-// mean density of the two quadrants beside it.
-void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, NET_ARRAYS& arrays)
+// mean density of the two quadrants beside it. Boundaries on the far side of
+// the driver get 0: the arrays are not cleared for large nets, so every
+// element that share_crossings reads is written here.
+void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, PATH_ARRAYS& arrays)
 {
     const int d_north = std::max(box.yt - box.yd, 1);
     const int d_south = std::max(box.yd - box.yb, 1);
@@ -265,21 +221,28 @@ void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, NET_
     // Element j of a column is row yb + j; the driver's row is element jd.
     const int jd = box.yd - box.yb;
     const int rows = box.height();
-    for (int x = box.xd; x <= box.xr - 1; ++x) {
+    for (int x = box.xl; x <= box.xr - 1; ++x) {
         float* right = arrays.column(arrays.right, x);
-        set_to(right, 0, jd - 1, h_se);
-        right[jd] = right_line;
-        set_to(right, jd + 1, rows - 1, h_ne);
-    }
-    for (int x = box.xl; x <= box.xd - 1; ++x) {
         float* left = arrays.column(arrays.left, x);
-        set_to(left, 0, jd - 1, h_sw);
-        left[jd] = left_line;
-        set_to(left, jd + 1, rows - 1, h_nw);
+        if (x < box.xd) {
+            set_to(right, 0, rows - 1, 0.0f);
+            set_to(left, 0, jd - 1, h_sw);
+            left[jd] = left_line;
+            set_to(left, jd + 1, rows - 1, h_nw);
+        } else {
+            set_to(right, 0, jd - 1, h_se);
+            right[jd] = right_line;
+            set_to(right, jd + 1, rows - 1, h_ne);
+            set_to(left, 0, rows - 1, 0.0f);
+        }
     }
     for (int x = box.xl; x <= box.xr; ++x) {
-        set_to(arrays.column(arrays.up, x), jd, rows - 2, by_side(x, box.xd, v_nw, up_line, v_ne));
-        set_to(arrays.column(arrays.down, x), 0, jd - 1, by_side(x, box.xd, v_sw, down_line, v_se));
+        float* up = arrays.column(arrays.up, x);
+        float* down = arrays.column(arrays.down, x);
+        set_to(up, 0, jd - 1, 0.0f);
+        set_to(up, jd, rows - 2, by_side(x, box.xd, v_nw, up_line, v_ne));
+        set_to(down, 0, jd - 1, by_side(x, box.xd, v_sw, down_line, v_se));
+        set_to(down, jd, rows - 2, 0.0f);
     }
 }
 
@@ -287,7 +250,7 @@ void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, NET_
 // A column of the box is a row of the grids, so both sides are walked in
 // memory order; each tile still adds the boundary on its own side before
 // the one on its lower side, as in the tile-by-tile order.
-void share_crossings(const NET_BOX& box, const NET_ARRAYS& arrays, TYPE_GRIDS& grids)
+void share_crossings(const NET_BOX& box, const PATH_ARRAYS& arrays, TYPE_GRIDS& grids)
 {
     const int rows = box.height();
     for (int x = box.xl; x <= box.xr; ++x) {
@@ -324,7 +287,10 @@ void share_crossings(const NET_BOX& box, const NET_ARRAYS& arrays, TYPE_GRIDS& g
     }
 }
 
-void add_net_demand(const NETLIST_IF& net_if, int net, NET_ARRAYS& arrays, TYPE_GRIDS& grids)
+// Elements 0 .. count - 1 of `values` set to 0.
+void clear(float* values, size_t count) { std::fill_n(values, count, 0.0f); }
+
+void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE_GRIDS& grids)
 {
     const CONGESTION::LOC driver = net_if.get_pin_loc(net, 0);
     const int num_pins = net_if.get_num_pins(net);
@@ -340,8 +306,19 @@ void add_net_demand(const NETLIST_IF& net_if, int net, NET_ARRAYS& arrays, TYPE_
         return;
 
     const bool small_net = num_pins < LARGE_NET_PINS;
-    arrays.prepare(box, small_net);
-    arrays.pin_count[arrays.index(box.xd, box.yd)] = 1;
+    arrays.prepare(box);
+    if (small_net) {
+        // The loads add into these, and normalise and share_crossings read
+        // them whole: right, left and their cover over the columns left of
+        // the box's last, the vertical ones over every column.
+        const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(box.height());
+        const size_t h_area = area - static_cast<size_t>(box.height());
+        for (float* values : {arrays.right, arrays.left, arrays.h_cover})
+            clear(values, h_area);
+        for (float* values : {arrays.up, arrays.down, arrays.v_cover})
+            clear(values, area);
+    }
+    arrays.mark_pin(box.xd, box.yd);
     QUADRANT_COUNTS counts;
     const int net_xl = box.xl;
     const int net_xr = box.xr;
@@ -357,15 +334,14 @@ void add_net_demand(const NETLIST_IF& net_if, int net, NET_ARRAYS& arrays, TYPE_
         CONGESTION_CHECK(load_loc.y <= net_yt, "load_loc.y <= net_yt");
         // A tile already holding a pin (the driver's or an earlier load's)
         // adds nothing more.
-        int& pins_here = arrays.pin_count[arrays.index(load_loc.x, load_loc.y)];
-        pins_here = pins_here + 1;
-        if (pins_here > 1)
+        if (!arrays.mark_pin(load_loc.x, load_loc.y))
             continue;
         if (small_net)
             add_load(box, load_loc.x, load_loc.y, net_if.get_pin_weight(net, k) + 1.0f, arrays);
         else
             counts.add(box, load_loc.x, load_loc.y);
     }
+    arrays.clear_pin_marks();
     if (small_net)
         normalise(box, arrays);
     else
@@ -373,15 +349,43 @@ void add_net_demand(const NETLIST_IF& net_if, int net, NET_ARRAYS& arrays, TYPE_
     share_crossings(box, arrays, grids);
 }
 
+void add_chunk_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
+                      const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
+{
+    CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
+    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
+        add_net_demand(*net_if, nets[i], arrays, grids);
+}
+
+#if defined(CONGESTION_HAS_VARIANTS)
+CONGESTION_AVX2_VARIANT void add_chunk_demand_avx2(const std::vector<int>& nets, int chunk, int num_chunks,
+                                                   TYPE_GRIDS& grids, const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
+{
+    add_chunk_demand(nets, chunk, num_chunks, grids, net_if, arrays);
+}
+
+CONGESTION_AVX512_VARIANT void add_chunk_demand_avx512(const std::vector<int>& nets, int chunk, int num_chunks,
+                                                       TYPE_GRIDS& grids, const NETLIST_IF* net_if,
+                                                       PATH_ARRAYS& arrays)
+{
+    add_chunk_demand(nets, chunk, num_chunks, grids, net_if, arrays);
+}
+#endif
+
 }  // namespace
 
 void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
-                                 const NETLIST_IF* net_if)
+                                 const NETLIST_IF* net_if, PATH_ARRAYS* arrays)
 {
-    CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
-    NET_ARRAYS arrays;
-    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
-        add_net_demand(*net_if, nets[i], arrays, grids);
+    PATH_ARRAYS own_arrays;
+    PATH_ARRAYS& used = arrays != nullptr ? *arrays : own_arrays;
+    switch (get_kernel_variant()) {
+#if defined(CONGESTION_HAS_VARIANTS)
+    case KERNEL_VARIANT::AVX512: return add_chunk_demand_avx512(nets, chunk, num_chunks, grids, net_if, used);
+    case KERNEL_VARIANT::AVX2: return add_chunk_demand_avx2(nets, chunk, num_chunks, grids, net_if, used);
+#endif
+    default: return add_chunk_demand(nets, chunk, num_chunks, grids, net_if, used);
+    }
 }
 
 }  // namespace congestion_internal
