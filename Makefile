@@ -36,6 +36,8 @@ bench: deps
 	cmake --build $(BUILD)-bench -j $(JOBS) --target congestion-bench
 	$(BUILD)-bench/bench/congestion-bench $(BENCH_ARGS)
 	$(BUILD)-bench/bench/congestion-bench --memory
+	$(BUILD)-bench/bench/congestion-bench --first-call=0
+	$(BUILD)-bench/bench/congestion-bench --first-call=1
 
 clean:
 	rm -rf $(BUILD)
