@@ -119,6 +119,30 @@ inline float add_share(float demand, float s, float amount, float total)
     return supplied ? demand + share : demand;
 }
 
+// add_share over tiles first .. last of one grid row, for a column of the box
+// (one total). Grid rows of different grids never overlap, which the
+// restrict qualifiers tell the compiler, so that it needs no overlap test
+// before the vector loop: most boxes are a few tiles tall.
+inline void add_column_shares(float* __restrict demand, const float* __restrict supply, int first, int last,
+                              float amount, float total)
+{
+    for (int y = first; y <= last; ++y)
+        demand[y] = add_share(demand[y], supply[y], amount, total);
+}
+
+// The same for the vertical types, each row of the box with its own total:
+// `ahead` on the rows past `driver_row` in the type's direction, `other`
+// elsewhere.
+template <bool UP>
+inline void add_row_shares(float* __restrict demand, const float* __restrict supply, const float* __restrict totals,
+                           int first, int last, int driver_row, float ahead, float other)
+{
+    for (int y = first; y <= last; ++y) {
+        const bool is_ahead = UP ? y > driver_row : y < driver_row;
+        demand[y] = add_share(demand[y], supply[y], is_ahead ? ahead : other, totals[y]);
+    }
+}
+
 void add_net_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const NETLIST_IF& net_if, int net,
                     TYPE_GRIDS& grids, LINE_SUPPLY& lines)
 {
@@ -171,8 +195,7 @@ void add_net_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, c
 
     // A column of the box is a row of the grids, so each column's tiles lie
     // next to each other in memory. Each tile of each type gets exactly one
-    // addition, so walking the four types' rows in turn changes no sum; one
-    // short loop per type keeps each of them vectorisable.
+    // addition, so walking the four types' rows in turn changes no sum.
     // Horizontally the base amount heads left left of the driver and right
     // right of it; vertically up above the driver's row and down below it.
     const float with_base = ey * 0.5f + BASE_AMOUNT;
@@ -192,14 +215,10 @@ void add_net_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, c
         float* demand_right = &grids[CONGESTION::HORIZONTAL_RIGHT](x, 0);
         float* demand_up = &grids[CONGESTION::VERTICAL_UP](x, 0);
         float* demand_down = &grids[CONGESTION::VERTICAL_DOWN](x, 0);
-        for (int y = net_yb; y <= net_yt; ++y)
-            demand_left[y] = add_share(demand_left[y], supply_left[y], amount_left, total_left);
-        for (int y = net_yb; y <= net_yt; ++y)
-            demand_right[y] = add_share(demand_right[y], supply_right[y], amount_right, total_right);
-        for (int y = net_yb; y <= net_yt; ++y)
-            demand_up[y] = add_share(demand_up[y], supply_up[y], y > cy ? with_base : no_base, row_up[y]);
-        for (int y = net_yb; y <= net_yt; ++y)
-            demand_down[y] = add_share(demand_down[y], supply_down[y], y < cy ? with_base : no_base, row_down[y]);
+        add_column_shares(demand_left, supply_left, net_yb, net_yt, amount_left, total_left);
+        add_column_shares(demand_right, supply_right, net_yb, net_yt, amount_right, total_right);
+        add_row_shares<true>(demand_up, supply_up, row_up, net_yb, net_yt, cy, with_base, no_base);
+        add_row_shares<false>(demand_down, supply_down, row_down, net_yb, net_yt, cy, with_base, no_base);
     }
 }
 
