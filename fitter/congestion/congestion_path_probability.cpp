@@ -74,10 +74,10 @@ void set_to(float* values, int first, int last, float value)
         values[j] = value;
 }
 
-// Adds one load's weighted two-pin probabilities and its weight as coverage,
-// column by column over the pair box. Every element gets w times its
-// probability, the product formed first and then added.
-void add_load(const NET_BOX& box, int xk, int yk, float w, PATH_ARRAYS& arrays)
+// Adds one load's weighted two-pin probabilities, and with `with_cover` its
+// weight as coverage, column by column over the pair box. Every element gets
+// w times its probability, the product formed first and then added.
+void add_load(const NET_BOX& box, int xk, int yk, float w, bool with_cover, PATH_ARRAYS& arrays)
 {
     const TWO_PIN pair(box.xd, box.yd, xk, yk);
     const int lx = pair.lx;
@@ -85,10 +85,12 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, PATH_ARRAYS& arrays)
     // The pair box's rows, as element indices of the net's columns.
     const int first = pair.ly - box.yb;
     const int last = std::max(box.yd, yk) - box.yb;
-    for (int x = lx; x <= hx - 1; ++x)
-        add_to(arrays.column(arrays.h_cover, x), first, last, w);
-    for (int x = lx; x <= hx; ++x)
-        add_to(arrays.column(arrays.v_cover, x), first, last - 1, w);
+    if (with_cover) {
+        for (int x = lx; x <= hx - 1; ++x)
+            add_to(arrays.column(arrays.h_cover, x), first, last, w);
+        for (int x = lx; x <= hx; ++x)
+            add_to(arrays.column(arrays.v_cover, x), first, last - 1, w);
+    }
 
     if (box.xd != xk) {
         // Along a column only the pair's end rows (A's and B's: the pair
@@ -136,26 +138,29 @@ inline float average(float value, float cover)
     return covered ? quotient : value;
 }
 
-// Turns the weighted sums of the small-net procedure into weighted averages.
-void normalise(const NET_BOX& box, PATH_ARRAYS& arrays)
+// Turns the weighted sums of the small-net procedure into weighted averages,
+// over the cover arrays or, with `uniform`, over `cover` everywhere.
+void normalise(const NET_BOX& box, bool uniform, float cover, PATH_ARRAYS& arrays)
 {
     const int rows = box.height();
     for (int x = box.xl; x <= box.xr; ++x) {
         if (x < box.xr) {
-            const float* cover = arrays.column(arrays.h_cover, x);
+            const float* h_cover = arrays.column(arrays.h_cover, x);
             float* right = arrays.column(arrays.right, x);
             float* left = arrays.column(arrays.left, x);
             for (int j = 0; j < rows; ++j) {
-                right[j] = average(right[j], cover[j]);
-                left[j] = average(left[j], cover[j]);
+                const float c = uniform ? cover : h_cover[j];
+                right[j] = average(right[j], c);
+                left[j] = average(left[j], c);
             }
         }
-        const float* cover = arrays.column(arrays.v_cover, x);
+        const float* v_cover = arrays.column(arrays.v_cover, x);
         float* up = arrays.column(arrays.up, x);
         float* down = arrays.column(arrays.down, x);
         for (int j = 0; j < rows - 1; ++j) {
-            up[j] = average(up[j], cover[j]);
-            down[j] = average(down[j], cover[j]);
+            const float c = uniform ? cover : v_cover[j];
+            up[j] = average(up[j], c);
+            down[j] = average(down[j], c);
         }
     }
 }
@@ -307,17 +312,29 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE
 
     const bool small_net = num_pins < LARGE_NET_PINS;
     arrays.prepare(box);
+    // The loads add into these, and normalise and share_crossings read them
+    // whole: right, left and their cover over the columns left of the box's
+    // last, the vertical ones over every column.
+    const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(box.height());
+    const size_t h_area = area - static_cast<size_t>(box.height());
+    const auto clear_covers = [&] {
+        clear(arrays.h_cover, h_area);
+        clear(arrays.v_cover, area);
+    };
     if (small_net) {
-        // The loads add into these, and normalise and share_crossings read
-        // them whole: right, left and their cover over the columns left of
-        // the box's last, the vertical ones over every column.
-        const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(box.height());
-        const size_t h_area = area - static_cast<size_t>(box.height());
-        for (float* values : {arrays.right, arrays.left, arrays.h_cover})
+        for (float* values : {arrays.right, arrays.left})
             clear(values, h_area);
-        for (float* values : {arrays.up, arrays.down, arrays.v_cover})
+        for (float* values : {arrays.up, arrays.down})
             clear(values, area);
     }
+    // The load of a two-pin net whose pair box with the driver is the net's
+    // box (it lies at the opposite corner) covers that box exactly once: every cover element would hold 0 + w, which is
+    // w, so the cover is kept as that one number. Until a load is added it
+    // is 0, the cover of a box without loads.
+    bool uniform_cover = num_pins == 2;
+    float cover = 0.0f;
+    if (small_net && !uniform_cover)
+        clear_covers();
     arrays.mark_pin(box.xd, box.yd);
     QUADRANT_COUNTS counts;
     const int net_xl = box.xl;
@@ -336,14 +353,26 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE
         // adds nothing more.
         if (!arrays.mark_pin(load_loc.x, load_loc.y))
             continue;
-        if (small_net)
-            add_load(box, load_loc.x, load_loc.y, net_if.get_pin_weight(net, k) + 1.0f, arrays);
-        else
+        if (small_net) {
+            const float w = net_if.get_pin_weight(net, k) + 1.0f;
+            if (uniform_cover) {
+                const bool opposite_corner =
+                    std::min(box.xd, load_loc.x) == box.xl && std::max(box.xd, load_loc.x) == box.xr &&
+                    std::min(box.yd, load_loc.y) == box.yb && std::max(box.yd, load_loc.y) == box.yt;
+                uniform_cover = opposite_corner;
+                if (opposite_corner)
+                    cover = w;
+                else
+                    clear_covers();
+            }
+            add_load(box, load_loc.x, load_loc.y, w, !uniform_cover, arrays);
+        } else {
             counts.add(box, load_loc.x, load_loc.y);
+        }
     }
     arrays.clear_pin_marks();
     if (small_net)
-        normalise(box, arrays);
+        normalise(box, uniform_cover, cover, arrays);
     else
         fill_large_net_crossings(box, counts, arrays);
     share_crossings(box, arrays, grids);
