@@ -2,6 +2,8 @@
 #ifndef PARALLEL_LOOPS_H
 #define PARALLEL_LOOPS_H
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -9,6 +11,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
 #include <tbb/task_group.h>
 
 #include "h/vmx_2d_array_sys.h"
@@ -87,6 +90,19 @@ void parallel_loop(int n, const BODY& body)
                 body(static_cast<int>(i));
         },
         tbb::auto_partitioner(), context);
+}
+
+// Runs body(i) for every i in [0, n), handing the indices out in increasing
+// order to whichever worker is free, so that no i starts after a larger
+// one. Each body(i) must own what it writes, as with parallel_loop.
+template <typename BODY>
+void parallel_loop_in_order(int n, const BODY& body)
+{
+    std::atomic<int> next{0};
+    parallel_loop(std::min(n, tbb::this_task_arena::max_concurrency()), [&](int) {
+        for (int i = next.fetch_add(1); i < n; i = next.fetch_add(1))
+            body(i);
+    });
 }
 
 // Rows per chunk when nx rows are dealt to num_chunks chunks, computed in
