@@ -599,7 +599,7 @@ void print_ratios(const RATIO_REPORTER& r)
 }
 
 // Peak resident memory of one whole estimate, with the sizes that should
-// dominate it: the demand chunk grids and the object's own grids.
+// dominate it: the demand's scratch grids and the object's own grids.
 int report_memory(int size, int nets)
 {
     const SYNTHETIC_NETLIST& netlist = netlist_of(size, nets);
@@ -615,7 +615,8 @@ int report_memory(int size, int nets)
     std::printf("  peak resident before inputs were used: %8.1f MiB\n", before.ru_maxrss / 1024.0);
     std::printf("  peak resident after the estimate:      %8.1f MiB\n", after.ru_maxrss / 1024.0);
     std::printf("  of which the estimate added at most:   %8.1f MiB\n", (after.ru_maxrss - before.ru_maxrss) / 1024.0);
-    std::printf("  demand chunk grids (16 x 4 grids):     %8.1f MiB\n", 16 * 4 * grid / mib);
+    std::printf("  one set of the four wire grids:        %8.1f MiB\n", 4 * grid / mib);
+    std::printf("    (update_demand holds about one per worker and a copy of the demand)\n");
     std::printf("  the object's own grids (about 40):     %8.1f MiB\n", 40 * grid / mib);
     return 0;
 }
