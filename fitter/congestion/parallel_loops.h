@@ -2,7 +2,6 @@
 #ifndef PARALLEL_LOOPS_H
 #define PARALLEL_LOOPS_H
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -11,7 +10,6 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
-#include <tbb/task_arena.h>
 #include <tbb/task_group.h>
 
 #include "h/vmx_2d_array_sys.h"
@@ -92,17 +90,15 @@ void parallel_loop(int n, const BODY& body)
         tbb::auto_partitioner(), context);
 }
 
-// Runs body(i) for every i in [0, n), handing the indices out in increasing
-// order to whichever worker is free, so that no i starts after a larger
-// one. Each body(i) must own what it writes, as with parallel_loop.
+// Runs body(i) for every i in [0, n), like parallel_loop, except that the
+// indices are handed out in increasing order: each iteration, whichever the
+// scheduler runs, takes the next index not started yet. Each body(i) must
+// own what it writes, as with parallel_loop.
 template <typename BODY>
 void parallel_loop_in_order(int n, const BODY& body)
 {
     std::atomic<int> next{0};
-    parallel_loop(std::min(n, tbb::this_task_arena::max_concurrency()), [&](int) {
-        for (int i = next.fetch_add(1); i < n; i = next.fetch_add(1))
-            body(i);
-    });
+    parallel_loop(n, [&](int) { body(next.fetch_add(1)); });
 }
 
 // Rows per chunk when nx rows are dealt to num_chunks chunks, computed in
