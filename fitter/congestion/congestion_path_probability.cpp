@@ -74,11 +74,37 @@ void set_to(float* values, int first, int last, float value)
         values[j] = value;
 }
 
+// Elements 0 .. count - 1 of `values` set to 0.
+void clear(float* values, size_t count) { std::fill_n(values, count, 0.0f); }
+
+// The crossing arrays that hold values for the current net. A small net's
+// array that none of its loads writes is neither cleared nor read: it would
+// only add +0.0 to the chunk's grid, whose elements, sums started from +0.0,
+// are never -0.0, so leaving it out changes no bit.
+struct LIVE_ARRAYS {
+    bool right = false;
+    bool left = false;
+    bool up = false;
+    bool down = false;
+};
+
+// Clears a crossing array the first time a load writes it: `count` elements,
+// the part that normalise and share_crossings read.
+float* make_live(float* values, bool& live, size_t count)
+{
+    if (!live)
+        clear(values, count);
+    live = true;
+    return values;
+}
+
 // Adds one load's weighted two-pin probabilities, and with `with_cover` its
 // weight as coverage, column by column over the pair box. Every element gets
 // w times its probability, the product formed first and then added.
-void add_load(const NET_BOX& box, int xk, int yk, float w, bool with_cover, PATH_ARRAYS& arrays)
+void add_load(const NET_BOX& box, int xk, int yk, float w, bool with_cover, PATH_ARRAYS& arrays, LIVE_ARRAYS& live)
 {
+    const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(box.height());
+    const size_t h_area = area - static_cast<size_t>(box.height());
     const TWO_PIN pair(box.xd, box.yd, xk, yk);
     const int lx = pair.lx;
     const int hx = std::max(box.xd, xk);
@@ -95,7 +121,8 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, bool with_cover, PATH
     if (box.xd != xk) {
         // Along a column only the pair's end rows (A's and B's: the pair
         // box's first and last rows) differ; the rows between share 1 / S.
-        float* crossings = box.xd < xk ? arrays.right : arrays.left;
+        float* crossings = box.xd < xk ? make_live(arrays.right, live.right, h_area)
+                                       : make_live(arrays.left, live.left, h_area);
         for (int x = lx; x <= hx - 1; ++x) {
             const int i = x - lx;
             float* c = arrays.column(crossings, x);
@@ -112,7 +139,8 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, bool with_cover, PATH
         // Only the end columns (A's and B's) vary along the column; the
         // columns between, or all of them when the pair shares a column,
         // hold one value.
-        float* crossings = box.yd < yk ? arrays.up : arrays.down;
+        float* crossings =
+            box.yd < yk ? make_live(arrays.up, live.up, area) : make_live(arrays.down, live.down, area);
         for (int x = lx; x <= hx; ++x) {
             const int i = x - lx;
             float* c = arrays.column(crossings, x) + first;
@@ -140,28 +168,26 @@ inline float average(float value, float cover)
 
 // Turns the weighted sums of the small-net procedure into weighted averages,
 // over the cover arrays or, with `uniform`, over `cover` everywhere.
-void normalise(const NET_BOX& box, bool uniform, float cover, PATH_ARRAYS& arrays)
+void normalise(const NET_BOX& box, bool uniform, float cover, const LIVE_ARRAYS& live, PATH_ARRAYS& arrays)
 {
     const int rows = box.height();
+    const auto divide = [&](float* values, const float* covers, int count) {
+        for (int j = 0; j < count; ++j)
+            values[j] = average(values[j], uniform ? cover : covers[j]);
+    };
     for (int x = box.xl; x <= box.xr; ++x) {
         if (x < box.xr) {
             const float* h_cover = arrays.column(arrays.h_cover, x);
-            float* right = arrays.column(arrays.right, x);
-            float* left = arrays.column(arrays.left, x);
-            for (int j = 0; j < rows; ++j) {
-                const float c = uniform ? cover : h_cover[j];
-                right[j] = average(right[j], c);
-                left[j] = average(left[j], c);
-            }
+            if (live.right)
+                divide(arrays.column(arrays.right, x), h_cover, rows);
+            if (live.left)
+                divide(arrays.column(arrays.left, x), h_cover, rows);
         }
         const float* v_cover = arrays.column(arrays.v_cover, x);
-        float* up = arrays.column(arrays.up, x);
-        float* down = arrays.column(arrays.down, x);
-        for (int j = 0; j < rows - 1; ++j) {
-            const float c = uniform ? cover : v_cover[j];
-            up[j] = average(up[j], c);
-            down[j] = average(down[j], c);
-        }
+        if (live.up)
+            divide(arrays.column(arrays.up, x), v_cover, rows - 1);
+        if (live.down)
+            divide(arrays.column(arrays.down, x), v_cover, rows - 1);
     }
 }
 
@@ -255,45 +281,47 @@ void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, PATH
 // A column of the box is a row of the grids, so both sides are walked in
 // memory order; each tile still adds the boundary on its own side before
 // the one on its lower side, as in the tile-by-tile order.
-void share_crossings(const NET_BOX& box, const PATH_ARRAYS& arrays, TYPE_GRIDS& grids)
+void share_crossings(const NET_BOX& box, const PATH_ARRAYS& arrays, const LIVE_ARRAYS& live, TYPE_GRIDS& grids)
 {
     const int rows = box.height();
-    for (int x = box.xl; x <= box.xr; ++x) {
-        float* right = &grids[CONGESTION::HORIZONTAL_RIGHT](x, box.yb);
-        float* left = &grids[CONGESTION::HORIZONTAL_LEFT](x, box.yb);
-        float* up = &grids[CONGESTION::VERTICAL_UP](x, box.yb);
-        float* down = &grids[CONGESTION::VERTICAL_DOWN](x, box.yb);
-        if (x < box.xr) {
-            const float* r = arrays.column(arrays.right, x);
-            const float* l = arrays.column(arrays.left, x);
-            for (int j = 0; j < rows; ++j) {
-                right[j] = right[j] + 0.5f * r[j];
-                left[j] = left[j] + 0.5f * l[j];
+    // Each tile of a horizontal grid adds its own column's boundary, then
+    // the one of the column before.
+    const auto share_horizontal = [&](GRID_2D<float>& grid, const float* crossings) {
+        for (int x = box.xl; x <= box.xr; ++x) {
+            float* tiles = &grid(x, box.yb);
+            if (x < box.xr) {
+                const float* c = arrays.column(crossings, x);
+                for (int j = 0; j < rows; ++j)
+                    tiles[j] = tiles[j] + 0.5f * c[j];
+            }
+            if (x > box.xl) {
+                const float* c = arrays.column(crossings, x - 1);
+                for (int j = 0; j < rows; ++j)
+                    tiles[j] = tiles[j] + 0.5f * c[j];
             }
         }
-        if (x > box.xl) {
-            const float* r = arrays.column(arrays.right, x - 1);
-            const float* l = arrays.column(arrays.left, x - 1);
-            for (int j = 0; j < rows; ++j) {
-                right[j] = right[j] + 0.5f * r[j];
-                left[j] = left[j] + 0.5f * l[j];
-            }
+    };
+    // Each tile of a vertical grid adds the boundary above it, then the one
+    // below.
+    const auto share_vertical = [&](GRID_2D<float>& grid, const float* crossings) {
+        for (int x = box.xl; x <= box.xr; ++x) {
+            float* tiles = &grid(x, box.yb);
+            const float* c = arrays.column(crossings, x);
+            for (int j = 0; j < rows - 1; ++j)
+                tiles[j] = tiles[j] + 0.5f * c[j];
+            for (int j = 1; j < rows; ++j)
+                tiles[j] = tiles[j] + 0.5f * c[j - 1];
         }
-        const float* u = arrays.column(arrays.up, x);
-        const float* d = arrays.column(arrays.down, x);
-        for (int j = 0; j < rows - 1; ++j) {
-            up[j] = up[j] + 0.5f * u[j];
-            down[j] = down[j] + 0.5f * d[j];
-        }
-        for (int j = 1; j < rows; ++j) {
-            up[j] = up[j] + 0.5f * u[j - 1];
-            down[j] = down[j] + 0.5f * d[j - 1];
-        }
-    }
+    };
+    if (live.right)
+        share_horizontal(grids[CONGESTION::HORIZONTAL_RIGHT], arrays.right);
+    if (live.left)
+        share_horizontal(grids[CONGESTION::HORIZONTAL_LEFT], arrays.left);
+    if (live.up)
+        share_vertical(grids[CONGESTION::VERTICAL_UP], arrays.up);
+    if (live.down)
+        share_vertical(grids[CONGESTION::VERTICAL_DOWN], arrays.down);
 }
-
-// Elements 0 .. count - 1 of `values` set to 0.
-void clear(float* values, size_t count) { std::fill_n(values, count, 0.0f); }
 
 void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE_GRIDS& grids)
 {
@@ -312,25 +340,25 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE
 
     const bool small_net = num_pins < LARGE_NET_PINS;
     arrays.prepare(box);
-    // The loads add into these, and normalise and share_crossings read them
-    // whole: right, left and their cover over the columns left of the box's
-    // last, the vertical ones over every column.
+    // The loads add into the covers, and normalise reads them whole: the
+    // horizontal one over the columns left of the box's last, the vertical
+    // one over every column.
     const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(box.height());
     const size_t h_area = area - static_cast<size_t>(box.height());
     const auto clear_covers = [&] {
         clear(arrays.h_cover, h_area);
         clear(arrays.v_cover, area);
     };
-    if (small_net) {
-        for (float* values : {arrays.right, arrays.left})
-            clear(values, h_area);
-        for (float* values : {arrays.up, arrays.down})
-            clear(values, area);
-    }
+    // A small net's crossing arrays are cleared as its loads first write
+    // them; a large net writes all of them whole.
+    LIVE_ARRAYS live;
+    if (!small_net)
+        live = {true, true, true, true};
     // The load of a two-pin net whose pair box with the driver is the net's
-    // box (it lies at the opposite corner) covers that box exactly once: every cover element would hold 0 + w, which is
-    // w, so the cover is kept as that one number. Until a load is added it
-    // is 0, the cover of a box without loads.
+    // box (it lies at the opposite corner) covers that box exactly once:
+    // every cover element would hold 0 + w, which is w, so the cover is kept
+    // as that one number. Until a load is added it is 0, the cover of a box
+    // without loads.
     bool uniform_cover = num_pins == 2;
     float cover = 0.0f;
     if (small_net && !uniform_cover)
@@ -365,17 +393,17 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE
                 else
                     clear_covers();
             }
-            add_load(box, load_loc.x, load_loc.y, w, !uniform_cover, arrays);
+            add_load(box, load_loc.x, load_loc.y, w, !uniform_cover, arrays, live);
         } else {
             counts.add(box, load_loc.x, load_loc.y);
         }
     }
     arrays.clear_pin_marks();
     if (small_net)
-        normalise(box, uniform_cover, cover, arrays);
+        normalise(box, uniform_cover, cover, live, arrays);
     else
         fill_large_net_crossings(box, counts, arrays);
-    share_crossings(box, arrays, grids);
+    share_crossings(box, arrays, live, grids);
 }
 
 void add_chunk_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,

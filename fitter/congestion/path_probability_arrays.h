@@ -57,6 +57,7 @@ class PATH_ARRAYS {
     // Column x of an array: element j holds row yb + j, so a column is one
     // contiguous run.
     float* column(float* values, int x) const { return values + index(x, m_yb); }
+    const float* column(const float* values, int x) const { return values + index(x, m_yb); }
 
     // Marks the tile (x, y) as holding a pin; false when it already was.
     bool mark_pin(int x, int y)
