@@ -44,6 +44,8 @@ bench:
 	cmake --build $(BUILD)-bench -j $(JOBS) --target congestion-bench
 	$(BUILD)-bench/bench/congestion-bench $(BENCH_ARGS)
 	$(BUILD)-bench/bench/congestion-bench --memory
+	$(BUILD)-bench/bench/congestion-bench --first-call=0
+	$(BUILD)-bench/bench/congestion-bench --first-call=1
 
 # The project's own Verilog example through the open iCE40 flow (installed
 # when missing): synthesized, placed and routed on an hx1k, imported, and

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <tbb/global_control.h>
 
 #include "test_support.h"
 
@@ -135,6 +136,24 @@ TEST_F(MemoryPressure, UpdateDemandLeavesTheDemandAsItWas)
     prepare(fresh);
     fresh.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL);
     EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie());
+}
+
+// Chunks are merged into the demand while later ones run; a chunk that runs
+// out of memory after that still leaves the demand as it was.
+TEST_F(MemoryPressure, FailureAfterAMergedChunkLeavesTheDemandAsItWas)
+{
+    const tbb::global_control one_thread(tbb::global_control::max_allowed_parallelism, 1);
+    // Net 1, dealt to chunk 1, spans the chip: its per-net arrays are the
+    // first large request after the copy of the demand and chunk 0's grids.
+    netlist.nets[1] = {{0, 0}, {NX - 1, NY - 1}};
+    CONGESTION estimator(NX, NY, &netlist);
+    prepare(estimator);
+    const unsigned long long before = estimator.get_cookie();
+    {
+        FAILING_ALLOCATIONS failing(8);
+        EXPECT_THROW(estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL), std::bad_alloc);
+    }
+    EXPECT_EQ(estimator.get_cookie(), before);
 }
 
 // The chunked loops over rows: a failed smoothing can be repeated.

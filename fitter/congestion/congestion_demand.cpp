@@ -1,10 +1,103 @@
 // Demand accumulation: net division among chunks, merge, Lab Input demand.
+#include <algorithm>
 #include <cstddef>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include <tbb/enumerable_thread_specific.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "fitter/congestion/path_probability_arrays.h"
 #include "host/zol_gen.h"
 
 using namespace congestion_internal;
+
+namespace {
+
+// Adds the chunks' wire grids into the demand as they finish, chunk 0 first,
+// and hands each set of grids, zeroed again, to a later chunk: with chunks
+// started in order a call holds about one set per worker, not one per chunk,
+// and faults in and zeroes only those. Each element still receives the
+// chunks' values one at a time in chunk order, whatever the scheduling.
+class IN_ORDER_MERGE {
+ public:
+    IN_ORDER_MERGE(int num_chunks, int nx, int ny, TYPE_GRIDS& demand)
+        : m_done(static_cast<size_t>(num_chunks), nullptr), m_nx(nx), m_ny(ny), m_demand(demand)
+    {
+    }
+
+    // A set of zeroed wire grids for one chunk.
+    TYPE_GRIDS& acquire()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_free.empty()) {
+                TYPE_GRIDS* grids = m_free.back();
+                m_free.pop_back();
+                return *grids;
+            }
+        }
+        auto grids = std::make_unique<TYPE_GRIDS>();
+        for (RESOURCE_TYPE type : WIRE_TYPES)
+            (*grids)[type].resize(m_nx, m_ny, 0.0f);
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_sets.push_back(std::move(grids));
+        return *m_sets.back();
+    }
+
+    // Records that `chunk` is done, with `grids` or, for a chunk without
+    // nets, none; then merges every finished chunk whose predecessors are
+    // merged. One caller merges at a time, the others return at once.
+    void finish(int chunk, TYPE_GRIDS* grids)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_done[chunk] = grids != nullptr ? grids : &m_no_grids;
+        if (m_merging)
+            return;
+        m_merging = true;
+        while (m_next < m_done.size() && m_done[m_next] != nullptr) {
+            TYPE_GRIDS* next = m_done[m_next];
+            if (next != &m_no_grids) {
+                lock.unlock();
+                add_and_clear(*next);
+                lock.lock();
+                m_free.push_back(next);
+            }
+            ++m_next;
+        }
+        m_merging = false;
+    }
+
+ private:
+    // demand += grids, then grids = 0, in one pass.
+    void add_and_clear(TYPE_GRIDS& grids)
+    {
+        for (RESOURCE_TYPE type : WIRE_TYPES) {
+            float* out = m_demand[type].data();
+            float* src = grids[type].data();
+            const size_t count = static_cast<size_t>(m_nx) * static_cast<size_t>(m_ny);
+            for (size_t i = 0; i < count; ++i) {
+                out[i] = src[i] + out[i];
+                src[i] = 0.0f;
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<TYPE_GRIDS>> m_sets;
+    std::vector<TYPE_GRIDS*> m_free;
+    std::vector<TYPE_GRIDS*> m_done;  // per chunk, once finished
+    TYPE_GRIDS m_no_grids;            // marks a finished chunk without nets
+    size_t m_next = 0;                // the first chunk not merged yet
+    bool m_merging = false;
+    int m_nx;
+    int m_ny;
+    TYPE_GRIDS& m_demand;
+};
+
+}  // namespace
 
 void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NET_MODEL model)
 {
@@ -25,26 +118,42 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
                          model_value == CONGESTION::BOUNDING_BOX_MODEL,
                      "Unknown congestion net model");
 
-    // A negative count makes the vector constructor throw std::length_error
-    // before anything has changed.
+    // Chunk c owns the nets at positions c, c + K, ... and its own grids, so
+    // a net always lands in the same chunk whatever the thread count. Only
+    // the chunks that own a net, a prefix of them, get grids, and only for
+    // the four wire types that the net models write. Leaving out the merge
+    // of the other grids' zeros changes no bit: demand only ever holds +0.0
+    // from a clear, whole numbers from the Lab Input model and sums made
+    // from +0.0 in round-to-nearest, none of them -0.0 or a signalling NaN,
+    // and for every other value x, +0.0 + x is x. A negative count makes
+    // the vector constructor in the merge throw std::length_error before
+    // anything has changed.
     const int num_chunks = m_num_chunks;
-    std::vector<TYPE_GRIDS> chunk_grids(static_cast<size_t>(num_chunks));
-
-    // Chunk c owns the nets at positions c, c + K, ... and its own five grids,
-    // so a net always lands in the same chunk whatever the thread count.
-    parallel_loop(num_chunks, [&](int chunk) {
-        TYPE_GRIDS& grids = chunk_grids[chunk];
-        for (GRID_2D<float>& grid : grids)
-            grid.resize(m_nx, m_ny, 0.0f);
-        if (model_value == CONGESTION::PATH_PROBABILITY_MODEL)
-            add_path_probability_demand(nets, chunk, num_chunks, grids, m_net_if);
-        else
-            add_bounding_box_demand(m_supply, m_supply_down_left_sum, nets, chunk, num_chunks, grids, m_net_if);
-    });
-
-    // Each element receives the chunks' values one at a time, chunk 0 first.
-    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
-        merge_chunks(
-            num_chunks, [&](int c) -> const GRID_2D<float>& { return chunk_grids[c][type]; }, m_nx, m_ny,
-            m_demand[type]);
+    IN_ORDER_MERGE merge(num_chunks, m_nx, m_ny, m_demand);
+    const int chunks_with_nets = static_cast<int>(std::min(nets.size(), static_cast<size_t>(num_chunks)));
+    // Chunks are merged while later ones still run, so the wire demand is
+    // kept until the call succeeds: a chunk that throws (out of memory)
+    // leaves the demand as it was.
+    TYPE_GRIDS saved;
+    if (chunks_with_nets > 0)
+        for (RESOURCE_TYPE type : WIRE_TYPES)
+            saved[type] = m_demand[type];
+    tbb::enumerable_thread_specific<PATH_ARRAYS> path_arrays;
+    TYPE_GRIDS no_grids;
+    try {
+        parallel_loop_in_order(num_chunks, [&](int chunk) {
+            const bool has_nets = chunk < chunks_with_nets;
+            TYPE_GRIDS& grids = has_nets ? merge.acquire() : no_grids;
+            if (model_value == CONGESTION::PATH_PROBABILITY_MODEL)
+                add_path_probability_demand(nets, chunk, num_chunks, grids, m_net_if, &path_arrays.local());
+            else
+                add_bounding_box_demand(m_supply, m_supply_down_left_sum, nets, chunk, num_chunks, grids, m_net_if);
+            merge.finish(chunk, has_nets ? &grids : nullptr);
+        });
+    } catch (...) {
+        if (chunks_with_nets > 0)
+            for (RESOURCE_TYPE type : WIRE_TYPES)
+                std::swap(m_demand[type], saved[type]);
+        throw;
+    }
 }

@@ -134,9 +134,10 @@ void build_down_left_sum(const GRID_2D<T>& source, GRID_2D<T>& down_left_sum)
     });
 }
 
-// Sum of the source over rows xmin..xmax and columns ymin..ymax, inclusive.
+// Stops unless rows xmin..xmax and columns ymin..ymax form a window inside
+// `down_left_sum`.
 template <typename T>
-T get_window_sum(const GRID_2D<T>& down_left_sum, int xmin, int xmax, int ymin, int ymax)
+void check_window(const GRID_2D<T>& down_left_sum, int xmin, int xmax, int ymin, int ymax)
 {
     CONGESTION_CHECK(down_left_sum.get_num_rows() > xmax, "down_left_sum.get_num_rows() > xmax");
     CONGESTION_CHECK(down_left_sum.get_num_cols() > ymax, "down_left_sum.get_num_cols() > ymax");
@@ -144,6 +145,12 @@ T get_window_sum(const GRID_2D<T>& down_left_sum, int xmin, int xmax, int ymin, 
     CONGESTION_CHECK(ymin >= 0, "ymin >= 0");
     CONGESTION_CHECK(xmin <= xmax, "xmin <= xmax");
     CONGESTION_CHECK(ymin <= ymax, "ymin <= ymax");
+}
+
+// get_window_sum without the checks, for callers that made them.
+template <typename T>
+T sum_window(const GRID_2D<T>& down_left_sum, int xmin, int xmax, int ymin, int ymax)
+{
     T sum = down_left_sum(xmax, ymax);
     if (xmin > 0)
         sum = sum - down_left_sum(xmin - 1, ymax);
@@ -153,6 +160,14 @@ T get_window_sum(const GRID_2D<T>& down_left_sum, int xmin, int xmax, int ymin, 
             sum = sum + down_left_sum(xmin - 1, ymin - 1);
     }
     return sum;
+}
+
+// Sum of the source over rows xmin..xmax and columns ymin..ymax, inclusive.
+template <typename T>
+T get_window_sum(const GRID_2D<T>& down_left_sum, int xmin, int xmax, int ymin, int ymax)
+{
+    check_window(down_left_sum, xmin, xmax, ymin, ymax);
+    return sum_window(down_left_sum, xmin, xmax, ymin, ymax);
 }
 
 // ---------------------------------------------------------------------------
@@ -219,13 +234,17 @@ enum class GATHER_RULE { AVERAGE, SUM, SUM_WHERE_SUPPLIED };
 void gather_from_window(int nx, int ny, int x_size, int y_size, const GRID_2D<float>& supply_for_type,
                         const GRID_2D<float>& table, GATHER_RULE rule, GRID_2D<float>& out);
 
-// Chunk routine of the path-probability model: adds the demand of the nets at
-// positions chunk, chunk + num_chunks, ... of `nets` into `grids`.
-void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
-                                 const NETLIST_IF* net_if);
+class PATH_ARRAYS;
 
-// Chunk routine of the bounding-box model: the same dealing of nets, with
-// each net's demand shared in proportion to `supply` and the row and column
+// Chunk routine of the path-probability model: adds the demand of the nets at
+// positions chunk, chunk + num_chunks, ... of `nets` into `grids` (only the
+// four wire types are written). `arrays` are the calling worker's working
+// arrays; without them the call uses arrays of its own.
+void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
+                                 const NETLIST_IF* net_if, PATH_ARRAYS* arrays = nullptr);
+
+// Chunk routine of the bounding-box model: the same dealing of nets and
+// written types, with each net's demand shared in proportion to `supply` and the row and column
 // sums read from `supply_tables` (the summed-area tables of the supply).
 void add_bounding_box_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const std::vector<int>& nets,
                              int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if);

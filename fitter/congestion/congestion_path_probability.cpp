@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "fitter/congestion/kernel_variants.h"
+#include "fitter/congestion/path_probability_arrays.h"
 
 namespace congestion_internal {
 namespace {
@@ -13,64 +15,6 @@ namespace {
 // Nets with at least this many pins use the quadrant counting rule instead
 // of averaging two-pin probabilities, and read no weights.
 constexpr int LARGE_NET_PINS = 16;
-
-// Inclusive pin box of a net, and the driver's tile.
-struct NET_BOX {
-    int xl;
-    int xr;
-    int yb;
-    int yt;
-    int xd;
-    int yd;
-    int width() const { return xr - xl + 1; }
-    int height() const { return yt - yb + 1; }
-};
-
-// Per-net arrays over the pin box, indexed (x - xl) * height + (y - yb).
-// One set lives per chunk call and only grows, so nets reuse the storage and
-// only the part a net covers is cleared.
-struct NET_ARRAYS {
-    std::vector<float> right;
-    std::vector<float> left;
-    std::vector<float> up;
-    std::vector<float> down;
-    std::vector<float> h_cover;
-    std::vector<float> v_cover;
-    std::vector<int> pin_count;
-    int height = 0;
-    int xl = 0;
-    int yb = 0;
-
-    void prepare(const NET_BOX& box, bool with_cover)
-    {
-        height = box.height();
-        xl = box.xl;
-        yb = box.yb;
-        const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(height);
-        if (pin_count.size() < area) {
-            for (std::vector<float>* values : {&right, &left, &up, &down, &h_cover, &v_cover})
-                values->resize(area);
-            pin_count.resize(area);
-        }
-        for (std::vector<float>* values : {&right, &left, &up, &down})
-            std::fill_n(values->begin(), area, 0.0f);
-        if (with_cover) {
-            std::fill_n(h_cover.begin(), area, 0.0f);
-            std::fill_n(v_cover.begin(), area, 0.0f);
-        }
-        std::fill_n(pin_count.begin(), area, 0);
-    }
-
-    size_t index(int x, int y) const
-    {
-        return static_cast<size_t>(x - xl) * static_cast<size_t>(height) + static_cast<size_t>(y - yb);
-    }
-
-    // Column x of an array: element j holds row yb + j, so a column is one
-    // contiguous run that the loops below walk in order.
-    float* column(std::vector<float>& values, int x) { return values.data() + index(x, yb); }
-    const float* column(const std::vector<float>& values, int x) const { return values.data() + index(x, yb); }
-};
 
 // Two-pin crossing probabilities of the route from the driver A = (ax, ay)
 // to a load B = (bx, by) on another tile, over the pair box from (lx, ly).
@@ -130,26 +74,55 @@ void set_to(float* values, int first, int last, float value)
         values[j] = value;
 }
 
-// Adds one load's weighted two-pin probabilities and its weight as coverage,
-// column by column over the pair box. Every element gets w times its
-// probability, the product formed first and then added.
-void add_load(const NET_BOX& box, int xk, int yk, float w, NET_ARRAYS& arrays)
+// Elements 0 .. count - 1 of `values` set to 0.
+void clear(float* values, size_t count) { std::fill_n(values, count, 0.0f); }
+
+// The crossing arrays that hold values for the current net. A small net's
+// array that none of its loads writes is neither cleared nor read: it would
+// only add +0.0 to the chunk's grid, whose elements, sums started from +0.0,
+// are never -0.0, so leaving it out changes no bit.
+struct LIVE_ARRAYS {
+    bool right = false;
+    bool left = false;
+    bool up = false;
+    bool down = false;
+};
+
+// Clears a crossing array the first time a load writes it: `count` elements,
+// the part that normalise and share_crossings read.
+float* make_live(float* values, bool& live, size_t count)
 {
+    if (!live)
+        clear(values, count);
+    live = true;
+    return values;
+}
+
+// Adds one load's weighted two-pin probabilities, and with `with_cover` its
+// weight as coverage, column by column over the pair box. Every element gets
+// w times its probability, the product formed first and then added.
+void add_load(const NET_BOX& box, int xk, int yk, float w, bool with_cover, PATH_ARRAYS& arrays, LIVE_ARRAYS& live)
+{
+    const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(box.height());
+    const size_t h_area = area - static_cast<size_t>(box.height());
     const TWO_PIN pair(box.xd, box.yd, xk, yk);
     const int lx = pair.lx;
     const int hx = std::max(box.xd, xk);
     // The pair box's rows, as element indices of the net's columns.
     const int first = pair.ly - box.yb;
     const int last = std::max(box.yd, yk) - box.yb;
-    for (int x = lx; x <= hx - 1; ++x)
-        add_to(arrays.column(arrays.h_cover, x), first, last, w);
-    for (int x = lx; x <= hx; ++x)
-        add_to(arrays.column(arrays.v_cover, x), first, last - 1, w);
+    if (with_cover) {
+        for (int x = lx; x <= hx - 1; ++x)
+            add_to(arrays.column(arrays.h_cover, x), first, last, w);
+        for (int x = lx; x <= hx; ++x)
+            add_to(arrays.column(arrays.v_cover, x), first, last - 1, w);
+    }
 
     if (box.xd != xk) {
         // Along a column only the pair's end rows (A's and B's: the pair
         // box's first and last rows) differ; the rows between share 1 / S.
-        std::vector<float>& crossings = box.xd < xk ? arrays.right : arrays.left;
+        float* crossings = box.xd < xk ? make_live(arrays.right, live.right, h_area)
+                                       : make_live(arrays.left, live.left, h_area);
         for (int x = lx; x <= hx - 1; ++x) {
             const int i = x - lx;
             float* c = arrays.column(crossings, x);
@@ -166,7 +139,8 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, NET_ARRAYS& arrays)
         // Only the end columns (A's and B's) vary along the column; the
         // columns between, or all of them when the pair shares a column,
         // hold one value.
-        std::vector<float>& crossings = box.yd < yk ? arrays.up : arrays.down;
+        float* crossings =
+            box.yd < yk ? make_live(arrays.up, live.up, area) : make_live(arrays.down, live.down, area);
         for (int x = lx; x <= hx; ++x) {
             const int i = x - lx;
             float* c = arrays.column(crossings, x) + first;
@@ -180,29 +154,40 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, NET_ARRAYS& arrays)
     }
 }
 
-// Turns the weighted sums of the small-net procedure into weighted averages.
-void normalise(const NET_BOX& box, NET_ARRAYS& arrays)
+// value / cover where the cover is positive, else value unchanged. Every
+// lane divides, by 1 where the cover is not positive, and the result is
+// selected: with no branch around the division the loops vectorise, no
+// discarded lane raises a floating-point flag, and each kept quotient is the
+// same correctly rounded division.
+inline float average(float value, float cover)
+{
+    const bool covered = cover > 0.0f;
+    const float quotient = value / (covered ? cover : 1.0f);
+    return covered ? quotient : value;
+}
+
+// Turns the weighted sums of the small-net procedure into weighted averages,
+// over the cover arrays or, with `uniform`, over `cover` everywhere.
+void normalise(const NET_BOX& box, bool uniform, float cover, const LIVE_ARRAYS& live, PATH_ARRAYS& arrays)
 {
     const int rows = box.height();
+    const auto divide = [&](float* values, const float* covers, int count) {
+        for (int j = 0; j < count; ++j)
+            values[j] = average(values[j], uniform ? cover : covers[j]);
+    };
     for (int x = box.xl; x <= box.xr; ++x) {
         if (x < box.xr) {
-            const float* cover = arrays.column(arrays.h_cover, x);
-            float* right = arrays.column(arrays.right, x);
-            float* left = arrays.column(arrays.left, x);
-            for (int j = 0; j < rows; ++j) {
-                const float c = cover[j];
-                right[j] = c > 0.0f ? right[j] / c : right[j];
-                left[j] = c > 0.0f ? left[j] / c : left[j];
-            }
+            const float* h_cover = arrays.column(arrays.h_cover, x);
+            if (live.right)
+                divide(arrays.column(arrays.right, x), h_cover, rows);
+            if (live.left)
+                divide(arrays.column(arrays.left, x), h_cover, rows);
         }
-        const float* cover = arrays.column(arrays.v_cover, x);
-        float* up = arrays.column(arrays.up, x);
-        float* down = arrays.column(arrays.down, x);
-        for (int j = 0; j < rows - 1; ++j) {
-            const float c = cover[j];
-            up[j] = c > 0.0f ? up[j] / c : up[j];
-            down[j] = c > 0.0f ? down[j] / c : down[j];
-        }
+        const float* v_cover = arrays.column(arrays.v_cover, x);
+        if (live.up)
+            divide(arrays.column(arrays.up, x), v_cover, rows - 1);
+        if (live.down)
+            divide(arrays.column(arrays.down, x), v_cover, rows - 1);
     }
 }
 
@@ -242,8 +227,10 @@ float by_side(int pos, int driver_pos, float before, float on_line, float after)
 // Fills the crossings of a net of many pins from the load counts of the
 // quadrants around the driver: a boundary on the driver's row or column is
 // crossed for sure when a load lies on that line beyond it, else it takes the
-// mean density of the two quadrants beside it.
-void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, NET_ARRAYS& arrays)
+// mean density of the two quadrants beside it. Boundaries on the far side of
+// the driver get 0: the arrays are not cleared for large nets, so every
+// element that share_crossings reads is written here.
+void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, PATH_ARRAYS& arrays)
 {
     const int d_north = std::max(box.yt - box.yd, 1);
     const int d_south = std::max(box.yd - box.yb, 1);
@@ -265,21 +252,28 @@ void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, NET_
     // Element j of a column is row yb + j; the driver's row is element jd.
     const int jd = box.yd - box.yb;
     const int rows = box.height();
-    for (int x = box.xd; x <= box.xr - 1; ++x) {
+    for (int x = box.xl; x <= box.xr - 1; ++x) {
         float* right = arrays.column(arrays.right, x);
-        set_to(right, 0, jd - 1, h_se);
-        right[jd] = right_line;
-        set_to(right, jd + 1, rows - 1, h_ne);
-    }
-    for (int x = box.xl; x <= box.xd - 1; ++x) {
         float* left = arrays.column(arrays.left, x);
-        set_to(left, 0, jd - 1, h_sw);
-        left[jd] = left_line;
-        set_to(left, jd + 1, rows - 1, h_nw);
+        if (x < box.xd) {
+            set_to(right, 0, rows - 1, 0.0f);
+            set_to(left, 0, jd - 1, h_sw);
+            left[jd] = left_line;
+            set_to(left, jd + 1, rows - 1, h_nw);
+        } else {
+            set_to(right, 0, jd - 1, h_se);
+            right[jd] = right_line;
+            set_to(right, jd + 1, rows - 1, h_ne);
+            set_to(left, 0, rows - 1, 0.0f);
+        }
     }
     for (int x = box.xl; x <= box.xr; ++x) {
-        set_to(arrays.column(arrays.up, x), jd, rows - 2, by_side(x, box.xd, v_nw, up_line, v_ne));
-        set_to(arrays.column(arrays.down, x), 0, jd - 1, by_side(x, box.xd, v_sw, down_line, v_se));
+        float* up = arrays.column(arrays.up, x);
+        float* down = arrays.column(arrays.down, x);
+        set_to(up, 0, jd - 1, 0.0f);
+        set_to(up, jd, rows - 2, by_side(x, box.xd, v_nw, up_line, v_ne));
+        set_to(down, 0, jd - 1, by_side(x, box.xd, v_sw, down_line, v_se));
+        set_to(down, jd, rows - 2, 0.0f);
     }
 }
 
@@ -287,44 +281,49 @@ void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, NET_
 // A column of the box is a row of the grids, so both sides are walked in
 // memory order; each tile still adds the boundary on its own side before
 // the one on its lower side, as in the tile-by-tile order.
-void share_crossings(const NET_BOX& box, const NET_ARRAYS& arrays, TYPE_GRIDS& grids)
+void share_crossings(const NET_BOX& box, const PATH_ARRAYS& arrays, const LIVE_ARRAYS& live, TYPE_GRIDS& grids)
 {
     const int rows = box.height();
-    for (int x = box.xl; x <= box.xr; ++x) {
-        float* right = &grids[CONGESTION::HORIZONTAL_RIGHT](x, box.yb);
-        float* left = &grids[CONGESTION::HORIZONTAL_LEFT](x, box.yb);
-        float* up = &grids[CONGESTION::VERTICAL_UP](x, box.yb);
-        float* down = &grids[CONGESTION::VERTICAL_DOWN](x, box.yb);
-        if (x < box.xr) {
-            const float* r = arrays.column(arrays.right, x);
-            const float* l = arrays.column(arrays.left, x);
-            for (int j = 0; j < rows; ++j) {
-                right[j] = right[j] + 0.5f * r[j];
-                left[j] = left[j] + 0.5f * l[j];
+    // Each tile of a horizontal grid adds its own column's boundary, then
+    // the one of the column before.
+    const auto share_horizontal = [&](GRID_2D<float>& grid, const float* crossings) {
+        for (int x = box.xl; x <= box.xr; ++x) {
+            float* tiles = &grid(x, box.yb);
+            if (x < box.xr) {
+                const float* c = arrays.column(crossings, x);
+                for (int j = 0; j < rows; ++j)
+                    tiles[j] = tiles[j] + 0.5f * c[j];
+            }
+            if (x > box.xl) {
+                const float* c = arrays.column(crossings, x - 1);
+                for (int j = 0; j < rows; ++j)
+                    tiles[j] = tiles[j] + 0.5f * c[j];
             }
         }
-        if (x > box.xl) {
-            const float* r = arrays.column(arrays.right, x - 1);
-            const float* l = arrays.column(arrays.left, x - 1);
-            for (int j = 0; j < rows; ++j) {
-                right[j] = right[j] + 0.5f * r[j];
-                left[j] = left[j] + 0.5f * l[j];
-            }
+    };
+    // Each tile of a vertical grid adds the boundary above it, then the one
+    // below.
+    const auto share_vertical = [&](GRID_2D<float>& grid, const float* crossings) {
+        for (int x = box.xl; x <= box.xr; ++x) {
+            float* tiles = &grid(x, box.yb);
+            const float* c = arrays.column(crossings, x);
+            for (int j = 0; j < rows - 1; ++j)
+                tiles[j] = tiles[j] + 0.5f * c[j];
+            for (int j = 1; j < rows; ++j)
+                tiles[j] = tiles[j] + 0.5f * c[j - 1];
         }
-        const float* u = arrays.column(arrays.up, x);
-        const float* d = arrays.column(arrays.down, x);
-        for (int j = 0; j < rows - 1; ++j) {
-            up[j] = up[j] + 0.5f * u[j];
-            down[j] = down[j] + 0.5f * d[j];
-        }
-        for (int j = 1; j < rows; ++j) {
-            up[j] = up[j] + 0.5f * u[j - 1];
-            down[j] = down[j] + 0.5f * d[j - 1];
-        }
-    }
+    };
+    if (live.right)
+        share_horizontal(grids[CONGESTION::HORIZONTAL_RIGHT], arrays.right);
+    if (live.left)
+        share_horizontal(grids[CONGESTION::HORIZONTAL_LEFT], arrays.left);
+    if (live.up)
+        share_vertical(grids[CONGESTION::VERTICAL_UP], arrays.up);
+    if (live.down)
+        share_vertical(grids[CONGESTION::VERTICAL_DOWN], arrays.down);
 }
 
-void add_net_demand(const NETLIST_IF& net_if, int net, NET_ARRAYS& arrays, TYPE_GRIDS& grids)
+void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE_GRIDS& grids)
 {
     const CONGESTION::LOC driver = net_if.get_pin_loc(net, 0);
     const int num_pins = net_if.get_num_pins(net);
@@ -340,8 +339,31 @@ void add_net_demand(const NETLIST_IF& net_if, int net, NET_ARRAYS& arrays, TYPE_
         return;
 
     const bool small_net = num_pins < LARGE_NET_PINS;
-    arrays.prepare(box, small_net);
-    arrays.pin_count[arrays.index(box.xd, box.yd)] = 1;
+    arrays.prepare(box);
+    // The loads add into the covers, and normalise reads them whole: the
+    // horizontal one over the columns left of the box's last, the vertical
+    // one over every column.
+    const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(box.height());
+    const size_t h_area = area - static_cast<size_t>(box.height());
+    const auto clear_covers = [&] {
+        clear(arrays.h_cover, h_area);
+        clear(arrays.v_cover, area);
+    };
+    // A small net's crossing arrays are cleared as its loads first write
+    // them; a large net writes all of them whole.
+    LIVE_ARRAYS live;
+    if (!small_net)
+        live = {true, true, true, true};
+    // The load of a two-pin net whose pair box with the driver is the net's
+    // box (it lies at the opposite corner) covers that box exactly once:
+    // every cover element would hold 0 + w, which is w, so the cover is kept
+    // as that one number. Until a load is added it is 0, the cover of a box
+    // without loads.
+    bool uniform_cover = num_pins == 2;
+    float cover = 0.0f;
+    if (small_net && !uniform_cover)
+        clear_covers();
+    arrays.mark_pin(box.xd, box.yd);
     QUADRANT_COUNTS counts;
     const int net_xl = box.xl;
     const int net_xr = box.xr;
@@ -357,31 +379,70 @@ void add_net_demand(const NETLIST_IF& net_if, int net, NET_ARRAYS& arrays, TYPE_
         CONGESTION_CHECK(load_loc.y <= net_yt, "load_loc.y <= net_yt");
         // A tile already holding a pin (the driver's or an earlier load's)
         // adds nothing more.
-        int& pins_here = arrays.pin_count[arrays.index(load_loc.x, load_loc.y)];
-        pins_here = pins_here + 1;
-        if (pins_here > 1)
+        if (!arrays.mark_pin(load_loc.x, load_loc.y))
             continue;
-        if (small_net)
-            add_load(box, load_loc.x, load_loc.y, net_if.get_pin_weight(net, k) + 1.0f, arrays);
-        else
+        if (small_net) {
+            const float w = net_if.get_pin_weight(net, k) + 1.0f;
+            if (uniform_cover) {
+                const bool opposite_corner =
+                    std::min(box.xd, load_loc.x) == box.xl && std::max(box.xd, load_loc.x) == box.xr &&
+                    std::min(box.yd, load_loc.y) == box.yb && std::max(box.yd, load_loc.y) == box.yt;
+                uniform_cover = opposite_corner;
+                if (opposite_corner)
+                    cover = w;
+                else
+                    clear_covers();
+            }
+            add_load(box, load_loc.x, load_loc.y, w, !uniform_cover, arrays, live);
+        } else {
             counts.add(box, load_loc.x, load_loc.y);
+        }
     }
+    arrays.clear_pin_marks();
     if (small_net)
-        normalise(box, arrays);
+        normalise(box, uniform_cover, cover, live, arrays);
     else
         fill_large_net_crossings(box, counts, arrays);
-    share_crossings(box, arrays, grids);
+    share_crossings(box, arrays, live, grids);
 }
+
+void add_chunk_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
+                      const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
+{
+    CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
+    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
+        add_net_demand(*net_if, nets[i], arrays, grids);
+}
+
+#if defined(CONGESTION_HAS_VARIANTS)
+CONGESTION_AVX2_VARIANT void add_chunk_demand_avx2(const std::vector<int>& nets, int chunk, int num_chunks,
+                                                   TYPE_GRIDS& grids, const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
+{
+    add_chunk_demand(nets, chunk, num_chunks, grids, net_if, arrays);
+}
+
+CONGESTION_AVX512_VARIANT void add_chunk_demand_avx512(const std::vector<int>& nets, int chunk, int num_chunks,
+                                                       TYPE_GRIDS& grids, const NETLIST_IF* net_if,
+                                                       PATH_ARRAYS& arrays)
+{
+    add_chunk_demand(nets, chunk, num_chunks, grids, net_if, arrays);
+}
+#endif
 
 }  // namespace
 
 void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
-                                 const NETLIST_IF* net_if)
+                                 const NETLIST_IF* net_if, PATH_ARRAYS* arrays)
 {
-    CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
-    NET_ARRAYS arrays;
-    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
-        add_net_demand(*net_if, nets[i], arrays, grids);
+    PATH_ARRAYS own_arrays;
+    PATH_ARRAYS& used = arrays != nullptr ? *arrays : own_arrays;
+    switch (get_kernel_variant()) {
+#if defined(CONGESTION_HAS_VARIANTS)
+    case KERNEL_VARIANT::AVX512: return add_chunk_demand_avx512(nets, chunk, num_chunks, grids, net_if, used);
+    case KERNEL_VARIANT::AVX2: return add_chunk_demand_avx2(nets, chunk, num_chunks, grids, net_if, used);
+#endif
+    default: return add_chunk_demand(nets, chunk, num_chunks, grids, net_if, used);
+    }
 }
 
 }  // namespace congestion_internal

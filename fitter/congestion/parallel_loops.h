@@ -2,6 +2,7 @@
 #ifndef PARALLEL_LOOPS_H
 #define PARALLEL_LOOPS_H
 
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -87,6 +88,17 @@ void parallel_loop(int n, const BODY& body)
                 body(static_cast<int>(i));
         },
         tbb::auto_partitioner(), context);
+}
+
+// Runs body(i) for every i in [0, n), like parallel_loop, except that the
+// indices are handed out in increasing order: each iteration, whichever the
+// scheduler runs, takes the next index not started yet. Each body(i) must
+// own what it writes, as with parallel_loop.
+template <typename BODY>
+void parallel_loop_in_order(int n, const BODY& body)
+{
+    std::atomic<int> next{0};
+    parallel_loop(n, [&](int) { body(next.fetch_add(1)); });
 }
 
 // Rows per chunk when nx rows are dealt to num_chunks chunks, computed in

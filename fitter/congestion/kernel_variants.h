@@ -1,0 +1,38 @@
+// Instruction-set variants of the vectorised demand kernels, one chosen when
+// the library loads.
+#ifndef KERNEL_VARIANTS_H
+#define KERNEL_VARIANTS_H
+
+#include <vector>
+
+namespace congestion_internal {
+
+// Every variant runs the same source: the variant entry points below only
+// widen the instruction set their bodies are compiled for. Nothing that
+// changes a result is allowed in any of them (no contraction into fused
+// multiply-adds, no reassociation, no reciprocals): each lane performs the
+// same correctly rounded operations in the same order, so all variants give
+// identical bits.
+enum class KERNEL_VARIANT { BASELINE, AVX2, AVX512 };
+
+// The variants this processor can run, BASELINE first.
+std::vector<KERNEL_VARIANT> get_supported_variants();
+
+// The variant in use: the widest one the processor supports, unless forced.
+KERNEL_VARIANT get_kernel_variant();
+
+// Test hook: makes every later kernel call use `variant`. Returns false, and
+// changes nothing, when the processor cannot run it.
+bool force_kernel_variant(KERNEL_VARIANT variant);
+
+}  // namespace congestion_internal
+
+// Attributes of a variant entry point: its body, and everything the body
+// calls that can be inlined, is compiled for the wider instruction set.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define CONGESTION_HAS_VARIANTS 1
+#define CONGESTION_AVX2_VARIANT __attribute__((target("avx2"), flatten))
+#define CONGESTION_AVX512_VARIANT __attribute__((target("avx2,avx512f,avx512vl,avx512bw,avx512dq"), flatten))
+#endif
+
+#endif
