@@ -50,7 +50,7 @@ void apply_supply(const SYNTHETIC_SUPPLY& chip, CONGESTION& estimator)
             }
 }
 
-SYNTHETIC_NETLIST::SYNTHETIC_NETLIST(int nx, int ny, int num_nets, uint32_t seed) : m_nx(nx), m_ny(ny)
+SYNTHETIC_NETLIST::SYNTHETIC_NETLIST(int nx, int ny, int num_nets, uint32_t seed) : m_ny(ny)
 {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> any_x(1, std::max(1, nx - 2));

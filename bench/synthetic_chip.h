@@ -46,7 +46,6 @@ class SYNTHETIC_NETLIST : public CONGESTION::NETLIST_IF {
     size_t get_num_pins_total() const { return m_pin_x.size(); }
 
  private:
-    int m_nx;
     int m_ny;
     std::vector<int> m_net_start;
     std::vector<int> m_pin_x;
