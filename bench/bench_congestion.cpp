@@ -442,8 +442,7 @@ void register_all()
     for (int64_t model : {0, 1})
         demand->Args({1000, 2000000, model, 2});
     auto* plain = benchmark::RegisterBenchmark("plain_bounding_box", BM_PlainBoundingBox)->Unit(ms)->UseRealTime();
-    for (auto [size, nets] :
-         {std::pair<int64_t, int64_t>{100, 10000}, {300, 100000}, {1000, 1000000}, {1000, 2000000}})
+    for (auto [size, nets] : {std::pair<int64_t, int64_t>{100, 10000}, {300, 100000}, {1000, 1000000}, {1000, 2000000}})
         plain->Args({size, nets});
     // Without the nets whose box covers more than a tenth of the chip.
     auto* local = benchmark::RegisterBenchmark("update_demand_local", BM_UpdateDemandLocal)->Unit(ms)->UseRealTime();
@@ -554,8 +553,9 @@ void print_ratios(const RATIO_REPORTER& r)
     std::printf("\n%-58s %8s  %s\n", "ratio (same run)", "value", "target");
     std::printf("-- bundled design picorv32_ex (34 x 34)\n");
     for (const char* model : {"0", "1"})
-        print_ratio(r, model[0] == '0' ? "whole estimate, path model: 1 thread / 2 threads"
-                                       : "whole estimate, bbox model: 1 thread / 2 threads",
+        print_ratio(r,
+                    model[0] == '0' ? "whole estimate, path model: 1 thread / 2 threads"
+                                    : "whole estimate, bbox model: 1 thread / 2 threads",
                     std::string("design/bundled/picorv32_ex/model:") + model + "/threads:1",
                     std::string("design/bundled/picorv32_ex/model:") + model + "/threads:2", "");
     for (const char* size : {"100", "300", "1000"}) {
@@ -571,19 +571,18 @@ void print_ratios(const RATIO_REPORTER& r)
                     "memory_pass/" + s + "/17/1", "<= 2");
         print_ratio(r, "down_left_sum / memory pass (2 threads)", "down_left_sum/" + s + "/2",
                     "memory_pass/" + s + "/1/1", "<= 2");
-        print_ratio(r, "gather / memory pass (2 threads)", "gather/" + s + "/2", "memory_pass/" + s + "/2/1",
-                    "<= 2");
-        print_ratio(r, "update_congestion, no tables / memory pass (2 threads)",
-                    "update_congestion/" + s + "/0/2", "memory_pass/" + s + "/8/4", "<= 2");
+        print_ratio(r, "gather / memory pass (2 threads)", "gather/" + s + "/2", "memory_pass/" + s + "/2/1", "<= 2");
+        print_ratio(r, "update_congestion, no tables / memory pass (2 threads)", "update_congestion/" + s + "/0/2",
+                    "memory_pass/" + s + "/8/4", "<= 2");
         const std::string nets = s == "100" ? "10000" : s == "300" ? "100000" : "1000000";
         print_ratio(r, "update_demand path: 1 thread / 2 threads", "update_demand/" + s + "/" + nets + "/0/1",
                     "update_demand/" + s + "/" + nets + "/0/2", ">= 1.8");
         print_ratio(r, "update_demand bbox: 1 thread / 2 threads", "update_demand/" + s + "/" + nets + "/1/1",
                     "update_demand/" + s + "/" + nets + "/1/2", ">= 1.8");
-        print_ratio(r, "update_demand path (1 thread) / plain bbox kernel",
-                    "update_demand/" + s + "/" + nets + "/0/1", "plain_bounding_box/" + s + "/" + nets, "<= 15");
-        print_ratio(r, "update_demand bbox (1 thread) / plain bbox kernel",
-                    "update_demand/" + s + "/" + nets + "/1/1", "plain_bounding_box/" + s + "/" + nets, "<= 15");
+        print_ratio(r, "update_demand path (1 thread) / plain bbox kernel", "update_demand/" + s + "/" + nets + "/0/1",
+                    "plain_bounding_box/" + s + "/" + nets, "<= 15");
+        print_ratio(r, "update_demand bbox (1 thread) / plain bbox kernel", "update_demand/" + s + "/" + nets + "/1/1",
+                    "plain_bounding_box/" + s + "/" + nets, "<= 15");
         const std::string whole = "whole_estimate/" + s + "/" + std::to_string(default_nets(std::stoi(s)));
         print_ratio(r, "whole estimate: 1 thread / 2 threads", whole + "/1", whole + "/2", "");
     }

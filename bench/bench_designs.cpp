@@ -79,8 +79,8 @@ void register_design_benchmarks(const std::string& source_dir, const std::string
                                                            WIRELENGTH_SOURCE::HALF_PERIMETER);
         loaded->nets = get_estimated_nets(loaded->design);
         const std::string where = folder.parent_path().filename() == "data" ? "bundled/" : "shared/";
-        auto* bench = benchmark::RegisterBenchmark(("design/" + where + loaded->design.name).c_str(), run_design,
-                                                   loaded.get());
+        auto* bench =
+            benchmark::RegisterBenchmark(("design/" + where + loaded->design.name).c_str(), run_design, loaded.get());
         bench->Unit(benchmark::kMillisecond)->UseRealTime()->ArgNames({"model", "threads"});
         for (int64_t model : {0, 1})
             for (int64_t threads : {1, 2})

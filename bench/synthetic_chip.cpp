@@ -7,11 +7,11 @@
 
 namespace {
 
-constexpr float kLogicWireSupply = 43.0f;   // (60 + 26) / 2 per direction
+constexpr float kLogicWireSupply = 43.0f;  // (60 + 26) / 2 per direction
 constexpr float kMemoryWireSupply = 30.0f;
 constexpr float kLogicLabInput = 35.0f;
 constexpr int kMemoryColumnPeriod = 10;
-constexpr int kChipWideNetPeriod = 1000;    // one net in a thousand spans the chip
+constexpr int kChipWideNetPeriod = 1000;  // one net in a thousand spans the chip
 
 bool is_ring(int x, int y, int nx, int ny) { return x == 0 || y == 0 || x == nx - 1 || y == ny - 1; }
 

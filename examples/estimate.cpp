@@ -15,8 +15,7 @@ class ARRAY_NETLIST : public CONGESTION::NETLIST_IF {
  public:
     ARRAY_NETLIST(std::vector<int> first_pin, std::vector<int> pin_x, std::vector<int> pin_y)
         : m_first_pin(std::move(first_pin)), m_pin_x(std::move(pin_x)), m_pin_y(std::move(pin_y))
-    {
-    }
+    {}
 
     CONGESTION::LOC get_pin_loc(int net, int pin) const override
     {

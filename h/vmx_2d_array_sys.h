@@ -59,10 +59,7 @@ class GRID_2D {
     typename std::vector<T>::const_iterator end() const { return m_data.end(); }
 
  private:
-    std::ptrdiff_t offset(int irow, int icol) const
-    {
-        return static_cast<std::ptrdiff_t>(irow) * m_num_cols + icol;
-    }
+    std::ptrdiff_t offset(int irow, int icol) const { return static_cast<std::ptrdiff_t>(irow) * m_num_cols + icol; }
 
     void check(int irow, int icol) const
     {

@@ -13,13 +13,10 @@ float get_design_supply(const DESIGN& design, int x, int y, CONGESTION::RESOURCE
     const float share = mapping == SUPPLY_MAPPING::HALF ? HALF : 1.0f;
     switch (type) {
     case CONGESTION::HORIZONTAL_LEFT:
-    case CONGESTION::HORIZONTAL_RIGHT:
-        return static_cast<float>(design.h4[tile] + design.h12[tile]) * share;
+    case CONGESTION::HORIZONTAL_RIGHT: return static_cast<float>(design.h4[tile] + design.h12[tile]) * share;
     case CONGESTION::VERTICAL_UP:
-    case CONGESTION::VERTICAL_DOWN:
-        return static_cast<float>(design.v4[tile] + design.v12[tile]) * share;
-    case CONGESTION::LAB_INPUT:
-        return static_cast<float>(design.lab_in[tile]);
+    case CONGESTION::VERTICAL_DOWN: return static_cast<float>(design.v4[tile] + design.v12[tile]) * share;
+    case CONGESTION::LAB_INPUT: return static_cast<float>(design.lab_in[tile]);
     }
     return 0.0f;
 }
@@ -60,8 +57,7 @@ DESIGN_NETLIST::DESIGN_NETLIST(const DESIGN& design, CONGESTION_POLICY policy, W
       m_policy(policy),
       m_wirelength(wirelength),
       m_load_pins(count_load_pins(design, get_estimated_nets(design)))
-{
-}
+{}
 
 CONGESTION::LOC DESIGN_NETLIST::get_pin_loc(int net, int pin) const
 {
@@ -69,25 +65,13 @@ CONGESTION::LOC DESIGN_NETLIST::get_pin_loc(int net, int pin) const
     return CONGESTION::LOC{m_design.pin_x[index], m_design.pin_y[index]};
 }
 
-int DESIGN_NETLIST::get_num_nets() const
-{
-    return m_design.get_num_nets();
-}
+int DESIGN_NETLIST::get_num_nets() const { return m_design.get_num_nets(); }
 
-int DESIGN_NETLIST::get_num_pins(int net) const
-{
-    return m_design.get_num_pins(net);
-}
+int DESIGN_NETLIST::get_num_pins(int net) const { return m_design.get_num_pins(net); }
 
-float DESIGN_NETLIST::get_pin_weight(int net, int) const
-{
-    return static_cast<float>(m_design.weight[net]);
-}
+float DESIGN_NETLIST::get_pin_weight(int net, int) const { return static_cast<float>(m_design.weight[net]); }
 
-int DESIGN_NETLIST::get_lab_input_demand(int x, int y) const
-{
-    return m_load_pins[m_design.get_tile_index(x, y)];
-}
+int DESIGN_NETLIST::get_lab_input_demand(int x, int y) const { return m_load_pins[m_design.get_tile_index(x, y)]; }
 
 float DESIGN_NETLIST::compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE) const
 {

@@ -10,16 +10,15 @@
 #include <system_error>
 
 const std::array<const char*, NUM_ROUTED_COLUMNS> ROUTED_COLUMN_NAMES = {
-    "h_all", "h_left", "h_right", "h_drv", "v_all", "v_up", "v_down", "v_drv",
-    "h4", "h12", "v4", "v12", "local", "lab_in", "sw"};
+    "h_all", "h_left", "h_right", "h_drv", "v_all", "v_up",   "v_down", "v_drv",
+    "h4",    "h12",    "v4",      "v12",   "local", "lab_in", "sw"};
 
 DESIGN_ERROR::DESIGN_ERROR(const std::string& file, int line, const std::string& what)
     : std::runtime_error(line > 0 ? file + ", line " + std::to_string(line) + ": " + what + "."
                                   : file + ": " + what + "."),
       m_file(file),
       m_line(line)
-{
-}
+{}
 
 namespace {
 
@@ -35,10 +34,7 @@ constexpr std::size_t MIN_ROUTED_RECORD_BYTES = 2 * NUM_ROUTED_FIELDS;
 // Longest part of a field that a message quotes.
 constexpr std::size_t MAX_QUOTED_FIELD = 40;
 
-std::string format_loc(int x, int y)
-{
-    return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
-}
+std::string format_loc(int x, int y) { return "(" + std::to_string(x) + ", " + std::to_string(y) + ")"; }
 
 // A field as a message quotes it: bytes outside printable ASCII as \xNN and
 // a long field cut short, so that the message stays one short printable
@@ -195,7 +191,7 @@ class LINE_READER {
 
 // Tile kinds of the format, in the order its description lists them.
 constexpr std::array<std::string_view, 10> TILE_KINDS = {"logic", "ramb", "ramt", "io",    "dsp0",
-                                                        "dsp1",  "dsp2", "dsp3", "ipcon", "empty"};
+                                                         "dsp1",  "dsp2", "dsp3", "ipcon", "empty"};
 
 bool is_tile_kind(std::string_view text)
 {
@@ -205,9 +201,8 @@ bool is_tile_kind(std::string_view text)
 void check_grid_header(LINE_READER& reader, const DESIGN& design, int nx, int ny)
 {
     if (nx != design.nx || ny != design.ny)
-        reader.fail("the header's grid " + std::to_string(nx) + " x " + std::to_string(ny) +
-                    " differs from the " + std::to_string(design.nx) + " x " + std::to_string(design.ny) +
-                    " grid of tiles.txt");
+        reader.fail("the header's grid " + std::to_string(nx) + " x " + std::to_string(ny) + " differs from the " +
+                    std::to_string(design.nx) + " x " + std::to_string(design.ny) + " grid of tiles.txt");
 }
 
 // Records of a grid file come y-major: y = 0 first, x increasing in a row.
@@ -221,8 +216,8 @@ void check_tile_position(const LINE_READER& reader, int x, int y, int expected_x
 void read_net_record(LINE_READER& reader, int expected_id, DESIGN& design)
 {
     if (reader.get_num_fields() < NUM_NET_FIXED_FIELDS)
-        reader.fail("a net needs at least " + std::to_string(NUM_NET_FIXED_FIELDS) +
-                    " fields but the line has " + std::to_string(reader.get_num_fields()));
+        reader.fail("a net needs at least " + std::to_string(NUM_NET_FIXED_FIELDS) + " fields but the line has " +
+                    std::to_string(reader.get_num_fields()));
     const int id = reader.get_int(0, "the net id");
     if (id != expected_id)
         reader.fail("the net id " + std::to_string(id) + " is out of order, " + std::to_string(expected_id) +
@@ -238,8 +233,7 @@ void read_net_record(LINE_READER& reader, int expected_id, DESIGN& design)
     const int weight = reader.get_int(3, "the weight");
     const int box[4] = {reader.get_int(4, "xl"), reader.get_int(5, "xr"), reader.get_int(6, "yb"),
                         reader.get_int(7, "yt")};
-    if (box[0] < 0 || box[1] >= design.nx || box[2] < 0 || box[3] >= design.ny || box[0] > box[1] ||
-        box[2] > box[3])
+    if (box[0] < 0 || box[1] >= design.nx || box[2] < 0 || box[3] >= design.ny || box[0] > box[1] || box[2] > box[3])
         reader.fail("the box x " + std::to_string(box[0]) + ".." + std::to_string(box[1]) + ", y " +
                     std::to_string(box[2]) + ".." + std::to_string(box[3]) + " is empty or leaves the " +
                     std::to_string(design.nx) + " x " + std::to_string(design.ny) + " grid");
@@ -296,8 +290,8 @@ void check_routed_sums(const LINE_READER& reader, const DESIGN& design, std::siz
     const auto& r = design.routed;
     const auto check_sum = [&](ROUTED_COLUMN all, int sum, const std::string& parts) {
         if (r[all][tile] != sum)
-            reader.fail(std::string(ROUTED_COLUMN_NAMES[all]) + " " + std::to_string(r[all][tile]) +
-                        " differs from " + parts + " = " + std::to_string(sum));
+            reader.fail(std::string(ROUTED_COLUMN_NAMES[all]) + " " + std::to_string(r[all][tile]) + " differs from " +
+                        parts + " = " + std::to_string(sum));
     };
     check_sum(ROUTED_H_ALL, r[ROUTED_H_LEFT][tile] + r[ROUTED_H_RIGHT][tile] + r[ROUTED_H_DRV][tile],
               "h_left + h_right + h_drv");
@@ -305,9 +299,11 @@ void check_routed_sums(const LINE_READER& reader, const DESIGN& design, std::siz
     check_sum(ROUTED_V_ALL, r[ROUTED_V_UP][tile] + r[ROUTED_V_DOWN][tile] + r[ROUTED_V_DRV][tile],
               "v_up + v_down + v_drv");
     check_sum(ROUTED_V_ALL, r[ROUTED_V4][tile] + r[ROUTED_V12][tile], "v4 + v12");
-    const std::pair<ROUTED_COLUMN, const std::vector<int>*> bounded[] = {
-        {ROUTED_H4, &design.h4}, {ROUTED_H12, &design.h12}, {ROUTED_V4, &design.v4},
-        {ROUTED_V12, &design.v12}, {ROUTED_LAB_IN, &design.lab_in}};
+    const std::pair<ROUTED_COLUMN, const std::vector<int>*> bounded[] = {{ROUTED_H4, &design.h4},
+                                                                         {ROUTED_H12, &design.h12},
+                                                                         {ROUTED_V4, &design.v4},
+                                                                         {ROUTED_V12, &design.v12},
+                                                                         {ROUTED_LAB_IN, &design.lab_in}};
     for (const auto& [column, supply] : bounded)
         if (r[column][tile] > (*supply)[tile])
             reader.fail(std::string("the routed ") + ROUTED_COLUMN_NAMES[column] + " " +
@@ -358,8 +354,8 @@ void read_nets(const std::string& path, DESIGN& design)
     reader.require_column_line();
     const int num_nets = header[0];
     const std::size_t reserve = reader.get_reserve(static_cast<std::size_t>(num_nets), MIN_NET_RECORD_BYTES);
-    for (std::vector<int>* column : {&design.flags, &design.weight, &design.xl, &design.xr, &design.yb,
-                                     &design.yt, &design.routed_x, &design.routed_y, &design.n_wires})
+    for (std::vector<int>* column : {&design.flags, &design.weight, &design.xl, &design.xr, &design.yb, &design.yt,
+                                     &design.routed_x, &design.routed_y, &design.n_wires})
         column->reserve(reserve);
     design.net_start.reserve(reserve + 1);
     design.net_start.assign(1, 0);

@@ -76,7 +76,7 @@ struct DESIGN {
     std::vector<int> net_start;  // num_nets + 1 entries
     std::vector<int> pin_x, pin_y;
     std::vector<int> flags, weight;
-    std::vector<int> xl, xr, yb, yt;  // inclusive pin box
+    std::vector<int> xl, xr, yb, yt;               // inclusive pin box
     std::vector<int> routed_x, routed_y, n_wires;  // ROUTING_UNKNOWN when not routed
 
     bool has_routed_lengths = true;  // false when nets.txt holds ROUTING_UNKNOWN
@@ -93,10 +93,7 @@ struct DESIGN {
         return (flags[net] & (NET_FLAG_GLOBAL | NET_FLAG_CONSTANT)) == 0 && get_num_pins(net) >= 2;
     }
     // True when the tile has supply of at least one wire kind.
-    bool has_wire_supply(std::size_t tile) const
-    {
-        return h4[tile] + h12[tile] + v4[tile] + v12[tile] > 0;
-    }
+    bool has_wire_supply(std::size_t tile) const { return h4[tile] + h12[tile] + v4[tile] + v12[tile] > 0; }
 };
 
 // Reads DIR/tiles.txt, DIR/nets.txt and, when it exists, DIR/routed.txt.

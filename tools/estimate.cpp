@@ -32,10 +32,7 @@ double time_ms(const std::function<void()>& phase)
     return elapsed.count() * MS_PER_SECOND;
 }
 
-double sum(const std::vector<double>& values)
-{
-    return std::accumulate(values.begin(), values.end(), 0.0);
-}
+double sum(const std::vector<double>& values) { return std::accumulate(values.begin(), values.end(), 0.0); }
 
 AGREEMENT get_agreement(const std::vector<double>& truth, const std::vector<double>& estimate)
 {
@@ -146,8 +143,8 @@ void ESTIMATE_RUN::add_queries()
         }
     const std::vector<double> aces = get_ace(std::move(entries), {ACE_PERCENTS.begin(), ACE_PERCENTS.end()});
     std::copy(aces.begin(), aces.end(), m_report.ace.begin());
-    m_report.rc = std::accumulate(m_report.ace.begin(), m_report.ace.end(), 0.0) /
-                  static_cast<double>(m_report.ace.size());
+    m_report.rc =
+        std::accumulate(m_report.ace.begin(), m_report.ace.end(), 0.0) / static_cast<double>(m_report.ace.size());
 }
 
 void ESTIMATE_RUN::add_accuracy()
@@ -173,13 +170,20 @@ void ESTIMATE_RUN::add_accuracy()
         {"HORIZONTAL_RIGHT", "h_right", {CONGESTION::HORIZONTAL_RIGHT}, {ROUTED_H_RIGHT}, true, false},
         {"VERTICAL_UP", "v_up", {CONGESTION::VERTICAL_UP}, {ROUTED_V_UP}, false, true},
         {"VERTICAL_DOWN", "v_down", {CONGESTION::VERTICAL_DOWN}, {ROUTED_V_DOWN}, false, true},
-        {"H (left+right)", "h_all", {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT}, {ROUTED_H_ALL},
-         true, false},
+        {"H (left+right)",
+         "h_all",
+         {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT},
+         {ROUTED_H_ALL},
+         true,
+         false},
         {"V (up+down)", "v_all", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}, {ROUTED_V_ALL}, false, true},
-        {"all wires", "h_all+v_all",
+        {"all wires",
+         "h_all+v_all",
          {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP,
           CONGESTION::VERTICAL_DOWN},
-         {ROUTED_H_ALL, ROUTED_V_ALL}, true, true},
+         {ROUTED_H_ALL, ROUTED_V_ALL},
+         true,
+         true},
         {"LAB_INPUT", "lab_in", {CONGESTION::LAB_INPUT}, {ROUTED_LAB_IN}, false, false},
     };
 
@@ -235,7 +239,9 @@ std::vector<HEATMAP> ESTIMATE_RUN::get_heatmaps() const
         {"horizontal_right", "Horizontal Right", {CONGESTION::HORIZONTAL_RIGHT}, {ROUTED_H_RIGHT}},
         {"vertical_up", "Vertical Up", {CONGESTION::VERTICAL_UP}, {ROUTED_V_UP}},
         {"vertical_down", "Vertical Down", {CONGESTION::VERTICAL_DOWN}, {ROUTED_V_DOWN}},
-        {"horizontal", "Horizontal (left + right)", {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT},
+        {"horizontal",
+         "Horizontal (left + right)",
+         {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT},
          {ROUTED_H_ALL}},
         {"vertical", "Vertical (up + down)", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}, {ROUTED_V_ALL}},
         {"lab_input", "Lab Input", {CONGESTION::LAB_INPUT}, {ROUTED_LAB_IN}},

@@ -61,10 +61,7 @@ double get_ms_since(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-void warn(const std::string& what)
-{
-    std::cerr << PROGRAM << ": warning: " << what << "\n";
-}
+void warn(const std::string& what) { std::cerr << PROGRAM << ": warning: " << what << "\n"; }
 
 int parse_int(const std::string& text, const std::string& option, int minimum, int maximum)
 {
@@ -94,38 +91,38 @@ po::options_description get_option_descriptions(const ESTIMATE_OPTIONS& d)
 {
     const std::string window = std::to_string(d.parallel_dim) + "," + std::to_string(d.perpendicular_dim);
     po::options_description options("Options");
-    options.add_options()
-        ("help,h", "print this help and exit")
-        ("model", po::value<std::string>()->default_value(get_model_word(d.model)),
-         "net model: path (pin-based crossing probabilities) or bbox (box and wire length spread by supply)")
-        ("window", po::value<std::string>()->default_value(window),
-         "smoothing window PARALLEL,PERPENDICULAR in tiles along and across each wire direction (1..255)")
-        ("uniform", po::value<std::string>()->default_value(d.uniform ? "yes" : "no")->implicit_value("yes"),
-         "smooth demand uniformly over the window (yes or no; --uniform alone means yes)")
-        ("policy", po::value<std::string>()->default_value(get_policy_word(d.policy)),
-         "congestion value of a tile: ratio (smoothed demand over smoothed supply, 0 without supply) or "
-         "overflow (smoothed demand minus smoothed supply, not below 0)")
-        ("supply", po::value<std::string>()->default_value(get_supply_word(d.supply)),
-         "wire supply per direction: half ((h4+h12)/2 left and right, (v4+v12)/2 up and down) or full "
-         "(all the wires in each direction); Lab Input supply is lab_in")
-        ("wirelength", po::value<std::string>()->default_value(get_wirelength_word(d.wirelength)),
-         "wire-length estimate of the bbox model: hpwl (box width and height) or oracle (the routed lengths "
-         "routed_x, routed_y: uses the routing result, for comparison only)")
-        ("peak-window", po::value<std::string>()->default_value(std::to_string(d.peak_dim)),
-         "square window of the peak-utilization search, in tiles (1..255)")
-        ("chunks", po::value<std::string>()->default_value(std::to_string(d.num_chunks)),
-         "chunks of the library's chunked parallel loops (1..4096)")
-        ("threads", po::value<std::string>()->default_value("0"), "worker threads, 0 for all cores")
-        ("no-timings", "leave the phase times and the thread count out of the report and the JSON, so that "
-         "the outputs of two runs can be compared byte for byte")
-        ("json", po::value<std::string>(), "write the whole report as JSON to FILE (- for standard output)")
-        ("heatmaps", po::value<std::string>(), "write PNG heatmaps into the folder DIR (created if missing)")
-        ("heatmap-scale", po::value<std::string>()->default_value("shared"),
-         "colour scale of the estimate and routed panels of a heatmap: shared (equal colours are equal values) "
-         "or separate (each panel from 0 to its own largest value)")
-        ("dump", po::value<std::string>(), "write the library's grid dump to FILE (- for standard output)")
-        ("dump-netlist", po::value<std::string>(),
-         "write the library's dump of the estimated nets to FILE (- for standard output)");
+    options.add_options()("help,h", "print this help and exit")(
+        "model", po::value<std::string>()->default_value(get_model_word(d.model)),
+        "net model: path (pin-based crossing probabilities) or bbox (box and wire length spread by supply)")(
+        "window", po::value<std::string>()->default_value(window),
+        "smoothing window PARALLEL,PERPENDICULAR in tiles along and across each wire direction (1..255)")(
+        "uniform", po::value<std::string>()->default_value(d.uniform ? "yes" : "no")->implicit_value("yes"),
+        "smooth demand uniformly over the window (yes or no; --uniform alone means yes)")(
+        "policy", po::value<std::string>()->default_value(get_policy_word(d.policy)),
+        "congestion value of a tile: ratio (smoothed demand over smoothed supply, 0 without supply) or "
+        "overflow (smoothed demand minus smoothed supply, not below 0)")(
+        "supply", po::value<std::string>()->default_value(get_supply_word(d.supply)),
+        "wire supply per direction: half ((h4+h12)/2 left and right, (v4+v12)/2 up and down) or full "
+        "(all the wires in each direction); Lab Input supply is lab_in")(
+        "wirelength", po::value<std::string>()->default_value(get_wirelength_word(d.wirelength)),
+        "wire-length estimate of the bbox model: hpwl (box width and height) or oracle (the routed lengths "
+        "routed_x, routed_y: uses the routing result, for comparison only)")(
+        "peak-window", po::value<std::string>()->default_value(std::to_string(d.peak_dim)),
+        "square window of the peak-utilization search, in tiles (1..255)")(
+        "chunks", po::value<std::string>()->default_value(std::to_string(d.num_chunks)),
+        "chunks of the library's chunked parallel loops (1..4096)")(
+        "threads", po::value<std::string>()->default_value("0"), "worker threads, 0 for all cores")(
+        "no-timings",
+        "leave the phase times and the thread count out of the report and the JSON, so that "
+        "the outputs of two runs can be compared byte for byte")(
+        "json", po::value<std::string>(), "write the whole report as JSON to FILE (- for standard output)")(
+        "heatmaps", po::value<std::string>(), "write PNG heatmaps into the folder DIR (created if missing)")(
+        "heatmap-scale", po::value<std::string>()->default_value("shared"),
+        "colour scale of the estimate and routed panels of a heatmap: shared (equal colours are equal values) "
+        "or separate (each panel from 0 to its own largest value)")(
+        "dump", po::value<std::string>(), "write the library's grid dump to FILE (- for standard output)")(
+        "dump-netlist", po::value<std::string>(),
+        "write the library's dump of the estimated nets to FILE (- for standard output)");
     return options;
 }
 
@@ -183,9 +180,9 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     o.perpendicular_dim = parse_int(window.substr(comma + 1), "--window", 1, MAX_WINDOW);
     o.uniform = parse_word(text("uniform"), "--uniform", {"no", "yes"}) == 1;
     o.policy = parse_word(text("policy"), "--policy", {"ratio", "overflow"}) == 0 ? CONGESTION_POLICY::RATIO
-                                                                                   : CONGESTION_POLICY::OVERFLOW;
-    o.supply = parse_word(text("supply"), "--supply", {"half", "full"}) == 0 ? SUPPLY_MAPPING::HALF
-                                                                             : SUPPLY_MAPPING::FULL;
+                                                                                  : CONGESTION_POLICY::OVERFLOW;
+    o.supply =
+        parse_word(text("supply"), "--supply", {"half", "full"}) == 0 ? SUPPLY_MAPPING::HALF : SUPPLY_MAPPING::FULL;
     o.wirelength = parse_word(text("wirelength"), "--wirelength", {"hpwl", "oracle"}) == 0
                        ? WIRELENGTH_SOURCE::HALF_PERIMETER
                        : WIRELENGTH_SOURCE::ROUTED_ORACLE;
@@ -294,9 +291,8 @@ void write_outputs(const COMMAND_LINE& line, ESTIMATE_RUN& run, const DESIGN& de
         outputs.stage(line.dump_path, line.dump_path,
                       [&](const std::string& file) { run.get_estimator().dump(file.c_str(), {}); });
     if (!line.dump_netlist_path.empty())
-        outputs.stage(line.dump_netlist_path, line.dump_netlist_path, [&](const std::string& file) {
-            run.get_estimator().dump_netlist(run.get_nets(), file.c_str());
-        });
+        outputs.stage(line.dump_netlist_path, line.dump_netlist_path,
+                      [&](const std::string& file) { run.get_estimator().dump_netlist(run.get_nets(), file.c_str()); });
     outputs.commit();
 }
 

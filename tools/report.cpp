@@ -18,10 +18,7 @@ std::string format(const char* pattern, ...)
     return buffer;
 }
 
-std::string format_figure(double value)
-{
-    return std::isfinite(value) ? format("%8.3f", value) : format("%8s", "n/a");
-}
+std::string format_figure(double value) { return std::isfinite(value) ? format("%8.3f", value) : format("%8s", "n/a"); }
 
 nlohmann::json get_number(double value)
 {
@@ -47,10 +44,7 @@ const char* get_policy_word(CONGESTION_POLICY policy)
     return policy == CONGESTION_POLICY::OVERFLOW ? "overflow" : "ratio";
 }
 
-const char* get_supply_word(SUPPLY_MAPPING mapping)
-{
-    return mapping == SUPPLY_MAPPING::FULL ? "full" : "half";
-}
+const char* get_supply_word(SUPPLY_MAPPING mapping) { return mapping == SUPPLY_MAPPING::FULL ? "full" : "half"; }
 
 const char* get_wirelength_word(WIRELENGTH_SOURCE source)
 {
@@ -59,15 +53,12 @@ const char* get_wirelength_word(WIRELENGTH_SOURCE source)
 
 const char* get_type_word(CONGESTION::RESOURCE_TYPE type)
 {
-    static const char* const WORDS[CONGESTION::NUM_RESOURCE_TYPES] = {
-        "HORIZONTAL_LEFT", "HORIZONTAL_RIGHT", "VERTICAL_UP", "VERTICAL_DOWN", "LAB_INPUT"};
+    static const char* const WORDS[CONGESTION::NUM_RESOURCE_TYPES] = {"HORIZONTAL_LEFT", "HORIZONTAL_RIGHT",
+                                                                      "VERTICAL_UP", "VERTICAL_DOWN", "LAB_INPUT"};
     return WORDS[type];
 }
 
-std::string format_cookie(unsigned long long cookie)
-{
-    return format("%016llx", cookie);
-}
+std::string format_cookie(unsigned long long cookie) { return format("%016llx", cookie); }
 
 void print_report(std::ostream& os, const REPORT& r, bool with_timings)
 {
@@ -75,12 +66,12 @@ void print_report(std::ostream& os, const REPORT& r, bool with_timings)
     os << format("design %s, grid %d x %d tiles\n", r.design.c_str(), r.nx, r.ny);
     os << format("nets %d in the file, %d estimated (global, constant and one-pin nets left out), %d load pins\n",
                  r.num_nets, r.nets_estimated, r.load_pins);
-    os << format("settings: model %s, window %d,%d, uniform %s, policy %s, supply %s, wire length %s%s, "
-                 "peak window %d, chunks %d",
-                 get_model_word(o.model), o.parallel_dim, o.perpendicular_dim, o.uniform ? "yes" : "no",
-                 get_policy_word(o.policy), get_supply_word(o.supply), get_wirelength_word(o.wirelength),
-                 o.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE ? " (uses the routing result)" : "",
-                 o.peak_dim, o.num_chunks);
+    os << format(
+        "settings: model %s, window %d,%d, uniform %s, policy %s, supply %s, wire length %s%s, "
+        "peak window %d, chunks %d",
+        get_model_word(o.model), o.parallel_dim, o.perpendicular_dim, o.uniform ? "yes" : "no",
+        get_policy_word(o.policy), get_supply_word(o.supply), get_wirelength_word(o.wirelength),
+        o.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE ? " (uses the routing result)" : "", o.peak_dim, o.num_chunks);
     os << (with_timings ? format(", threads %d\n", r.threads) : std::string("\n"));
     os << format("smoothing algorithm: %s\n", r.algorithm.c_str());
     os << format("estimator cookie: %s\n", format_cookie(r.cookie).c_str());
@@ -100,9 +91,10 @@ void print_report(std::ostream& os, const REPORT& r, bool with_timings)
                      t.total_demand, t.peak_utilization, tile.c_str(), t.smoothed_peak_utilization,
                      smoothed_tile.c_str(), t.total_overflow);
     }
-    os << format("peak util: demand before smoothing over supply in the %d x %d peak window; smoothed: the largest\n"
-                 "smoothed demand over supply of one tile, as in the heatmaps and the routability figures\n",
-                 o.peak_dim, o.peak_dim);
+    os << format(
+        "peak util: demand before smoothing over supply in the %d x %d peak window; smoothed: the largest\n"
+        "smoothed demand over supply of one tile, as in the heatmaps and the routability figures\n",
+        o.peak_dim, o.peak_dim);
     os << format("\naverage chip utilization: above 0 %.4f, above 1 %.4f\n", r.avg_chip_utilization_0,
                  r.avg_chip_utilization_1);
     os << "routability (smoothed demand over supply, per tile and wire type):";
@@ -114,9 +106,10 @@ void print_report(std::ostream& os, const REPORT& r, bool with_timings)
         os << "\nno routed.txt: no accuracy figures\n";
         return;
     }
-    os << format("\naccuracy against routed usage over %d tiles with wire supply (top10: share of the 10%% "
-                 "most-used tiles also in the top 10%%)\n",
-                 r.tiles_compared);
+    os << format(
+        "\naccuracy against routed usage over %d tiles with wire supply (top10: share of the 10%% "
+        "most-used tiles also in the top 10%%)\n",
+        r.tiles_compared);
     os << format("%-34s %-26s   %-26s\n", "", "       estimate", "       baseline");
     os << format("%-34s %8s %8s %8s   %8s %8s %8s\n", "comparison", "pearson", "spearman", "top10", "pearson",
                  "spearman", "top10");
@@ -131,8 +124,7 @@ void print_report(std::ostream& os, const REPORT& r, bool with_timings)
     os << format("\n%-34s %14s %14s %14s\n", "sums over the compared tiles", "estimate", "baseline", "routed");
     for (const ACCURACY_ROW& row : r.accuracy) {
         const std::string name = row.estimate + " ~ " + row.truth;
-        os << format("%-34s %14.6g %14.6g %14.6g\n", name.c_str(), row.estimate_sum, row.baseline_sum,
-                     row.truth_sum);
+        os << format("%-34s %14.6g %14.6g %14.6g\n", name.c_str(), row.estimate_sum, row.baseline_sum, row.truth_sum);
     }
 }
 
@@ -183,12 +175,12 @@ nlohmann::json get_report_json(const REPORT& r, bool with_timings)
     }
     nlohmann::json rows = nlohmann::json::array();
     for (const ACCURACY_ROW& row : r.accuracy)
-        rows.push_back({{"estimate", row.estimate},
-                        {"truth", row.truth},
-                        {"estimate_figures", get_agreement_json(row.estimate_figures)},
-                        {"baseline_figures", get_agreement_json(row.baseline_figures)},
-                        {"sums", {{"estimate", row.estimate_sum}, {"baseline", row.baseline_sum},
-                                  {"routed", row.truth_sum}}}});
+        rows.push_back(
+            {{"estimate", row.estimate},
+             {"truth", row.truth},
+             {"estimate_figures", get_agreement_json(row.estimate_figures)},
+             {"baseline_figures", get_agreement_json(row.baseline_figures)},
+             {"sums", {{"estimate", row.estimate_sum}, {"baseline", row.baseline_sum}, {"routed", row.truth_sum}}}});
     json["accuracy"] = {{"tiles", r.tiles_compared}, {"rows", rows}};
     return json;
 }

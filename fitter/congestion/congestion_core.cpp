@@ -129,24 +129,15 @@ unsigned long long CONGESTION_IMPL::get_cookie() const
 const CONGESTION_IMPL::TYPE_GRIDS& CONGESTION_IMPL::get_grids(GRID_KIND kind) const
 {
     switch (kind) {
-    case GRID_KIND::DEMAND:
-        return m_demand;
-    case GRID_KIND::SUPPLY:
-        return m_supply;
-    case GRID_KIND::SUPPLY_TABLE:
-        return m_supply_down_left_sum;
-    case GRID_KIND::SMOOTH_SUPPLY:
-        return m_smooth_supply;
-    case GRID_KIND::SMOOTH_DEMAND:
-        return s_use_orig_algorithm ? m_smooth_demand_orig : m_smooth_demand_smeared_new;
-    case GRID_KIND::SMOOTH_DEMAND_ORIG:
-        return m_smooth_demand_orig;
-    case GRID_KIND::SMOOTH_DEMAND_NEW:
-        return m_smooth_demand_smeared_new;
-    case GRID_KIND::CONGESTION:
-        return m_congestion;
-    case GRID_KIND::CONGESTION_TABLE:
-        return m_congestion_down_left_sum;
+    case GRID_KIND::DEMAND: return m_demand;
+    case GRID_KIND::SUPPLY: return m_supply;
+    case GRID_KIND::SUPPLY_TABLE: return m_supply_down_left_sum;
+    case GRID_KIND::SMOOTH_SUPPLY: return m_smooth_supply;
+    case GRID_KIND::SMOOTH_DEMAND: return s_use_orig_algorithm ? m_smooth_demand_orig : m_smooth_demand_smeared_new;
+    case GRID_KIND::SMOOTH_DEMAND_ORIG: return m_smooth_demand_orig;
+    case GRID_KIND::SMOOTH_DEMAND_NEW: return m_smooth_demand_smeared_new;
+    case GRID_KIND::CONGESTION: return m_congestion;
+    case GRID_KIND::CONGESTION_TABLE: return m_congestion_down_left_sum;
     }
     return m_demand;
 }
@@ -164,8 +155,7 @@ void assertion_failed(char const* expr, char const* /*function*/, char const* fi
     MSG_INTERNAL_ERROR::report(expr, "CONGESTION", file, static_cast<int>(line));
 }
 
-void assertion_failed_msg(char const* expr, char const* /*msg*/, char const* /*function*/, char const* file,
-                          long line)
+void assertion_failed_msg(char const* expr, char const* /*msg*/, char const* /*function*/, char const* file, long line)
 {
     MSG_INTERNAL_ERROR::report(expr, "CONGESTION", file, static_cast<int>(line));
 }

@@ -25,8 +25,7 @@ class IN_ORDER_MERGE {
  public:
     IN_ORDER_MERGE(int num_chunks, int nx, int ny, TYPE_GRIDS& demand)
         : m_done(static_cast<size_t>(num_chunks), nullptr), m_nx(nx), m_ny(ny), m_demand(demand)
-    {
-    }
+    {}
 
     // A set of zeroed wire grids for one chunk.
     TYPE_GRIDS& acquire()
@@ -114,8 +113,7 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
         });
         return;
     }
-    CONGESTION_CHECK(model_value == CONGESTION::PATH_PROBABILITY_MODEL ||
-                         model_value == CONGESTION::BOUNDING_BOX_MODEL,
+    CONGESTION_CHECK(model_value == CONGESTION::PATH_PROBABILITY_MODEL || model_value == CONGESTION::BOUNDING_BOX_MODEL,
                      "Unknown congestion net model");
 
     // Chunk c owns the nets at positions c, c + K, ... and its own grids, so

@@ -116,10 +116,9 @@ void CONGESTION_IMPL::dump(const char* filename, const std::vector<int>& skip_co
     }
     out << "\n\n";
 
-    write_type_tables(out, "Utilization values (", m_supply, m_nx, m_ny, skip_set, unscaled_nx,
-                      [this](int x, int y, RESOURCE_TYPE type) {
-                          return static_cast<double>(get_util(x, y, type)) * 100.0;
-                      });
+    write_type_tables(
+        out, "Utilization values (", m_supply, m_nx, m_ny, skip_set, unscaled_nx,
+        [this](int x, int y, RESOURCE_TYPE type) { return static_cast<double>(get_util(x, y, type)) * 100.0; });
     write_type_tables(out, "Demand values (", m_supply, m_nx, m_ny, skip_set, unscaled_nx,
                       [this](int x, int y, RESOURCE_TYPE type) { return m_demand[type](x, y); });
     // The original algorithm's grid, whichever algorithm is in force.

@@ -8,8 +8,7 @@ using namespace congestion_internal;
 CONGESTION::CONGESTION(int nx, int ny, NETLIST_IF* net_if)
     // unique_ptr frees the allocation if the engine's constructor throws.
     : m_impl(std::make_unique<CONGESTION_IMPL>(nx, ny, net_if).release())
-{
-}
+{}
 
 CONGESTION::CONGESTION(CONGESTION&& other) noexcept : m_impl(other.m_impl) { other.m_impl = nullptr; }
 

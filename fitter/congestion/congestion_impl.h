@@ -20,10 +20,10 @@
 
 // Stops the process through the host reporter, with `text` as the message,
 // when `condition` does not hold.
-#define CONGESTION_CHECK(condition, text)                                               \
-    do {                                                                                \
-        if (!(condition))                                                               \
-            MSG_INTERNAL_ERROR::report(text, "CONGESTION", __FILE__, __LINE__);         \
+#define CONGESTION_CHECK(condition, text)                                       \
+    do {                                                                        \
+        if (!(condition))                                                       \
+            MSG_INTERNAL_ERROR::report(text, "CONGESTION", __FILE__, __LINE__); \
     } while (0)
 
 namespace congestion_internal {
@@ -322,7 +322,7 @@ class CONGESTION_IMPL {
     enum class GRID_KIND {
         DEMAND,
         SUPPLY,
-        SUPPLY_TABLE,   // summed-area tables of the supply (smoothed supply)
+        SUPPLY_TABLE,  // summed-area tables of the supply (smoothed supply)
         SMOOTH_SUPPLY,
         SMOOTH_DEMAND,  // of the algorithm in force
         SMOOTH_DEMAND_ORIG,

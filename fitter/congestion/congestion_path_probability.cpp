@@ -26,10 +26,16 @@ struct TWO_PIN {
     float span;
 
     TWO_PIN(int ax_, int ay_, int bx_, int by_)
-        : ax(ax_), ay(ay_), bx(bx_), by(by_), dx(std::abs(ax_ - bx_)), dy(std::abs(ay_ - by_)),
-          lx(std::min(ax_, bx_)), ly(std::min(ay_, by_)), span(static_cast<float>(dx + dy))
-    {
-    }
+        : ax(ax_),
+          ay(ay_),
+          bx(bx_),
+          by(by_),
+          dx(std::abs(ax_ - bx_)),
+          dy(std::abs(ay_ - by_)),
+          lx(std::min(ax_, bx_)),
+          ly(std::min(ay_, by_)),
+          span(static_cast<float>(dx + dy))
+    {}
 
     // Boundary between columns lx + i and lx + i + 1, in row ly + j. In A's
     // row the boundary next to A gets dx / S and each step away one 1 / S
@@ -121,8 +127,8 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, bool with_cover, PATH
     if (box.xd != xk) {
         // Along a column only the pair's end rows (A's and B's: the pair
         // box's first and last rows) differ; the rows between share 1 / S.
-        float* crossings = box.xd < xk ? make_live(arrays.right, live.right, h_area)
-                                       : make_live(arrays.left, live.left, h_area);
+        float* crossings =
+            box.xd < xk ? make_live(arrays.right, live.right, h_area) : make_live(arrays.left, live.left, h_area);
         for (int x = lx; x <= hx - 1; ++x) {
             const int i = x - lx;
             float* c = arrays.column(crossings, x);
@@ -139,8 +145,7 @@ void add_load(const NET_BOX& box, int xk, int yk, float w, bool with_cover, PATH
         // Only the end columns (A's and B's) vary along the column; the
         // columns between, or all of them when the pair shares a column,
         // hold one value.
-        float* crossings =
-            box.yd < yk ? make_live(arrays.up, live.up, area) : make_live(arrays.down, live.down, area);
+        float* crossings = box.yd < yk ? make_live(arrays.up, live.up, area) : make_live(arrays.down, live.down, area);
         for (int x = lx; x <= hx; ++x) {
             const int i = x - lx;
             float* c = arrays.column(crossings, x) + first;
@@ -422,8 +427,7 @@ CONGESTION_AVX2_VARIANT void add_chunk_demand_avx2(const std::vector<int>& nets,
 }
 
 CONGESTION_AVX512_VARIANT void add_chunk_demand_avx512(const std::vector<int>& nets, int chunk, int num_chunks,
-                                                       TYPE_GRIDS& grids, const NETLIST_IF* net_if,
-                                                       PATH_ARRAYS& arrays)
+                                                       TYPE_GRIDS& grids, const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
 {
     add_chunk_demand(nets, chunk, num_chunks, grids, net_if, arrays);
 }

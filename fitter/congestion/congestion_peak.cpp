@@ -19,8 +19,7 @@ struct ROW_PEAK {
 
 }  // namespace
 
-std::pair<float, CONGESTION::LOC> CONGESTION_IMPL::get_peak_utilization(int dim, RESOURCE_TYPE type,
-                                                                        bool debug) const
+std::pair<float, CONGESTION::LOC> CONGESTION_IMPL::get_peak_utilization(int dim, RESOURCE_TYPE type, bool debug) const
 {
     const GEN_PROFILER profiler = profile_operation("CONGESTION_get_peak_utilization");
     const WINDOW_EXTENTS extents = split_window(dim);

@@ -29,8 +29,7 @@ std::pair<int, int> oriented_sizes(RESOURCE_TYPE type, int parallel_dim, int per
 // The clipped columns at both ends, and any window that could fail a check,
 // go through get_window_sum itself.
 template <typename T, typename STORE>
-void window_sums_of_row(const GRID_2D<T>& table, int xmin, int xmax, int before, int after, int ny,
-                        const STORE& store)
+void window_sums_of_row(const GRID_2D<T>& table, int xmin, int xmax, int before, int after, int ny, const STORE& store)
 {
     const auto checked = [&](int y) {
         const int ymin = std::max(y - before, 0);
@@ -147,7 +146,6 @@ void gather_from_window(int nx, int ny, int x_size, int y_size, const GRID_2D<fl
 }  // namespace congestion_internal
 
 using namespace congestion_internal;
-
 
 void CONGESTION_IMPL::generate_smooth_demand_smeared_new(int parallel_dim, int perpendicular_dim, bool uniform,
                                                          const std::vector<RESOURCE_TYPE>& resources)

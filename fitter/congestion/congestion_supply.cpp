@@ -46,8 +46,7 @@ void CONGESTION_IMPL::set_supply(int x, int y, RESOURCE_TYPE type, float supply)
     CONGESTION_CHECK(below(x, grid.get_num_rows()), "m_supply[type].get_num_rows() > x");
     CONGESTION_CHECK(below(y, grid.get_num_cols()), "m_supply[type].get_num_cols() > y");
     // Zero, negative and NaN values count as unset and may be replaced.
-    CONGESTION_CHECK(!(grid(x, y) > 0.0f),
-                     "Cannot use set_supply to overwrite supply.  Must use clear_supply() first");
+    CONGESTION_CHECK(!(grid(x, y) > 0.0f), "Cannot use set_supply to overwrite supply.  Must use clear_supply() first");
     grid(x, y) = supply;
 
     // Only a strictly greater old maximum survives, so a NaN replaces the

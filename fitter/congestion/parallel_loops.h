@@ -161,8 +161,8 @@ inline void merge_chunk_grids(const std::vector<GRID_2D<float>>& chunks, int num
                               GRID_2D<float>& dst)
 {
     merge_chunks(
-        static_cast<int>(chunks.size()), [&](int c) -> const GRID_2D<float>& { return chunks[c]; }, num_rows,
-        num_cols, dst);
+        static_cast<int>(chunks.size()), [&](int c) -> const GRID_2D<float>& { return chunks[c]; }, num_rows, num_cols,
+        dst);
 }
 
 }  // namespace congestion_internal

@@ -82,8 +82,12 @@ class PATH_ARRAYS {
     void grow(size_t area)
     {
         m_capacity = std::max(area, 2 * m_capacity);
-        for (auto [storage, view] : {std::pair{&m_right, &right}, {&m_left, &left}, {&m_up, &up}, {&m_down, &down},
-                                     {&m_h_cover, &h_cover}, {&m_v_cover, &v_cover}}) {
+        for (auto [storage, view] : {std::pair{&m_right, &right},
+                                     {&m_left, &left},
+                                     {&m_up, &up},
+                                     {&m_down, &down},
+                                     {&m_h_cover, &h_cover},
+                                     {&m_v_cover, &v_cover}}) {
             storage->reset();  // freed first, so that old and new never coexist
             storage->reset(new float[m_capacity]);
             *view = storage->get();

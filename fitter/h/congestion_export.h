@@ -9,13 +9,13 @@
 #include "host/zol_msg.h"
 
 #if defined(_WIN32)
-#  if defined(CONGESTION_BUILDING)
-#    define CONGESTION_API __declspec(dllexport)
-#  else
-#    define CONGESTION_API __declspec(dllimport)
-#  endif
+#if defined(CONGESTION_BUILDING)
+#define CONGESTION_API __declspec(dllexport)
 #else
-#  define CONGESTION_API __attribute__((visibility("default")))
+#define CONGESTION_API __declspec(dllimport)
+#endif
+#else
+#define CONGESTION_API __attribute__((visibility("default")))
 #endif
 
 class CONGESTION_IMPL;
@@ -126,16 +126,11 @@ class CONGESTION_API CONGESTION {
     static const char* get_string_for_resource_type(RESOURCE_TYPE type)
     {
         switch (type) {
-        case HORIZONTAL_LEFT:
-            return "Horizontal Left";
-        case HORIZONTAL_RIGHT:
-            return "Horizontal Right";
-        case VERTICAL_UP:
-            return "Vertical Up";
-        case VERTICAL_DOWN:
-            return "Vertical Down";
-        case LAB_INPUT:
-            return "Lab Input";
+        case HORIZONTAL_LEFT: return "Horizontal Left";
+        case HORIZONTAL_RIGHT: return "Horizontal Right";
+        case VERTICAL_UP: return "Vertical Up";
+        case VERTICAL_DOWN: return "Vertical Down";
+        case LAB_INPUT: return "Lab Input";
         }
         MSG_INTERNAL_ERROR::report("Invalid resource type in get_string_for_resource_type", "CONGESTION",
                                    "fitter/h/congestion_export.h", __LINE__);

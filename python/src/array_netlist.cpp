@@ -14,15 +14,9 @@ namespace {
 constexpr int BOX_FIELDS = 4;
 constexpr int WIRELENGTH_FIELDS = 2;
 
-std::string format_loc(int x, int y)
-{
-    return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
-}
+std::string format_loc(int x, int y) { return "(" + std::to_string(x) + ", " + std::to_string(y) + ")"; }
 
-std::string format_grid(int nx, int ny)
-{
-    return std::to_string(nx) + " x " + std::to_string(ny) + " grid";
-}
+std::string format_grid(int nx, int ny) { return std::to_string(nx) + " x " + std::to_string(ny) + " grid"; }
 
 // The values of a float array, each a finite number.
 std::vector<float> to_finite_array(const py::object& object, const char* name, const std::vector<py::ssize_t>& shape)
@@ -48,7 +42,8 @@ ARRAY_NETLIST::ARRAY_NETLIST(const py::object& net_start, const py::object& pin_
         throw py::value_error("net_start must start with 0 and hold num_nets + 1 entries");
     for (std::size_t net = 0; net + 1 < m_net_start.size(); ++net)
         if (m_net_start[net + 1] <= m_net_start[net])
-            throw py::value_error("net " + std::to_string(net) + " has no pins: net_start must increase strictly, "
+            throw py::value_error("net " + std::to_string(net) +
+                                  " has no pins: net_start must increase strictly, "
                                   "since pin 0 of every net is its driver");
     if (m_net_start.back() != num_pins)
         throw py::value_error("net_start ends at " + std::to_string(m_net_start.back()) + " but there are " +
@@ -160,24 +155,26 @@ by the estimator's worker threads without the GIL.)doc")
         .def_property_readonly("num_nets", py::overload_cast<>(&ARRAY_NETLIST::get_num_nets, py::const_))
         .def_property_readonly("num_pins", py::overload_cast<>(&ARRAY_NETLIST::get_num_pins, py::const_))
         .def("__len__", &ARRAY_NETLIST::get_num_nets)
-        .def_property_readonly("net_start", [](const ARRAY_NETLIST& n) {
-            return make_int_array({static_cast<py::ssize_t>(n.get_net_start().size())}, n.get_net_start());
-        })
-        .def_property_readonly("pin_x", [](const ARRAY_NETLIST& n) {
-            return make_int_array({n.get_num_pins()}, n.get_pin_x());
-        })
-        .def_property_readonly("pin_y", [](const ARRAY_NETLIST& n) {
-            return make_int_array({n.get_num_pins()}, n.get_pin_y());
-        })
-        .def_property_readonly("pin_weight", [](const ARRAY_NETLIST& n) {
-            return make_float_array({n.get_num_pins()}, n.get_pin_weights());
-        })
-        .def_property_readonly("boxes", [](const ARRAY_NETLIST& n) {
-            return make_int_array({n.get_num_nets(), BOX_FIELDS}, n.get_boxes());
-        })
-        .def_property_readonly("wirelength", [](const ARRAY_NETLIST& n) {
-            return make_float_array({n.get_num_nets(), WIRELENGTH_FIELDS}, n.get_wirelengths());
-        })
+        .def_property_readonly("net_start",
+                               [](const ARRAY_NETLIST& n) {
+                                   return make_int_array({static_cast<py::ssize_t>(n.get_net_start().size())},
+                                                         n.get_net_start());
+                               })
+        .def_property_readonly("pin_x",
+                               [](const ARRAY_NETLIST& n) { return make_int_array({n.get_num_pins()}, n.get_pin_x()); })
+        .def_property_readonly("pin_y",
+                               [](const ARRAY_NETLIST& n) { return make_int_array({n.get_num_pins()}, n.get_pin_y()); })
+        .def_property_readonly(
+            "pin_weight",
+            [](const ARRAY_NETLIST& n) { return make_float_array({n.get_num_pins()}, n.get_pin_weights()); })
+        .def_property_readonly("boxes",
+                               [](const ARRAY_NETLIST& n) {
+                                   return make_int_array({n.get_num_nets(), BOX_FIELDS}, n.get_boxes());
+                               })
+        .def_property_readonly("wirelength",
+                               [](const ARRAY_NETLIST& n) {
+                                   return make_float_array({n.get_num_nets(), WIRELENGTH_FIELDS}, n.get_wirelengths());
+                               })
         .def("__repr__", [](const ARRAY_NETLIST& n) {
             return "<congestion.Netlist: " + std::to_string(n.get_num_nets()) + " nets, " +
                    std::to_string(n.get_num_pins()) + " pins>";

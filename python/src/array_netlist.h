@@ -57,7 +57,7 @@ class ARRAY_NETLIST {
     std::vector<int> m_pin_x;
     std::vector<int> m_pin_y;
     std::vector<float> m_pin_weight;
-    std::vector<int> m_boxes;  // xl, xr, yb, yt per net
+    std::vector<int> m_boxes;         // xl, xr, yb, yt per net
     std::vector<float> m_wirelength;  // horizontal, vertical per net
 };
 

@@ -59,25 +59,23 @@ float CALLABLE_POLICY::call(float smooth_demand, float smooth_supply, CONGESTION
     return NO_VALUE;
 }
 
-float BINDING_NETLIST::compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE type) const
+float BINDING_NETLIST::compute_congestion(float smooth_demand, float smooth_supply,
+                                          CONGESTION::RESOURCE_TYPE type) const
 {
     switch (m_loan.policy) {
-    case POLICY::UTILIZATION:
-        return smooth_supply > 0.0f ? smooth_demand / smooth_supply : 0.0f;
+    case POLICY::UTILIZATION: return smooth_supply > 0.0f ? smooth_demand / smooth_supply : 0.0f;
     case POLICY::OVERFLOW: {
         const float excess = smooth_demand - smooth_supply;
         return excess > 0.0f ? excess : 0.0f;
     }
-    case POLICY::CALLABLE:
-        return m_loan.callable->call(smooth_demand, smooth_supply, type);
+    case POLICY::CALLABLE: return m_loan.callable->call(smooth_demand, smooth_supply, type);
     }
     return NO_VALUE;
 }
 
 ESTIMATOR::ESTIMATOR(long long nx, long long ny)
     : m_netlist(to_grid_side(ny, "ny", nx)), m_engine(to_grid_side(nx, "nx", ny), static_cast<int>(ny), &m_netlist)
-{
-}
+{}
 
 int ESTIMATOR::to_x(long long x) const { return to_int_in_range(x, "x", 0, get_nx() - 1); }
 int ESTIMATOR::to_y(long long y) const { return to_int_in_range(y, "y", 0, get_ny() - 1); }
@@ -104,8 +102,8 @@ void ESTIMATOR::require_smooth_supply(const char* operation) const
     const auto& smooth_supply = m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SMOOTH_SUPPLY);
     const auto& supply_tables = m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY_TABLE);
     for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types())
-        built = built && smooth_supply[type].get_num_rows() == get_nx() &&
-                supply_tables[type].get_num_rows() == get_nx();
+        built =
+            built && smooth_supply[type].get_num_rows() == get_nx() && supply_tables[type].get_num_rows() == get_nx();
     if (!built)
         throw py::value_error(std::string(operation) + " needs the smoothed supply: call smooth_supply first");
     if (!m_engine.is_smooth_supply_valid())
@@ -160,16 +158,16 @@ void ESTIMATOR::set_supply(const py::object& supply)
         for (int x = 0; x < nx; ++x)
             for (int y = 0; y < ny; ++y, ++index) {
                 if (!std::isfinite(values[index]) || values[index] < 0.0f)
-                    throw py::value_error("the " + std::string(get_type_word(static_cast<CONGESTION::RESOURCE_TYPE>(t))) +
-                                          " supply of tile (" + std::to_string(x) + ", " + std::to_string(y) +
-                                          ") is " + std::to_string(values[index]) +
-                                          ": a supply must be finite and not negative");
+                    throw py::value_error("the " +
+                                          std::string(get_type_word(static_cast<CONGESTION::RESOURCE_TYPE>(t))) +
+                                          " supply of tile (" + std::to_string(x) + ", " + std::to_string(y) + ") is " +
+                                          std::to_string(values[index]) + ": a supply must be finite and not negative");
                 const float stored = m_engine.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY)[t](x, y);
                 if (values[index] != 0.0f && stored > 0.0f)
-                    throw py::value_error("the " + std::string(get_type_word(static_cast<CONGESTION::RESOURCE_TYPE>(t))) +
-                                          " supply of tile (" + std::to_string(x) + ", " + std::to_string(y) +
-                                          ") is already " + std::to_string(stored) +
-                                          ": a positive supply is final, set each tile once");
+                    throw py::value_error(
+                        "the " + std::string(get_type_word(static_cast<CONGESTION::RESOURCE_TYPE>(t))) +
+                        " supply of tile (" + std::to_string(x) + ", " + std::to_string(y) + ") is already " +
+                        std::to_string(stored) + ": a positive supply is final, set each tile once");
             }
     py::gil_scoped_release release;
     index = 0;
@@ -332,4 +330,3 @@ void ESTIMATOR::update_congestion(const py::object& policy, bool build_window_su
     if (callable.error)
         std::rethrow_exception(callable.error);
 }
-

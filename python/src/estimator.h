@@ -112,8 +112,9 @@ class OPERATION {
     explicit OPERATION(std::shared_mutex& mutex) : m_lock(mutex, std::try_to_lock)
     {
         if (!m_lock.owns_lock())
-            throw std::runtime_error("the Estimator is running another operation (from another thread, or "
-                                     "the congestion policy is calling back)");
+            throw std::runtime_error(
+                "the Estimator is running another operation (from another thread, or "
+                "the congestion policy is calling back)");
     }
 
  private:

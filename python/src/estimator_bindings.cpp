@@ -48,8 +48,8 @@ void bind_estimator(py::module_& module)
              "nothing is written. Call smooth_supply (again) afterwards.")
         .def("supply_at", &E::get_supply, py::arg("x"), py::arg("y"), py::arg("type"))
         .def("max_supply", &E::get_max_supply, py::arg("type"), "The largest supply ever set for the type.")
-        .def("avg_supply", &E::get_avg_supply, py::arg("type"), py::arg("x") = py::none(),
-             py::arg("y") = py::none(), py::arg("window_size") = py::none(),
+        .def("avg_supply", &E::get_avg_supply, py::arg("type"), py::arg("x") = py::none(), py::arg("y") = py::none(),
+             py::arg("window_size") = py::none(),
              "Mean supply over the whole grid, or over a square window of about window_size tiles around "
              "(x, y), moved to stay inside the grid.")
         .def("smooth_supply", &E::smooth_supply, py::arg("parallel_dim"), py::arg("perpendicular_dim"),
@@ -97,15 +97,13 @@ void bind_estimator(py::module_& module)
 
         .def("total_demand", &E::get_total_demand, py::arg("type"))
         .def("total_overflow", &E::get_total_overflow, py::arg("type"))
-        .def("peak_utilization", &E::get_peak_utilization, py::arg("dim"), py::arg("type"),
-             py::arg("debug") = false,
+        .def("peak_utilization", &E::get_peak_utilization, py::arg("dim"), py::arg("type"), py::arg("debug") = false,
              "(utilization, (x, y)) of the most used tile after smoothing the type's demand over dim by dim "
              "tiles, whatever the algorithm; debug writes the search to the process's standard output.")
         .def("avg_chip_utilization", &E::get_avg_chip_utilization, py::arg("threshold"),
              "Demand over supply of the (tile, wire type) pairs whose utilization exceeds threshold.")
-        .def("congestion_in_window", &E::get_congestion_in_window, py::arg("type"), py::arg("xmin"),
-             py::arg("xmax"), py::arg("ymin"), py::arg("ymax"),
-             "Sum of a wire type's congestion over an inclusive window.")
+        .def("congestion_in_window", &E::get_congestion_in_window, py::arg("type"), py::arg("xmin"), py::arg("xmax"),
+             py::arg("ymin"), py::arg("ymax"), "Sum of a wire type's congestion over an inclusive window.")
         .def("num_non_empty_in_window", &E::get_num_non_empty_in_window, py::arg("xmin"), py::arg("xmax"),
              py::arg("ymin"), py::arg("ymax"), "Tiles with wire supply in an inclusive window.")
 

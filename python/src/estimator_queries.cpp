@@ -125,7 +125,8 @@ py::array_t<float> ESTIMATOR::get_overflow_grids()
 {
     READING operation(m_operation);
     require_smoothed_demand("overflow");
-    return query_grids([this](int x, int y, CONGESTION::RESOURCE_TYPE t) { return m_engine.get_apl_style_congestion(x, y, t); });
+    return query_grids(
+        [this](int x, int y, CONGESTION::RESOURCE_TYPE t) { return m_engine.get_apl_style_congestion(x, y, t); });
 }
 
 float ESTIMATOR::get_total_demand(const py::object& type)
@@ -169,10 +170,11 @@ float ESTIMATOR::get_congestion_in_window(const py::object& type, long long xmin
     check_window(xmin, xmax, ymin, ymax);
     READING operation(m_operation);
     if (!m_window_sums_current)
-        throw py::value_error("congestion_in_window needs the window sums of the current congestion: call "
-                              "update_congestion first");
-    return m_engine.get_congestion_in_window(t, static_cast<int>(xmin), static_cast<int>(xmax),
-                                             static_cast<int>(ymin), static_cast<int>(ymax));
+        throw py::value_error(
+            "congestion_in_window needs the window sums of the current congestion: call "
+            "update_congestion first");
+    return m_engine.get_congestion_in_window(t, static_cast<int>(xmin), static_cast<int>(xmax), static_cast<int>(ymin),
+                                             static_cast<int>(ymax));
 }
 
 int ESTIMATOR::get_num_non_empty_in_window(long long xmin, long long xmax, long long ymin, long long ymax)
@@ -180,8 +182,8 @@ int ESTIMATOR::get_num_non_empty_in_window(long long xmin, long long xmax, long 
     check_window(xmin, xmax, ymin, ymax);
     READING operation(m_operation);
     require_smooth_supply("num_non_empty_in_window");
-    return m_engine.get_num_non_empty_in_window(static_cast<int>(xmin), static_cast<int>(xmax),
-                                                static_cast<int>(ymin), static_cast<int>(ymax));
+    return m_engine.get_num_non_empty_in_window(static_cast<int>(xmin), static_cast<int>(xmax), static_cast<int>(ymin),
+                                                static_cast<int>(ymax));
 }
 
 void ESTIMATOR::dump(const py::object& path, const py::object& skip_cols)

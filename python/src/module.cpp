@@ -25,7 +25,7 @@ library bit for bit.)doc";
         .value("LAB_INPUT", CONGESTION::LAB_INPUT)
         .export_values();
     py::enum_<CONGESTION::NET_MODEL>(module, "NetModel", "How update_demand turns its source into demand.",
-                                      py::arithmetic())
+                                     py::arithmetic())
         .value("PATH_PROBABILITY_MODEL", CONGESTION::PATH_PROBABILITY_MODEL)
         .value("BOUNDING_BOX_MODEL", CONGESTION::BOUNDING_BOX_MODEL)
         .value("LAB_INPUT_MODEL", CONGESTION::LAB_INPUT_MODEL)

@@ -40,10 +40,7 @@ void require_shape(const py::array& array, const char* name, const std::vector<p
                               join_shape(array));
 }
 
-std::string dtype_name(const py::array& array)
-{
-    return std::string(py::str(array.dtype()));
-}
+std::string dtype_name(const py::array& array) { return std::string(py::str(array.dtype())); }
 
 template <typename T>
 FLAT_ARRAY<T> copy_values(const py::array& array)
@@ -85,8 +82,7 @@ FLAT_ARRAY<int> to_int_array(const py::object& object, const char* name, const s
     return copy_values<int>(array);
 }
 
-FLAT_ARRAY<float> to_float_array(const py::object& object, const char* name,
-                                 const std::vector<py::ssize_t>& shape)
+FLAT_ARRAY<float> to_float_array(const py::object& object, const char* name, const std::vector<py::ssize_t>& shape)
 {
     const py::array array = as_array(object, name);
     if (array.dtype().kind() != 'f')

@@ -30,8 +30,7 @@ std::string describe_shape(const std::vector<py::ssize_t>& shape);
 FLAT_ARRAY<int> to_int_array(const py::object& object, const char* name, const std::vector<py::ssize_t>& shape);
 
 // The same for a floating-point dtype, converted to float32.
-FLAT_ARRAY<float> to_float_array(const py::object& object, const char* name,
-                                 const std::vector<py::ssize_t>& shape);
+FLAT_ARRAY<float> to_float_array(const py::object& object, const char* name, const std::vector<py::ssize_t>& shape);
 
 // A new C-order array of the shape, filled from row-major `values`.
 py::array_t<float> make_float_array(const std::vector<py::ssize_t>& shape, const std::vector<float>& values);
