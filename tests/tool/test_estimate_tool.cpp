@@ -233,8 +233,9 @@ TEST(EstimateTool, RefusesBadInputWithOneSentence)
         {{SAMPLE_DESIGN, "--window", "0,x"}, "the value 0 of --window is not between 1 and 255 (see --help)."},
         {{SAMPLE_DESIGN, "--model", "maze"}, "the value 'maze' of --model is not path or bbox (see --help)."},
         {{SAMPLE_DESIGN, "--frobnicate"}, "unrecognised option '--frobnicate' (see --help)."},
-        {{SAMPLE_DESIGN, "--json", "--no-timings"}, "the value '--no-timings' of --json is not a file name "
-                                                    "(write ./--no-timings for a file of that name) (see --help)."},
+        {{SAMPLE_DESIGN, "--json", "--no-timings"},
+         "the value '--no-timings' of --json is not a file name "
+         "(write ./--no-timings for a file of that name) (see --help)."},
         {{SAMPLE_DESIGN, "--json", "-", "--dump", "/dev/stdout"},
          "--json and --dump name the same output /dev/stdout (see --help)."},
     };
