@@ -38,7 +38,9 @@ TEST(Host, LoadingLogsTheAlgorithmInForceAndRegistersThreeTimes)
 {
     ::setenv("HOST_DEBUG_LEVEL", "2", 1);
     testing::internal::CaptureStderr();
-    { const CONGESTION estimator(2, 2); }
+    {
+        const CONGESTION estimator(2, 2);
+    }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), original_algorithm_in_force()
                                                           ? "CONGESTION: Using original congestion algorithm\n"
                                                           : "CONGESTION: Using new congestion algorithm\n");
@@ -242,9 +244,8 @@ TEST(Supply, AveragesOverTheGridOrAWindowKeptInside)
     fill_random(PEER::supply(impl)[kUp], random, 1, 97);
     const std::pair<std::vector<int>, std::vector<int>> cases[] = {
         // {x, y, window_size}, {x0, x1, y0, y1}
-        {{4, 4, 3}, {3, 5, 3, 5}},  {{4, 4, -3}, {3, 5, 3, 5}}, {{4, 4, 4}, {2, 6, 2, 6}},
-        {{0, 0, 3}, {0, 2, 0, 2}},  {{9, 7, 3}, {7, 9, 5, 7}},  {{9, 1, 4}, {5, 9, 0, 4}},
-        {{-5, 12, 3}, {0, 2, 5, 7}}, {{0, 7, 20}, {0, 9, 0, 7}},
+        {{4, 4, 3}, {3, 5, 3, 5}}, {{4, 4, -3}, {3, 5, 3, 5}}, {{4, 4, 4}, {2, 6, 2, 6}},   {{0, 0, 3}, {0, 2, 0, 2}},
+        {{9, 7, 3}, {7, 9, 5, 7}}, {{9, 1, 4}, {5, 9, 0, 4}},  {{-5, 12, 3}, {0, 2, 5, 7}}, {{0, 7, 20}, {0, 9, 0, 7}},
     };
     for (const auto& [query, box] : cases)
         EXPECT_EQ(impl.get_avg_supply(kUp, query[0], query[1], query[2]),

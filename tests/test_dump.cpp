@@ -49,8 +49,8 @@ class Dump : public ::testing::Test {
         // A path of its own per test and algorithm: both ctest runs of this
         // executable may run at once.
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        path = (std::filesystem::temp_directory_path() / (std::string("congestion_") + test->name() +
-                                                          (original_algorithm_in_force() ? "_orig" : "_new")))
+        path = (std::filesystem::temp_directory_path() /
+                (std::string("congestion_") + test->name() + (original_algorithm_in_force() ? "_orig" : "_new")))
                    .string();
     }
     ~Dump() override { std::filesystem::remove(path); }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <random>
 #include <vector>
@@ -85,7 +86,8 @@ constexpr int NUM_NETS = 300;
 constexpr int GRIDS_BEFORE_FAILURE = 3;
 
 // An estimate from a fixed seed: nets of 2 to 5 pins within 8 x 8 tiles (small
-// per-net arrays), supply with a tenth of the tiles without wires, Lab Input.
+// per-net arrays), supply with a tenth of the tiles without wires, Lab Input,
+// smoothed demand.
 class MemoryPressure : public ::testing::Test {
  protected:
     MemoryPressure()
@@ -112,30 +114,50 @@ class MemoryPressure : public ::testing::Test {
         estimator.generate_smooth_wire_supply(3, 1);
         estimator.update_demand(nets, CONGESTION::BOUNDING_BOX_MODEL);
         estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
+        estimator.generate_smooth_wire_demand(4, 2, false);
     }
 
     TEST_NETLIST netlist;
     std::vector<int> nets;
 };
 
-// The chunked loop over nets: the demand is left as it was, and the same
-// call then adds the nets as on an object that never saw the failure.
-TEST_F(MemoryPressure, UpdateDemandLeavesTheDemandAsItWas)
+// The chunked loop over nets and the chunked loops over rows: after a failure
+// the same call gives what it gives on an object that never saw one, so a
+// failed update_demand left the demand as it was. Each operation runs once
+// before the failing call, so that smoothing allocates only its scratch grids.
+TEST_F(MemoryPressure, AFailedOperationCanBeRepeated)
 {
-    CONGESTION estimator(NX, NY, &netlist);
-    prepare(estimator);
-    const unsigned long long before = estimator.get_cookie();
-    {
-        FAILING_ALLOCATIONS failing(GRIDS_BEFORE_FAILURE);
-        EXPECT_THROW(estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL), std::bad_alloc);
+    const auto smooth = [](bool uniform) {
+        return [uniform](CONGESTION& estimator) {
+            estimator.generate_smooth_wire_demand(4, 2, uniform);
+            estimator.generate_smooth_demand(4, 2, CONGESTION::LAB_INPUT);
+            estimator.update_congestion(true);
+        };
+    };
+    const std::function<void(CONGESTION&)> operations[] = {
+        [&](CONGESTION& estimator) { estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL); },
+        smooth(false), smooth(true)};
+    for (const auto& operation : operations) {
+        CONGESTION estimator(NX, NY, &netlist);
+        prepare(estimator);
+        operation(estimator);
+        {
+            FAILING_ALLOCATIONS failing(GRIDS_BEFORE_FAILURE);
+            EXPECT_THROW(operation(estimator), std::bad_alloc);
+        }
+        EXPECT_GT(s_failed_requests.load(), 0);
+        operation(estimator);
+        CONGESTION fresh(NX, NY, &netlist);
+        prepare(fresh);
+        operation(fresh);
+        operation(fresh);
+        // The cookie leaves out the new algorithm's smoothed demand.
+        EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie());
+        for (int x = 0; x < NX; ++x)
+            for (int y = 0; y < NY; ++y)
+                for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types())
+                    ASSERT_EQ(estimator.get_smooth_demand(x, y, type), fresh.get_smooth_demand(x, y, type));
     }
-    EXPECT_GT(s_failed_requests.load(), 0);
-    EXPECT_EQ(estimator.get_cookie(), before);
-    estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL);
-    CONGESTION fresh(NX, NY, &netlist);
-    prepare(fresh);
-    fresh.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL);
-    EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie());
 }
 
 // Chunks are merged into the demand while later ones run; a chunk that runs
@@ -154,37 +176,6 @@ TEST_F(MemoryPressure, FailureAfterAMergedChunkLeavesTheDemandAsItWas)
         EXPECT_THROW(estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL), std::bad_alloc);
     }
     EXPECT_EQ(estimator.get_cookie(), before);
-}
-
-// The chunked loops over rows: a failed smoothing can be repeated.
-TEST_F(MemoryPressure, SmoothingCanBeRepeatedAfterAFailure)
-{
-    for (bool uniform : {false, true}) {
-        const auto smooth = [&](CONGESTION& estimator) {
-            estimator.generate_smooth_wire_demand(4, 2, uniform);
-            estimator.generate_smooth_demand(4, 2, CONGESTION::LAB_INPUT);
-            estimator.update_congestion(true);
-        };
-        CONGESTION estimator(NX, NY, &netlist);
-        prepare(estimator);
-        // A first smoothing sizes the object's own grids, so that the failing
-        // call allocates only its scratch grids.
-        smooth(estimator);
-        {
-            FAILING_ALLOCATIONS failing(GRIDS_BEFORE_FAILURE);
-            EXPECT_THROW(smooth(estimator), std::bad_alloc) << uniform;
-        }
-        EXPECT_GT(s_failed_requests.load(), 0);
-        smooth(estimator);
-        CONGESTION fresh(NX, NY, &netlist);
-        prepare(fresh);
-        smooth(fresh);
-        EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie()) << uniform;
-        for (int x = 0; x < NX; ++x)
-            for (int y = 0; y < NY; ++y)
-                for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types())
-                    ASSERT_EQ(estimator.get_smooth_demand(x, y, type), fresh.get_smooth_demand(x, y, type));
-    }
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ TEST(PathProbability, LoadsAreAveragedByWeightPerBoundary)
     // The calls for a net below 16 pins: the driver, the pin count, every
     // load's location, then every load again with the weight of each load
     // on a tile not seen before.
-    const std::vector<std::string> expected = {"loc 0 0", "pins 0",   "loc 0 1", "loc 0 2",   "loc 0 3",
+    const std::vector<std::string> expected = {"loc 0 0", "pins 0",     "loc 0 1", "loc 0 2",    "loc 0 3",
                                                "loc 0 1", "weight 0 1", "loc 0 2", "weight 0 2", "loc 0 3"};
     EXPECT_EQ(netlist.calls, expected);
 }
@@ -150,10 +150,14 @@ void reference_path_net(const TEST_NETLIST& n, int net, TYPE_GRIDS& g)
         if ((seen(xk, yk) += 1.0f) > 1.0f)
             continue;
         if (np >= 16) {
-            if (yk == yd) ++(xk > xd ? cE : cW);
-            else if (xk == xd) ++(yk > yd ? cN : cS);
-            else if (yk > yd) ++(xk > xd ? cNE : cNW);
-            else ++(xk > xd ? cSE : cSW);
+            if (yk == yd)
+                ++(xk > xd ? cE : cW);
+            else if (xk == xd)
+                ++(yk > yd ? cN : cS);
+            else if (yk > yd)
+                ++(xk > xd ? cNE : cNW);
+            else
+                ++(xk > xd ? cSE : cSW);
             continue;
         }
         const float w = n.get_pin_weight(net, k) + 1.0f;
@@ -224,7 +228,7 @@ struct BOX_NET {
 // of the engine's table.
 void reference_box_net(CONGESTION_IMPL& impl, const TEST_NETLIST& n, int index, TYPE_GRIDS& g)
 {
-    const BOX_NET net = {n.boxes[index][0], n.boxes[index][1], n.boxes[index][2], n.boxes[index][3],
+    const BOX_NET net = {n.boxes[index][0],          n.boxes[index][1],           n.boxes[index][2], n.boxes[index][3],
                          n.wirelengths[index].first, n.wirelengths[index].second, n.nets[index][0]};
     const TYPE_GRIDS& s = PEER::supply(impl);
     const auto window = [&](RESOURCE_TYPE type, int x0, int x1, int y0, int y1) {
@@ -237,8 +241,9 @@ void reference_box_net(CONGESTION_IMPL& impl, const TEST_NETLIST& n, int index, 
     const int cx = std::min(net.xr, std::max(net.driver.x, net.xl));
     const int cy = std::min(net.yt, std::max(net.driver.y, net.yb));
     const int w = net.xr - net.xl, h = net.yt - net.yb;
-    const float ex = w + 1 > 2 ? std::max(net.fx - float(w), 0.0f) / float(w + 1)
-                     : w + 1 == 2 ? std::max(net.fx - 0.5f, 0.0f) * 0.5f : 0.0f;
+    const float ex = w + 1 > 2    ? std::max(net.fx - float(w), 0.0f) / float(w + 1)
+                     : w + 1 == 2 ? std::max(net.fx - 0.5f, 0.0f) * 0.5f
+                                  : 0.0f;
     const float base = w + 1 == 2 ? 0.5f : 1.0f;
     for (int x = net.xl; x <= net.xr; ++x) {
         const float sl = window(kLeft, x, x, net.yb, net.yt), sr = window(kRight, x, x, net.yb, net.yt);
@@ -281,9 +286,12 @@ TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
         for (int k = 1, count = i % 10 ? 1 + fanout(random) % 5 : fanout(random); k < count; ++k) {
             int x = std::clamp(pins[0].x + step(random), 0, kNx - 1);
             int y = std::clamp(pins[0].y + step(random), 0, kNy - 1);
-            if (k % 7 == 3) y = pins[0].y;
-            if (k % 11 == 5) x = pins[0].x;
-            if (k % 9 == 8) x = pins[k - 1].x, y = pins[k - 1].y;
+            if (k % 7 == 3)
+                y = pins[0].y;
+            if (k % 11 == 5)
+                x = pins[0].x;
+            if (k % 9 == 8)
+                x = pins[k - 1].x, y = pins[k - 1].y;
             pins.push_back({x, y});
             weights.push_back(weight(random));
         }

@@ -46,9 +46,9 @@ inline bool original_algorithm_in_force()
 class TEST_NETLIST : public CONGESTION::NETLIST_IF {
  public:
     std::vector<std::vector<CONGESTION::LOC>> nets;
-    std::vector<std::vector<float>> weights;                // per net and pin; empty means 0
-    std::vector<std::pair<float, float>> wirelengths;       // per net; empty means (0, 0)
-    std::vector<std::vector<int>> boxes;                    // per net {xl, xr, yb, yt}; empty means pin box
+    std::vector<std::vector<float>> weights;           // per net and pin; empty means 0
+    std::vector<std::pair<float, float>> wirelengths;  // per net; empty means (0, 0)
+    std::vector<std::vector<int>> boxes;               // per net {xl, xr, yb, yt}; empty means pin box
     std::function<int(int, int)> lab_input = [](int, int) { return 0; };
     std::function<float(float, float, CONGESTION::RESOURCE_TYPE)> congestion =
         [](float demand, float supply, CONGESTION::RESOURCE_TYPE) { return supply > 0.0f ? demand / supply : 0.0f; };

@@ -111,7 +111,9 @@ INSTANTIATE_TEST_SUITE_P(
         OPERATION{"SmearNew",
                   [](CONGESTION_IMPL& e) { e.generate_smooth_demand_smeared_new(4, 3, false, WIRE_TYPES); }},
         OPERATION{"SmearNewUniformly",
-                  [](CONGESTION_IMPL& e) { e.generate_smooth_demand_smeared_new(2, 4, true, {kUp, kLab}); }},
+                  [](CONGESTION_IMPL& e) {
+                      e.generate_smooth_demand_smeared_new(2, 4, true, {kUp, kLab});
+                  }},
         OPERATION{"SmoothSupply", [](CONGESTION_IMPL& e) { e.generate_smooth_supply(4, 1, WIRE_TYPES); }},
         OPERATION{"UpdateCongestion", [](CONGESTION_IMPL& e) { e.update_congestion(true); }},
         OPERATION{"PeakSearch", [](CONGESTION_IMPL& e) { record_peak(e, 4); }}),

@@ -1,12 +1,10 @@
-"""Array round trips, the congestion policies, the dumps and the design reader's faults."""
-import shutil
+"""Array round trips, Python congestion policies, the GIL and the dumps."""
 import threading
 
 import numpy as np
 import pytest
 
 import congestion as cg
-from conftest import DESIGN_DIR
 from design_inputs import design_netlist
 
 SEED = 7
@@ -45,18 +43,6 @@ def utilization(est):
     return np.where(supply > 0, quotient, np.float32(0))
 
 
-def test_built_in_policies(smoothed):
-    smoothed.update_congestion("utilization")
-    assert np.array_equal(smoothed.congestion[:4], utilization(smoothed))
-    assert not smoothed.congestion[4].any()
-    window = smoothed.congestion_in_window(cg.VERTICAL_UP, 0, 0, 0, 0)
-    assert window == smoothed.congestion[cg.VERTICAL_UP, 0, 0]
-    smoothed.update_congestion("overflow", build_window_sums=False)
-    expected = np.maximum(smoothed.smooth_demand[:4] - smoothed.smoothed_supply[:4], np.float32(0))
-    assert np.array_equal(smoothed.congestion[:4], expected)
-    assert smoothed.congestion_in_window(cg.VERTICAL_UP, 0, 33, 0, 33) == 0.0
-
-
 def test_python_policy_errors_propagate_and_leave_the_estimator_usable(smoothed):
     with pytest.raises(ZeroDivisionError):
         smoothed.update_congestion(lambda d, s, t: d / 0.0)
@@ -91,14 +77,3 @@ def test_dumps_write_what_the_estimator_sees(tmp_path, smoothed, design):
     assert (tmp_path / "grids.txt").read_text().startswith(header + "\n0\t")
     with pytest.raises(OSError):
         smoothed.dump(tmp_path / "missing" / "grids.txt")
-
-
-def test_reader_faults_name_file_and_line(tmp_path):
-    broken = tmp_path / "broken"
-    shutil.copytree(DESIGN_DIR, broken)
-    nets = broken / "nets.txt"
-    lines = nets.read_text().splitlines()
-    lines[4] = lines[4].replace(" ", " x", 1)
-    nets.write_text("\n".join(lines) + "\n")
-    with pytest.raises(ValueError, match=r"nets\.txt, line 5: the pin count 'x\d+' is not a whole number"):
-        cg.load_design(broken)

@@ -135,8 +135,7 @@ void check_accepted(FILE_KIND kind, const DESIGN& design)
             if (column.size() != tiles)
                 fail("a routed column does not hold one value per tile");
         break;
-    case NUM_FILE_KINDS:
-        break;
+    case NUM_FILE_KINDS: break;
     }
 }
 

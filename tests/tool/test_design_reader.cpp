@@ -49,8 +49,8 @@ class DesignReaderFaults : public ::testing::Test {
 
     // Applies `edit` to the lines of `file`, expects the reader to fail on
     // `line` of that file with a message holding `phrase`, then restores it.
-    void expect_fault(const std::string& file, const std::function<void(std::vector<std::string>&)>& edit,
-                      int line, const std::string& phrase)
+    void expect_fault(const std::string& file, const std::function<void(std::vector<std::string>&)>& edit, int line,
+                      const std::string& phrase)
     {
         const fs::path path = m_dir.get_path() / file;
         const std::vector<std::string> original = read_lines(path);
@@ -109,7 +109,8 @@ TEST_F(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
         {"nets.txt", 1, "nets 1942 34 33", "the header's grid 34 x 33 differs from the 34 x 34 grid"},
         {"nets.txt", 1, "nets 1e3 34 34", "the header's N '1e3' is not a whole number"},
         {"nets.txt", 5, "2 3 4 0 11 11 25 26 0 0 0 11 25 11 26 11 2b", "the y of pin 2 '2b' is not"},
-        {"nets.txt", 5, "2 3 4 0 11 11 25 26 0 0 0 11 25 11 26 11", "a net of 3 pins needs 17 fields but the line has 16"},
+        {"nets.txt", 5, "2 3 4 0 11 11 25 26 0 0 0 11 25 11 26 11",
+         "a net of 3 pins needs 17 fields but the line has 16"},
         {"nets.txt", 5, "2 3 4 0 11 11", "a net needs at least 11 fields but the line has 6"},
         {"nets.txt", 5, "7 3 4 0 11 11 25 26 0 0 0 11 25 11 26 11 26", "the net id 7 is out of order, 2 was expected"},
         {"nets.txt", 5, "2 0 4 0 11 11 25 26 0 0 0", "the pin count 0 is below 1"},
@@ -122,9 +123,12 @@ TEST_F(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
         {"nets.txt", 5, "2 3 4 0 11 11 25 34 0 0 0 11 25 11 26 11 26", "the box x 11..11, y 25..34 is empty or leaves"},
         {"nets.txt", 5, "2 3 4 0 12 11 25 26 0 0 0 11 25 11 26 11 26", "the box x 12..11, y 25..26 is empty or leaves"},
         {"nets.txt", 5, "2 3 4 0 11 11 26 25 0 0 0 11 25 11 26 11 26", "the box x 11..11, y 26..25 is empty or leaves"},
-        {"nets.txt", 5, "2 3 4 0 11 11 25 26 0 0 0 11 25 11 26 11 40", "pin 2 at (11, 40) lies outside the 34 x 34 grid"},
-        {"nets.txt", 5, "2 3 4 0 11 11 25 26 0 0 0 11 25 11 -1 11 26", "pin 1 at (11, -1) lies outside the 34 x 34 grid"},
-        {"nets.txt", 5, "2 3 4 0 11 11 24 26 0 0 0 11 25 11 26 11 26", "is not the box of the pins, x 11..11, y 25..26"},
+        {"nets.txt", 5, "2 3 4 0 11 11 25 26 0 0 0 11 25 11 26 11 40",
+         "pin 2 at (11, 40) lies outside the 34 x 34 grid"},
+        {"nets.txt", 5, "2 3 4 0 11 11 25 26 0 0 0 11 25 11 -1 11 26",
+         "pin 1 at (11, -1) lies outside the 34 x 34 grid"},
+        {"nets.txt", 5, "2 3 4 0 11 11 24 26 0 0 0 11 25 11 26 11 26",
+         "is not the box of the pins, x 11..11, y 25..26"},
         {"nets.txt", 5, "2 3 4 0 11 11 25 26 -2 0 0 11 25 11 26 11 26", "routed_x -2 is below -1"},
         {"nets.txt", 5, "2 3 0 0 11 11 25 26 -1 -1 0 11 25 11 26 11 26",
          "routed_x, routed_y and n_wires must be all known or all -1 (unknown)"},
@@ -135,31 +139,38 @@ TEST_F(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
         {"routed.txt", 1, "routed 33 34", "the header's grid 33 x 34 differs"},
         {"routed.txt", 517, "4 15 2 1 0 0 1 0 0 1 0 1 0 1 0 0 1", "h_all 2 differs from h_left + h_right + h_drv = 1"},
         {"routed.txt", 517, "4 15 1 1 0 0 1 0 0 1 0 0 0 1 0 0 1", "h_all 1 differs from h4 + h12 = 0"},
-        {"routed.txt", 517, "4 15 1 1 0 0 1 0 0 1 0 1 0 1 0 99 1", "the routed lab_in 99 exceeds the tile's supply of 35"},
+        {"routed.txt", 517, "4 15 1 1 0 0 1 0 0 1 0 1 0 1 0 99 1",
+         "the routed lab_in 99 exceeds the tile's supply of 35"},
         {"routed.txt", 517, "5 15 1 1 0 0 1 0 0 1 0 1 0 1 0 0 1", "out of order, (4, 15) was expected"},
         // Counts whose sum would not fit in an int are refused before any sum.
         {"routed.txt", 517, "4 15 1 2000000000 2000000000 2000000000 1 0 0 1 0 1 0 1 0 0 1",
          "h_left 2000000000 is above 16777216"},
     };
     for (const LINE_FAULT& fault : faults)
-        expect_fault(fault.file, [&](std::vector<std::string>& lines) { lines.at(fault.line - 1) = fault.text; },
-                     fault.line, fault.phrase);
+        expect_fault(
+            fault.file, [&](std::vector<std::string>& lines) { lines.at(fault.line - 1) = fault.text; }, fault.line,
+            fault.phrase);
 }
 
 TEST_F(DesignReaderFaults, CountsThatDisagreeWithTheHeaderAreRefused)
 {
     // A header that promises one more row than the file holds: 34 * 34 + 2
     // lines, so the missing tile would be on line 1159.
-    expect_fault("tiles.txt", [](std::vector<std::string>& lines) { lines[0] = "tiles 34 35"; }, 1159,
-                 "the file ends where the tile (0, 34) was expected");
-    expect_fault("tiles.txt", [](std::vector<std::string>& lines) { lines.push_back("0 34 io 1 1 1 1 1"); }, 1159,
-                 "a line follows the last tile");
-    expect_fault("tiles.txt", [](std::vector<std::string>& lines) { lines[0] = "tiles 4096 4096"; }, 37,
-                 "the tile (0, 1) is out of order, (34, 0) was expected");
-    expect_fault("nets.txt", [](std::vector<std::string>& lines) { lines[0] = "nets 1943 34 34"; }, 1945,
-                 "the file ends where net 1942 of the 1943");
-    expect_fault("nets.txt", [](std::vector<std::string>& lines) { lines[0] = "nets 1941 34 34"; }, 1944,
-                 "a line follows the last net");
+    expect_fault(
+        "tiles.txt", [](std::vector<std::string>& lines) { lines[0] = "tiles 34 35"; }, 1159,
+        "the file ends where the tile (0, 34) was expected");
+    expect_fault(
+        "tiles.txt", [](std::vector<std::string>& lines) { lines.push_back("0 34 io 1 1 1 1 1"); }, 1159,
+        "a line follows the last tile");
+    expect_fault(
+        "tiles.txt", [](std::vector<std::string>& lines) { lines[0] = "tiles 4096 4096"; }, 37,
+        "the tile (0, 1) is out of order, (34, 0) was expected");
+    expect_fault(
+        "nets.txt", [](std::vector<std::string>& lines) { lines[0] = "nets 1943 34 34"; }, 1945,
+        "the file ends where net 1942 of the 1943");
+    expect_fault(
+        "nets.txt", [](std::vector<std::string>& lines) { lines[0] = "nets 1941 34 34"; }, 1944,
+        "a line follows the last net");
 }
 
 TEST_F(DesignReaderFaults, MissingFilesAndFolders)
@@ -170,7 +181,8 @@ TEST_F(DesignReaderFaults, MissingFilesAndFolders)
         ADD_FAILURE() << "no error for a missing nets.txt";
     } catch (const DESIGN_ERROR& error) {
         EXPECT_EQ(error.get_line(), 0);
-        EXPECT_EQ(std::string(error.what()), (m_dir.get_path() / "nets.txt").string() + ": cannot be opened for reading.");
+        EXPECT_EQ(std::string(error.what()),
+                  (m_dir.get_path() / "nets.txt").string() + ": cannot be opened for reading.");
     }
     EXPECT_THROW(read_design((m_dir.get_path() / "absent").string()), DESIGN_ERROR);
 }

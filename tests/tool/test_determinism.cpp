@@ -44,12 +44,11 @@ std::vector<fs::path> find_designs(const fs::path& root)
 ESTIMATE_OUTPUT run_estimate(const fs::path& design, int threads, int chunks, const fs::path& dir)
 {
     const fs::path json = dir / "report.json";
-    const PROGRAM_RESULT result =
-        run_program(ESTIMATE_TOOL, {design.string(), "--threads", std::to_string(threads), "--chunks",
-                                    std::to_string(chunks), "--no-timings", "--json", json.string()},
-                    dir);
-    EXPECT_EQ(result.exit_code, 0) << design << " threads " << threads << " chunks " << chunks << ": "
-                                   << result.err;
+    const PROGRAM_RESULT result = run_program(ESTIMATE_TOOL,
+                                              {design.string(), "--threads", std::to_string(threads), "--chunks",
+                                               std::to_string(chunks), "--no-timings", "--json", json.string()},
+                                              dir);
+    EXPECT_EQ(result.exit_code, 0) << design << " threads " << threads << " chunks " << chunks << ": " << result.err;
     ESTIMATE_OUTPUT output{result.out, read_text(json), {}};
     output.json = nlohmann::json::parse(output.json_text, nullptr, false);
     fs::remove(json);
@@ -71,8 +70,7 @@ constexpr double RANK_TOLERANCE = 0.01;
 
 // Walks two reports of the same shape and checks every figure; the settings
 // (which name the chunk count) and the cookie (which hashes it) are left out.
-void compare_figures(const nlohmann::json& a, const nlohmann::json& b, const std::string& where,
-                     const std::string& key)
+void compare_figures(const nlohmann::json& a, const nlohmann::json& b, const std::string& where, const std::string& key)
 {
     ASSERT_EQ(a.type(), b.type()) << where;
     if (a.is_object()) {

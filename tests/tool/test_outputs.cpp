@@ -1,13 +1,12 @@
 // What congestion-estimate writes where a path already holds something (a
 // symbolic link, a FIFO, its own standard output, a full device, a folder in
-// the way), how it refuses a misplaced option, and its warnings.
+// the way), and its warnings.
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -24,7 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int EXIT_OUTPUT_FAILED = 1;
-constexpr int EXIT_BAD_INPUT = 2;
 
 PROGRAM_RESULT run_tool(const std::vector<std::string>& args, const fs::path& dir, const std::string& stdout_path = "")
 {
@@ -145,25 +143,6 @@ TEST_F(ToolOutputs, AFailedOutputSaysWhatWasAlreadyWritten)
         EXPECT_EQ(list_tree(m_dir.get_path()), left) << c.message;
         fs::remove_all(maps);
     }
-}
-
-TEST(ToolCommandLine, AnOptionWhereAFileNameBelongsIsRefused)
-{
-    SCRATCH_DIR dir;
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"--json", "--no-timings"},
-         "the value '--no-timings' of --json is not a file name (write ./--no-timings for a file of that name)"},
-        {{"--json", "-", "--dump", "/dev/stdout"}, "--json and --dump name the same output /dev/stdout"},
-    };
-    for (const auto& [options, message] : cases) {
-        std::vector<std::string> args = {SAMPLE_DESIGN};
-        args.insert(args.end(), options.begin(), options.end());
-        const PROGRAM_RESULT result = run_tool(args, dir.get_path());
-        EXPECT_EQ(result.exit_code, EXIT_BAD_INPUT);
-        EXPECT_EQ(result.err, "congestion-estimate: " + message + " (see --help).\n");
-        EXPECT_EQ(result.out, "");
-    }
-    EXPECT_TRUE(fs::is_empty(dir.get_path()));
 }
 
 TEST(ToolWarnings, ADoubtfulSwitchAndADesignWithoutWireSupplyAreReported)

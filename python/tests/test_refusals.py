@@ -1,0 +1,168 @@
+"""Every input the engine would stop the process on, garbage and stale tables raise ValueError first; Ctrl-C."""
+import os
+import shutil
+import signal
+import threading
+
+import numpy as np
+import pytest
+
+import congestion as cg
+from conftest import DESIGN_DIR
+
+NX, NY = 6, 4
+NEW = cg.ALGORITHM == "new"
+
+
+def netlist(pins=((0, 0), (3, 2)), boxes=None, **arrays):
+    """One net of the listed (x, y) pins, the driver first."""
+    xy = np.array(pins)
+    return cg.Netlist([0, len(pins)], xy[:, 0], xy[:, 1], boxes=boxes, **arrays)
+
+
+def fresh():
+    est = cg.Estimator(NX, NY)
+    supply = np.ones((5, NX, NY), np.float32)
+    supply[:, NX - 1, :] = 0.0  # the last column is left for a later set_supply
+    est.set_supply(supply)
+    return est
+
+
+def smoothed_supply():
+    est = fresh()
+    est.smooth_supply(3, 1)
+    return est
+
+
+def smoothed_demand():
+    est = smoothed_supply()
+    est.update_demand(netlist(), cg.PATH_PROBABILITY)
+    est.smooth_wire_demand(3, 1)
+    return est
+
+
+def congested():
+    est = smoothed_demand()
+    est.update_congestion()
+    return est
+
+
+def set_last_column(est):
+    supply = np.zeros((5, NX, NY), np.float32)
+    supply[:, NX - 1, :] = 1.0
+    est.set_supply(supply)
+    return est
+
+
+def with_supply_entry(value):
+    supply = np.zeros((5, NX, NY), np.float32)
+    supply[2, 1, 3] = value
+    return cg.Estimator(NX, NY).set_supply(supply)
+
+
+def broken_design(tmp_path):
+    shutil.copytree(DESIGN_DIR, tmp_path / "broken")
+    nets = tmp_path / "broken" / "nets.txt"
+    lines = nets.read_text().splitlines()
+    lines[4] = lines[4].replace(" ", " x", 1)
+    nets.write_text("\n".join(lines) + "\n")
+    return cg.load_design(tmp_path / "broken")
+
+
+CASES = {
+    # construction, settings and the design reader
+    "nx zero": (lambda: cg.Estimator(0, NY), "nx 0 is outside"),
+    "no chunks": (lambda: setattr(fresh(), "num_chunks", 0), "num_chunks 0"),
+    "reader fault": (broken_design, r"nets\.txt, line 5: the pin count 'x\d+' is not a whole number"),
+    # supply
+    "supply shape": (lambda: fresh().set_supply(np.ones((5, NX, NY + 1), np.float32)), r"shape \(5, 6, 4\)"),
+    "supply dtype": (lambda: fresh().set_supply(np.ones((5, NX, NY), np.int32)), "floating-point"),
+    "negative supply": (lambda: with_supply_entry(-1.0),
+                        r"VERTICAL_UP supply of tile \(1, 3\) is -1.0+: a supply must be finite and not negative"),
+    "NaN supply": (lambda: with_supply_entry(np.nan), "must be finite"),
+    "infinite supply": (lambda: with_supply_entry(np.inf), "must be finite"),
+    "x past the grid": (lambda: fresh().supply_at(NX, 0, 0), "x 6 is outside 0..5"),
+    "type 5": (lambda: fresh().demand_at(0, 0, 5), "type 5 is not a resource type"),
+    # the Netlist's arrays
+    "net without driver": (lambda: cg.Netlist([0, 2, 2], [0, 1], [0, 0]), "net 1 has no pins"),
+    "NaN pin weight": (lambda: netlist(pin_weight=[0.0, np.nan]), "pin_weight holds nan at flat index 1"),
+    "infinite wire length": (lambda: netlist(wirelength=[[3.0, -np.inf]]), "wirelength holds -inf"),
+    # demand
+    "net model 3": (lambda: fresh().update_demand(netlist(), 3), "model 3"),
+    "pin outside": (lambda: fresh().update_demand(netlist([(0, 0), (NX, 1)]), cg.PATH_PROBABILITY),
+                    r"pin 1 of net 0 at \(6, 1\)"),
+    "box outside": (lambda: smoothed_supply().update_demand(netlist(boxes=[[0, 1, 0, NY]]), cg.BOUNDING_BOX),
+                    "leaves the 6 x 4 grid"),
+    "net index": (lambda: fresh().update_demand(netlist(), cg.PATH_PROBABILITY, nets=[1]), "nets holds 1"),
+    "lab input from a netlist": (lambda: fresh().update_demand(netlist(), cg.LAB_INPUT_MODEL), "not a Netlist"),
+    "box model on stale supply": (lambda: set_last_column(smoothed_supply()).update_demand(netlist(), cg.BOUNDING_BOX),
+                                  "BOUNDING_BOX_MODEL needs the smoothed supply: call smooth_supply again"),
+    # smoothing, windows and calling order
+    "negative window": (lambda: fresh().smooth_supply(-1, 3), "parallel_dim -1"),
+    "window of 0 tiles": (lambda: smoothed_supply().smooth_wire_demand(0, 1), "parallel_dim 0 is outside 1..255"),
+    "window of 256 tiles": (lambda: smoothed_supply().peak_utilization(256, 0), "dim 256 is outside 1..255"),
+    "negative peak window": (lambda: fresh().peak_utilization(-1, 0), "dim -1"),
+    "congestion before smooth_supply": (lambda: fresh().update_congestion(), "smoothed demand" if NEW else
+                                        "smooth_wire_demand"),
+    "congestion on stale supply": (lambda: set_last_column(congested()).update_congestion(),
+                                   "update_congestion needs the smoothed supply: call smooth_supply again"),
+    "unknown policy": (lambda: smoothed_demand().update_congestion("ratio"), "'ratio' is not"),
+    "smoothed demand before smoothing": (lambda: smoothed_supply().smooth_demand, "smoothed demand"),
+    # window queries and dumps
+    "window before congestion": (lambda: smoothed_demand().congestion_in_window(0, 0, 1, 0, 1), "update_congestion"),
+    "window after clear_demand": (lambda: (lambda est: est.clear_demand() or est.congestion_in_window(0, 0, 1, 0, 1))(
+        congested()), "congestion_in_window needs the window sums of the current congestion"),
+    "lab input window": (lambda: congested().congestion_in_window(cg.LAB_INPUT, 0, 1, 0, 1), "wire type"),
+    "skip_cols twice": (lambda: fresh().dump("/dev/null", [1, 1]), "twice"),
+}
+if NEW:
+    # The new algorithm counts supplied tiles in smooth_supply's table; the
+    # original one needs no table, and the binding lets it run.
+    CASES["wire smoothing before smooth_supply"] = (lambda: fresh().smooth_wire_demand(3, 3), "smooth_supply")
+    CASES["type smoothing before smooth_supply"] = (lambda: fresh().smooth_type_demand(3, 3, 4), "smooth_supply")
+else:
+    CASES["type smoothing does not make demand readable"] = (
+        lambda: smoothed_supply().smooth_type_demand(3, 3, 0) or smoothed_supply().smooth_demand, "smoothed demand")
+
+
+@pytest.mark.parametrize("case", sorted(CASES))
+def test_input_error_raises_value_error(case, tmp_path):
+    call, message = CASES[case]
+    with pytest.raises(ValueError, match=message):
+        call(tmp_path) if call is broken_design else call()
+
+
+def test_refused_supply_writes_nothing():
+    est = cg.Estimator(NX, NY)
+    first = np.zeros((5, NX, NY), np.float32)
+    first[0, 2, 3] = 4.0
+    est.set_supply(first)
+    second = np.full((5, NX, NY), 2.0, np.float32)
+    with pytest.raises(ValueError, match=r"HORIZONTAL_LEFT supply of tile \(2, 3\) is already 4"):
+        est.set_supply(second)
+    assert np.array_equal(est.supply, first)
+    second[0, 2, 3] = 0.0  # zero entries are left unset
+    est.set_supply(second)
+    assert est.supply_at(2, 3, cg.HORIZONTAL_LEFT) == 4.0
+
+
+@pytest.mark.parametrize("model", [cg.PATH_PROBABILITY, cg.BOUNDING_BOX])
+def test_ctrl_c_stops_update_demand_and_leaves_demand_as_it_was(model):
+    side, rng = 256, np.random.default_rng(7)
+    est = cg.Estimator(side, side)
+    est.set_supply(np.ones((5, side, side), np.float32))
+    est.smooth_supply(3, 1)
+
+    def two_pin_nets(count):  # seconds of work for update_demand at 100000
+        return cg.Netlist(np.arange(0, 2 * count + 1, 2), rng.integers(0, side, 2 * count),
+                          rng.integers(0, side, 2 * count))
+    est.update_demand(two_pin_nets(100), model)
+    demand, cookie = est.demand, est.cookie
+
+    timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
+    with pytest.raises(KeyboardInterrupt):
+        timer.start()
+        est.update_demand(two_pin_nets(100000), model)
+        timer.join()  # a call that ended first meets the signal here and fails below
+    assert est.cookie == cookie
+    assert np.array_equal(est.demand, demand)
