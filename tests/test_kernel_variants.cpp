@@ -1,4 +1,5 @@
-// The instruction-set variants of the demand kernels give identical results.
+// The instruction-set variants of the demand and spread kernels give
+// identical results, and the spread's gather gives the chunked scatter's.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fitter/congestion/congestion_impl.h"
 #include "fitter/congestion/kernel_variants.h"
 #include "test_support.h"
 
@@ -103,5 +105,61 @@ TEST_P(KernelVariants, EverySupportedVariantGivesTheBaselineBits)
 
 INSTANTIATE_TEST_SUITE_P(NetModels, KernelVariants,
                          ::testing::Values(CONGESTION::PATH_PROBABILITY_MODEL, CONGESTION::BOUNDING_BOX_MODEL));
+
+std::vector<uint32_t> get_bits(const GRID_2D<float>& grid)
+{
+    std::vector<uint32_t> bits(static_cast<size_t>(grid.end() - grid.begin()));
+    std::memcpy(bits.data(), grid.data(), bits.size() * sizeof(float));
+    return bits;
+}
+
+// The supply-weighted spread, gathered per destination tile by every
+// variant, against the scatter of each chunk into a grid of its own added in
+// chunk order: grids thinner and wider than a vector, windows larger than
+// the grid, empty windows, more chunks than rows and none at all; supply
+// with holes and a few negative tiles, demand with zeros and negatives.
+TEST(SpreadGather, EqualsTheChunkScatterBitForBit)
+{
+    using namespace congestion_internal;
+    const KERNEL_VARIANT in_use = get_kernel_variant();
+    std::mt19937 random(kSeed);
+    struct SHAPE {
+        int nx, ny;
+    };
+    for (const SHAPE shape : {SHAPE{1, 1}, SHAPE{1, 23}, SHAPE{19, 1}, SHAPE{kNx, kNy}, SHAPE{12, 70}}) {
+        GRID_2D<float> supply, demand;
+        supply.resize(shape.nx, shape.ny, 0.0f);
+        demand.resize(shape.nx, shape.ny, 0.0f);
+        for (float& value : supply)
+            value = random() % 4 == 0 ? 0.0f : static_cast<float>(static_cast<int>(random() % 90) - 5) * 0.1f;
+        for (float& value : demand)
+            value = random() % 3 == 0 ? 0.0f : static_cast<float>(static_cast<int>(random() % 70) - 10) * 0.3f;
+        for (const int chunks : {0, 1, 3, 16, 50})
+            for (const auto& [x_size, y_size] : {std::pair{3, 3}, {1, 4}, {6, 2}, {0, 5}, {-1, 3}, {40, 90}}) {
+                const WINDOW_EXTENTS x_extents = split_window(x_size);
+                const WINDOW_EXTENTS y_extents = split_window(y_size);
+                GRID_2D<float> expected;
+                expected.resize(shape.nx + 1, shape.ny + 1, 0.0f);
+                merge_chunk_grids(run_in_row_chunks(shape.nx, shape.ny, chunks,
+                                                    [&](int x_start, int x_end, GRID_2D<float>& grid) {
+                                                        spread_demand_by_supply(x_extents.low, x_extents.high,
+                                                                                y_extents.low, y_extents.high, x_start,
+                                                                                x_end, shape.ny - 1, supply, demand,
+                                                                                grid);
+                                                    }),
+                                  shape.nx, shape.ny, expected);
+                for (KERNEL_VARIANT variant : get_supported_variants()) {
+                    ASSERT_TRUE(force_kernel_variant(variant));
+                    GRID_2D<float> smooth;
+                    smooth.resize(shape.nx + 1, shape.ny + 1, 0.0f);
+                    spread_in_chunks(shape.nx, shape.ny, chunks, x_extents, y_extents, supply, demand, smooth);
+                    EXPECT_EQ(get_bits(smooth), get_bits(expected))
+                        << shape.nx << " x " << shape.ny << ", " << chunks << " chunks, window " << x_size << " x "
+                        << y_size << ", variant " << static_cast<int>(variant);
+                }
+            }
+    }
+    force_kernel_variant(in_use);
+}
 
 }  // namespace

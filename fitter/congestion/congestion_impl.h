@@ -196,12 +196,13 @@ void spread_demand_by_supply(int x_low, int x_high, int y_low, int y_high, int x
                              const GRID_2D<float>& supply_for_type, const GRID_2D<float>& demand_for_type,
                              GRID_2D<float>& smooth_demand_for_type);
 
-// The supply-weighted scatter of one type over an nx by ny grid, dealt in
-// row chunks: one (nx + 1) by (ny + 1) grid per chunk, to be merged in chunk
-// order. A negative chunk count throws std::length_error before any loop.
-std::vector<GRID_2D<float>> spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents,
-                                             WINDOW_EXTENTS y_extents, const GRID_2D<float>& supply,
-                                             const GRID_2D<float>& demand);
+// Adds into `smooth` (at least nx by ny) what spread_demand_by_supply over
+// each row chunk of an nx by ny grid would scatter into a zeroed grid of its
+// own, the chunks' grids added in chunk order, bit for bit; computed per
+// destination tile, without chunk grids. A negative chunk count throws
+// std::length_error before any loop.
+void spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDOW_EXTENTS y_extents,
+                      const GRID_2D<float>& supply, const GRID_2D<float>& demand, GRID_2D<float>& smooth);
 
 // Spreads the demand of every source tile in rows x_start..x_end evenly over
 // its window x-x_high..x+x_low by y-y_high..y+y_low, through a difference

@@ -31,15 +31,11 @@ std::pair<float, CONGESTION::LOC> CONGESTION_IMPL::get_peak_utilization(int dim,
     const GRID_2D<float>& demand = m_demand[type];
 
     // The original algorithm's supply-weighted scatter, whatever algorithm is
-    // in force, into scratch grids: the object's smoothed grids stay as they
+    // in force, into a scratch grid: the object's smoothed grids stay as they
     // are. A negative chunk count throws the standard length error here.
     GRID_2D<float> smooth;
-    {
-        const std::vector<GRID_2D<float>> chunks =
-            spread_in_chunks(m_nx, m_ny, m_num_chunks, extents, extents, supply, demand);
-        smooth.resize(m_nx, m_ny, 0.0f);
-        merge_chunk_grids(chunks, m_nx, m_ny, smooth);
-    }
+    smooth.resize(m_nx, m_ny, 0.0f);
+    spread_in_chunks(m_nx, m_ny, m_num_chunks, extents, extents, supply, demand, smooth);
 
     // Strict comparisons, here and in the scan below: the first tile in
     // row-major order wins a tie, and a NaN utilization never wins.

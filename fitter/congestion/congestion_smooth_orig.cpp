@@ -43,11 +43,9 @@ void CONGESTION_IMPL::generate_smooth_demand(int parallel_dim, int perpendicular
     GRID_2D<float>& smooth = m_smooth_demand_orig[type];
     smooth.resize(m_nx + 1, m_ny + 1, 0.0f);
     // parallel_dim runs along x for every type here, vertical ones included.
-    const std::vector<GRID_2D<float>> chunks =
-        spread_in_chunks(m_nx, m_ny, m_num_chunks, split_window(parallel_dim), split_window(perpendicular_dim),
-                         m_supply[type], m_demand[type]);
     // The spare row and column stay 0.0.
-    merge_chunk_grids(chunks, m_nx, m_ny, smooth);
+    spread_in_chunks(m_nx, m_ny, m_num_chunks, split_window(parallel_dim), split_window(perpendicular_dim),
+                     m_supply[type], m_demand[type], smooth);
 }
 
 void CONGESTION_IMPL::generate_smooth_wire_demand(int parallel_dim, int perpendicular_dim, bool uniform)
@@ -66,15 +64,16 @@ void CONGESTION_IMPL::generate_smooth_wire_demand(int parallel_dim, int perpendi
         const WINDOW_EXTENTS x_extents = is_horizontal(type) ? parallel : perpendicular;
         const WINDOW_EXTENTS y_extents = is_horizontal(type) ? perpendicular : parallel;
         const GRID_2D<float>& demand = m_demand[type];
-        std::vector<GRID_2D<float>> chunks;
-        if (uniform) {
-            chunks = run_in_row_chunks(m_nx, m_ny, m_num_chunks, [&](int x_start, int x_end, GRID_2D<float>& grid) {
+        if (!uniform) {
+            spread_in_chunks(m_nx, m_ny, m_num_chunks, x_extents, y_extents, m_supply[type], demand,
+                             m_smooth_demand_orig[type]);
+            continue;
+        }
+        const std::vector<GRID_2D<float>> chunks =
+            run_in_row_chunks(m_nx, m_ny, m_num_chunks, [&](int x_start, int x_end, GRID_2D<float>& grid) {
                 smear_demand_uniformly(x_extents.low, x_extents.high, y_extents.low, y_extents.high, x_start, x_end,
                                        m_ny - 1, demand, grid);
             });
-        } else {
-            chunks = spread_in_chunks(m_nx, m_ny, m_num_chunks, x_extents, y_extents, m_supply[type], demand);
-        }
         // Row m_nx is merged too: the uniform pass leaves its rounding
         // residue there.
         merge_chunk_grids(chunks, m_nx + 1, m_ny, m_smooth_demand_orig[type]);
@@ -83,16 +82,6 @@ void CONGESTION_IMPL::generate_smooth_wire_demand(int parallel_dim, int perpendi
 }
 
 namespace congestion_internal {
-
-std::vector<GRID_2D<float>> spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents,
-                                             WINDOW_EXTENTS y_extents, const GRID_2D<float>& supply,
-                                             const GRID_2D<float>& demand)
-{
-    return run_in_row_chunks(nx, ny, num_chunks, [&](int x_start, int x_end, GRID_2D<float>& grid) {
-        spread_demand_by_supply(x_extents.low, x_extents.high, y_extents.low, y_extents.high, x_start, x_end, ny - 1,
-                                supply, demand, grid);
-    });
-}
 
 void spread_demand_by_supply(int x_low, int x_high, int y_low, int y_high, int x_start, int x_end, int y_end,
                              const GRID_2D<float>& supply_for_type, const GRID_2D<float>& demand_for_type,

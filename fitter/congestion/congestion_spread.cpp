@@ -1,0 +1,176 @@
+// The supply-weighted spread of one type's demand over row chunks, computed
+// per destination tile.
+//
+// spread_demand_by_supply scatters each source tile's demand over its window
+// into its chunk's grid, and the chunk grids are then added in chunk order.
+// Every destination tile thus receives, per chunk, the shares of that
+// chunk's sources in source order (row, then column), summed from +0.0, and
+// those per-chunk sums are added in chunk order. The gather below makes the
+// same operations in the same order for every destination, without a grid
+// per chunk, and runs across a destination row, so that it vectorises:
+// shares of sources without positive window supply or with demand not above
+// zero are computed on a divisor of 1 and discarded by a select.
+#include <algorithm>
+#include <cstddef>
+#include <stdexcept>
+#include <vector>
+
+#include "fitter/congestion/congestion_impl.h"
+#include "fitter/congestion/kernel_variants.h"
+
+namespace congestion_internal {
+namespace {
+
+struct SPREAD_ARGS {
+    int nx;
+    int ny;
+    int num_source_rows;  // the rows that some chunk owns
+    int chunk_size;
+    WINDOW_EXTENTS x_extents;
+    WINDOW_EXTENTS y_extents;
+    const GRID_2D<float>* supply;
+    const GRID_2D<float>* demand;
+    const GRID_2D<float>* window_supply;  // per source tile
+    GRID_2D<float>* smooth;
+};
+
+// The columns y of a row for which y + offset is a column too.
+struct COLUMN_RANGE {
+    int first;
+    int last;
+};
+inline COLUMN_RANGE columns_with_offset(int ny, int offset)
+{
+    return {std::max(0, -offset), std::min(ny - 1, ny - 1 - offset)};
+}
+
+// The supply summed over the clipped window of every source tile of row x:
+// window rows outer, window columns inner, from +0.0, as the scatter sums it.
+inline void sum_window_supply_row(const SPREAD_ARGS& a, int x, float* sums)
+{
+    const int ny = a.ny;
+    std::fill(sums, sums + ny, 0.0f);
+    const long long first_row = std::max(0LL, static_cast<long long>(x) - a.x_extents.low);
+    const long long last_row = std::min(static_cast<long long>(a.nx) - 1, static_cast<long long>(x) + a.x_extents.high);
+    for (long long xi = first_row; xi <= last_row; ++xi) {
+        const float* supply = &(*a.supply)(static_cast<int>(xi), 0);
+        for (long long b = -static_cast<long long>(a.y_extents.low); b <= a.y_extents.high; ++b) {
+            if (b <= -ny || b >= ny)
+                continue;
+            const int offset = static_cast<int>(b);
+            const COLUMN_RANGE range = columns_with_offset(ny, offset);
+            for (int y = range.first; y <= range.last; ++y)
+                sums[y] = sums[y] + supply[y + offset];
+        }
+    }
+}
+
+// Destination row xi: per chunk that owns a source within reach, the shares
+// of its sources summed from +0.0 into `partial`, then added into the row.
+inline void spread_into_row(const SPREAD_ARGS& a, int xi, float* partial)
+{
+    const int ny = a.ny;
+    const long long first_source = std::max(0LL, static_cast<long long>(xi) - a.x_extents.high);
+    const long long last_source =
+        std::min(static_cast<long long>(a.num_source_rows) - 1, static_cast<long long>(xi) + a.x_extents.low);
+    if (first_source > last_source)
+        return;
+    const float* supply = &(*a.supply)(xi, 0);
+    float* out = &(*a.smooth)(xi, 0);
+    long long x = first_source;
+    while (x <= last_source) {
+        const long long chunk_end =
+            std::min(last_source, (x / a.chunk_size + 1) * static_cast<long long>(a.chunk_size) - 1);
+        std::fill(partial, partial + ny, 0.0f);
+        for (; x <= chunk_end; ++x) {
+            const float* demand = &(*a.demand)(static_cast<int>(x), 0);
+            const float* window_supply = &(*a.window_supply)(static_cast<int>(x), 0);
+            for (long long b = -static_cast<long long>(a.y_extents.high); b <= a.y_extents.low; ++b) {
+                if (b <= -ny || b >= ny)
+                    continue;
+                const int offset = static_cast<int>(b);
+                const COLUMN_RANGE range = columns_with_offset(ny, offset);
+                for (int y = range.first; y <= range.last; ++y) {
+                    const float source_demand = demand[y + offset];
+                    const float source_supply = window_supply[y + offset];
+                    const bool shared = !(source_demand <= 0.0f) && source_supply > 0.0f;
+                    // Divide, then multiply, then add: the order is part of
+                    // the result.
+                    const float share = (supply[y] / (shared ? source_supply : 1.0f)) * source_demand;
+                    const float sum = partial[y] + share;
+                    partial[y] = shared ? sum : partial[y];
+                }
+            }
+        }
+        for (int y = 0; y < ny; ++y)
+            out[y] = partial[y] + out[y];
+    }
+}
+
+void sum_window_supply_row_baseline(const SPREAD_ARGS& a, int x, float* sums) { sum_window_supply_row(a, x, sums); }
+void spread_into_row_baseline(const SPREAD_ARGS& a, int xi, float* partial) { spread_into_row(a, xi, partial); }
+
+#if defined(CONGESTION_HAS_VARIANTS)
+CONGESTION_AVX2_VARIANT void sum_window_supply_row_avx2(const SPREAD_ARGS& a, int x, float* sums)
+{
+    sum_window_supply_row(a, x, sums);
+}
+CONGESTION_AVX2_VARIANT void spread_into_row_avx2(const SPREAD_ARGS& a, int xi, float* partial)
+{
+    spread_into_row(a, xi, partial);
+}
+CONGESTION_AVX512_VARIANT void sum_window_supply_row_avx512(const SPREAD_ARGS& a, int x, float* sums)
+{
+    sum_window_supply_row(a, x, sums);
+}
+CONGESTION_AVX512_VARIANT void spread_into_row_avx512(const SPREAD_ARGS& a, int xi, float* partial)
+{
+    spread_into_row(a, xi, partial);
+}
+#endif
+
+using ROW_KERNEL = void (*)(const SPREAD_ARGS&, int, float*);
+
+struct ROW_KERNELS {
+    ROW_KERNEL window_supply;
+    ROW_KERNEL spread;
+};
+
+ROW_KERNELS get_row_kernels()
+{
+    switch (get_kernel_variant()) {
+#if defined(CONGESTION_HAS_VARIANTS)
+    case KERNEL_VARIANT::AVX512: return {sum_window_supply_row_avx512, spread_into_row_avx512};
+    case KERNEL_VARIANT::AVX2: return {sum_window_supply_row_avx2, spread_into_row_avx2};
+#endif
+    default: return {sum_window_supply_row_baseline, spread_into_row_baseline};
+    }
+}
+
+}  // namespace
+
+void spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDOW_EXTENTS y_extents,
+                      const GRID_2D<float>& supply, const GRID_2D<float>& demand, GRID_2D<float>& smooth)
+{
+    // As with one grid per chunk, a negative count is a length error.
+    if (num_chunks < 0)
+        throw std::length_error("spread_in_chunks: negative chunk count");
+    const int chunk_size = get_chunk_size(nx, num_chunks);
+    const int num_source_rows =
+        static_cast<int>(std::min(static_cast<long long>(nx), static_cast<long long>(chunk_size) * num_chunks));
+    if (num_source_rows <= 0 || ny <= 0)
+        return;
+
+    GRID_2D<float> window_supply;
+    window_supply.resize(num_source_rows, ny, 0.0f);
+    const SPREAD_ARGS args{nx,        ny,        num_source_rows, chunk_size,     x_extents,
+                           y_extents, &supply,   &demand,         &window_supply, &smooth};
+    const ROW_KERNELS kernels = get_row_kernels();
+    parallel_loop(num_source_rows, [&](int x) { kernels.window_supply(args, x, &window_supply(x, 0)); });
+    parallel_loop(nx, [&](int xi) {
+        std::vector<float> partial(static_cast<size_t>(ny));
+        kernels.spread(args, xi, partial.data());
+    });
+}
+
+}  // namespace congestion_internal
