@@ -78,10 +78,11 @@ class FAILING_ALLOCATIONS {
     FAILING_ALLOCATIONS& operator=(const FAILING_ALLOCATIONS&) = delete;
 };
 
-// 40 x 32 tiles: a grid of floats takes 5120 bytes, above the threshold;
-// three chunk grids are built before the failure.
+// 40 x 1040 tiles: a row of floats takes 4160 bytes, above the threshold,
+// so that the row buffers of the loops that work row by row fail as well as
+// grids; three large requests succeed before the failure.
 constexpr int NX = 40;
-constexpr int NY = 32;
+constexpr int NY = 1040;
 constexpr int NUM_NETS = 300;
 constexpr int GRIDS_BEFORE_FAILURE = 3;
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -196,11 +197,17 @@ void spread_demand_by_supply(int x_low, int x_high, int y_low, int y_high, int x
                              const GRID_2D<float>& supply_for_type, const GRID_2D<float>& demand_for_type,
                              GRID_2D<float>& smooth_demand_for_type);
 
-// Adds into `smooth` (at least nx by ny) what spread_demand_by_supply over
-// each row chunk of an nx by ny grid would scatter into a zeroed grid of its
-// own, the chunks' grids added in chunk order, bit for bit; computed per
-// destination tile, without chunk grids. A negative chunk count throws
-// std::length_error before any loop.
+// Row by row, what spread_demand_by_supply over each row chunk of an nx by
+// ny grid scatters into a zeroed grid of its own, the chunks' grids added in
+// chunk order, bit for bit, computed per destination tile without chunk
+// grids: row_done(x, values) receives each row x < nx (ny values) once, from
+// any worker. A negative chunk count throws std::length_error before any
+// loop.
+using SPREAD_ROW_SINK = std::function<void(int, const float*)>;
+void spread_rows(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDOW_EXTENTS y_extents,
+                 const GRID_2D<float>& supply, const GRID_2D<float>& demand, const SPREAD_ROW_SINK& row_done);
+
+// The same rows written into the first nx rows and ny columns of `smooth`.
 void spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDOW_EXTENTS y_extents,
                       const GRID_2D<float>& supply, const GRID_2D<float>& demand, GRID_2D<float>& smooth);
 

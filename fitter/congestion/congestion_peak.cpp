@@ -13,8 +13,9 @@ namespace {
 
 // The best utilization of one row and its column.
 struct ROW_PEAK {
-    float util = 0.0f;
+    float util = -1.0f;
     int y = -1;
+    float smooth_demand = 0.0f;  // at column y
 };
 
 }  // namespace
@@ -31,24 +32,28 @@ std::pair<float, CONGESTION::LOC> CONGESTION_IMPL::get_peak_utilization(int dim,
     const GRID_2D<float>& demand = m_demand[type];
 
     // The original algorithm's supply-weighted scatter, whatever algorithm is
-    // in force, into a scratch grid: the object's smoothed grids stay as they
-    // are. A negative chunk count throws the standard length error here.
-    GRID_2D<float> smooth;
-    smooth.resize(m_nx, m_ny, 0.0f);
-    spread_in_chunks(m_nx, m_ny, m_num_chunks, extents, extents, supply, demand, smooth);
-
-    // Strict comparisons, here and in the scan below: the first tile in
-    // row-major order wins a tie, and a NaN utilization never wins.
+    // in force, row by row: the object's smoothed grids stay as they are. A
+    // negative chunk count throws the standard length error here. Strict
+    // comparisons, here and in the scan below: the first tile in row-major
+    // order wins a tie, and a NaN utilization never wins.
     std::vector<ROW_PEAK> rows(static_cast<size_t>(m_nx));
-    parallel_loop(m_nx, [&](int x) {
-        ROW_PEAK& row = rows[x];
-        row.util = -1.0f;
+    spread_rows(m_nx, m_ny, m_num_chunks, extents, extents, supply, demand, [&](int x, const float* smooth) {
+        // The row's utilizations come first, across the row so that the
+        // divisions vectorise (a divisor of 1 where there is no supply, whose
+        // result is discarded), then the scan.
+        std::vector<float> utils(static_cast<size_t>(m_ny));
+        const float* row_supply = &supply(x, 0);
         for (int y = 0; y < m_ny; ++y) {
-            const float tile_supply = supply(x, y);
-            const float util = tile_supply > 0.0f ? smooth(x, y) / tile_supply : 0.0f;
-            if (util > row.util) {
-                row.util = util;
+            const bool has_supply = row_supply[y] > 0.0f;
+            const float quotient = smooth[y] / (has_supply ? row_supply[y] : 1.0f);
+            utils[y] = has_supply ? quotient : 0.0f;
+        }
+        ROW_PEAK& row = rows[x];
+        for (int y = 0; y < m_ny; ++y) {
+            if (utils[y] > row.util) {
+                row.util = utils[y];
                 row.y = y;
+                row.smooth_demand = smooth[y];
             }
         }
     });
@@ -60,7 +65,7 @@ std::pair<float, CONGESTION::LOC> CONGESTION_IMPL::get_peak_utilization(int dim,
             continue;
         peak = {row.util, CONGESTION::LOC{x, row.y}};
         if (debug)
-            std::cout << "Found new peak at " << peak.second << " with smooth_demand=" << smooth(x, row.y)
+            std::cout << "Found new peak at " << peak.second << " with smooth_demand=" << row.smooth_demand
                       << " and m_supply=" << supply(x, row.y) << " for util=" << peak.first << "\n";
     }
     return peak;

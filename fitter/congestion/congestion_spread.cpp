@@ -30,8 +30,6 @@ struct SPREAD_ARGS {
     WINDOW_EXTENTS y_extents;
     const GRID_2D<float>* supply;
     const GRID_2D<float>* demand;
-    const GRID_2D<float>* window_supply;  // per source tile
-    GRID_2D<float>* smooth;
 };
 
 // The columns y of a row for which y + offset is a column too.
@@ -42,6 +40,17 @@ struct COLUMN_RANGE {
 inline COLUMN_RANGE columns_with_offset(int ny, int offset)
 {
     return {std::max(0, -offset), std::min(ny - 1, ny - 1 - offset)};
+}
+
+// The source rows whose windows reach destination row xi.
+struct ROW_RANGE {
+    long long first;
+    long long last;
+};
+inline ROW_RANGE get_sources(const SPREAD_ARGS& a, long long xi)
+{
+    return {std::max(0LL, xi - a.x_extents.high),
+            std::min(static_cast<long long>(a.num_source_rows) - 1, xi + a.x_extents.low)};
 }
 
 // The supply summed over the clipped window of every source tile of row x:
@@ -65,26 +74,24 @@ inline void sum_window_supply_row(const SPREAD_ARGS& a, int x, float* sums)
     }
 }
 
-// Destination row xi: per chunk that owns a source within reach, the shares
-// of its sources summed from +0.0 into `partial`, then added into the row.
-inline void spread_into_row(const SPREAD_ARGS& a, int xi, float* partial)
+// Destination row xi into `out` (ny values): per chunk that owns a source
+// within reach, the shares of its sources summed from +0.0 into `partial`,
+// then added to the row, which starts at +0.0. window_supply[i] is the
+// window supply row of source row sources.first + i.
+inline void spread_into_row(const SPREAD_ARGS& a, int xi, ROW_RANGE sources, const float* const* window_supply,
+                            float* partial, float* out)
 {
     const int ny = a.ny;
-    const long long first_source = std::max(0LL, static_cast<long long>(xi) - a.x_extents.high);
-    const long long last_source =
-        std::min(static_cast<long long>(a.num_source_rows) - 1, static_cast<long long>(xi) + a.x_extents.low);
-    if (first_source > last_source)
-        return;
+    std::fill(out, out + ny, 0.0f);
     const float* supply = &(*a.supply)(xi, 0);
-    float* out = &(*a.smooth)(xi, 0);
-    long long x = first_source;
-    while (x <= last_source) {
+    long long x = sources.first;
+    while (x <= sources.last) {
         const long long chunk_end =
-            std::min(last_source, (x / a.chunk_size + 1) * static_cast<long long>(a.chunk_size) - 1);
+            std::min(sources.last, (x / a.chunk_size + 1) * static_cast<long long>(a.chunk_size) - 1);
         std::fill(partial, partial + ny, 0.0f);
         for (; x <= chunk_end; ++x) {
             const float* demand = &(*a.demand)(static_cast<int>(x), 0);
-            const float* window_supply = &(*a.window_supply)(static_cast<int>(x), 0);
+            const float* source_supply_row = window_supply[x - sources.first];
             for (long long b = -static_cast<long long>(a.y_extents.high); b <= a.y_extents.low; ++b) {
                 if (b <= -ny || b >= ny)
                     continue;
@@ -92,7 +99,7 @@ inline void spread_into_row(const SPREAD_ARGS& a, int xi, float* partial)
                 const COLUMN_RANGE range = columns_with_offset(ny, offset);
                 for (int y = range.first; y <= range.last; ++y) {
                     const float source_demand = demand[y + offset];
-                    const float source_supply = window_supply[y + offset];
+                    const float source_supply = source_supply_row[y + offset];
                     const bool shared = !(source_demand <= 0.0f) && source_supply > 0.0f;
                     // Divide, then multiply, then add: the order is part of
                     // the result.
@@ -108,32 +115,36 @@ inline void spread_into_row(const SPREAD_ARGS& a, int xi, float* partial)
 }
 
 void sum_window_supply_row_baseline(const SPREAD_ARGS& a, int x, float* sums) { sum_window_supply_row(a, x, sums); }
-void spread_into_row_baseline(const SPREAD_ARGS& a, int xi, float* partial) { spread_into_row(a, xi, partial); }
+void spread_into_row_baseline(const SPREAD_ARGS& a, int xi, ROW_RANGE sources, const float* const* window_supply,
+                              float* partial, float* out)
+{
+    spread_into_row(a, xi, sources, window_supply, partial, out);
+}
 
 #if defined(CONGESTION_HAS_VARIANTS)
 CONGESTION_AVX2_VARIANT void sum_window_supply_row_avx2(const SPREAD_ARGS& a, int x, float* sums)
 {
     sum_window_supply_row(a, x, sums);
 }
-CONGESTION_AVX2_VARIANT void spread_into_row_avx2(const SPREAD_ARGS& a, int xi, float* partial)
+CONGESTION_AVX2_VARIANT void spread_into_row_avx2(const SPREAD_ARGS& a, int xi, ROW_RANGE sources,
+                                                  const float* const* window_supply, float* partial, float* out)
 {
-    spread_into_row(a, xi, partial);
+    spread_into_row(a, xi, sources, window_supply, partial, out);
 }
 CONGESTION_AVX512_VARIANT void sum_window_supply_row_avx512(const SPREAD_ARGS& a, int x, float* sums)
 {
     sum_window_supply_row(a, x, sums);
 }
-CONGESTION_AVX512_VARIANT void spread_into_row_avx512(const SPREAD_ARGS& a, int xi, float* partial)
+CONGESTION_AVX512_VARIANT void spread_into_row_avx512(const SPREAD_ARGS& a, int xi, ROW_RANGE sources,
+                                                      const float* const* window_supply, float* partial, float* out)
 {
-    spread_into_row(a, xi, partial);
+    spread_into_row(a, xi, sources, window_supply, partial, out);
 }
 #endif
 
-using ROW_KERNEL = void (*)(const SPREAD_ARGS&, int, float*);
-
 struct ROW_KERNELS {
-    ROW_KERNEL window_supply;
-    ROW_KERNEL spread;
+    void (*window_supply)(const SPREAD_ARGS&, int, float*);
+    void (*spread)(const SPREAD_ARGS&, int, ROW_RANGE, const float* const*, float*, float*);
 };
 
 ROW_KERNELS get_row_kernels()
@@ -149,28 +160,49 @@ ROW_KERNELS get_row_kernels()
 
 }  // namespace
 
-void spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDOW_EXTENTS y_extents,
-                      const GRID_2D<float>& supply, const GRID_2D<float>& demand, GRID_2D<float>& smooth)
+void spread_rows(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDOW_EXTENTS y_extents,
+                 const GRID_2D<float>& supply, const GRID_2D<float>& demand, const SPREAD_ROW_SINK& row_done)
 {
     // As with one grid per chunk, a negative count is a length error.
     if (num_chunks < 0)
-        throw std::length_error("spread_in_chunks: negative chunk count");
+        throw std::length_error("spread_rows: negative chunk count");
     const int chunk_size = get_chunk_size(nx, num_chunks);
     const int num_source_rows =
         static_cast<int>(std::min(static_cast<long long>(nx), static_cast<long long>(chunk_size) * num_chunks));
-    if (num_source_rows <= 0 || ny <= 0)
+    if (nx <= 0 || ny <= 0)
         return;
-
-    GRID_2D<float> window_supply;
-    window_supply.resize(num_source_rows, ny, 0.0f);
-    const SPREAD_ARGS args{nx,        ny,        num_source_rows, chunk_size,     x_extents,
-                           y_extents, &supply,   &demand,         &window_supply, &smooth};
+    const SPREAD_ARGS args{nx, ny, num_source_rows, chunk_size, x_extents, y_extents, &supply, &demand};
     const ROW_KERNELS kernels = get_row_kernels();
-    parallel_loop(num_source_rows, [&](int x) { kernels.window_supply(args, x, &window_supply(x, 0)); });
-    parallel_loop(nx, [&](int xi) {
+    // Each block of destination rows keeps the window supply of the source
+    // rows within reach in a ring, computing each as the rows advance.
+    const long long reach = std::max(0LL, static_cast<long long>(x_extents.low) + x_extents.high + 1);
+    const size_t ring_rows = static_cast<size_t>(std::max(1LL, std::min(reach, static_cast<long long>(nx))));
+    parallel_blocks(nx, [&](int first_row, int end_row) {
+        std::vector<float> ring(ring_rows * static_cast<size_t>(ny));
+        std::vector<const float*> window_supply(ring_rows);
         std::vector<float> partial(static_cast<size_t>(ny));
-        kernels.spread(args, xi, partial.data());
+        std::vector<float> row(static_cast<size_t>(ny));
+        long long next_source = 0;  // the first source row not in the ring yet
+        for (int xi = first_row; xi != end_row; ++xi) {
+            const ROW_RANGE sources = get_sources(args, xi);
+            next_source = std::max(next_source, sources.first);
+            for (; next_source <= sources.last; ++next_source) {
+                const int x = static_cast<int>(next_source);
+                kernels.window_supply(args, x, &ring[(static_cast<size_t>(x) % ring_rows) * ny]);
+            }
+            for (long long x = sources.first; x <= sources.last; ++x)
+                window_supply[x - sources.first] = &ring[(static_cast<size_t>(x) % ring_rows) * ny];
+            kernels.spread(args, xi, sources, window_supply.data(), partial.data(), row.data());
+            row_done(xi, row.data());
+        }
     });
+}
+
+void spread_in_chunks(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDOW_EXTENTS y_extents,
+                      const GRID_2D<float>& supply, const GRID_2D<float>& demand, GRID_2D<float>& smooth)
+{
+    spread_rows(nx, ny, num_chunks, x_extents, y_extents, supply, demand,
+                [&](int x, const float* row) { std::copy(row, row + ny, &smooth(x, 0)); });
 }
 
 }  // namespace congestion_internal

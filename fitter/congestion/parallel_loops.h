@@ -64,13 +64,13 @@ class TSAN_LOOP_EDGES {
 };
 #endif
 
-// Runs body(i) for every i in [0, n). Each iteration owns row, column or
-// chunk i of what it writes, so iterations need no lock. Grain size 1 with
-// the auto partitioner leaves the split sizes to TBB; a context of our own
-// keeps an exception in one loop from cancelling the caller's other work.
-// With n <= 0 nothing runs.
+// Runs body(begin, end) over blocks that together cover [0, n) once, for
+// loops whose iterations share work done earlier in the same block. Each
+// block owns what it writes, so blocks need no lock. The auto partitioner
+// leaves the block sizes to TBB; a context of our own keeps an exception in
+// one loop from cancelling the caller's other work. With n <= 0 nothing runs.
 template <typename BODY>
-void parallel_loop(int n, const BODY& body)
+void parallel_blocks(int n, const BODY& body)
 {
     if (n <= 0)
         return;
@@ -79,15 +79,25 @@ void parallel_loop(int n, const BODY& body)
     TSAN_LOOP_EDGES edges;
 #endif
     tbb::parallel_for(
-        tbb::blocked_range<size_t>(0, static_cast<size_t>(n), 1),
-        [&](const tbb::blocked_range<size_t>& range) {
+        tbb::blocked_range<int>(0, n, 1),
+        [&](const tbb::blocked_range<int>& range) {
 #if defined(CONGESTION_THREAD_SANITIZER)
             const TSAN_LOOP_EDGES::RANGE in_loop(edges);
 #endif
-            for (size_t i = range.begin(); i != range.end(); ++i)
-                body(static_cast<int>(i));
+            body(range.begin(), range.end());
         },
         tbb::auto_partitioner(), context);
+}
+
+// Runs body(i) for every i in [0, n). Each iteration owns row, column or
+// chunk i of what it writes, so iterations need no lock.
+template <typename BODY>
+void parallel_loop(int n, const BODY& body)
+{
+    parallel_blocks(n, [&](int begin, int end) {
+        for (int i = begin; i != end; ++i)
+            body(i);
+    });
 }
 
 // Runs body(i) for every i in [0, n), like parallel_loop, except that the
