@@ -3,6 +3,7 @@
 #ifndef CONGESTION_DESIGN_NETLIST_H
 #define CONGESTION_DESIGN_NETLIST_H
 
+#include <array>
 #include <vector>
 
 #include "fitter/h/congestion_export.h"
@@ -30,7 +31,15 @@ enum class SUPPLY_MAPPING {
 // The supply of one tile and type under the mapping; Lab Input is lab_in.
 float get_design_supply(const DESIGN& design, int x, int y, CONGESTION::RESOURCE_TYPE type, SUPPLY_MAPPING mapping);
 
+// One value per resource type and tile (index y * nx + x).
+using TYPE_TILE_VALUES = std::array<std::vector<float>, CONGESTION::NUM_RESOURCE_TYPES>;
+
+// The supply the estimator holds for the design under the mapping: the
+// design's where it is positive, else 0, the estimator's default.
+TYPE_TILE_VALUES get_design_supplies(const DESIGN& design, SUPPLY_MAPPING mapping);
+
 // Sets every positive supply of the design into the estimator.
+void set_design_supply(CONGESTION& estimator, const DESIGN& design, const TYPE_TILE_VALUES& supplies);
 void set_design_supply(CONGESTION& estimator, const DESIGN& design, SUPPLY_MAPPING mapping);
 
 // The nets that routing wires carry (DESIGN::is_routed_net), in id order.

@@ -2,13 +2,18 @@
 // accuracy figures against routed usage.
 #include "tools/estimate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <limits>
 #include <numeric>
 
+#include <tbb/blocked_range.h>
+#include <tbb/blocked_range2d.h>
 #include <tbb/global_control.h>
+#include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
 #include "host/zol_cfg_ini.h"
 #include "tools/baseline.h"
@@ -76,7 +81,10 @@ void ESTIMATE_RUN::run()
     m_report.threads = static_cast<int>(
         std::min<std::size_t>(allowed, static_cast<std::size_t>(tbb::this_task_arena::max_concurrency())));
     auto& phases = m_report.phase_ms;
-    phases.emplace_back("set supply", time_ms([&] { set_design_supply(m_estimator, m_design, o.supply); }));
+    phases.emplace_back("set supply", time_ms([&] {
+                            m_supply = get_design_supplies(m_design, o.supply);
+                            set_design_supply(m_estimator, m_design, m_supply);
+                        }));
     phases.emplace_back("smooth wire supply",
                         time_ms([&] { m_estimator.generate_smooth_wire_supply(o.parallel_dim, o.perpendicular_dim); }));
     phases.emplace_back("wire demand", time_ms([&] { m_estimator.update_demand(m_nets, o.model); }));
@@ -96,52 +104,125 @@ void ESTIMATE_RUN::run()
     m_report.cookie = m_estimator.get_cookie();
 }
 
-double ESTIMATE_RUN::get_smooth_demand(std::size_t tile, CONGESTION::RESOURCE_TYPE type) const
-{
-    const int x = static_cast<int>(tile % m_design.nx);
-    const int y = static_cast<int>(tile / m_design.nx);
-    return m_estimator.get_smooth_demand(x, y, type);
-}
-
 void ESTIMATE_RUN::add_queries()
 {
-    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
-        TYPE_FIGURES figures;
-        figures.type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
-        figures.total_demand = m_estimator.get_total_demand(figures.type);
-        const auto [peak, tile] = m_estimator.get_peak_utilization(m_options.peak_dim, figures.type, false);
-        figures.peak_utilization = peak;
-        figures.peak_tile = tile;
-        figures.total_overflow = m_estimator.get_total_apl_style_congestion(figures.type);
-        m_report.types.push_back(figures);
-    }
-    m_report.avg_chip_utilization_0 = m_estimator.get_avg_chip_utilization(0.0f);
-    m_report.avg_chip_utilization_1 = m_estimator.get_avg_chip_utilization(1.0f);
+    read_tile_values();
+    m_report.types.resize(CONGESTION::NUM_RESOURCE_TYPES);
+    // The library's queries only read the estimate, so the independent ones
+    // run side by side; each writes its own figure.
+    tbb::task_group group;
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t)
+        group.run([this, t] {
+            TYPE_FIGURES& figures = m_report.types[t];
+            figures.type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+            figures.total_demand = m_estimator.get_total_demand(figures.type);
+            const auto [peak, tile] = m_estimator.get_peak_utilization(m_options.peak_dim, figures.type, false);
+            figures.peak_utilization = peak;
+            figures.peak_tile = tile;
+            figures.total_overflow = m_estimator.get_total_apl_style_congestion(figures.type);
+        });
+    group.run([this] { m_report.avg_chip_utilization_0 = m_estimator.get_avg_chip_utilization(0.0f); });
+    group.run([this] { m_report.avg_chip_utilization_1 = m_estimator.get_avg_chip_utilization(1.0f); });
+    group.run([this] { add_utilization_figures(); });
+    group.wait();
+}
 
+void ESTIMATE_RUN::read_tile_values()
+{
+    // The estimator keeps its grids column by column and the design row by
+    // row: square blocks keep both sides of the copy within a few pages.
+    constexpr int BLOCK = 32;
+    const tbb::blocked_range2d<int> tiles(0, m_design.nx, BLOCK, 0, m_design.ny, BLOCK);
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+        std::vector<float>& values = m_smooth_demand[t];
+        values.resize(m_design.get_num_tiles());
+        tbb::parallel_for(tiles, [&](const tbb::blocked_range2d<int>& block) {
+            for (int x = block.rows().begin(); x != block.rows().end(); ++x)
+                for (int y = block.cols().begin(); y != block.cols().end(); ++y)
+                    values[m_design.get_tile_index(x, y)] = m_estimator.get_smooth_demand(x, y, type);
+        });
+    }
+}
+
+void ESTIMATE_RUN::add_utilization_figures()
+{
     // One pass over the smoothed utilization map gives the smoothed peaks and
-    // the routability: every (tile, wire type) entry with supply is one value.
-    std::vector<double> entries;
-    entries.reserve(m_design.get_num_tiles() * NUM_WIRE_TYPES);
-    for (int x = 0; x < m_design.nx; ++x)
-        for (int y = 0; y < m_design.ny; ++y) {
-            bool over_capacity = false;
-            for (TYPE_FIGURES& figures : m_report.types) {
-                const float supply = m_estimator.get_supply(x, y, figures.type);
-                if (supply <= 0.0f)
-                    continue;
-                const double utilization = m_estimator.get_smooth_demand(x, y, figures.type) / supply;
-                if (figures.smoothed_peak_tile.x < 0 || utilization > figures.smoothed_peak_utilization) {
-                    figures.smoothed_peak_utilization = utilization;
-                    figures.smoothed_peak_tile = {x, y};
-                }
-                if (figures.type == CONGESTION::LAB_INPUT)
-                    continue;
-                entries.push_back(utilization);
-                over_capacity = over_capacity || utilization > 1.0;
+    // the routability: every (tile, wire type) entry with supply is one
+    // value. Rows of tiles run in parallel, each with figures of its own.
+    const int nx = m_design.nx;
+    const int ny = m_design.ny;
+    struct PEAK {
+        float utilization = 0.0f;
+        CONGESTION::LOC tile{-1, -1};
+        // Of equal peaks the first tile in column-major order wins, as in
+        // the library's own searches.
+        void offer(float value, CONGESTION::LOC at)
+        {
+            const bool earlier = at.x < tile.x || (at.x == tile.x && at.y < tile.y);
+            if (tile.x < 0 || value > utilization || (value == utilization && earlier)) {
+                utilization = value;
+                tile = at;
             }
-            m_report.tiles_over_capacity += over_capacity ? 1 : 0;
         }
-    const std::vector<double> aces = get_ace(std::move(entries), {ACE_PERCENTS.begin(), ACE_PERCENTS.end()});
+    };
+    struct ROW {
+        std::array<PEAK, CONGESTION::NUM_RESOURCE_TYPES> peaks;
+        std::size_t num_entries = 0;
+        int tiles_over_capacity = 0;
+    };
+    std::vector<ROW> rows(static_cast<std::size_t>(ny));
+    // First the count of entries per row, so that each row writes its
+    // entries at their place; then the figures and the entries.
+    tbb::parallel_for(tbb::blocked_range<int>(0, ny), [&](const tbb::blocked_range<int>& range) {
+        for (int y = range.begin(); y != range.end(); ++y)
+            for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+                if (t == CONGESTION::LAB_INPUT)
+                    continue;
+                const float* supply = &m_supply[t][m_design.get_tile_index(0, y)];
+                rows[y].num_entries += static_cast<std::size_t>(
+                    std::count_if(supply, supply + nx, [](float value) { return value > 0.0f; }));
+            }
+    });
+    std::vector<std::size_t> first_entry(static_cast<std::size_t>(ny) + 1, 0);
+    for (int y = 0; y < ny; ++y)
+        first_entry[y + 1] = first_entry[y] + rows[y].num_entries;
+    std::vector<float> entries(first_entry.back());
+    tbb::parallel_for(tbb::blocked_range<int>(0, ny), [&](const tbb::blocked_range<int>& range) {
+        for (int y = range.begin(); y != range.end(); ++y) {
+            ROW& row = rows[y];
+            float* entry = entries.data() + first_entry[y];
+            for (int x = 0; x < nx; ++x) {
+                const std::size_t tile = m_design.get_tile_index(x, y);
+                bool over_capacity = false;
+                for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+                    const float supply = m_supply[t][tile];
+                    if (supply <= 0.0f)
+                        continue;
+                    const float utilization = m_smooth_demand[t][tile] / supply;
+                    row.peaks[t].offer(utilization, {x, y});
+                    if (t == CONGESTION::LAB_INPUT)
+                        continue;
+                    *entry++ = utilization;
+                    over_capacity = over_capacity || utilization > 1.0f;
+                }
+                row.tiles_over_capacity += over_capacity ? 1 : 0;
+            }
+        }
+    });
+
+    std::array<PEAK, CONGESTION::NUM_RESOURCE_TYPES> peaks;
+    for (const ROW& row : rows) {
+        for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t)
+            if (row.peaks[t].tile.x >= 0)
+                peaks[t].offer(row.peaks[t].utilization, row.peaks[t].tile);
+        m_report.tiles_over_capacity += row.tiles_over_capacity;
+    }
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+        m_report.types[t].smoothed_peak_utilization = peaks[t].utilization;
+        m_report.types[t].smoothed_peak_tile = peaks[t].tile;
+    }
+    const std::vector<double> aces = get_ace(entries, {ACE_PERCENTS.begin(), ACE_PERCENTS.end()});
     std::copy(aces.begin(), aces.end(), m_report.ace.begin());
     m_report.rc =
         std::accumulate(m_report.ace.begin(), m_report.ace.end(), 0.0) / static_cast<double>(m_report.ace.size());
@@ -198,7 +279,7 @@ void ESTIMATE_RUN::add_accuracy()
         for (std::size_t tile : tiles) {
             double e = 0.0;
             for (TYPE type : comparison.estimate_types)
-                e += get_smooth_demand(tile, type);
+                e += m_smooth_demand[type][tile];
             double b = 0.0;
             if (comparison.baseline_horizontal)
                 b += baseline.horizontal[tile];
@@ -251,13 +332,11 @@ std::vector<HEATMAP> ESTIMATE_RUN::get_heatmaps() const
         TILE_MAP estimate{"estimated utilization (smoothed demand / supply)", {}};
         TILE_MAP routed{"routed usage / supply", {}};
         for (std::size_t tile = 0; tile < m_design.get_num_tiles(); ++tile) {
-            const int x = static_cast<int>(tile % m_design.nx);
-            const int y = static_cast<int>(tile / m_design.nx);
             double demand = 0.0;
             double supply = 0.0;
             for (TYPE type : map.types) {
-                demand += m_estimator.get_smooth_demand(x, y, type);
-                supply += m_estimator.get_supply(x, y, type);
+                demand += m_smooth_demand[type][tile];
+                supply += m_supply[type][tile];
             }
             double used = 0.0;
             if (m_design.has_routed)

@@ -123,8 +123,9 @@ class ESTIMATE_RUN {
 
  private:
     void add_queries();
+    void read_tile_values();
+    void add_utilization_figures();
     void add_accuracy();
-    double get_smooth_demand(std::size_t tile, CONGESTION::RESOURCE_TYPE type) const;
 
     const DESIGN& m_design;
     ESTIMATE_OPTIONS m_options;
@@ -132,6 +133,10 @@ class ESTIMATE_RUN {
     CONGESTION m_estimator;
     std::vector<int> m_nets;
     REPORT m_report;
+    // The supply the estimator holds and, read once after the estimate, its
+    // smoothed demand.
+    TYPE_TILE_VALUES m_supply;
+    TYPE_TILE_VALUES m_smooth_demand;
 };
 
 #endif

@@ -3,12 +3,32 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numeric>
 
 namespace {
 
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
+constexpr int BUCKET_BITS = 16;
+
+// The histogram bucket of a value: the leading bits of its bits read as an
+// unsigned key that grows with the value (negative values have every bit
+// flipped, the others only the sign bit).
+template <typename VALUE, typename KEY>
+std::size_t get_bucket(VALUE value)
+{
+    static_assert(sizeof(VALUE) == sizeof(KEY));
+    KEY bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    constexpr int WIDTH = 8 * sizeof(KEY);
+    constexpr KEY SIGN = KEY{1} << (WIDTH - 1);
+    const KEY key = (bits & SIGN) != 0 ? static_cast<KEY>(~bits) : static_cast<KEY>(bits | SIGN);
+    return static_cast<std::size_t>(key >> (WIDTH - BUCKET_BITS));
+}
+std::size_t get_bucket(double value) { return get_bucket<double, std::uint64_t>(value); }
+std::size_t get_bucket(float value) { return get_bucket<float, std::uint32_t>(value); }
 
 double get_mean(const std::vector<double>& values)
 {
@@ -97,7 +117,8 @@ double get_top_share(const std::vector<double>& truth, const std::vector<double>
     return static_cast<double>(common.size()) / static_cast<double>(top_truth.size());
 }
 
-std::vector<double> get_ace(std::vector<double> values, const std::vector<double>& percents)
+template <typename VALUE>
+std::vector<double> get_ace(const std::vector<VALUE>& values, const std::vector<double>& percents)
 {
     std::vector<double> aces(percents.size(), 0.0);
     if (values.empty())
@@ -107,15 +128,32 @@ std::vector<double> get_ace(std::vector<double> values, const std::vector<double
         const auto count = static_cast<std::size_t>(std::ceil(static_cast<double>(values.size()) * percent / 100.0));
         counts.push_back(std::clamp<std::size_t>(count, 1, values.size()));
     }
-    // Only the largest `widest` values matter: select them, then order just
-    // those, largest first, so that every mean adds the same values in the
-    // same order as over a fully sorted series.
+    // Only the largest `widest` values matter. A histogram of the values'
+    // leading key bits finds the buckets, from the top down, that hold at
+    // least that many; only their values are copied, selected and ordered,
+    // largest first, so that every mean adds the same values in the same
+    // order as over a fully sorted series.
     const std::size_t widest = *std::max_element(counts.begin(), counts.end());
-    const auto top_end = values.begin() + static_cast<std::ptrdiff_t>(widest);
-    std::nth_element(values.begin(), top_end - 1, values.end(), std::greater<double>());
-    std::sort(values.begin(), top_end, std::greater<double>());
+    std::vector<std::size_t> histogram(std::size_t{1} << BUCKET_BITS, 0);
+    for (VALUE value : values)
+        ++histogram[get_bucket(value)];
+    std::size_t lowest = histogram.size();
+    std::size_t kept = 0;
+    while (kept < widest)
+        kept += histogram[--lowest];
+    std::vector<VALUE> top;
+    top.reserve(kept);
+    for (VALUE value : values)
+        if (get_bucket(value) >= lowest)
+            top.push_back(value);
+    const auto top_end = top.begin() + static_cast<std::ptrdiff_t>(widest);
+    std::nth_element(top.begin(), top_end - 1, top.end(), std::greater<VALUE>());
+    std::sort(top.begin(), top_end, std::greater<VALUE>());
     for (std::size_t i = 0; i < counts.size(); ++i)
-        aces[i] = std::accumulate(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(counts[i]), 0.0) /
+        aces[i] = std::accumulate(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(counts[i]), 0.0) /
                   static_cast<double>(counts[i]);
     return aces;
 }
+
+template std::vector<double> get_ace(const std::vector<double>& values, const std::vector<double>& percents);
+template std::vector<double> get_ace(const std::vector<float>& values, const std::vector<double>& percents);

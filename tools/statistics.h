@@ -24,8 +24,10 @@ double get_top_share(const std::vector<double>& truth, const std::vector<double>
 
 // ACE(percent) for each of `percents`: the mean of the ceil(n * percent / 100)
 // (at least one) largest values, summed largest first; 0 for an empty series.
-// One partial selection serves every percentage, so a long series is never
-// sorted whole.
-std::vector<double> get_ace(std::vector<double> values, const std::vector<double>& percents);
+// One selection serves every percentage, and only the values near the top
+// are copied and ordered, so a long series is never sorted whole.
+// For float and double values; the means are summed in double either way.
+template <typename VALUE = double>
+std::vector<double> get_ace(const std::vector<VALUE>& values, const std::vector<double>& percents);
 
 #endif
