@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <boost/assert.hpp>
 
@@ -36,18 +37,21 @@ using namespace congestion_internal;
 CONGESTION_IMPL::CONGESTION_IMPL(int nx, int ny, NETLIST_IF* net_if)
     : m_nx(nx), m_ny(ny), m_num_chunks(16), m_net_if(net_if), m_max_supply{}
 {
-    clear_demand();
-    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type) {
-        m_supply[type].resize(m_nx, m_ny, 0.0f);
+    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
         m_max_supply[type] = 0.0f;
-    }
+    // The grids are independent, so they are made side by side: zeroing
+    // fresh pages is most of the cost of a new object.
+    std::vector<GRID_2D<float>*> grids;
+    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
+        for (TYPE_GRIDS* kind : {&m_supply, &m_demand, &m_smooth_demand_orig, &m_smooth_demand_smeared_new, &m_congestion})
+            grids.push_back(&(*kind)[type]);
+    parallel_loop(static_cast<int>(grids.size()), [&](int i) { grids[i]->resize(m_nx, m_ny, 0.0f); });
     debug_msg(MSG_D_LEVEL_2, "Using %s congestion algorithm", s_use_orig_algorithm ? "original" : "new");
 }
 
 void CONGESTION_IMPL::clear_demand()
 {
-    for (int type = CONGESTION::HORIZONTAL_LEFT; type <= CONGESTION::LAB_INPUT; ++type)
-        clear_demand(static_cast<RESOURCE_TYPE>(type));
+    parallel_loop(CONGESTION::NUM_RESOURCE_TYPES, [&](int type) { clear_demand(static_cast<RESOURCE_TYPE>(type)); });
 }
 
 void CONGESTION_IMPL::clear_demand(RESOURCE_TYPE type)
