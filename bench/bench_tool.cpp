@@ -22,13 +22,14 @@ constexpr unsigned SEED = 11;
 constexpr double LARGEST_UTILIZATION = 1.2;
 const std::vector<double> ACE_PERCENTAGES = {0.5, 1.0, 2.0, 5.0};
 
-const std::vector<double>& get_entries(std::size_t count)
+// Single precision, as the tool's utilizations are.
+const std::vector<float>& get_entries(std::size_t count)
 {
-    static const std::vector<double> entries = [count] {
+    static const std::vector<float> entries = [count] {
         std::mt19937 random(SEED);
-        std::uniform_real_distribution<double> utilization(0.0, LARGEST_UTILIZATION);
-        std::vector<double> values(count);
-        for (double& value : values)
+        std::uniform_real_distribution<float> utilization(0.0f, static_cast<float>(LARGEST_UTILIZATION));
+        std::vector<float> values(count);
+        for (float& value : values)
             value = utilization(random);
         return values;
     }();
@@ -37,7 +38,7 @@ const std::vector<double>& get_entries(std::size_t count)
 
 void BM_ToolAce(benchmark::State& state)
 {
-    const std::vector<double>& entries = get_entries(std::size_t{DEVICE_SIDE} * DEVICE_SIDE * WIRE_TYPES);
+    const std::vector<float>& entries = get_entries(std::size_t{DEVICE_SIDE} * DEVICE_SIDE * WIRE_TYPES);
     for (auto _ : state)
         benchmark::DoNotOptimize(get_ace(entries, ACE_PERCENTAGES));
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(entries.size()));
@@ -46,10 +47,10 @@ void BM_ToolAce(benchmark::State& state)
 // Baseline: a copy and one full descending sort of the entries.
 void BM_ToolAceFullSortBaseline(benchmark::State& state)
 {
-    const std::vector<double>& entries = get_entries(std::size_t{DEVICE_SIDE} * DEVICE_SIDE * WIRE_TYPES);
+    const std::vector<float>& entries = get_entries(std::size_t{DEVICE_SIDE} * DEVICE_SIDE * WIRE_TYPES);
     for (auto _ : state) {
-        std::vector<double> sorted = entries;
-        std::sort(sorted.begin(), sorted.end(), std::greater<double>());
+        std::vector<float> sorted = entries;
+        std::sort(sorted.begin(), sorted.end(), std::greater<float>());
         benchmark::DoNotOptimize(sorted.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(entries.size()));
