@@ -118,7 +118,7 @@ class ESTIMATE_RUN {
     // Appends a phase timed outside run(), e.g. the drawing of heatmaps.
     void add_phase_time(const std::string& phase, double ms) { m_report.phase_ms.emplace_back(phase, ms); }
     // Utilization maps of the estimate (smoothed demand over supply) and,
-    // with routed truth, routed usage over the same supply.
+    // with routed truth, routed usage over the same supply; after run().
     std::vector<HEATMAP> get_heatmaps() const;
 
  private:
