@@ -8,13 +8,10 @@
 #include <limits>
 #include <numeric>
 
-#include <tbb/blocked_range.h>
-#include <tbb/blocked_range2d.h>
 #include <tbb/global_control.h>
-#include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
-#include <tbb/task_group.h>
 
+#include "h/parallel_blocks.h"
 #include "host/zol_cfg_ini.h"
 #include "tools/baseline.h"
 #include "tools/statistics.h"
@@ -110,9 +107,9 @@ void ESTIMATE_RUN::add_queries()
     m_report.types.resize(CONGESTION::NUM_RESOURCE_TYPES);
     // The library's queries only read the estimate, so the independent ones
     // run side by side; each writes its own figure.
-    tbb::task_group group;
+    std::vector<std::function<void()>> queries;
     for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t)
-        group.run([this, t] {
+        queries.emplace_back([this, t] {
             TYPE_FIGURES& figures = m_report.types[t];
             figures.type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
             figures.total_demand = m_estimator.get_total_demand(figures.type);
@@ -121,10 +118,10 @@ void ESTIMATE_RUN::add_queries()
             figures.peak_tile = tile;
             figures.total_overflow = m_estimator.get_total_apl_style_congestion(figures.type);
         });
-    group.run([this] { m_report.avg_chip_utilization_0 = m_estimator.get_avg_chip_utilization(0.0f); });
-    group.run([this] { m_report.avg_chip_utilization_1 = m_estimator.get_avg_chip_utilization(1.0f); });
-    group.run([this] { add_utilization_figures(); });
-    group.wait();
+    queries.emplace_back([this] { m_report.avg_chip_utilization_0 = m_estimator.get_avg_chip_utilization(0.0f); });
+    queries.emplace_back([this] { m_report.avg_chip_utilization_1 = m_estimator.get_avg_chip_utilization(1.0f); });
+    queries.emplace_back([this] { add_utilization_figures(); });
+    congestion_internal::parallel_loop(static_cast<int>(queries.size()), [&](int i) { queries[i](); });
 }
 
 void ESTIMATE_RUN::read_tile_values()
@@ -132,15 +129,19 @@ void ESTIMATE_RUN::read_tile_values()
     // The estimator keeps its grids column by column and the design row by
     // row: square blocks keep both sides of the copy within a few pages.
     constexpr int BLOCK = 32;
-    const tbb::blocked_range2d<int> tiles(0, m_design.nx, BLOCK, 0, m_design.ny, BLOCK);
+    const int nx = m_design.nx;
+    const int ny = m_design.ny;
     for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
         const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
         std::vector<float>& values = m_smooth_demand[t];
         values.resize(m_design.get_num_tiles());
-        tbb::parallel_for(tiles, [&](const tbb::blocked_range2d<int>& block) {
-            for (int x = block.rows().begin(); x != block.rows().end(); ++x)
-                for (int y = block.cols().begin(); y != block.cols().end(); ++y)
-                    values[m_design.get_tile_index(x, y)] = m_estimator.get_smooth_demand(x, y, type);
+        congestion_internal::parallel_loop((nx + BLOCK - 1) / BLOCK, [&](int column_block) {
+            const int first_x = column_block * BLOCK;
+            const int end_x = std::min(nx, first_x + BLOCK);
+            for (int first_y = 0; first_y < ny; first_y += BLOCK)
+                for (int x = first_x; x < end_x; ++x)
+                    for (int y = first_y; y < std::min(ny, first_y + BLOCK); ++y)
+                        values[m_design.get_tile_index(x, y)] = m_estimator.get_smooth_demand(x, y, type);
         });
     }
 }
@@ -174,8 +175,8 @@ void ESTIMATE_RUN::add_utilization_figures()
     std::vector<ROW> rows(static_cast<std::size_t>(ny));
     // First the count of entries per row, so that each row writes its
     // entries at their place; then the figures and the entries.
-    tbb::parallel_for(tbb::blocked_range<int>(0, ny), [&](const tbb::blocked_range<int>& range) {
-        for (int y = range.begin(); y != range.end(); ++y)
+    congestion_internal::parallel_blocks(ny, [&](int first_y, int end_y) {
+        for (int y = first_y; y != end_y; ++y)
             for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
                 if (t == CONGESTION::LAB_INPUT)
                     continue;
@@ -188,8 +189,8 @@ void ESTIMATE_RUN::add_utilization_figures()
     for (int y = 0; y < ny; ++y)
         first_entry[y + 1] = first_entry[y] + rows[y].num_entries;
     std::vector<float> entries(first_entry.back());
-    tbb::parallel_for(tbb::blocked_range<int>(0, ny), [&](const tbb::blocked_range<int>& range) {
-        for (int y = range.begin(); y != range.end(); ++y) {
+    congestion_internal::parallel_blocks(ny, [&](int first_y, int end_y) {
+        for (int y = first_y; y != end_y; ++y) {
             ROW& row = rows[y];
             float* entry = entries.data() + first_entry[y];
             for (int x = 0; x < nx; ++x) {

@@ -43,7 +43,8 @@ CONGESTION_IMPL::CONGESTION_IMPL(int nx, int ny, NETLIST_IF* net_if)
     // fresh pages is most of the cost of a new object.
     std::vector<GRID_2D<float>*> grids;
     for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
-        for (TYPE_GRIDS* kind : {&m_supply, &m_demand, &m_smooth_demand_orig, &m_smooth_demand_smeared_new, &m_congestion})
+        for (TYPE_GRIDS* kind :
+             {&m_supply, &m_demand, &m_smooth_demand_orig, &m_smooth_demand_smeared_new, &m_congestion})
             grids.push_back(&(*kind)[type]);
     parallel_loop(static_cast<int>(grids.size()), [&](int i) { grids[i]->resize(m_nx, m_ny, 0.0f); });
     debug_msg(MSG_D_LEVEL_2, "Using %s congestion algorithm", s_use_orig_algorithm ? "original" : "new");
