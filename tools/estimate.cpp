@@ -18,8 +18,6 @@
 
 namespace {
 
-// Wire types: every resource type but Lab Input.
-constexpr std::size_t NUM_WIRE_TYPES = CONGESTION::NUM_RESOURCE_TYPES - 1;
 // Lab Input demand is per tile by nature: it is "smoothed" over the tile alone.
 constexpr int LAB_INPUT_WINDOW = 1;
 constexpr double MS_PER_SECOND = 1000.0;
