@@ -1,5 +1,7 @@
 // Every parallel operation gives the same state with one worker thread as
-// with several: the cookie, and the bytes of the grids it leaves out.
+// with several, and with every instruction-set variant of the demand kernels
+// that this processor runs as with the baseline one: the cookie, and the
+// bytes of the grids it leaves out.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <tbb/global_control.h>
 
 #include "engine_support.h"
+#include "fitter/congestion/kernel_variants.h"
 #include "test_support.h"
 
 namespace {
@@ -46,12 +49,22 @@ class ThreadCount : public ::testing::TestWithParam<OPERATION> {
     {
         std::mt19937 random(3);
         std::uniform_int_distribution<int> col(0, kNx - 1), row(0, kNy - 1), step(-5, 5), fanout(2, 30);
+        // Odd sizes, so that every vector loop also runs its remainder; nets
+        // of 2 to 30 pins (both procedures of the path model), every 50th
+        // spanning the chip, with weights.
         for (int net = 0; net < 400; ++net) {
             std::vector<CONGESTION::LOC> pins{{col(random), row(random)}};
-            for (int k = fanout(random); k > 1; --k)
+            std::vector<float> weights{0.0f};
+            for (int k = fanout(random); k > 1; --k) {
                 pins.push_back({std::clamp(pins[0].x + step(random), 0, kNx - 1),
                                 std::clamp(pins[0].y + step(random), 0, kNy - 1)});
+                weights.push_back(static_cast<float>(k % 4) * 0.25f);
+            }
+            if (net % 50 == 0)
+                pins.push_back({kNx - 1 - pins[0].x, kNy - 1 - pins[0].y});
+            weights.resize(pins.size(), 1.5f);
             netlist.add_net(pins);
+            netlist.weights.push_back(weights);
             netlist.wirelengths.push_back({static_cast<float>(random() % 20), static_cast<float>(random() % 20)});
         }
         netlist.congestion = [](float demand, float supply, RESOURCE_TYPE) { return demand - supply; };
@@ -81,6 +94,26 @@ TEST_P(ThreadCount, OneThreadEqualsMany)
     GetParam().run(many);
     EXPECT_EQ(one.get_cookie(), many.get_cookie());
     EXPECT_EQ(grid_bits(one), grid_bits(many));
+}
+
+// The baseline variant and then every other that this processor runs, each
+// on an object of its own.
+TEST_P(ThreadCount, EveryKernelVariantEqualsTheBaseline)
+{
+    const KERNEL_VARIANT in_use = get_kernel_variant();
+    CONGESTION_IMPL baseline(kNx, kNy, &netlist);
+    prepare(baseline);
+    ASSERT_TRUE(force_kernel_variant(KERNEL_VARIANT::BASELINE));
+    GetParam().run(baseline);
+    for (KERNEL_VARIANT variant : get_supported_variants()) {
+        CONGESTION_IMPL impl(kNx, kNy, &netlist);
+        prepare(impl);
+        ASSERT_TRUE(force_kernel_variant(variant));
+        GetParam().run(impl);
+        EXPECT_EQ(impl.get_cookie(), baseline.get_cookie()) << static_cast<int>(variant);
+        EXPECT_EQ(grid_bits(impl), grid_bits(baseline)) << static_cast<int>(variant);
+    }
+    force_kernel_variant(in_use);
 }
 
 const std::vector<int> kAllNets = [] {
