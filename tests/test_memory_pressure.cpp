@@ -78,16 +78,14 @@ class FAILING_ALLOCATIONS {
     FAILING_ALLOCATIONS& operator=(const FAILING_ALLOCATIONS&) = delete;
 };
 
-// 40 x 32 tiles: a grid of floats takes 5120 bytes, above the threshold;
-// three chunk grids are built before the failure.
+// 40 x 32 tiles: a grid of floats takes 5120 bytes, above the threshold.
 constexpr int NX = 40;
 constexpr int NY = 32;
 constexpr int NUM_NETS = 300;
-constexpr int GRIDS_BEFORE_FAILURE = 3;
 
 // An estimate from a fixed seed: nets of 2 to 5 pins within 8 x 8 tiles (small
-// per-net arrays), supply with a tenth of the tiles without wires, Lab Input,
-// smoothed demand.
+// per-net arrays) but net 1, which spans the chip; supply with a tenth of the
+// tiles without wires, Lab Input, smoothed demand.
 class MemoryPressure : public ::testing::Test {
  protected:
     MemoryPressure()
@@ -102,6 +100,7 @@ class MemoryPressure : public ::testing::Test {
             netlist.wirelengths.emplace_back(static_cast<float>(rng() % 7), static_cast<float>(rng() % 7));
             nets.push_back(net);
         }
+        netlist.nets[1] = {{0, 0}, {NX - 1, NY - 1}};
         netlist.lab_input = [](int x, int y) { return (x * 7 + y * 3) % 5; };
     }
     void prepare(CONGESTION& estimator) const
@@ -121,11 +120,20 @@ class MemoryPressure : public ::testing::Test {
     std::vector<int> nets;
 };
 
+struct FAILING_CALL {
+    std::function<void(CONGESTION&)> run;
+    int allowed;       // large requests that still succeed
+    bool keeps_state;  // the failed call leaves the cookie as it was
+};
+
 // The chunked loop over nets and the chunked loops over rows: after a failure
-// the same call gives what it gives on an object that never saw one, so a
-// failed update_demand left the demand as it was. Each operation runs once
-// before the failing call, so that smoothing allocates only its scratch grids.
-TEST_F(MemoryPressure, AFailedOperationCanBeRepeated)
+// the same call gives what it gives on an object that never saw one. Each
+// operation runs once before the failing call, so that smoothing allocates
+// only its scratch grids. update_demand runs on one thread: net 1, dealt to
+// chunk 1, asks for the first large request after the copy of the demand and
+// chunk 0's grids, so the failure comes after chunk 0 was merged into the
+// demand, and the demand must still be as it was.
+TEST_F(MemoryPressure, AFailedOperationLeavesAUsableObject)
 {
     const auto smooth = [](bool uniform) {
         return [uniform](CONGESTION& estimator) {
@@ -134,23 +142,32 @@ TEST_F(MemoryPressure, AFailedOperationCanBeRepeated)
             estimator.update_congestion(true);
         };
     };
-    const std::function<void(CONGESTION&)> operations[] = {
-        [&](CONGESTION& estimator) { estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL); },
-        smooth(false), smooth(true)};
-    for (const auto& operation : operations) {
+    const FAILING_CALL calls[] = {{[&](CONGESTION& estimator) {
+                                       const tbb::global_control one_thread(
+                                           tbb::global_control::max_allowed_parallelism, 1);
+                                       estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL);
+                                   },
+                                   8, true},
+                                  {smooth(false), 3, false},
+                                  {smooth(true), 3, false}};
+    for (const FAILING_CALL& call : calls) {
         CONGESTION estimator(NX, NY, &netlist);
         prepare(estimator);
-        operation(estimator);
+        call.run(estimator);
+        const unsigned long long before = estimator.get_cookie();
         {
-            FAILING_ALLOCATIONS failing(GRIDS_BEFORE_FAILURE);
-            EXPECT_THROW(operation(estimator), std::bad_alloc);
+            FAILING_ALLOCATIONS failing(call.allowed);
+            EXPECT_THROW(call.run(estimator), std::bad_alloc);
         }
         EXPECT_GT(s_failed_requests.load(), 0);
-        operation(estimator);
+        if (call.keeps_state) {
+            EXPECT_EQ(estimator.get_cookie(), before);
+        }
+        call.run(estimator);
         CONGESTION fresh(NX, NY, &netlist);
         prepare(fresh);
-        operation(fresh);
-        operation(fresh);
+        call.run(fresh);
+        call.run(fresh);
         // The cookie leaves out the new algorithm's smoothed demand.
         EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie());
         for (int x = 0; x < NX; ++x)
@@ -158,24 +175,6 @@ TEST_F(MemoryPressure, AFailedOperationCanBeRepeated)
                 for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types())
                     ASSERT_EQ(estimator.get_smooth_demand(x, y, type), fresh.get_smooth_demand(x, y, type));
     }
-}
-
-// Chunks are merged into the demand while later ones run; a chunk that runs
-// out of memory after that still leaves the demand as it was.
-TEST_F(MemoryPressure, FailureAfterAMergedChunkLeavesTheDemandAsItWas)
-{
-    const tbb::global_control one_thread(tbb::global_control::max_allowed_parallelism, 1);
-    // Net 1, dealt to chunk 1, spans the chip: its per-net arrays are the
-    // first large request after the copy of the demand and chunk 0's grids.
-    netlist.nets[1] = {{0, 0}, {NX - 1, NY - 1}};
-    CONGESTION estimator(NX, NY, &netlist);
-    prepare(estimator);
-    const unsigned long long before = estimator.get_cookie();
-    {
-        FAILING_ALLOCATIONS failing(8);
-        EXPECT_THROW(estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL), std::bad_alloc);
-    }
-    EXPECT_EQ(estimator.get_cookie(), before);
 }
 
 }  // namespace
