@@ -57,61 +57,55 @@ TEST(OriginalSmoothing, SharesDemandInProportionToSupply)
     even.generate_smooth_demand(4, 2, kUp);
     expect_grid(PEER::smooth_demand_orig(even)[kUp], 6, 6,
                 [](int x, int y) { return x >= 1 && x <= 4 && y >= 2 && y <= 3 ? 1.0f : 0.0f; });
-}
 
-// 3 by 3, demand 9 at (1, 1): sizes 3 give 1.0 everywhere; sizes 2 reach
-// towards higher coordinates, x 1..2 by y 1..2, 2.25 each. Parallel 5 runs
-// along x for horizontal types and along y for vertical ones.
-TEST(OriginalSmoothing, UniformPassSpreadsEvenlyAndOrientsWindows)
-{
-    CONGESTION_IMPL impl(3, 3, nullptr);
-    PEER::demand(impl)[kRight](1, 1) = 9.0f;
+    // The uniform pass spreads negative demand too.
+    PEER::demand(impl)[kUp](1, 1) = 0.0f;
     PEER::demand(impl)[kUp](2, 2) = -4.0f;
     impl.generate_smooth_wire_demand(3, 3, true);
-    expect_grid(PEER::smooth_demand_orig(impl)[kRight], 3, 3, [](int, int) { return 1.0f; });
     expect_grid(PEER::smooth_demand_orig(impl)[kUp], 3, 3, [](int x, int y) { return x && y ? -1.0f : 0.0f; });
-    impl.generate_smooth_wire_demand(2, 2, true);
-    expect_grid(PEER::smooth_demand_orig(impl)[kRight], 3, 3, [](int x, int y) { return x && y ? 2.25f : 0.0f; });
-
-    CONGESTION_IMPL line(7, 7, nullptr);
-    PEER::demand(line)[kLeft](3, 3) = 5.0f;
-    PEER::demand(line)[kUp](3, 3) = 5.0f;
-    line.generate_smooth_wire_demand(5, 1, true);
-    for (int i = 1; i <= 5; ++i) {
-        EXPECT_EQ(PEER::smooth_demand_orig(line)[kLeft](i, 3), 1.0f);
-        EXPECT_EQ(PEER::smooth_demand_orig(line)[kUp](3, i), 1.0f);
-    }
-    EXPECT_FATAL(impl.generate_smooth_wire_demand(-1, 3, true), "parallel_dim >= 0 && perpendicular_dim >= 0");
 }
 
-// ---------------------------------------------------------------------------
-// New algorithm: shares, window sums and gathers
-// ---------------------------------------------------------------------------
-
-// 3 by 3, supply 1 everywhere, demand 9 at (1, 1), a horizontal type:
-// sizes 3 give 1.0 everywhere; sizes 2 reach towards higher coordinates.
-TEST(NewSmoothing, WorkedExampleAndOrientation)
+// 3 by 3, supply 1 everywhere, demand 9 at (1, 1) of a horizontal type, by
+// supply and uniformly: sizes 3 give 1.0 everywhere; sizes 2 reach towards
+// higher coordinates, x 1..2 by y 1..2, 2.25 each, but for the original
+// algorithm's spread by supply, which reaches towards lower ones. 7 by 7, demand 5 at
+// (3, 3), uniform sizes (5, 1): parallel runs along x for horizontal types
+// and along y for vertical ones (and for Lab Input under the new algorithm).
+// Each ctest run checks the algorithm in force.
+TEST(Smoothing, WorkedExampleAndOrientation)
 {
-    CONGESTION_IMPL impl(3, 3, nullptr);
-    for (RESOURCE_TYPE type : WIRE_TYPES)
-        fill(PEER::supply(impl)[type], 1.0f);
-    PEER::demand(impl)[kRight](1, 1) = 9.0f;
-    impl.generate_smooth_supply(3, 3, WIRE_TYPES);
-    impl.generate_smooth_demand_smeared_new(3, 3, false, {kRight});
-    expect_grid(PEER::smooth_demand_new(impl)[kRight], 3, 3, [](int, int) { return 1.0f; });
-    impl.generate_smooth_demand_smeared_new(2, 2, false, {kRight});
-    expect_grid(PEER::smooth_demand_new(impl)[kRight], 3, 3, [](int x, int y) { return x && y ? 2.25f : 0.0f; });
+    const bool orig = original_algorithm_in_force();
+    const auto smoothed = [orig](CONGESTION_IMPL& impl, RESOURCE_TYPE type) -> const GRID_2D<float>& {
+        return orig ? PEER::smooth_demand_orig(impl)[type] : PEER::smooth_demand_new(impl)[type];
+    };
+    for (bool uniform : {false, true}) {
+        CONGESTION_IMPL impl(3, 3, nullptr);
+        for (RESOURCE_TYPE type : WIRE_TYPES)
+            fill(PEER::supply(impl)[type], 1.0f);
+        PEER::demand(impl)[kRight](1, 1) = 9.0f;
+        impl.generate_smooth_supply(3, 3, WIRE_TYPES);
+        impl.dispatch_smooth_demand(3, 3, uniform, WIRE_TYPES);
+        expect_grid(smoothed(impl, kRight), 3, 3, [](int, int) { return 1.0f; });
+        impl.dispatch_smooth_demand(2, 2, uniform, WIRE_TYPES);
+        const bool lower = orig && !uniform;
+        expect_grid(smoothed(impl, kRight), 3, 3,
+                    [lower](int x, int y) { return (lower ? x < 2 && y < 2 : x && y) ? 2.25f : 0.0f; });
+    }
 
     CONGESTION_IMPL line(7, 7, nullptr);
     for (RESOURCE_TYPE type : {kLeft, kUp, kLab})
         PEER::demand(line)[type](3, 3) = 5.0f;
-    line.generate_smooth_demand_smeared_new(5, 1, true, {kLeft, kUp, kLab});
+    line.dispatch_smooth_demand(5, 1, true, WIRE_TYPES);
     const auto on_row = [](int x, int y) { return y == 3 && x >= 1 && x <= 5 ? 1.0f : 0.0f; };
     const auto on_column = [](int x, int y) { return x == 3 && y >= 1 && y <= 5 ? 1.0f : 0.0f; };
-    expect_grid(PEER::smooth_demand_new(line)[kLeft], 7, 7, on_row);
-    expect_grid(PEER::smooth_demand_new(line)[kUp], 7, 7, on_column);
-    expect_grid(PEER::smooth_demand_new(line)[kLab], 7, 7, on_column);
-    EXPECT_FATAL(impl.generate_smooth_demand_smeared_new(-1, 3, true, {kRight}), "xmin <= xmax");
+    expect_grid(smoothed(line, kLeft), 7, 7, on_row);
+    expect_grid(smoothed(line, kUp), 7, 7, on_column);
+    if (!orig) {
+        line.dispatch_smooth_demand(5, 1, true, {kLab});
+        expect_grid(smoothed(line, kLab), 7, 7, on_column);
+    }
+    EXPECT_FATAL(line.dispatch_smooth_demand(-1, 3, true, WIRE_TYPES),
+                 orig ? "parallel_dim >= 0 && perpendicular_dim >= 0" : "xmin <= xmax");
 }
 
 // Supply-weighted counting: 4 by 1 grid, sizes (3, 1) along x.
