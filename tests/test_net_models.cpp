@@ -266,41 +266,17 @@ void reference_box_net(CONGESTION_IMPL& impl, const TEST_NETLIST& n, int index, 
     }
 }
 
-// Random nets of up to 40 pins (both path-probability procedures) with
-// loads on the driver's row, column and earlier tiles, random weights and
-// wire lengths, and random boxes that often leave the driver outside; supply
-// with tiles without any; demand already present. Chunk c of 3 takes the
-// nets at positions c, c + 3, ..., and the chunks are added into the demand
-// one at a time, chunk 0 first.
+// The seeded netlist; supply with tiles without any; demand already present.
+// Chunk c of 3 takes the nets at positions c, c + 3, ..., and the chunks are
+// added into the demand one at a time, chunk 0 first.
 TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
 {
     constexpr int kNx = 31, kNy = 26, kNets = 400, kChunks = 3;
-    TEST_NETLIST netlist;
-    std::mt19937 random(41);
-    std::uniform_int_distribution<int> col(0, kNx - 1), row(0, kNy - 1), step(-6, 6), fanout(1, 40);
-    std::uniform_real_distribution<float> weight(0.0f, 4.0f), length(0.0f, 30.0f);
-    std::vector<int> nets;
-    for (int i = 0; i < kNets; ++i) {
-        std::vector<CONGESTION::LOC> pins{{col(random), row(random)}};
-        std::vector<float> weights{0.0f};
-        for (int k = 1, count = i % 10 ? 1 + fanout(random) % 5 : fanout(random); k < count; ++k) {
-            int x = std::clamp(pins[0].x + step(random), 0, kNx - 1);
-            int y = std::clamp(pins[0].y + step(random), 0, kNy - 1);
-            if (k % 7 == 3)
-                y = pins[0].y;
-            if (k % 11 == 5)
-                x = pins[0].x;
-            if (k % 9 == 8)
-                x = pins[k - 1].x, y = pins[k - 1].y;
-            pins.push_back({x, y});
-            weights.push_back(weight(random));
-        }
-        const int x1 = col(random), x2 = col(random), y1 = row(random), y2 = row(random);
-        nets.push_back(netlist.add_net(pins));
-        netlist.weights.push_back(weights);
-        netlist.wirelengths.push_back({length(random), length(random)});
-        netlist.boxes.push_back({std::min(x1, x2), std::max(x1, x2), std::min(y1, y2), std::max(y1, y2)});
-    }
+    TEST_NETLIST netlist = make_random_netlist(kNx, kNy, kNets, 41);
+    std::vector<int> nets(kNets);
+    for (int i = 0; i < kNets; ++i)
+        nets[i] = i;
+    std::mt19937 random(43);
     for (CONGESTION::NET_MODEL model : {kPath, kBox}) {
         CONGESTION_IMPL impl(kNx, kNy, &netlist);
         fill_random_inputs(impl, 29);

@@ -45,28 +45,9 @@ std::vector<uint32_t> grid_bits(CONGESTION_IMPL& impl)
 
 class ThreadCount : public ::testing::TestWithParam<OPERATION> {
  protected:
-    ThreadCount()
+    // Odd sizes, so that every vector loop also runs its remainder.
+    ThreadCount() : netlist(make_random_netlist(kNx, kNy, 400, 3))
     {
-        std::mt19937 random(3);
-        std::uniform_int_distribution<int> col(0, kNx - 1), row(0, kNy - 1), step(-5, 5), fanout(2, 30);
-        // Odd sizes, so that every vector loop also runs its remainder; nets
-        // of 2 to 30 pins (both procedures of the path model), every 50th
-        // spanning the chip, with weights.
-        for (int net = 0; net < 400; ++net) {
-            std::vector<CONGESTION::LOC> pins{{col(random), row(random)}};
-            std::vector<float> weights{0.0f};
-            for (int k = fanout(random); k > 1; --k) {
-                pins.push_back({std::clamp(pins[0].x + step(random), 0, kNx - 1),
-                                std::clamp(pins[0].y + step(random), 0, kNy - 1)});
-                weights.push_back(static_cast<float>(k % 4) * 0.25f);
-            }
-            if (net % 50 == 0)
-                pins.push_back({kNx - 1 - pins[0].x, kNy - 1 - pins[0].y});
-            weights.resize(pins.size(), 1.5f);
-            netlist.add_net(pins);
-            netlist.weights.push_back(weights);
-            netlist.wirelengths.push_back({static_cast<float>(random() % 20), static_cast<float>(random() % 20)});
-        }
         netlist.congestion = [](float demand, float supply, RESOURCE_TYPE) { return demand - supply; };
         netlist.lab_input = [](int x, int y) { return (x * 7 + y * 3) % 5; };
     }
