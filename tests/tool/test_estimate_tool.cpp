@@ -130,44 +130,40 @@ TEST_F(SampleRun, TextReportHoldsTheJsonFiguresAndTheCookie)
     EXPECT_NE(text.find(std::string("\nestimator cookie: ") + hex + "\n"), std::string::npos);
 }
 
-// The smoothed peaks are the largest values of the single-type heatmaps, and
-// the threads are those that could run.
-TEST_F(SampleRun, SmoothedPeaksAreTheHeatmapsLargestAndThreadsAreThoseThatCouldRun)
+// The smoothed peaks are the largest values of the single-type heatmaps; the
+// routed panel of a heatmap is routed usage over the map's supply; the
+// threads are those that could run.
+TEST_F(SampleRun, HeatmapsShowTheSmoothedPeaksAndRoutedUsage)
 {
     const REPORT& report = s_run->get_report();
     EXPECT_EQ(report.threads, tbb::this_task_arena::max_concurrency());
     const std::vector<HEATMAP> heatmaps = s_run->get_heatmaps();
-    const std::string stems[] = {"horizontal_left", "horizontal_right", "vertical_up", "vertical_down", "lab_input"};
+    ASSERT_EQ(heatmaps.size(), 7u);
     for (const TYPE_FIGURES& figures : report.types) {
-        const auto heatmap = std::find_if(heatmaps.begin(), heatmaps.end(),
-                                          [&](const HEATMAP& h) { return h.file_stem == stems[figures.type]; });
+        const std::string stem = HEATMAP_STEMS[figures.type == CONGESTION::LAB_INPUT ? 6 : figures.type];
+        const auto heatmap =
+            std::find_if(heatmaps.begin(), heatmaps.end(), [&](const HEATMAP& h) { return h.file_stem == stem; });
         ASSERT_NE(heatmap, heatmaps.end());
         const std::vector<double>& values = heatmap->panels[0].values;
         double largest = 0.0;
         for (double value : values)
             largest = std::isnan(value) ? largest : std::max(largest, value);
         const double tolerance = largest * DIVISION_PRECISION;
-        EXPECT_NEAR(figures.smoothed_peak_utilization, largest, tolerance) << stems[figures.type];
+        EXPECT_NEAR(figures.smoothed_peak_utilization, largest, tolerance) << stem;
         const CONGESTION::LOC tile = figures.smoothed_peak_tile;
-        EXPECT_NEAR(values[s_design->get_tile_index(tile.x, tile.y)], largest, tolerance) << stems[figures.type];
+        EXPECT_NEAR(values[s_design->get_tile_index(tile.x, tile.y)], largest, tolerance) << stem;
     }
-}
 
-// The routed panel of each heatmap is routed usage over the map's supply.
-TEST_F(SampleRun, HeatmapsShowEstimateAndRoutedUsage)
-{
     const DESIGN& design = *s_design;
-    const ESTIMATE_RUN& run = *s_run;
-    const std::vector<HEATMAP> heatmaps = run.get_heatmaps();
-    ASSERT_EQ(heatmaps.size(), 7u);
     const HEATMAP& horizontal = heatmaps[4];
     EXPECT_EQ(horizontal.file_stem, "horizontal");
     ASSERT_EQ(horizontal.panels.size(), 2u);
     int compared = 0;
     for (size_t tile = 0; tile < design.get_num_tiles(); ++tile) {
         const int x = static_cast<int>(tile % design.nx), y = static_cast<int>(tile / design.nx);
-        const double supply = static_cast<double>(run.get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_LEFT)) +
-                              run.get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_RIGHT);
+        const double supply =
+            static_cast<double>(s_run->get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_LEFT)) +
+            s_run->get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_RIGHT);
         const double routed = horizontal.panels[1].values[tile];
         if (supply > 0.0) {
             EXPECT_EQ(routed, (0.0 + design.routed[ROUTED_H_ALL][tile]) / supply) << x << "," << y;
@@ -179,13 +175,33 @@ TEST_F(SampleRun, HeatmapsShowEstimateAndRoutedUsage)
     EXPECT_GT(compared, 100);
 }
 
-// A 3 by 1 map of 0, the largest value and no supply: the tiles show the
-// two ends of the colour scale and the grey of tiles without supply.
-TEST(Heatmap, ColoursRunFromTheLowEndToTheHighEnd)
+// The pixel values of a large grid: 5 by 3 tiles, 2 tiles to a pixel side,
+// 3 by 2 pixels, each the largest of its tiles.
+//   y=2:  NaN NaN  7  NaN  1
+//   y=1:   1   2  NaN NaN NaN
+//   y=0:   0   3   4   5  NaN
+TEST(Heatmap, EachPixelShowsTheLargestOfItsTiles)
+{
+    const std::vector<double> tiles = {0,         3,         4,         5,         NO_SUPPLY, 1,         2, NO_SUPPLY,
+                                       NO_SUPPLY, NO_SUPPLY, NO_SUPPLY, NO_SUPPLY, 7,         NO_SUPPLY, 1};
+    const std::vector<double> pixels = get_pixel_values(tiles, 5, 3, 2);
+    ASSERT_EQ(pixels.size(), 6u);
+    EXPECT_EQ(pixels[0], 3.0);
+    EXPECT_EQ(pixels[1], 5.0);
+    EXPECT_TRUE(std::isnan(pixels[2]));
+    EXPECT_TRUE(std::isnan(pixels[3]));
+    EXPECT_EQ(pixels[4], 7.0);
+    EXPECT_EQ(pixels[5], 1.0);
+}
+
+// A 3 by 1 map of 0, the largest value and no supply: the tiles show the two
+// ends of the colour scale and the grey of tiles without supply. The widest
+// grid the reader accepts, in a pair of panels, is capped in size.
+TEST(Heatmap, ColoursRunFromTheLowEndToTheHighEndAndTheSizeIsCapped)
 {
     SCRATCH_DIR dir;
     const std::string path = (dir.get_path() / "map.png").string();
-    write_heatmap_png(path, 3, 1, HEATMAP{"map", "map", {TILE_MAP{"map", {0.0, 2.5, std::nan("")}}}},
+    write_heatmap_png(path, 3, 1, HEATMAP{"map", "map", {TILE_MAP{"map", {0.0, 2.5, NO_SUPPLY}}}},
                       HEATMAP_SCALE::SHARED);
     cairo_surface_t* image = cairo_image_surface_create_from_png(path.c_str());
     ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
@@ -202,35 +218,16 @@ TEST(Heatmap, ColoursRunFromTheLowEndToTheHighEnd)
     expect_colour(1, 0.993, 0.906, 0.144);
     expect_colour(2, 0.82, 0.82, 0.82);
     cairo_surface_destroy(image);
-}
 
-TEST(Heatmap, ALargeGridIsCappedAndEachPixelShowsTheLargestOfItsTiles)
-{
-    // 5 by 3 tiles, 2 tiles to a pixel side: 3 by 2 pixels.
-    //   y=2:  NaN NaN  7  NaN  1
-    //   y=1:   1   2  NaN NaN NaN
-    //   y=0:   0   3   4   5  NaN
-    const std::vector<double> tiles = {0,         3,         4,         5,         NO_SUPPLY, 1,         2, NO_SUPPLY,
-                                       NO_SUPPLY, NO_SUPPLY, NO_SUPPLY, NO_SUPPLY, 7,         NO_SUPPLY, 1};
-    const std::vector<double> pixels = get_pixel_values(tiles, 5, 3, 2);
-    ASSERT_EQ(pixels.size(), 6u);
-    EXPECT_EQ(pixels[0], 3.0);
-    EXPECT_EQ(pixels[1], 5.0);
-    EXPECT_TRUE(std::isnan(pixels[2]));
-    EXPECT_TRUE(std::isnan(pixels[3]));
-    EXPECT_EQ(pixels[4], 7.0);
-    EXPECT_EQ(pixels[5], 1.0);
-
-    // The widest grid the reader accepts, in a pair of panels.
     const int nx = MAX_GRID_SIDE;
     const int ny = 3;
-    HEATMAP pair{"wide",
-                 "wide: a pair",
-                 {{"estimate", std::vector<double>(nx * ny, 1.0)}, {"routed", std::vector<double>(nx * ny, 0.5)}}};
-    SCRATCH_DIR dir;
-    const std::string path = (dir.get_path() / "wide.png").string();
-    write_heatmap_png(path, nx, ny, pair, HEATMAP_SCALE::SHARED);
-    cairo_surface_t* image = cairo_image_surface_create_from_png(path.c_str());
+    write_heatmap_png(
+        path, nx, ny,
+        {"wide",
+         "wide: a pair",
+         {{"estimate", std::vector<double>(nx * ny, 1.0)}, {"routed", std::vector<double>(nx * ny, 0.5)}}},
+        HEATMAP_SCALE::SHARED);
+    image = cairo_image_surface_create_from_png(path.c_str());
     ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
     EXPECT_LE(cairo_image_surface_get_width(image), MAX_HEATMAP_SIDE);
     EXPECT_LE(cairo_image_surface_get_height(image), MAX_HEATMAP_SIDE);
@@ -247,8 +244,9 @@ TEST(Heatmap, PanelsOfAPairShareOneScaleUnlessToldOtherwiseAndAZeroMapSaysSo)
 }
 
 // Without routed truth, timings or wire supply (every tile's h4, h12, v4 and
-// v12 set to 0; routed usage cannot exceed that supply, so routed.txt goes):
-// no accuracy figures, no phase times, and a warning.
+// v12 set to 0; routed usage cannot exceed that supply, so routed.txt goes),
+// and with a doubtful algorithm switch: no accuracy figures, no phase times,
+// and two warnings.
 TEST(EstimateTool, WithoutRoutedTruthTimingsOrWireSupply)
 {
     SCRATCH_DIR dir;
@@ -264,14 +262,25 @@ TEST(EstimateTool, WithoutRoutedTruthTimingsOrWireSupply)
     }
     write_lines(design / "tiles.txt", tiles);
     const fs::path json = dir.get_path() / "report.json";
+    const char* previous = std::getenv("congestion_use_orig");
+    const std::string algorithm = previous != nullptr ? previous : "";
+    ::setenv("congestion_use_orig", "maybe", 1);
     const PROGRAM_RESULT result =
         run_tool({design.string(), "--model", "bbox", "--window", "4,2", "--uniform", "--policy", "overflow",
                   "--supply", "full", "--no-timings", "--json", json.string()},
                  dir.get_path());
+    if (previous != nullptr)
+        ::setenv("congestion_use_orig", algorithm.c_str(), 1);
+    else
+        ::unsetenv("congestion_use_orig");
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.err, "congestion-estimate: warning: no tile of " + (design / "tiles.txt").string() +
-                              " has wire supply (h4, h12, v4 and v12 are 0 everywhere), so the wire utilization "
-                              "figures mean nothing.\n");
+    EXPECT_EQ(result.err,
+              "congestion-estimate: warning: congestion_use_orig=maybe is neither on (1, on, true, yes) "
+              "nor off (0, off, false, no); the new smoothing algorithm is used.\n"
+              "congestion-estimate: warning: no tile of " +
+                  (design / "tiles.txt").string() +
+                  " has wire supply (h4, h12, v4 and v12 are 0 everywhere), so the wire utilization "
+                  "figures mean nothing.\n");
     EXPECT_NE(result.out.find("no routed.txt: no accuracy figures"), std::string::npos);
     EXPECT_EQ(result.out.find("phase "), std::string::npos);
     const nlohmann::json report = nlohmann::json::parse(read_text(json));
@@ -434,23 +443,6 @@ TEST_F(SampleRun, AFailedOutputSaysWhatWasAlreadyWritten)
         EXPECT_EQ(list_tree(dir.get_path()), left) << c.message;
         fs::remove_all(maps);
     }
-}
-
-TEST(ToolWarnings, ADoubtfulSwitchIsReported)
-{
-    SCRATCH_DIR dir;
-    const char* previous = std::getenv("congestion_use_orig");
-    const std::string restore = previous != nullptr ? previous : "";
-    ::setenv("congestion_use_orig", "maybe", 1);
-    const PROGRAM_RESULT doubtful = run_tool({SAMPLE_DESIGN}, dir.get_path());
-    if (previous != nullptr)
-        ::setenv("congestion_use_orig", restore.c_str(), 1);
-    else
-        ::unsetenv("congestion_use_orig");
-    EXPECT_EQ(doubtful.exit_code, 0);
-    EXPECT_EQ(doubtful.err,
-              "congestion-estimate: warning: congestion_use_orig=maybe is neither on (1, on, true, yes) "
-              "nor off (0, off, false, no); the new smoothing algorithm is used.\n");
 }
 
 }  // namespace
