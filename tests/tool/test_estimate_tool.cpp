@@ -55,89 +55,89 @@ bool starts_with(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// One run of the tool with every output and one estimate with the default
-// options made here, under a thread limit above the machine's cores, shared
-// by the tests of the suite.
-class SampleRun : public ::testing::Test {
- protected:
-    static void SetUpTestSuite()
-    {
-        s_dir = new SCRATCH_DIR();
-        const fs::path dir = s_dir->get_path();
-        s_result = new PROGRAM_RESULT(run_tool(
-            {SAMPLE_DESIGN, "--json", (dir / "report.json").string(), "--heatmaps", (dir / "heatmaps").string(),
-             "--dump", (dir / "grids.txt").string(), "--dump-netlist", (dir / "nets.txt").string()},
-            dir));
-        s_json = new nlohmann::json(nlohmann::json::parse(read_text(dir / "report.json"), nullptr, false));
-        s_design = new DESIGN(read_design(SAMPLE_DESIGN));
-        s_run = new ESTIMATE_RUN(*s_design, ESTIMATE_OPTIONS(), 0.0);
-        const tbb::global_control limit(tbb::global_control::max_allowed_parallelism, MANY_THREADS);
-        s_run->run();
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_run;
-        delete s_design;
-        delete s_json;
-        delete s_result;
-        delete s_dir;
-    }
+// The cookie of a JSON report, "" when the text is not one.
+std::string get_cookie(const std::string& text)
+{
+    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    return json.is_object() ? json.value("cookie", "") : "";
+}
 
-    static SCRATCH_DIR* s_dir;
-    static PROGRAM_RESULT* s_result;
-    static nlohmann::json* s_json;
-    static DESIGN* s_design;
-    static ESTIMATE_RUN* s_run;
+// One run of the tool with every output and one estimate with the default
+// options made here, under a thread limit above the machine's cores, made
+// once for the tests that read them.
+struct SAMPLE_RUN {
+    SCRATCH_DIR dir;
+    PROGRAM_RESULT result;
+    nlohmann::json json;
+    DESIGN design = read_design(SAMPLE_DESIGN);
+    ESTIMATE_RUN run{design, ESTIMATE_OPTIONS(), 0.0};
+    std::string cookie;
+
+    SAMPLE_RUN()
+    {
+        const fs::path path = dir.get_path();
+        result = run_tool(
+            {SAMPLE_DESIGN, "--json", (path / "report.json").string(), "--heatmaps", (path / "heatmaps").string(),
+             "--dump", (path / "grids.txt").string(), "--dump-netlist", (path / "nets.txt").string()},
+            path);
+        json = nlohmann::json::parse(read_text(path / "report.json"), nullptr, false);
+        cookie = get_cookie(read_text(path / "report.json"));
+        const tbb::global_control limit(tbb::global_control::max_allowed_parallelism, MANY_THREADS);
+        run.run();
+    }
 };
 
-SCRATCH_DIR* SampleRun::s_dir = nullptr;
-PROGRAM_RESULT* SampleRun::s_result = nullptr;
-nlohmann::json* SampleRun::s_json = nullptr;
-DESIGN* SampleRun::s_design = nullptr;
-ESTIMATE_RUN* SampleRun::s_run = nullptr;
-
-TEST_F(SampleRun, SucceedsAndWritesEveryOutputCompletely)
+const SAMPLE_RUN& sample()
 {
-    ASSERT_EQ(s_result->exit_code, 0) << s_result->err;
-    EXPECT_EQ(s_result->err, "");
-    ASSERT_FALSE(s_json->is_discarded());
-    const fs::path dir = s_dir->get_path();
+    static const SAMPLE_RUN run;
+    return run;
+}
+
+TEST(SampleRun, SucceedsAndWritesEveryOutputCompletely)
+{
+    const SAMPLE_RUN& s = sample();
+    ASSERT_EQ(s.result.exit_code, 0) << s.result.err;
+    EXPECT_EQ(s.result.err, "");
+    ASSERT_FALSE(s.json.is_discarded());
+    const fs::path dir = s.dir.get_path();
     for (const char* stem : HEATMAP_STEMS)
         EXPECT_TRUE(starts_with(read_text(dir / "heatmaps" / (std::string(stem) + ".png")), PNG_SIGNATURE)) << stem;
     EXPECT_TRUE(starts_with(read_text(dir / "grids.txt"), "TOTAL UTILIZATION VALUES for H and V\n"));
     // The netlist dump starts with the number of nets handed to it.
     const std::vector<std::string> nets = read_lines(dir / "nets.txt");
-    ASSERT_EQ(nets.size(), (*s_json)["nets"]["estimated"].get<size_t>() + 1);
+    ASSERT_EQ(nets.size(), s.json["nets"]["estimated"].get<size_t>() + 1);
     EXPECT_EQ(nets[0], std::to_string(nets.size() - 1));
 }
 
 // The text report holds the JSON's figures, and both the cookie of the
 // tool's own estimator.
-TEST_F(SampleRun, TextReportHoldsTheJsonFiguresAndTheCookie)
+TEST(SampleRun, TextReportHoldsTheJsonFiguresAndTheCookie)
 {
-    const std::string& text = s_result->out;
+    const SAMPLE_RUN& s = sample();
+    const std::string& text = s.result.out;
     EXPECT_TRUE(starts_with(text, "design picorv32_ex, grid 34 x 34 tiles\n"));
     // Each resource's line: its total demand with 6 significant digits.
-    for (const nlohmann::json& resource : (*s_json)["resources"]) {
+    for (const nlohmann::json& resource : s.json["resources"]) {
         char line[160];
         std::snprintf(line, sizeof line, "\n%-18s %14.6g ", resource["name"].get<std::string>().c_str(),
                       resource["total_demand"].get<double>());
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     char hex[sizeof "0123456789abcdef"];
-    std::snprintf(hex, sizeof hex, "%016llx", s_run->get_estimator().get_cookie());
-    EXPECT_EQ((*s_json)["cookie"], hex);
+    std::snprintf(hex, sizeof hex, "%016llx", s.run.get_estimator().get_cookie());
+    EXPECT_EQ(s.json["cookie"], hex);
     EXPECT_NE(text.find(std::string("\nestimator cookie: ") + hex + "\n"), std::string::npos);
 }
 
 // The smoothed peaks are the largest values of the single-type heatmaps; the
 // routed panel of a heatmap is routed usage over the map's supply; the
 // threads are those that could run.
-TEST_F(SampleRun, HeatmapsShowTheSmoothedPeaksAndRoutedUsage)
+TEST(SampleRun, HeatmapsShowTheSmoothedPeaksAndRoutedUsage)
 {
-    const REPORT& report = s_run->get_report();
+    const SAMPLE_RUN& s = sample();
+    const REPORT& report = s.run.get_report();
     EXPECT_EQ(report.threads, tbb::this_task_arena::max_concurrency());
-    const std::vector<HEATMAP> heatmaps = s_run->get_heatmaps();
+    const std::vector<HEATMAP> heatmaps = s.run.get_heatmaps();
     ASSERT_EQ(heatmaps.size(), 7u);
     for (const TYPE_FIGURES& figures : report.types) {
         const std::string stem = HEATMAP_STEMS[figures.type == CONGESTION::LAB_INPUT ? 6 : figures.type];
@@ -151,19 +151,18 @@ TEST_F(SampleRun, HeatmapsShowTheSmoothedPeaksAndRoutedUsage)
         const double tolerance = largest * DIVISION_PRECISION;
         EXPECT_NEAR(figures.smoothed_peak_utilization, largest, tolerance) << stem;
         const CONGESTION::LOC tile = figures.smoothed_peak_tile;
-        EXPECT_NEAR(values[s_design->get_tile_index(tile.x, tile.y)], largest, tolerance) << stem;
+        EXPECT_NEAR(values[s.design.get_tile_index(tile.x, tile.y)], largest, tolerance) << stem;
     }
 
-    const DESIGN& design = *s_design;
+    const DESIGN& design = s.design;
     const HEATMAP& horizontal = heatmaps[4];
     EXPECT_EQ(horizontal.file_stem, "horizontal");
     ASSERT_EQ(horizontal.panels.size(), 2u);
     int compared = 0;
     for (size_t tile = 0; tile < design.get_num_tiles(); ++tile) {
         const int x = static_cast<int>(tile % design.nx), y = static_cast<int>(tile / design.nx);
-        const double supply =
-            static_cast<double>(s_run->get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_LEFT)) +
-            s_run->get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_RIGHT);
+        const double supply = static_cast<double>(s.run.get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_LEFT)) +
+                              s.run.get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_RIGHT);
         const double routed = horizontal.panels[1].values[tile];
         if (supply > 0.0) {
             EXPECT_EQ(routed, (0.0 + design.routed[ROUTED_H_ALL][tile]) / supply) << x << "," << y;
@@ -343,13 +342,6 @@ TEST(EstimateTool, RefusesBadInputWithOneSentence)
                        " was placed and not routed (see --help).");
 }
 
-// The cookie of a JSON report, "" when the text is not one.
-std::string get_cookie(const std::string& text)
-{
-    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
-    return json.is_object() ? json.value("cookie", "") : "";
-}
-
 // Every name under `dir`, relative to it, sorted.
 std::vector<std::string> list_tree(const fs::path& dir)
 {
@@ -360,8 +352,9 @@ std::vector<std::string> list_tree(const fs::path& dir)
     return names;
 }
 
-TEST_F(SampleRun, ASymbolicLinkIsFollowedAndTheFileItReplacesKeepsItsPermissions)
+TEST(ToolOutputs, ASymbolicLinkIsFollowedAndTheFileItReplacesKeepsItsPermissions)
 {
+    const SAMPLE_RUN& s = sample();
     const SCRATCH_DIR dir;
     const auto at = [&](const char* name) { return dir.get_path() / name; };
     write_lines(at("target.json"), {"old"});
@@ -370,14 +363,15 @@ TEST_F(SampleRun, ASymbolicLinkIsFollowedAndTheFileItReplacesKeepsItsPermissions
     const PROGRAM_RESULT result = run_tool({SAMPLE_DESIGN, "--json", at("link.json").string()}, dir.get_path());
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_TRUE(fs::is_symlink(at("link.json")));
-    EXPECT_EQ(get_cookie(read_text(at("target.json"))), (*s_json)["cookie"].get<std::string>());
+    EXPECT_EQ(get_cookie(read_text(at("target.json"))), s.cookie);
     EXPECT_EQ(fs::status(at("target.json")).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(list_tree(dir.get_path()), (std::vector<std::string>{"link.json", "target.json"}));
 }
 
-TEST_F(SampleRun, StreamsAreWrittenDirectly)
+TEST(ToolOutputs, StreamsAreWrittenDirectly)
 {
+    const SAMPLE_RUN& s = sample();
     const SCRATCH_DIR dir;
     const auto at = [&](const char* name) { return dir.get_path() / name; };
     // A FIFO with a reader stays a FIFO and carries the report.
@@ -392,20 +386,20 @@ TEST_F(SampleRun, StreamsAreWrittenDirectly)
     reader.join();
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_TRUE(fs::is_fifo(at("fifo")));
-    EXPECT_EQ(get_cookie(received), (*s_json)["cookie"].get<std::string>());
+    EXPECT_EQ(get_cookie(received), s.cookie);
 
     // Standard output by both its names, here redirected to a regular file
     // that must not be renamed over: the JSON takes the text report's place.
     for (const char* name : {"-", "/dev/stdout"}) {
         const PROGRAM_RESULT named = run_tool({SAMPLE_DESIGN, "--json", name}, dir.get_path());
         EXPECT_EQ(named.exit_code, 0) << named.err;
-        EXPECT_EQ(get_cookie(named.out), (*s_json)["cookie"].get<std::string>()) << name;
+        EXPECT_EQ(get_cookie(named.out), s.cookie) << name;
     }
 }
 
 // A failed run exits with 1 and one sentence that says what had already been
 // written; nothing staged stays behind.
-TEST_F(SampleRun, AFailedOutputSaysWhatWasAlreadyWritten)
+TEST(ToolOutputs, AFailedOutputSaysWhatWasAlreadyWritten)
 {
     const SCRATCH_DIR dir;
     const auto at = [&](const char* name) { return dir.get_path() / name; };
