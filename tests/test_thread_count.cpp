@@ -62,37 +62,26 @@ class ThreadCount : public ::testing::TestWithParam<OPERATION> {
     TEST_NETLIST netlist;
 };
 
-TEST_P(ThreadCount, OneThreadEqualsMany)
+// One worker thread and the baseline kernels against every thread and each
+// variant this processor runs, the baseline first, each on an object of its
+// own.
+TEST_P(ThreadCount, OneThreadAndTheBaselineEqualEveryThreadAndEveryVariant)
 {
+    const KERNEL_VARIANT in_use = get_kernel_variant();
     CONGESTION_IMPL one(kNx, kNy, &netlist);
-    CONGESTION_IMPL many(kNx, kNy, &netlist);
     prepare(one);
-    prepare(many);
+    ASSERT_TRUE(force_kernel_variant(KERNEL_VARIANT::BASELINE));
     {
         tbb::global_control single(tbb::global_control::max_allowed_parallelism, 1);
         GetParam().run(one);
     }
-    GetParam().run(many);
-    EXPECT_EQ(one.get_cookie(), many.get_cookie());
-    EXPECT_EQ(grid_bits(one), grid_bits(many));
-}
-
-// The baseline variant and then every other that this processor runs, each
-// on an object of its own.
-TEST_P(ThreadCount, EveryKernelVariantEqualsTheBaseline)
-{
-    const KERNEL_VARIANT in_use = get_kernel_variant();
-    CONGESTION_IMPL baseline(kNx, kNy, &netlist);
-    prepare(baseline);
-    ASSERT_TRUE(force_kernel_variant(KERNEL_VARIANT::BASELINE));
-    GetParam().run(baseline);
     for (KERNEL_VARIANT variant : get_supported_variants()) {
-        CONGESTION_IMPL impl(kNx, kNy, &netlist);
-        prepare(impl);
+        CONGESTION_IMPL many(kNx, kNy, &netlist);
+        prepare(many);
         ASSERT_TRUE(force_kernel_variant(variant));
-        GetParam().run(impl);
-        EXPECT_EQ(impl.get_cookie(), baseline.get_cookie()) << static_cast<int>(variant);
-        EXPECT_EQ(grid_bits(impl), grid_bits(baseline)) << static_cast<int>(variant);
+        GetParam().run(many);
+        EXPECT_EQ(one.get_cookie(), many.get_cookie()) << static_cast<int>(variant);
+        EXPECT_EQ(grid_bits(one), grid_bits(many)) << static_cast<int>(variant);
     }
     force_kernel_variant(in_use);
 }
