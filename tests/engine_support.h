@@ -1,12 +1,16 @@
 // Helpers of the tests that drive CONGESTION_IMPL directly: the one test peer
-// that reaches its state, short type names and seeded grid fillers.
+// that reaches its state, short type names, seeded grid fillers and a seeded
+// netlist.
 #ifndef ENGINE_SUPPORT_H
 #define ENGINE_SUPPORT_H
 
 #include <algorithm>
+#include <cstring>
 #include <random>
+#include <vector>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "test_support.h"
 
 // The engine's internal names, for the tests that drive it directly.
 using namespace congestion_internal;
@@ -72,15 +76,45 @@ inline TYPE_GRIDS zero_grids(int nx, int ny)
 inline bool same_grid(const GRID_2D<float>& a, const GRID_2D<float>& b)
 {
     return a.get_num_rows() == b.get_num_rows() && a.get_num_cols() == b.get_num_cols() &&
-           std::equal(a.begin(), a.end(), b.begin());
+           (a.begin() == a.end() || std::memcmp(a.data(), b.data(), sizeof(float) * (a.end() - a.begin())) == 0);
 }
 
-inline bool same_grids(const TYPE_GRIDS& a, const TYPE_GRIDS& b)
+// nets nets on an nx by ny grid from one seed: every tenth of 1 to 40 pins
+// (both procedures of the path model), the others of 1 to 5; loads within 6
+// tiles of the driver, some on its row, its column or the tile of the load
+// before, and every 50th net reaching across the chip; random weights and
+// wire lengths, and random boxes that often leave the driver outside.
+inline TEST_NETLIST make_random_netlist(int nx, int ny, int nets, unsigned seed)
 {
-    for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
-        if (!same_grid(a[type], b[type]))
-            return false;
-    return true;
+    TEST_NETLIST netlist;
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> col(0, nx - 1), row(0, ny - 1), step(-6, 6), fanout(1, 40);
+    std::uniform_real_distribution<float> weight(0.0f, 4.0f), length(0.0f, 30.0f);
+    for (int i = 0; i < nets; ++i) {
+        std::vector<CONGESTION::LOC> pins{{col(random), row(random)}};
+        for (int k = 1, count = i % 10 ? 1 + fanout(random) % 5 : fanout(random); k < count; ++k) {
+            int x = std::clamp(pins[0].x + step(random), 0, nx - 1);
+            int y = std::clamp(pins[0].y + step(random), 0, ny - 1);
+            if (k % 7 == 3)
+                y = pins[0].y;
+            if (k % 11 == 5)
+                x = pins[0].x;
+            if (k % 9 == 8)
+                x = pins[k - 1].x, y = pins[k - 1].y;
+            pins.push_back({x, y});
+        }
+        if (i % 50 == 0)
+            pins.push_back({nx - 1 - pins[0].x, ny - 1 - pins[0].y});
+        std::vector<float> weights(pins.size());
+        for (float& w : weights)
+            w = weight(random);
+        const int x1 = col(random), x2 = col(random), y1 = row(random), y2 = row(random);
+        netlist.add_net(pins);
+        netlist.weights.push_back(weights);
+        netlist.wirelengths.push_back({length(random), length(random)});
+        netlist.boxes.push_back({std::min(x1, x2), std::max(x1, x2), std::min(y1, y2), std::max(y1, y2)});
+    }
+    return netlist;
 }
 
 #endif

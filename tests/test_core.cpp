@@ -1,8 +1,11 @@
 // Tests of the host services, the grid array, the state hash, the window
-// sums, the supply model and the point, total and window queries.
+// sums, the supply model, the point, total and window queries, and the grid
+// and netlist dumps.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -258,21 +261,6 @@ TEST(Supply, AveragesOverTheGridOrAWindowKeptInside)
 // Point and total queries
 // ---------------------------------------------------------------------------
 
-TEST(Queries, UtilizationIsDemandOverPositiveSupply)
-{
-    CONGESTION_IMPL impl(3, 2, nullptr);
-    fill(PEER::demand(impl)[kRight], 5.0f);
-    impl.set_supply(1, 0, kRight, 2.0f);
-    impl.set_supply(2, 0, kRight, -1.0f);
-    impl.set_supply(0, 1, kRight, kNaN);
-    EXPECT_EQ(impl.get_util(0, 0, kRight), 0.0f);
-    EXPECT_EQ(impl.get_util(1, 0, kRight), 2.5f);
-    EXPECT_EQ(impl.get_util(2, 0, kRight), 0.0f);
-    EXPECT_EQ(impl.get_util(0, 1, kRight), 0.0f);
-    EXPECT_EQ(impl.get_demand(2, 1, kRight), 5.0f);
-    EXPECT_FATAL(impl.get_demand(2, 0, kBadType), "type < m_demand.size()");
-}
-
 TEST(Queries, TotalsSumRowMajorInOneAccumulator)
 {
     // 1e8 then 4 then 4: each 4 is lost; summing the 4s first keeps 8.
@@ -311,25 +299,6 @@ TEST(Queries, SmoothDemandAndOverflowReadTheAlgorithmInForce)
     EXPECT_EQ(impl.get_apl_style_congestion(1, 0, kUp), 0.0f);
 }
 
-TEST(Queries, AverageChipUtilizationWeighsPairsAboveTheThresholdBySupply)
-{
-    // (0,0): right 3 over 2; (2,1): up 1 over 4; (1,0): left 2 without
-    // supply; Lab Input is ignored.
-    CONGESTION_IMPL impl(3, 2, nullptr);
-    PEER::demand(impl)[kRight](0, 0) = 3.0f;
-    impl.set_supply(0, 0, kRight, 2.0f);
-    PEER::demand(impl)[kUp](2, 1) = 1.0f;
-    impl.set_supply(2, 1, kUp, 4.0f);
-    PEER::demand(impl)[kLeft](1, 0) = 2.0f;
-    PEER::demand(impl)[kLab](1, 1) = 50.0f;
-    impl.set_supply(1, 1, kLab, 1.0f);
-    EXPECT_EQ(impl.get_avg_chip_utilization(0.0f), 4.0f / 6.0f);
-    EXPECT_EQ(impl.get_avg_chip_utilization(-0.5f), 6.0f / 6.0f);
-    EXPECT_EQ(impl.get_avg_chip_utilization(1.0f), 1.5f);
-    EXPECT_EQ(impl.get_avg_chip_utilization(1.5f), 0.0f);
-    EXPECT_EQ(CONGESTION_IMPL(0, 5, nullptr).get_avg_chip_utilization(-1.0f), 0.0f);
-}
-
 TEST(Queries, WindowsOfCongestionAndNonEmptyTilesMatchBruteForce)
 {
     constexpr int kNx = 5, kNy = 4;
@@ -362,6 +331,143 @@ TEST(Queries, WindowsOfCongestionAndNonEmptyTilesMatchBruteForce)
                     ASSERT_EQ(impl.get_num_non_empty_in_window(xmin, xmax, ymin, ymax), count);
                 }
     EXPECT_FATAL(impl.get_congestion_in_window(kLab, 0, 0, 0, 0), "down_left_sum.get_num_rows() > xmax");
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The table titled `title` up to and including its closing blank lines.
+std::string table(const std::string& text, const std::string& title)
+{
+    const size_t begin = text.find(title + "\n\n");
+    if (begin == std::string::npos)
+        return "missing " + title;
+    return text.substr(begin, text.find("\n\n\n", begin) + 3 - begin);
+}
+
+// 3 by 2:
+//   (1, 1): right demand 1 over supply 3        combined 33.3333
+//   (2, 1): left demand 1000 over supply 3      percent in float 33333.3359,
+//                                               widened to double 33333.3344
+//   (1, 0): left demand 2 without supply
+//   (0, 1): Lab Input demand 10 over supply 5   not in the combined table
+//   (1, 0) and (2, 0): Lab Input demand 5 over supply -1 and NaN
+//   smoothed right demand 1.25 at (0, 0)
+class SmallChip : public ::testing::Test {
+ protected:
+    SmallChip() : impl(3, 2, &netlist)
+    {
+        impl.set_supply(1, 1, kRight, 3.0f);
+        PEER::demand(impl)[kRight](1, 1) = 1.0f;
+        impl.set_supply(2, 1, kLeft, 3.0f);
+        PEER::demand(impl)[kLeft](2, 1) = 1000.0f;
+        PEER::demand(impl)[kLeft](1, 0) = 2.0f;
+        impl.set_supply(0, 1, kLab, 5.0f);
+        PEER::demand(impl)[kLab](0, 1) = 10.0f;
+        impl.set_supply(1, 0, kLab, -1.0f);
+        impl.set_supply(2, 0, kLab, kNaN);
+        PEER::demand(impl)[kLab](1, 0) = PEER::demand(impl)[kLab](2, 0) = 5.0f;
+        PEER::smooth_demand_orig(impl)[kRight](0, 0) = 1.25f;
+        // A path of its own per test and algorithm: both ctest runs of this
+        // executable may run at once.
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        path = (std::filesystem::temp_directory_path() /
+                (std::string("congestion_") + test->name() + (original_algorithm_in_force() ? "_orig" : "_new")))
+                   .string();
+    }
+    ~SmallChip() override { std::filesystem::remove(path); }
+
+    TEST_NETLIST netlist;
+    CONGESTION_IMPL impl;
+    std::string path;
+};
+
+TEST_F(SmallChip, UtilizationIsDemandOverPositiveSupply)
+{
+    EXPECT_EQ(impl.get_util(1, 1, kRight), 1.0f / 3.0f);
+    EXPECT_EQ(impl.get_util(0, 1, kLab), 2.0f);
+    for (const auto& [x, type] : {std::pair{1, kLeft}, {1, kLab}, {2, kLab}})
+        EXPECT_EQ(impl.get_util(x, 0, type), 0.0f) << x << " " << type;
+    EXPECT_EQ(impl.get_demand(2, 0, kLab), 5.0f);
+    EXPECT_FATAL(impl.get_demand(2, 0, kBadType), "type < m_demand.size()");
+}
+
+// Lab Input is left out; the left demand without supply counts below 0.
+TEST_F(SmallChip, AverageChipUtilizationWeighsPairsAboveTheThresholdBySupply)
+{
+    EXPECT_EQ(impl.get_avg_chip_utilization(0.0f), 1001.0f / 6.0f);
+    EXPECT_EQ(impl.get_avg_chip_utilization(-0.5f), 1003.0f / 6.0f);
+    EXPECT_EQ(impl.get_avg_chip_utilization(1.0f), 1000.0f / 3.0f);
+    EXPECT_EQ(impl.get_avg_chip_utilization(400.0f), 0.0f);
+    EXPECT_EQ(CONGESTION_IMPL(0, 5, nullptr).get_avg_chip_utilization(-1.0f), 0.0f);
+}
+
+TEST_F(SmallChip, TablesUseTheirOwnFormats)
+{
+    std::ofstream(path) << std::string(20000, 'x');  // truncated
+    impl.dump(path.c_str(), {});
+    const std::string text = read_file(path);
+    EXPECT_EQ(text.rfind("TOTAL UTILIZATION VALUES for H and V\n\n\t0\t1\t2\n"
+                         "0\t0.0000\t0.0000\t0.0000\n"
+                         "1\t0.0000\t33.3333\t33333.3359\n\n\n"
+                         "Utilization values (Horizontal Left):\n\n\t0\t1\t2\n"
+                         "0\t0.0000\t0.0000\t0.0000\n"
+                         "1\t0.0000\t0.0000\t33333.3344\n\n\n",
+                         0),
+              0u);
+    EXPECT_EQ(table(text, "Utilization values (Lab Input):"),
+              "Utilization values (Lab Input):\n\n\t0\t1\t2\n"
+              "0\t0.0000\t0.0000\t0.0000\n"
+              "1\t200.0000\t0.0000\t0.0000\n\n\n");
+    EXPECT_EQ(table(text, "Smooth demand values (Horizontal Right):"),
+              "Smooth demand values (Horizontal Right):\n\n\t0\t1\t2\n"
+              "0\t1.2500\t0.0000\t0.0000\n"
+              "1\t0.0000\t0.0000\t0.0000\n\n\n");
+    EXPECT_EQ(table(text, "Supply values (Horizontal Left):"),
+              "Supply values (Horizontal Left):\n\n\t0\t1\t2\n"
+              "0\t0.0\t0.0\t0.0\n"
+              "1\t0.0\t0.0\t3.0\n\n\n");
+    EXPECT_EQ(text.substr(text.size() - 3), "\n\n\n");
+    EXPECT_EQ(text.find('x'), std::string::npos);
+}
+
+TEST_F(SmallChip, SkippedColumnIsLeftOutAndTheRestRenumbered)
+{
+    impl.dump(path.c_str(), {1});
+    EXPECT_EQ(table(read_file(path), "TOTAL UTILIZATION VALUES for H and V"),
+              "TOTAL UTILIZATION VALUES for H and V\n\n\t0\t1\n"
+              "0\t0.0000\t0.0000\n"
+              "1\t0.0000\t33333.3359\n\n\n");
+    // An unwritable path writes nothing but still checks.
+    const std::string missing = path + "_missing_dir/grid.txt";
+    impl.dump(missing.c_str(), {});
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_FATAL(impl.dump(missing.c_str(), {1, 1}), "x_count == unscaled_nx");
+    // Without rows only the combined table is written.
+    CONGESTION_IMPL(0, 2, nullptr).dump(path.c_str(), {});
+    EXPECT_EQ(read_file(path), "TOTAL UTILIZATION VALUES for H and V\n\n\n0\n1\n\n\n");
+}
+
+// Net 7: driver (1, 2) weight 0, load (3, 4) weight 1.5; net 5 has no pins;
+// net 2: (-1, 0) weight 0.25 and (6, 9) weight 2.
+TEST_F(SmallChip, NetlistDumpWritesCountThenOneLinePerNet)
+{
+    netlist.nets.resize(8);
+    netlist.weights.resize(8);
+    netlist.nets[7] = {{1, 2}, {3, 4}};
+    netlist.weights[7] = {0.0f, 1.5f};
+    netlist.nets[2] = {{-1, 0}, {6, 9}};
+    netlist.weights[2] = {0.25f, 2.0f};
+    impl.dump_netlist({2, 5, 7}, path.c_str());
+    EXPECT_EQ(read_file(path), "3\n2 2 -1 0 0.2500 6 9 2.0000 \n5 0 \n7 2 1 2 0.0000 3 4 1.5000 \n");
+    impl.dump_netlist({}, path.c_str());
+    EXPECT_EQ(read_file(path), "0\n");
+    EXPECT_FATAL(CONGESTION_IMPL(4, 4, nullptr).dump_netlist({}, path.c_str()), "m_net_if != nullptr");
 }
 
 }  // namespace

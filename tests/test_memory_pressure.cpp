@@ -1,9 +1,9 @@
-// Allocation failures inside the parallel loops: std::bad_alloc reaches the
-// caller and the object stays usable.
+// Allocation failures inside the chunk loop of update_demand: std::bad_alloc
+// reaches the caller, the demand stays as it was and the object usable.
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
-#include <functional>
+#include <memory>
 #include <new>
 #include <random>
 #include <vector>
@@ -78,105 +78,50 @@ class FAILING_ALLOCATIONS {
     FAILING_ALLOCATIONS& operator=(const FAILING_ALLOCATIONS&) = delete;
 };
 
-// 40 x 1040 tiles: a row of floats takes 4160 bytes, above the threshold,
-// so that the row buffers of the loops that work row by row fail as well as
-// grids; three large requests succeed before the failure.
+// 40 x 32 tiles: a grid of floats takes 5120 bytes, above the threshold. The
+// copy of the wire demand and chunk 0's grids take the first 8 large requests.
 constexpr int NX = 40;
-constexpr int NY = 1040;
+constexpr int NY = 32;
 constexpr int NUM_NETS = 300;
-constexpr int GRIDS_BEFORE_FAILURE = 3;
+constexpr int GRIDS_BEFORE_FAILURE = 8;
 
-// An estimate from a fixed seed: nets of 2 to 5 pins within 8 x 8 tiles (small
-// per-net arrays), supply with a tenth of the tiles without wires, Lab Input,
-// smoothed demand.
-class MemoryPressure : public ::testing::Test {
- protected:
-    MemoryPressure()
-    {
-        std::mt19937 rng(20240611);
-        for (int net = 0; net < NUM_NETS; ++net) {
-            const int x0 = static_cast<int>(rng() % (NX - 8)), y0 = static_cast<int>(rng() % (NY - 8));
-            std::vector<CONGESTION::LOC> pins(2 + rng() % 4);
-            for (CONGESTION::LOC& pin : pins)
-                pin = {x0 + static_cast<int>(rng() % 8), y0 + static_cast<int>(rng() % 8)};
-            netlist.add_net(pins);
-            netlist.wirelengths.emplace_back(static_cast<float>(rng() % 7), static_cast<float>(rng() % 7));
-            nets.push_back(net);
-        }
-        netlist.lab_input = [](int x, int y) { return (x * 7 + y * 3) % 5; };
-    }
-    void prepare(CONGESTION& estimator) const
-    {
-        std::mt19937 rng(7);
-        for (int x = 0; x < NX; ++x)
-            for (int y = 0; y < NY; ++y)
-                for (int type = rng() % 10 ? 0 : CONGESTION::LAB_INPUT; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
-                    estimator.set_supply(x, y, static_cast<CONGESTION::RESOURCE_TYPE>(type), 1.0f + rng() % 12);
-        estimator.generate_smooth_wire_supply(3, 1);
-        estimator.update_demand(nets, CONGESTION::BOUNDING_BOX_MODEL);
-        estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
-        estimator.generate_smooth_wire_demand(4, 2, false);
-    }
-
+// Nets from a fixed seed of 2 to 5 pins within 8 x 8 tiles (small per-net
+// arrays) but net 1, dealt to chunk 1, which spans the chip: on one thread its
+// per-net arrays are the first large request after chunk 0 was added into the
+// demand. On every thread the failure falls wherever it falls.
+TEST(MemoryPressure, AFailedUpdateDemandLeavesTheDemandAsItWas)
+{
     TEST_NETLIST netlist;
     std::vector<int> nets;
-};
-
-// The chunked loop over nets and the chunked loops over rows: after a failure
-// the same call gives what it gives on an object that never saw one, so a
-// failed update_demand left the demand as it was. Each operation runs once
-// before the failing call, so that smoothing allocates only its scratch grids.
-TEST_F(MemoryPressure, AFailedOperationCanBeRepeated)
-{
-    const auto smooth = [](bool uniform) {
-        return [uniform](CONGESTION& estimator) {
-            estimator.generate_smooth_wire_demand(4, 2, uniform);
-            estimator.generate_smooth_demand(4, 2, CONGESTION::LAB_INPUT);
-            estimator.update_congestion(true);
-        };
-    };
-    const std::function<void(CONGESTION&)> operations[] = {
-        [&](CONGESTION& estimator) { estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL); },
-        smooth(false), smooth(true)};
-    for (const auto& operation : operations) {
+    std::mt19937 rng(20240611);
+    for (int net = 0; net < NUM_NETS; ++net) {
+        const int x0 = static_cast<int>(rng() % (NX - 8)), y0 = static_cast<int>(rng() % (NY - 8));
+        std::vector<CONGESTION::LOC> pins(2 + rng() % 4);
+        for (CONGESTION::LOC& pin : pins)
+            pin = {x0 + static_cast<int>(rng() % 8), y0 + static_cast<int>(rng() % 8)};
+        nets.push_back(netlist.add_net(pins));
+    }
+    netlist.nets[1] = {{0, 0}, {NX - 1, NY - 1}};
+    constexpr auto kPath = CONGESTION::PATH_PROBABILITY_MODEL;
+    for (int threads : {1, 0}) {
         CONGESTION estimator(NX, NY, &netlist);
-        prepare(estimator);
-        operation(estimator);
+        estimator.update_demand(nets, kPath);
+        const unsigned long long before = estimator.get_cookie();
         {
+            std::unique_ptr<tbb::global_control> limit;
+            if (threads > 0)
+                limit = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism, threads);
             FAILING_ALLOCATIONS failing(GRIDS_BEFORE_FAILURE);
-            EXPECT_THROW(operation(estimator), std::bad_alloc);
+            EXPECT_THROW(estimator.update_demand(nets, kPath), std::bad_alloc) << threads;
         }
         EXPECT_GT(s_failed_requests.load(), 0);
-        operation(estimator);
+        EXPECT_EQ(estimator.get_cookie(), before) << threads;
+        estimator.update_demand(nets, kPath);
         CONGESTION fresh(NX, NY, &netlist);
-        prepare(fresh);
-        operation(fresh);
-        operation(fresh);
-        // The cookie leaves out the new algorithm's smoothed demand.
-        EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie());
-        for (int x = 0; x < NX; ++x)
-            for (int y = 0; y < NY; ++y)
-                for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types())
-                    ASSERT_EQ(estimator.get_smooth_demand(x, y, type), fresh.get_smooth_demand(x, y, type));
+        fresh.update_demand(nets, kPath);
+        fresh.update_demand(nets, kPath);
+        EXPECT_EQ(estimator.get_cookie(), fresh.get_cookie()) << threads;
     }
-}
-
-// Chunks are merged into the demand while later ones run; a chunk that runs
-// out of memory after that still leaves the demand as it was.
-TEST_F(MemoryPressure, FailureAfterAMergedChunkLeavesTheDemandAsItWas)
-{
-    const tbb::global_control one_thread(tbb::global_control::max_allowed_parallelism, 1);
-    // Net 1, dealt to chunk 1, spans the chip: its per-net arrays are the
-    // first large request after the copy of the demand and chunk 0's grids.
-    netlist.nets[1] = {{0, 0}, {NX - 1, NY - 1}};
-    CONGESTION estimator(NX, NY, &netlist);
-    prepare(estimator);
-    const unsigned long long before = estimator.get_cookie();
-    {
-        FAILING_ALLOCATIONS failing(8);
-        EXPECT_THROW(estimator.update_demand(nets, CONGESTION::PATH_PROBABILITY_MODEL), std::bad_alloc);
-    }
-    EXPECT_EQ(estimator.get_cookie(), before);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Tests of demand accumulation: both net models against their algorithms
-// transcribed net by net and tile by tile, merged chunk by chunk; a worked
-// net; the netlist calls of each model; the Lab Input model.
+// transcribed net by net and tile by tile, merged chunk by chunk; the
+// netlist calls of each model; the Lab Input model.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -50,52 +50,31 @@ class RECORDING_NETLIST : public TEST_NETLIST {
     }
 };
 
-// Loads (2,0) with weight 0 and (2,1) with weight 1 are averaged per boundary
-// with w + 1; the repeated tile counts once and its weight is never asked.
-//   y=1 |  .   .   L2       right crossings of A -> L2: row 0 2/3 1/3,
-//   y=0 |  D   .   L1       row 1 1/3 2/3; of A -> L1: 1 and 1
-//        x=0  1   2
-TEST(PathProbability, LoadsAreAveragedByWeightPerBoundary)
+// The path model, for a net below 16 pins: the driver, the pin count, every
+// load's location, then every load again with the weight of each load on a
+// tile not seen before. The bounding-box model asks each net's box first; an
+// empty box ends the net there, any other goes on to the wire lengths and
+// the driver.
+TEST(NetModels, AskTheNetlistInTheirOrder)
 {
-    RECORDING_NETLIST netlist;
-    netlist.add_net({{0, 0}, {2, 0}, {2, 1}, {2, 1}});
-    netlist.weights = {{5.0f, 0.0f, 1.0f, 9.0f}};
-    CONGESTION estimator(3, 2, &netlist);
-    estimator.update_demand({0}, kPath);
-    const float third = 1.0f / 3.0f;
-    const float two_thirds = 2.0f / 3.0f;
-    const float r00 = (1.0f + 2.0f * two_thirds) / 3.0f;
-    const float r10 = (1.0f + 2.0f * third) / 3.0f;
-    const float r01 = (0.0f + 2.0f * third) / 2.0f;
-    const float r11 = (0.0f + 2.0f * two_thirds) / 2.0f;
-    EXPECT_EQ(estimator.get_demand(0, 0, kRight), 0.0f + 0.5f * r00);
-    EXPECT_EQ(estimator.get_demand(1, 0, kRight), (0.0f + 0.5f * r10) + 0.5f * r00);
-    EXPECT_EQ(estimator.get_demand(2, 0, kRight), 0.0f + 0.5f * r10);
-    EXPECT_EQ(estimator.get_demand(1, 1, kRight), (0.0f + 0.5f * r11) + 0.5f * r01);
-    EXPECT_EQ(estimator.get_demand(1, 1, kUp), 0.5f * ((0.0f + 2.0f * third) / 2.0f));
-    // The calls for a net below 16 pins: the driver, the pin count, every
-    // load's location, then every load again with the weight of each load
-    // on a tile not seen before.
-    const std::vector<std::string> expected = {"loc 0 0", "pins 0",     "loc 0 1", "loc 0 2",    "loc 0 3",
-                                               "loc 0 1", "weight 0 1", "loc 0 2", "weight 0 2", "loc 0 3"};
-    EXPECT_EQ(netlist.calls, expected);
-}
+    RECORDING_NETLIST path;
+    path.add_net({{0, 0}, {2, 0}, {2, 1}, {2, 1}});
+    CONGESTION(3, 2, &path).update_demand({0}, kPath);
+    const std::vector<std::string> path_calls = {"loc 0 0", "pins 0",     "loc 0 1", "loc 0 2",    "loc 0 3",
+                                                 "loc 0 1", "weight 0 1", "loc 0 2", "weight 0 2", "loc 0 3"};
+    EXPECT_EQ(path.calls, path_calls);
 
-// The bounding-box model asks each net's box first; an empty box ends the
-// net there, any other goes on to the wire lengths and the driver.
-TEST(BoundingBox, CallsTheBoxThenTheLengthThenTheDriver)
-{
-    RECORDING_NETLIST netlist;
-    netlist.add_net({{0, 0}});
-    netlist.add_net({{0, 0}});
-    netlist.add_net({{0, 0}, {1, 1}});
-    netlist.boxes = {{2, 1, 0, 0}, {0, 1, 2, 1}};
-    CONGESTION estimator(4, 3, &netlist);
+    RECORDING_NETLIST box;
+    box.add_net({{0, 0}});
+    box.add_net({{0, 0}});
+    box.add_net({{0, 0}, {1, 1}});
+    box.boxes = {{2, 1, 0, 0}, {0, 1, 2, 1}, {0, 1, 0, 1}};
+    CONGESTION estimator(4, 3, &box);
     estimator.generate_smooth_wire_supply(1, 1);
     estimator.set_num_chunks(1);
     estimator.update_demand({0, 1, 2}, kBox);
-    const std::vector<std::string> expected = {"box 0", "box 1", "box 2", "length 2", "loc 2 0"};
-    EXPECT_EQ(netlist.calls, expected);
+    const std::vector<std::string> box_calls = {"box 0", "box 1", "box 2", "length 2", "loc 2 0"};
+    EXPECT_EQ(box.calls, box_calls);
 }
 
 // ---------------------------------------------------------------------------
@@ -266,41 +245,17 @@ void reference_box_net(CONGESTION_IMPL& impl, const TEST_NETLIST& n, int index, 
     }
 }
 
-// Random nets of up to 40 pins (both path-probability procedures) with
-// loads on the driver's row, column and earlier tiles, random weights and
-// wire lengths, and random boxes that often leave the driver outside; supply
-// with tiles without any; demand already present. Chunk c of 3 takes the
-// nets at positions c, c + 3, ..., and the chunks are added into the demand
-// one at a time, chunk 0 first.
+// The seeded netlist; supply with tiles without any; demand already present.
+// Chunk c of 3 takes the nets at positions c, c + 3, ..., and the chunks are
+// added into the demand one at a time, chunk 0 first.
 TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
 {
     constexpr int kNx = 31, kNy = 26, kNets = 400, kChunks = 3;
-    TEST_NETLIST netlist;
-    std::mt19937 random(41);
-    std::uniform_int_distribution<int> col(0, kNx - 1), row(0, kNy - 1), step(-6, 6), fanout(1, 40);
-    std::uniform_real_distribution<float> weight(0.0f, 4.0f), length(0.0f, 30.0f);
-    std::vector<int> nets;
-    for (int i = 0; i < kNets; ++i) {
-        std::vector<CONGESTION::LOC> pins{{col(random), row(random)}};
-        std::vector<float> weights{0.0f};
-        for (int k = 1, count = i % 10 ? 1 + fanout(random) % 5 : fanout(random); k < count; ++k) {
-            int x = std::clamp(pins[0].x + step(random), 0, kNx - 1);
-            int y = std::clamp(pins[0].y + step(random), 0, kNy - 1);
-            if (k % 7 == 3)
-                y = pins[0].y;
-            if (k % 11 == 5)
-                x = pins[0].x;
-            if (k % 9 == 8)
-                x = pins[k - 1].x, y = pins[k - 1].y;
-            pins.push_back({x, y});
-            weights.push_back(weight(random));
-        }
-        const int x1 = col(random), x2 = col(random), y1 = row(random), y2 = row(random);
-        nets.push_back(netlist.add_net(pins));
-        netlist.weights.push_back(weights);
-        netlist.wirelengths.push_back({length(random), length(random)});
-        netlist.boxes.push_back({std::min(x1, x2), std::max(x1, x2), std::min(y1, y2), std::max(y1, y2)});
-    }
+    TEST_NETLIST netlist = make_random_netlist(kNx, kNy, kNets, 41);
+    std::vector<int> nets(kNets);
+    for (int i = 0; i < kNets; ++i)
+        nets[i] = i;
+    std::mt19937 random(43);
     for (CONGESTION::NET_MODEL model : {kPath, kBox}) {
         CONGESTION_IMPL impl(kNx, kNy, &netlist);
         fill_random_inputs(impl, 29);

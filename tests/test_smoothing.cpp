@@ -30,6 +30,41 @@ void expect_grid(const GRID_2D<float>& grid, int nx, int ny, EXPECTED expected)
 // Original algorithm: spread in proportion to supply, or uniformly
 // ---------------------------------------------------------------------------
 
+// The supply-weighted spread, gathered per destination row, against the
+// kernel's scatter of each chunk into a grid of its own added in chunk order:
+// grids thinner and wider than a vector, windows larger than the grid, empty
+// windows, more chunks than rows and none; supply with holes and a few
+// negative tiles, demand with zeros and negatives.
+TEST(OriginalSmoothing, RowGatherEqualsTheChunkScatterBitForBit)
+{
+    std::mt19937 random(20261206);
+    for (const auto& [nx, ny] : {std::pair{1, 1}, {1, 23}, {19, 1}, {37, 29}, {12, 70}}) {
+        GRID_2D<float> supply, demand;
+        supply.resize(nx, ny, 0.0f);
+        demand.resize(nx, ny, 0.0f);
+        for (float& value : supply)
+            value = random() % 4 == 0 ? 0.0f : static_cast<float>(static_cast<int>(random() % 90) - 5) * 0.1f;
+        for (float& value : demand)
+            value = random() % 3 == 0 ? 0.0f : static_cast<float>(static_cast<int>(random() % 70) - 10) * 0.3f;
+        for (const int chunks : {0, 1, 3, 16, 50})
+            for (const auto& [x_size, y_size] : {std::pair{3, 3}, {1, 4}, {6, 2}, {0, 5}, {-1, 3}, {40, 90}}) {
+                const WINDOW_EXTENTS x_extents = split_window(x_size);
+                const WINDOW_EXTENTS y_extents = split_window(y_size);
+                GRID_2D<float> expected, smooth;
+                expected.resize(nx + 1, ny + 1, 0.0f);
+                smooth.resize(nx + 1, ny + 1, 0.0f);
+                const auto scatter = [&](int x_start, int x_end, GRID_2D<float>& grid) {
+                    spread_demand_by_supply(x_extents.low, x_extents.high, y_extents.low, y_extents.high, x_start,
+                                            x_end, ny - 1, supply, demand, grid);
+                };
+                merge_chunk_grids(run_in_row_chunks(nx, ny, chunks, scatter), nx, ny, expected);
+                spread_in_chunks(nx, ny, chunks, x_extents, y_extents, supply, demand, smooth);
+                EXPECT_TRUE(same_grid(smooth, expected))
+                    << nx << " x " << ny << ", " << chunks << " chunks, window " << x_size << " x " << y_size;
+            }
+    }
+}
+
 // 3 by 3, demand 9 at (1, 1), both windows 3:
 //   supply 1 everywhere            supply 0 at (0, 0)
 //   y=2 | 1 1 1                    y=2 | 1.125 1.125 1.125
@@ -57,61 +92,55 @@ TEST(OriginalSmoothing, SharesDemandInProportionToSupply)
     even.generate_smooth_demand(4, 2, kUp);
     expect_grid(PEER::smooth_demand_orig(even)[kUp], 6, 6,
                 [](int x, int y) { return x >= 1 && x <= 4 && y >= 2 && y <= 3 ? 1.0f : 0.0f; });
-}
 
-// 3 by 3, demand 9 at (1, 1): sizes 3 give 1.0 everywhere; sizes 2 reach
-// towards higher coordinates, x 1..2 by y 1..2, 2.25 each. Parallel 5 runs
-// along x for horizontal types and along y for vertical ones.
-TEST(OriginalSmoothing, UniformPassSpreadsEvenlyAndOrientsWindows)
-{
-    CONGESTION_IMPL impl(3, 3, nullptr);
-    PEER::demand(impl)[kRight](1, 1) = 9.0f;
+    // The uniform pass spreads negative demand too.
+    PEER::demand(impl)[kUp](1, 1) = 0.0f;
     PEER::demand(impl)[kUp](2, 2) = -4.0f;
     impl.generate_smooth_wire_demand(3, 3, true);
-    expect_grid(PEER::smooth_demand_orig(impl)[kRight], 3, 3, [](int, int) { return 1.0f; });
     expect_grid(PEER::smooth_demand_orig(impl)[kUp], 3, 3, [](int x, int y) { return x && y ? -1.0f : 0.0f; });
-    impl.generate_smooth_wire_demand(2, 2, true);
-    expect_grid(PEER::smooth_demand_orig(impl)[kRight], 3, 3, [](int x, int y) { return x && y ? 2.25f : 0.0f; });
-
-    CONGESTION_IMPL line(7, 7, nullptr);
-    PEER::demand(line)[kLeft](3, 3) = 5.0f;
-    PEER::demand(line)[kUp](3, 3) = 5.0f;
-    line.generate_smooth_wire_demand(5, 1, true);
-    for (int i = 1; i <= 5; ++i) {
-        EXPECT_EQ(PEER::smooth_demand_orig(line)[kLeft](i, 3), 1.0f);
-        EXPECT_EQ(PEER::smooth_demand_orig(line)[kUp](3, i), 1.0f);
-    }
-    EXPECT_FATAL(impl.generate_smooth_wire_demand(-1, 3, true), "parallel_dim >= 0 && perpendicular_dim >= 0");
 }
 
-// ---------------------------------------------------------------------------
-// New algorithm: shares, window sums and gathers
-// ---------------------------------------------------------------------------
-
-// 3 by 3, supply 1 everywhere, demand 9 at (1, 1), a horizontal type:
-// sizes 3 give 1.0 everywhere; sizes 2 reach towards higher coordinates.
-TEST(NewSmoothing, WorkedExampleAndOrientation)
+// 3 by 3, supply 1 everywhere, demand 9 at (1, 1) of a horizontal type, by
+// supply and uniformly: sizes 3 give 1.0 everywhere; sizes 2 reach towards
+// higher coordinates, x 1..2 by y 1..2, 2.25 each, but for the original
+// algorithm's spread by supply, which reaches towards lower ones. 7 by 7, demand 5 at
+// (3, 3), uniform sizes (5, 1): parallel runs along x for horizontal types
+// and along y for vertical ones (and for Lab Input under the new algorithm).
+// Each ctest run checks the algorithm in force.
+TEST(Smoothing, WorkedExampleAndOrientation)
 {
-    CONGESTION_IMPL impl(3, 3, nullptr);
-    for (RESOURCE_TYPE type : WIRE_TYPES)
-        fill(PEER::supply(impl)[type], 1.0f);
-    PEER::demand(impl)[kRight](1, 1) = 9.0f;
-    impl.generate_smooth_supply(3, 3, WIRE_TYPES);
-    impl.generate_smooth_demand_smeared_new(3, 3, false, {kRight});
-    expect_grid(PEER::smooth_demand_new(impl)[kRight], 3, 3, [](int, int) { return 1.0f; });
-    impl.generate_smooth_demand_smeared_new(2, 2, false, {kRight});
-    expect_grid(PEER::smooth_demand_new(impl)[kRight], 3, 3, [](int x, int y) { return x && y ? 2.25f : 0.0f; });
+    const bool orig = original_algorithm_in_force();
+    const auto smoothed = [orig](CONGESTION_IMPL& impl, RESOURCE_TYPE type) -> const GRID_2D<float>& {
+        return orig ? PEER::smooth_demand_orig(impl)[type] : PEER::smooth_demand_new(impl)[type];
+    };
+    for (bool uniform : {false, true}) {
+        CONGESTION_IMPL impl(3, 3, nullptr);
+        for (RESOURCE_TYPE type : WIRE_TYPES)
+            fill(PEER::supply(impl)[type], 1.0f);
+        PEER::demand(impl)[kRight](1, 1) = 9.0f;
+        impl.generate_smooth_supply(3, 3, WIRE_TYPES);
+        impl.dispatch_smooth_demand(3, 3, uniform, WIRE_TYPES);
+        expect_grid(smoothed(impl, kRight), 3, 3, [](int, int) { return 1.0f; });
+        impl.dispatch_smooth_demand(2, 2, uniform, WIRE_TYPES);
+        const bool lower = orig && !uniform;
+        expect_grid(smoothed(impl, kRight), 3, 3,
+                    [lower](int x, int y) { return (lower ? x < 2 && y < 2 : x && y) ? 2.25f : 0.0f; });
+    }
 
     CONGESTION_IMPL line(7, 7, nullptr);
     for (RESOURCE_TYPE type : {kLeft, kUp, kLab})
         PEER::demand(line)[type](3, 3) = 5.0f;
-    line.generate_smooth_demand_smeared_new(5, 1, true, {kLeft, kUp, kLab});
+    line.dispatch_smooth_demand(5, 1, true, WIRE_TYPES);
     const auto on_row = [](int x, int y) { return y == 3 && x >= 1 && x <= 5 ? 1.0f : 0.0f; };
     const auto on_column = [](int x, int y) { return x == 3 && y >= 1 && y <= 5 ? 1.0f : 0.0f; };
-    expect_grid(PEER::smooth_demand_new(line)[kLeft], 7, 7, on_row);
-    expect_grid(PEER::smooth_demand_new(line)[kUp], 7, 7, on_column);
-    expect_grid(PEER::smooth_demand_new(line)[kLab], 7, 7, on_column);
-    EXPECT_FATAL(impl.generate_smooth_demand_smeared_new(-1, 3, true, {kRight}), "xmin <= xmax");
+    expect_grid(smoothed(line, kLeft), 7, 7, on_row);
+    expect_grid(smoothed(line, kUp), 7, 7, on_column);
+    if (!orig) {
+        line.dispatch_smooth_demand(5, 1, true, {kLab});
+        expect_grid(smoothed(line, kLab), 7, 7, on_column);
+    }
+    EXPECT_FATAL(line.dispatch_smooth_demand(-1, 3, true, WIRE_TYPES),
+                 orig ? "parallel_dim >= 0 && perpendicular_dim >= 0" : "xmin <= xmax");
 }
 
 // Supply-weighted counting: 4 by 1 grid, sizes (3, 1) along x.

@@ -4,7 +4,6 @@
 #define TEST_SUPPORT_H
 
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -41,14 +40,15 @@ inline bool original_algorithm_in_force()
 }
 
 // An in-memory netlist: nets[n] lists the pin tiles of net n, driver first.
-// Unset tables answer 0; compute_congestion defaults to smoothed demand over
+// Unset weights, wire lengths and Lab Input answer 0 (the bounding-box model
+// needs every box); compute_congestion defaults to smoothed demand over
 // smoothed supply (0 without supply). Safe for concurrent reads.
 class TEST_NETLIST : public CONGESTION::NETLIST_IF {
  public:
     std::vector<std::vector<CONGESTION::LOC>> nets;
     std::vector<std::vector<float>> weights;           // per net and pin; empty means 0
     std::vector<std::pair<float, float>> wirelengths;  // per net; empty means (0, 0)
-    std::vector<std::vector<int>> boxes;               // per net {xl, xr, yb, yt}; empty means pin box
+    std::vector<std::vector<int>> boxes;               // per net {xl, xr, yb, yt}
     std::function<int(int, int)> lab_input = [](int, int) { return 0; };
     std::function<float(float, float, CONGESTION::RESOURCE_TYPE)> congestion =
         [](float demand, float supply, CONGESTION::RESOURCE_TYPE) { return supply > 0.0f ? demand / supply : 0.0f; };
@@ -81,22 +81,11 @@ class TEST_NETLIST : public CONGESTION::NETLIST_IF {
     }
     void get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const override
     {
-        if (static_cast<size_t>(net) < boxes.size() && boxes[net].size() == 4) {
-            *net_xl = boxes[net][0];
-            *net_xr = boxes[net][1];
-            *net_yb = boxes[net][2];
-            *net_yt = boxes[net][3];
-            return;
-        }
-        const std::vector<CONGESTION::LOC>& pins = nets.at(net);
-        *net_xl = *net_xr = pins.at(0).x;
-        *net_yb = *net_yt = pins.at(0).y;
-        for (const CONGESTION::LOC& pin : pins) {
-            *net_xl = std::min(*net_xl, pin.x);
-            *net_xr = std::max(*net_xr, pin.x);
-            *net_yb = std::min(*net_yb, pin.y);
-            *net_yt = std::max(*net_yt, pin.y);
-        }
+        const std::vector<int>& box = boxes.at(net);
+        *net_xl = box.at(0);
+        *net_xr = box.at(1);
+        *net_yb = box.at(2);
+        *net_yt = box.at(3);
     }
 };
 

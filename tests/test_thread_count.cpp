@@ -1,5 +1,7 @@
 // Every parallel operation gives the same state with one worker thread as
-// with several: the cookie, and the bytes of the grids it leaves out.
+// with several, and with every instruction-set variant of the demand kernels
+// that this processor runs as with the baseline one: the cookie, and the
+// bytes of the grids it leaves out.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <tbb/global_control.h>
 
 #include "engine_support.h"
+#include "fitter/congestion/kernel_variants.h"
 #include "test_support.h"
 
 namespace {
@@ -42,18 +45,9 @@ std::vector<uint32_t> grid_bits(CONGESTION_IMPL& impl)
 
 class ThreadCount : public ::testing::TestWithParam<OPERATION> {
  protected:
-    ThreadCount()
+    // Odd sizes, so that every vector loop also runs its remainder.
+    ThreadCount() : netlist(make_random_netlist(kNx, kNy, 400, 3))
     {
-        std::mt19937 random(3);
-        std::uniform_int_distribution<int> col(0, kNx - 1), row(0, kNy - 1), step(-5, 5), fanout(2, 30);
-        for (int net = 0; net < 400; ++net) {
-            std::vector<CONGESTION::LOC> pins{{col(random), row(random)}};
-            for (int k = fanout(random); k > 1; --k)
-                pins.push_back({std::clamp(pins[0].x + step(random), 0, kNx - 1),
-                                std::clamp(pins[0].y + step(random), 0, kNy - 1)});
-            netlist.add_net(pins);
-            netlist.wirelengths.push_back({static_cast<float>(random() % 20), static_cast<float>(random() % 20)});
-        }
         netlist.congestion = [](float demand, float supply, RESOURCE_TYPE) { return demand - supply; };
         netlist.lab_input = [](int x, int y) { return (x * 7 + y * 3) % 5; };
     }
@@ -68,19 +62,28 @@ class ThreadCount : public ::testing::TestWithParam<OPERATION> {
     TEST_NETLIST netlist;
 };
 
-TEST_P(ThreadCount, OneThreadEqualsMany)
+// One worker thread and the baseline kernels against every thread and each
+// variant this processor runs, the baseline first, each on an object of its
+// own.
+TEST_P(ThreadCount, OneThreadAndTheBaselineEqualEveryThreadAndEveryVariant)
 {
+    const KERNEL_VARIANT in_use = get_kernel_variant();
     CONGESTION_IMPL one(kNx, kNy, &netlist);
-    CONGESTION_IMPL many(kNx, kNy, &netlist);
     prepare(one);
-    prepare(many);
+    ASSERT_TRUE(force_kernel_variant(KERNEL_VARIANT::BASELINE));
     {
         tbb::global_control single(tbb::global_control::max_allowed_parallelism, 1);
         GetParam().run(one);
     }
-    GetParam().run(many);
-    EXPECT_EQ(one.get_cookie(), many.get_cookie());
-    EXPECT_EQ(grid_bits(one), grid_bits(many));
+    for (KERNEL_VARIANT variant : get_supported_variants()) {
+        CONGESTION_IMPL many(kNx, kNy, &netlist);
+        prepare(many);
+        ASSERT_TRUE(force_kernel_variant(variant));
+        GetParam().run(many);
+        EXPECT_EQ(one.get_cookie(), many.get_cookie()) << static_cast<int>(variant);
+        EXPECT_EQ(grid_bits(one), grid_bits(many)) << static_cast<int>(variant);
+    }
+    force_kernel_variant(in_use);
 }
 
 const std::vector<int> kAllNets = [] {

@@ -1,6 +1,4 @@
-"""Array round trips, Python congestion policies, the GIL and the dumps."""
-import threading
-
+"""Array round trips, Python congestion policies and the dumps."""
 import numpy as np
 import pytest
 
@@ -55,18 +53,6 @@ def test_python_policy_errors_propagate_and_leave_the_estimator_usable(smoothed)
     # A policy that calls back into its estimator is refused, not deadlocked.
     with pytest.raises(RuntimeError, match="another operation"):
         smoothed.update_congestion(lambda d, s, t: smoothed.total_demand(t))
-
-
-def test_gil_is_released_while_the_engine_runs(smoothed):
-    # The policy needs the GIL on the engine's worker threads: if the caller
-    # kept it, this would hang instead of finishing.
-    done = threading.Event()
-    worker = threading.Thread(target=lambda: (smoothed.update_congestion(lambda d, s, t: d), done.set()),
-                              daemon=True)
-    worker.start()
-    worker.join(timeout=60)
-    assert done.is_set()
-    assert np.array_equal(smoothed.congestion[:4], smoothed.smooth_demand[:4])
 
 
 def test_dumps_write_what_the_estimator_sees(tmp_path, smoothed, design):

@@ -101,7 +101,6 @@ CASES = {
     "negative window": (lambda: fresh().smooth_supply(-1, 3), "parallel_dim -1"),
     "window of 0 tiles": (lambda: smoothed_supply().smooth_wire_demand(0, 1), "parallel_dim 0 is outside 1..255"),
     "window of 256 tiles": (lambda: smoothed_supply().peak_utilization(256, 0), "dim 256 is outside 1..255"),
-    "negative peak window": (lambda: fresh().peak_utilization(-1, 0), "dim -1"),
     "congestion before smooth_supply": (lambda: fresh().update_congestion(), "smoothed demand" if NEW else
                                         "smooth_wire_demand"),
     "congestion on stale supply": (lambda: set_last_column(congested()).update_congestion(),

@@ -4,18 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 
-#include <unistd.h>
-
+#include "tests/tool/tool_test_support.h"
 #include "tools/design_reader.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 enum FILE_KIND : int { TILES, NETS, ROUTED, NUM_FILE_KINDS };
 constexpr const char* FILE_NAMES[NUM_FILE_KINDS] = {"tiles.txt", "nets.txt", "routed.txt"};
@@ -33,26 +28,6 @@ constexpr char LAST_PRINTABLE = '~';
     std::fprintf(stderr, "fuzz_design_reader: %s\n", what.c_str());
     std::abort();
 }
-
-// A folder of this process for the file under test, removed at exit.
-class SCRATCH_DIR {
- public:
-    SCRATCH_DIR() : m_path(fs::temp_directory_path() / ("congestion_fuzz_" + std::to_string(::getpid())))
-    {
-        fs::create_directories(m_path);
-    }
-    ~SCRATCH_DIR()
-    {
-        std::error_code error;
-        fs::remove_all(m_path, error);
-    }
-    SCRATCH_DIR(const SCRATCH_DIR&) = delete;
-    SCRATCH_DIR& operator=(const SCRATCH_DIR&) = delete;
-    const fs::path& get_path() const { return m_path; }
-
- private:
-    fs::path m_path;
-};
 
 // nets.txt and routed.txt are read against the known-good grid of the
 // bundled design.
@@ -145,6 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size == 0)
         return 0;
+    // A folder of this process for the file under test, removed at exit.
     static const SCRATCH_DIR scratch;
     const auto kind = static_cast<FILE_KIND>(data[0] % NUM_FILE_KINDS);
     const std::string path = (scratch.get_path() / FILE_NAMES[kind]).string();

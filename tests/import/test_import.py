@@ -15,21 +15,9 @@ SKIPPED = 77
 FLOW = ("yosys", "nextpnr-ice40")
 CHIPDB = "/usr/share/fpga-icestorm/chipdb/chipdb-1k.txt"
 
-# Small enough to route in seconds, wide enough to use span wires in both directions.
-SMALL_DESIGN = """
-module small(input clk, input [3:0] d, output reg [7:0] q);
-    reg [15:0] lfsr [0:5];
-    reg [11:0] count [0:5];
-    integer i;
-    always @(posedge clk) begin
-        for (i = 0; i < 6; i = i + 1) begin
-            lfsr[i] <= {lfsr[i][14:0], lfsr[i][15] ^ lfsr[i][13] ^ lfsr[(i + 3) % 6][i]} ^ {12'd0, d};
-            count[i] <= count[i] + lfsr[(i + 2) % 6][0];
-        end
-        q <= lfsr[0][7:0] ^ lfsr[5][15:8] ^ count[1][7:0] ^ count[4][11:4];
-    end
-endmodule
-"""
+# The project's example: many medium and long connections, so span wires in both directions.
+EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "lfsr_mesh",
+                       "lfsr_mesh.v")
 
 # More flip-flops than an hx1k has logic cells.
 TOO_BIG_DESIGN = """
@@ -47,7 +35,6 @@ class IMPORT_TEST(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="test-import-")
-        cls.small = cls.write("small.v", SMALL_DESIGN)
 
     @classmethod
     def tearDownClass(cls):
@@ -66,7 +53,7 @@ class IMPORT_TEST(unittest.TestCase):
 
     def test_routed_and_placed_imports_keep_the_format_promises(self):
         routed = os.path.join(self.work, "routed")
-        result = self.run_import(self.small, "--top", "small", "--device", "hx1k", "--out", routed)
+        result = self.run_import(EXAMPLE, "--top", "lfsr_mesh", "--device", "hx1k", "--out", routed)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(check_import.check_folder(routed, "hx1k", self.estimate), [])
         placed = os.path.join(self.work, "placed")
@@ -132,11 +119,11 @@ class IMPORT_TEST(unittest.TestCase):
         too_big = self.write("big.v", TOO_BIG_DESIGN)
         no_path = dict(os.environ, PATH=self.work)
         cases = [
-            ([self.small, "--device", "hx2k"], None,
+            ([EXAMPLE, "--device", "hx2k"], None,
              ["unknown device 'hx2k': the devices are lp1k, hx1k, lp8k, hx8k, up5k."]),
-            ([self.small, "--device", "hx1k", "--package", "qn99"], None,
+            ([EXAMPLE, "--device", "hx1k", "--package", "qn99"], None,
              ["unknown package 'qn99' for hx1k: the packages are "]),
-            ([self.small, "--device", "hx1k"], no_path,
+            ([EXAMPLE, "--device", "hx1k"], no_path,
              ["nextpnr-ice40 is not installed: install the Debian package nextpnr-ice40"]),
             ([broken, "--device", "hx1k"], None,
              ["synthesis failed (", "): see the yosys log %s." % os.path.join(out, "yosys.log")]),

@@ -1,6 +1,5 @@
 // The design reader on the bundled design and on malformed copies of it.
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,50 +41,18 @@ TEST(DesignReaderSample, ReadsTheBundledDesignWithItsDocumentedTotals)
         EXPECT_EQ(column.size(), design.get_num_tiles());
 }
 
-// Each test edits one file of a fresh copy of the bundled design.
-class DesignReaderFaults : public ::testing::Test {
- protected:
-    void SetUp() override { copy_sample_design(m_dir.get_path()); }
-
-    // Applies `edit` to the lines of `file`, expects the reader to fail on
-    // `line` of that file with a message holding `phrase`, then restores it.
-    void expect_fault(const std::string& file, const std::function<void(std::vector<std::string>&)>& edit, int line,
-                      const std::string& phrase)
-    {
-        const fs::path path = m_dir.get_path() / file;
-        const std::vector<std::string> original = read_lines(path);
-        std::vector<std::string> lines = original;
-        edit(lines);
-        write_lines(path, lines);
-        try {
-            read_design(m_dir.get_path().string());
-            ADD_FAILURE() << "no error for the edited " << file;
-        } catch (const DESIGN_ERROR& error) {
-            const std::string message = error.what();
-            EXPECT_EQ(error.get_file(), path.string());
-            EXPECT_EQ(error.get_line(), line) << message;
-            const std::string where = path.string() + ", line " + std::to_string(line) + ": ";
-            EXPECT_EQ(message.rfind(where, 0), 0u) << message;
-            EXPECT_NE(message.find(phrase), std::string::npos) << message;
-            EXPECT_EQ(message.back(), '.') << message;
-            EXPECT_EQ(message.find('\n'), std::string::npos) << message;
-        }
-        write_lines(path, original);
-    }
-
-    SCRATCH_DIR m_dir;
-};
-
-// One edited line each: file, line number, the line's new text, and a phrase
-// of the one sentence that must name that line.
+// One edited line each: file, line number (one past the last appends), the
+// line's new text, a phrase of the one sentence that must name the faulty
+// line, and that line when it is not the edited one.
 struct LINE_FAULT {
     const char* file;
     int line;
     std::string text;
     std::string phrase;
+    int faulty_line = 0;
 };
 
-TEST_F(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
+TEST(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
 {
     // tiles.txt line 4 is "1 0 io 4 0 64 24 10"; nets.txt line 5 holds net 2,
     // "2 3 4 0 11 11 25 26 0 0 0 11 25 11 26 11 26"; routed.txt line 517 is
@@ -145,57 +112,73 @@ TEST_F(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
         // Counts whose sum would not fit in an int are refused before any sum.
         {"routed.txt", 517, "4 15 1 2000000000 2000000000 2000000000 1 0 0 1 0 1 0 1 0 0 1",
          "h_left 2000000000 is above 16777216"},
+        // Counts that disagree with the header: tiles.txt holds 34 * 34 + 2
+        // lines, nets.txt 1942 + 2.
+        {"tiles.txt", 1, "tiles 34 35", "the file ends where the tile (0, 34) was expected", 1159},
+        {"tiles.txt", 1159, "0 34 io 1 1 1 1 1", "a line follows the last tile"},
+        {"tiles.txt", 1, "tiles 4096 4096", "the tile (0, 1) is out of order, (34, 0) was expected", 37},
+        {"nets.txt", 1, "nets 1943 34 34", "the file ends where net 1942 of the 1943", 1945},
+        {"nets.txt", 1, "nets 1941 34 34", "a line follows the last net", 1944},
     };
-    for (const LINE_FAULT& fault : faults)
-        expect_fault(
-            fault.file, [&](std::vector<std::string>& lines) { lines.at(fault.line - 1) = fault.text; }, fault.line,
-            fault.phrase);
+    // Each edits one file of a copy of the bundled design, expects the reader
+    // to fail on the faulty line with one sentence holding the phrase, and
+    // restores the file.
+    SCRATCH_DIR dir;
+    copy_sample_design(dir.get_path());
+    for (const LINE_FAULT& fault : faults) {
+        const fs::path path = dir.get_path() / fault.file;
+        const std::vector<std::string> original = read_lines(path);
+        std::vector<std::string> lines = original;
+        if (static_cast<size_t>(fault.line) > lines.size())
+            lines.push_back(fault.text);
+        else
+            lines.at(fault.line - 1) = fault.text;
+        write_lines(path, lines);
+        const int line = fault.faulty_line > 0 ? fault.faulty_line : fault.line;
+        try {
+            read_design(dir.get_path().string());
+            ADD_FAILURE() << "no error for " << fault.text;
+        } catch (const DESIGN_ERROR& error) {
+            const std::string message = error.what();
+            EXPECT_EQ(error.get_file(), path.string());
+            EXPECT_EQ(error.get_line(), line) << message;
+            const std::string where = path.string() + ", line " + std::to_string(line) + ": ";
+            EXPECT_EQ(message.rfind(where, 0), 0u) << message;
+            EXPECT_NE(message.find(fault.phrase), std::string::npos) << message;
+            EXPECT_EQ(message.back(), '.') << message;
+            EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        }
+        write_lines(path, original);
+    }
 }
 
-TEST_F(DesignReaderFaults, CountsThatDisagreeWithTheHeaderAreRefused)
+TEST(DesignReaderFaults, MissingFilesAndFolders)
 {
-    // A header that promises one more row than the file holds: 34 * 34 + 2
-    // lines, so the missing tile would be on line 1159.
-    expect_fault(
-        "tiles.txt", [](std::vector<std::string>& lines) { lines[0] = "tiles 34 35"; }, 1159,
-        "the file ends where the tile (0, 34) was expected");
-    expect_fault(
-        "tiles.txt", [](std::vector<std::string>& lines) { lines.push_back("0 34 io 1 1 1 1 1"); }, 1159,
-        "a line follows the last tile");
-    expect_fault(
-        "tiles.txt", [](std::vector<std::string>& lines) { lines[0] = "tiles 4096 4096"; }, 37,
-        "the tile (0, 1) is out of order, (34, 0) was expected");
-    expect_fault(
-        "nets.txt", [](std::vector<std::string>& lines) { lines[0] = "nets 1943 34 34"; }, 1945,
-        "the file ends where net 1942 of the 1943");
-    expect_fault(
-        "nets.txt", [](std::vector<std::string>& lines) { lines[0] = "nets 1941 34 34"; }, 1944,
-        "a line follows the last net");
-}
-
-TEST_F(DesignReaderFaults, MissingFilesAndFolders)
-{
-    fs::remove(m_dir.get_path() / "nets.txt");
+    SCRATCH_DIR dir;
+    copy_sample_design(dir.get_path());
+    fs::remove(dir.get_path() / "nets.txt");
     try {
-        read_design(m_dir.get_path().string());
+        read_design(dir.get_path().string());
         ADD_FAILURE() << "no error for a missing nets.txt";
     } catch (const DESIGN_ERROR& error) {
         EXPECT_EQ(error.get_line(), 0);
         EXPECT_EQ(std::string(error.what()),
-                  (m_dir.get_path() / "nets.txt").string() + ": cannot be opened for reading.");
+                  (dir.get_path() / "nets.txt").string() + ": cannot be opened for reading.");
     }
-    EXPECT_THROW(read_design((m_dir.get_path() / "absent").string()), DESIGN_ERROR);
+    EXPECT_THROW(read_design((dir.get_path() / "absent").string()), DESIGN_ERROR);
 }
 
-TEST_F(DesignReaderFaults, RoutedTruthIsOptionalAndBlankTrailingLinesAndCrLfAreAccepted)
+TEST(DesignReaderFaults, RoutedTruthIsOptionalAndBlankTrailingLinesAndCrLfAreAccepted)
 {
-    fs::remove(m_dir.get_path() / "routed.txt");
-    std::vector<std::string> lines = read_lines(m_dir.get_path() / "tiles.txt");
+    SCRATCH_DIR dir;
+    copy_sample_design(dir.get_path());
+    fs::remove(dir.get_path() / "routed.txt");
+    std::vector<std::string> lines = read_lines(dir.get_path() / "tiles.txt");
     for (std::string& line : lines)
         line += '\r';
     lines.push_back("");
-    write_lines(m_dir.get_path() / "tiles.txt", lines);
-    const DESIGN design = read_design(m_dir.get_path().string());
+    write_lines(dir.get_path() / "tiles.txt", lines);
+    const DESIGN design = read_design(dir.get_path().string());
     EXPECT_FALSE(design.has_routed);
     EXPECT_EQ(design.lab_in[design.get_tile_index(1, 0)], 10);
 }

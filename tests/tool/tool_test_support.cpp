@@ -49,6 +49,7 @@ std::string read_text(const std::filesystem::path& path)
 
 void copy_sample_design(const std::filesystem::path& dir)
 {
+    std::filesystem::create_directories(dir);
     for (const char* name : {"tiles.txt", "nets.txt", "routed.txt"})
         std::filesystem::copy_file(std::filesystem::path(SAMPLE_DESIGN) / name, dir / name,
                                    std::filesystem::copy_options::overwrite_existing);

@@ -24,7 +24,8 @@ std::vector<std::string> read_lines(const std::filesystem::path& path);
 void write_lines(const std::filesystem::path& path, const std::vector<std::string>& lines);
 std::string read_text(const std::filesystem::path& path);
 
-// Copies tiles.txt, nets.txt and routed.txt of the sample design into `dir`.
+// Copies tiles.txt, nets.txt and routed.txt of the sample design into `dir`,
+// made when missing.
 void copy_sample_design(const std::filesystem::path& dir);
 
 // How a program run ended and what it printed.
