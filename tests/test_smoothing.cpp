@@ -38,7 +38,8 @@ void expect_grid(const GRID_2D<float>& grid, int nx, int ny, EXPECTED expected)
 TEST(OriginalSmoothing, RowGatherEqualsTheChunkScatterBitForBit)
 {
     std::mt19937 random(20261206);
-    for (const auto& [nx, ny] : {std::pair{1, 1}, {1, 23}, {19, 1}, {37, 29}, {12, 70}}) {
+    for (const auto& shape : {std::pair{1, 1}, {1, 23}, {19, 1}, {37, 29}, {12, 70}}) {
+        const int nx = shape.first, ny = shape.second;
         GRID_2D<float> supply, demand;
         supply.resize(nx, ny, 0.0f);
         demand.resize(nx, ny, 0.0f);
