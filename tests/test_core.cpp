@@ -25,9 +25,7 @@ namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// ---------------------------------------------------------------------------
-// Host services, loading and names
-// ---------------------------------------------------------------------------
+// --- Host services, loading and names ----------------------------------------
 
 TEST(Host, ReporterNamesModuleFileAndLineAndBoostAssertsUseIt)
 {
@@ -62,9 +60,7 @@ TEST(Grid, AccessSizesAndTypesOutsideTheirRangeAreFatal)
                  "Invalid resource type in get_string_for_resource_type");
 }
 
-// ---------------------------------------------------------------------------
-// The state hash and clear_demand
-// ---------------------------------------------------------------------------
+// --- The state hash and clear_demand -----------------------------------------
 
 TEST(Cookie, FollowsTheStateItCovers)
 {
@@ -138,9 +134,7 @@ TEST(ClearDemand, ZeroesDemandSmoothedDemandAndCongestionOfItsTypes)
     EXPECT_EQ(PEER::smooth_demand_new(impl)[kLeft](1, 1), 0.0f);
 }
 
-// ---------------------------------------------------------------------------
-// Window sums
-// ---------------------------------------------------------------------------
+// --- Window sums -------------------------------------------------------------
 
 // Running sums along each row, then down each column, one entry at a time;
 // the sizes cross the row groups and column blocks of the builder.
@@ -166,9 +160,7 @@ TEST(WindowSums, MatchTheRowsThenColumnsDefinitionBitForBit)
     }
 }
 
-// ---------------------------------------------------------------------------
-// Supply
-// ---------------------------------------------------------------------------
+// --- Supply ------------------------------------------------------------------
 
 TEST(Supply, PositiveValuesAreFinalAndSetTheMaximum)
 {
@@ -257,9 +249,7 @@ TEST(Supply, AveragesOverTheGridOrAWindowKeptInside)
     EXPECT_FATAL(impl.get_avg_supply(kUp, -1, 0, -1), "y==-1");
 }
 
-// ---------------------------------------------------------------------------
-// Point and total queries
-// ---------------------------------------------------------------------------
+// --- Point and total queries -------------------------------------------------
 
 TEST(Queries, TotalsSumRowMajorInOneAccumulator)
 {

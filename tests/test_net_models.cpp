@@ -77,9 +77,7 @@ TEST(NetModels, AskTheNetlistInTheirOrder)
     EXPECT_EQ(box.calls, box_calls);
 }
 
-// ---------------------------------------------------------------------------
-// Both models transcribed in their written order
-// ---------------------------------------------------------------------------
+// --- Both models transcribed in their written order --------------------------
 
 // Two-pin crossing probabilities of boundary (i, j) of the pair A -> B,
 // horizontal (ph) and vertical (pv).

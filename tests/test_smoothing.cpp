@@ -26,9 +26,7 @@ void expect_grid(const GRID_2D<float>& grid, int nx, int ny, EXPECTED expected)
             EXPECT_EQ(grid(x, y), expected(x, y)) << x << "," << y;
 }
 
-// ---------------------------------------------------------------------------
-// Original algorithm: spread in proportion to supply, or uniformly
-// ---------------------------------------------------------------------------
+// --- Original algorithm: spread in proportion to supply, or uniformly --------
 
 // The supply-weighted spread, gathered per destination row, against the
 // kernel's scatter of each chunk into a grid of its own added in chunk order:
@@ -233,9 +231,7 @@ TEST(SmoothSupply, EvenWindowsAreOrientedAndConstantSupplyStaysConstant)
     EXPECT_FATAL(CONGESTION_IMPL(0, 3, nullptr).generate_smooth_supply(3, 3, WIRE_TYPES), "m_nx > 0 && m_ny > 0");
 }
 
-// ---------------------------------------------------------------------------
-// Congestion update
-// ---------------------------------------------------------------------------
+// --- Congestion update -------------------------------------------------------
 
 // The netlist is asked for every tile of every wire type, the types in
 // processing order, with the smoothed demand and supply; Lab Input is left
@@ -280,9 +276,7 @@ TEST(UpdateCongestion, AsksTheNetlistPerTileAndTypeInWireOrder)
                  "m_smooth_supply[type].get_num_rows() == m_nx && m_smooth_supply[type].get_num_cols() == m_ny");
 }
 
-// ---------------------------------------------------------------------------
-// Peak search
-// ---------------------------------------------------------------------------
+// --- Peak search -------------------------------------------------------------
 
 // The peak is the original single-type smoothing over supply, scanned in
 // row-major order, whatever the switch, and leaves the object unchanged.
