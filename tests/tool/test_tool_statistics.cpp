@@ -179,15 +179,28 @@ TEST(Routability, AceAndTilesOverCapacityCoverEveryTile)
     const CONGESTION& estimator = run.get_estimator();
     std::vector<double> entries;
     int over = 0;
+    std::vector<double> peak(CONGESTION::NUM_RESOURCE_TYPES, 0.0);
+    std::vector<CONGESTION::LOC> peak_tile(CONGESTION::NUM_RESOURCE_TYPES, {-1, -1});
     for (int x = 0; x < design.nx; ++x)
         for (int y = 0; y < design.ny; ++y) {
             bool tile_over = false;
             for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types()) {
                 entries.push_back(estimator.get_smooth_demand(x, y, type) / estimator.get_supply(x, y, type));
                 tile_over = tile_over || entries.back() > 1.0;
+                // The smoothed peak: the first largest in column-major order.
+                if (peak_tile[type].x < 0 || entries.back() > peak[type]) {
+                    peak[type] = entries.back();
+                    peak_tile[type] = {x, y};
+                }
             }
             over += tile_over;
         }
+    for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types()) {
+        const TYPE_FIGURES& figures = run.get_report().types[type];
+        EXPECT_EQ(figures.smoothed_peak_utilization, peak[type]);
+        EXPECT_EQ(figures.smoothed_peak_tile.x, peak_tile[type].x);
+        EXPECT_EQ(figures.smoothed_peak_tile.y, peak_tile[type].y);
+    }
     EXPECT_GT(over, 0);
     EXPECT_EQ(run.get_report().tiles_over_capacity, over);
     const auto& ace = run.get_report().ace;
