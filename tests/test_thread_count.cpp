@@ -2,11 +2,9 @@
 // with several, and with every instruction-set variant of the demand kernels
 // that this processor runs as with the baseline one: the cookie, and the
 // bytes of the grids it leaves out.
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
