@@ -1,4 +1,5 @@
 // Load-time state, construction, demand reset and the state hash.
+#include <array>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -98,32 +99,46 @@ uint64_t hash_grid(const GRID_2D<T>& grid)
     return seed;
 }
 
-void combine_grids(uint64_t& seed, const TYPE_GRIDS& grids)
-{
-    for (const GRID_2D<float>& grid : grids)
-        combine(seed, hash_grid(grid));
-}
-
 uint64_t hash_int(int value) { return static_cast<uint64_t>(static_cast<int64_t>(value)); }
 
 }  // namespace
 
 unsigned long long CONGESTION_IMPL::get_cookie() const
 {
+    // Each grid's hash is a chain of its own from a zero seed, so the grids
+    // are hashed side by side; the hashes are then combined in a fixed order,
+    // the kinds of grids in the order of this list.
+    const std::array<const TYPE_GRIDS*, 7> kinds = {&m_demand,           &m_congestion, &m_congestion_down_left_sum,
+                                                    &m_smooth_demand_orig, &m_supply,     &m_supply_down_left_sum,
+                                                    &m_smooth_supply};
+    const int num_float_grids = static_cast<int>(kinds.size()) * CONGESTION::NUM_RESOURCE_TYPES;
+    std::vector<uint64_t> grid_hashes(static_cast<std::size_t>(num_float_grids) + 1);
+    parallel_loop(num_float_grids + 1, [&](int i) {
+        const int kind = i / CONGESTION::NUM_RESOURCE_TYPES;
+        grid_hashes[i] = i == num_float_grids
+                             ? hash_grid(m_non_empty_down_left_sum)
+                             : hash_grid((*kinds[kind])[i % CONGESTION::NUM_RESOURCE_TYPES]);
+    });
+    std::size_t next = 0;
+    const auto combine_next_kind = [&](uint64_t& seed) {
+        for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t)
+            combine(seed, grid_hashes[next++]);
+    };
+
     uint64_t seed = 0;
     combine(seed, hash_int(m_nx));
     combine(seed, hash_int(m_ny));
     combine(seed, hash_int(m_num_chunks));
-    combine_grids(seed, m_demand);
-    combine_grids(seed, m_congestion);
-    combine_grids(seed, m_congestion_down_left_sum);
+    combine_next_kind(seed);  // demand
+    combine_next_kind(seed);  // congestion
+    combine_next_kind(seed);  // congestion window-sum tables
     combine(seed, m_smooth_demand_is_valid ? 1 : 0);
-    combine_grids(seed, m_smooth_demand_orig);
+    combine_next_kind(seed);  // smoothed demand of the original algorithm
     combine(seed, m_smooth_supply_is_valid.load(std::memory_order_relaxed) ? 1 : 0);
-    combine_grids(seed, m_supply);
-    combine_grids(seed, m_supply_down_left_sum);
-    combine(seed, hash_grid(m_non_empty_down_left_sum));
-    combine_grids(seed, m_smooth_supply);
+    combine_next_kind(seed);  // supply
+    combine_next_kind(seed);  // supply window-sum tables
+    combine(seed, grid_hashes[num_float_grids]);
+    combine_next_kind(seed);  // smoothed supply
     uint64_t max_supply_hash = 0;
     for (float value : m_max_supply)
         combine(max_supply_hash, hash_value(value));
