@@ -7,28 +7,63 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 namespace {
 
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 constexpr int BUCKET_BITS = 16;
 
-// The histogram bucket of a value: the leading bits of its bits read as an
-// unsigned key that grows with the value (negative values have every bit
-// flipped, the others only the sign bit).
+// A value's bits read as an unsigned key that grows with the value (negative
+// values have every bit flipped, the others only the sign bit).
 template <typename VALUE, typename KEY>
-std::size_t get_bucket(VALUE value)
+KEY get_key(VALUE value)
 {
     static_assert(sizeof(VALUE) == sizeof(KEY));
     KEY bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
-    constexpr int WIDTH = 8 * sizeof(KEY);
-    constexpr KEY SIGN = KEY{1} << (WIDTH - 1);
-    const KEY key = (bits & SIGN) != 0 ? static_cast<KEY>(~bits) : static_cast<KEY>(bits | SIGN);
-    return static_cast<std::size_t>(key >> (WIDTH - BUCKET_BITS));
+    constexpr KEY SIGN = KEY{1} << (8 * sizeof(KEY) - 1);
+    return (bits & SIGN) != 0 ? static_cast<KEY>(~bits) : static_cast<KEY>(bits | SIGN);
+}
+std::uint64_t get_key(double value) { return get_key<double, std::uint64_t>(value); }
+std::uint32_t get_key(float value) { return get_key<float, std::uint32_t>(value); }
+
+// The histogram bucket of a value: the leading bits of its key.
+template <typename VALUE, typename KEY>
+std::size_t get_bucket(VALUE value)
+{
+    return static_cast<std::size_t>(get_key(value) >> (8 * sizeof(KEY) - BUCKET_BITS));
 }
 std::size_t get_bucket(double value) { return get_bucket<double, std::uint64_t>(value); }
 std::size_t get_bucket(float value) { return get_bucket<float, std::uint32_t>(value); }
+
+// Orders values largest first by a radix sort of their keys, BUCKET_BITS
+// bits per pass from the lowest. Values of equal keys are identical, and the
+// only equal values of different keys, -0 and +0, add alike to a sum that
+// starts at +0: every sum over a prefix is the one of any descending sort.
+template <typename VALUE>
+void sort_descending(std::vector<VALUE>& values)
+{
+    constexpr int WIDTH = 8 * sizeof(VALUE);
+    constexpr std::size_t DIGITS = std::size_t{1} << BUCKET_BITS;
+    std::vector<VALUE> sorted(values.size());
+    std::vector<std::size_t> place(DIGITS);
+    for (int shift = 0; shift < WIDTH; shift += BUCKET_BITS) {
+        const auto digit = [shift](VALUE value) {
+            return static_cast<std::size_t>(get_key(value) >> shift) & (DIGITS - 1);
+        };
+        std::fill(place.begin(), place.end(), 0);
+        for (VALUE value : values)
+            ++place[digit(value)];
+        // Larger digits first; each digit's values keep their order.
+        std::size_t next = 0;
+        for (std::size_t d = DIGITS; d-- > 0;)
+            next += std::exchange(place[d], next);
+        for (VALUE value : values)
+            sorted[place[digit(value)]++] = value;
+        values.swap(sorted);
+    }
+}
 
 double get_mean(const std::vector<double>& values)
 {
@@ -130,8 +165,8 @@ std::vector<double> get_ace(const std::vector<VALUE>& values, const std::vector<
     }
     // Only the largest `widest` values matter. A histogram of the values'
     // leading key bits finds the buckets, from the top down, that hold at
-    // least that many; only their values are copied, selected and ordered,
-    // largest first, so that every mean adds the same values in the same
+    // least that many; only their values are copied and ordered, largest
+    // first, so that every mean adds the same values in the same
     // order as over a fully sorted series.
     const std::size_t widest = *std::max_element(counts.begin(), counts.end());
     std::vector<std::size_t> histogram(std::size_t{1} << BUCKET_BITS, 0);
@@ -146,9 +181,7 @@ std::vector<double> get_ace(const std::vector<VALUE>& values, const std::vector<
     for (VALUE value : values)
         if (get_bucket(value) >= lowest)
             top.push_back(value);
-    const auto top_end = top.begin() + static_cast<std::ptrdiff_t>(widest);
-    std::nth_element(top.begin(), top_end - 1, top.end(), std::greater<VALUE>());
-    std::sort(top.begin(), top_end, std::greater<VALUE>());
+    sort_descending(top);
     for (std::size_t i = 0; i < counts.size(); ++i)
         aces[i] = std::accumulate(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(counts[i]), 0.0) /
                   static_cast<double>(counts[i]);

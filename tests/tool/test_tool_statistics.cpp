@@ -58,6 +58,37 @@ TEST(Statistics, HandCheckedVectors)
     EXPECT_EQ(get_ace({}, {5.0}), std::vector<double>{0.0});
 }
 
+// Each mean adds the largest values in descending order, as after a full
+// sort: checked bit for bit over values of every sign and scale, with
+// repeats and both zeros, in both precisions.
+template <typename VALUE>
+void expect_ace_of_a_full_sort(const std::vector<double>& percents)
+{
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+    std::uniform_int_distribution<int> exponent(-30, 30);
+    std::vector<VALUE> values;
+    for (int i = 0; i < 30011; ++i)
+        values.push_back(static_cast<VALUE>(std::ldexp(mantissa(random), exponent(random))));
+    for (int i = 0; i < 500; ++i)
+        values.insert(values.end(), {VALUE(0), -VALUE(0), values[i]});
+    std::shuffle(values.begin(), values.end(), random);
+    std::vector<VALUE> sorted = values;
+    std::sort(sorted.begin(), sorted.end(), std::greater<VALUE>());
+    std::vector<double> expected;
+    for (double percent : percents) {
+        const auto count = static_cast<std::ptrdiff_t>(std::ceil(static_cast<double>(values.size()) * percent / 100.0));
+        expected.push_back(std::accumulate(sorted.begin(), sorted.begin() + count, 0.0) / static_cast<double>(count));
+    }
+    EXPECT_EQ(get_ace(values, percents), expected);
+}
+
+TEST(Statistics, AceAddsTheLargestValuesInDescendingOrder)
+{
+    expect_ace_of_a_full_sort<float>({0.5, 1.0, 2.0, 5.0, 60.0, 100.0});
+    expect_ace_of_a_full_sort<double>({0.5, 5.0, 100.0});
+}
+
 // A 6 by 4 design with the given nets (pins, driver first) and a uniform
 // supply: h4 = 48, h12 = 24, v4 = 48, v12 = 26, lab_in = 35 per tile.
 DESIGN make_design(const std::vector<std::vector<CONGESTION::LOC>>& nets, const std::vector<int>& flags)
