@@ -109,20 +109,34 @@ TEST(SampleRun, SucceedsAndWritesEveryOutputCompletely)
     EXPECT_EQ(nets[0], std::to_string(nets.size() - 1));
 }
 
-// The text report holds the JSON's figures, and both the cookie of the
-// tool's own estimator.
-TEST(SampleRun, TextReportHoldsTheJsonFiguresAndTheCookie)
+// The JSON's figures are the library's answers to its queries on the same
+// estimate; the text report holds them, and both the cookie of the tool's
+// own estimator.
+TEST(SampleRun, ReportsHoldTheLibrarysFiguresAndTheCookie)
 {
     const SAMPLE_RUN& s = sample();
+    const CONGESTION& estimator = s.run.get_estimator();
+    const ESTIMATE_OPTIONS options;
     const std::string& text = s.result.out;
     EXPECT_TRUE(starts_with(text, "design picorv32_ex, grid 34 x 34 tiles\n"));
-    // Each resource's line: its total demand with 6 significant digits.
-    for (const nlohmann::json& resource : s.json["resources"]) {
+    ASSERT_EQ(s.json["resources"].size(), static_cast<size_t>(CONGESTION::NUM_RESOURCE_TYPES));
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+        const nlohmann::json& resource = s.json["resources"][t];
+        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+        EXPECT_EQ(resource["name"], CONGESTION::get_string_for_resource_type(type));
+        EXPECT_EQ(resource["total_demand"].get<float>(), estimator.get_total_demand(type));
+        EXPECT_EQ(resource["total_overflow"].get<float>(), estimator.get_total_apl_style_congestion(type));
+        const auto [peak, tile] = estimator.get_peak_utilization(options.peak_dim, type, false);
+        EXPECT_EQ(resource["peak_utilization"].get<float>(), peak);
+        EXPECT_EQ(resource["peak_tile"], (std::vector<int>{tile.x, tile.y}));
+        // Each resource's line: its total demand with 6 significant digits.
         char line[160];
         std::snprintf(line, sizeof line, "\n%-18s %14.6g ", resource["name"].get<std::string>().c_str(),
                       resource["total_demand"].get<double>());
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
+    EXPECT_EQ(s.json["avg_chip_utilization"]["above_0"].get<float>(), estimator.get_avg_chip_utilization(0.0f));
+    EXPECT_EQ(s.json["avg_chip_utilization"]["above_1"].get<float>(), estimator.get_avg_chip_utilization(1.0f));
     char hex[sizeof "0123456789abcdef"];
     std::snprintf(hex, sizeof hex, "%016llx", s.run.get_estimator().get_cookie());
     EXPECT_EQ(s.json["cookie"], hex);
