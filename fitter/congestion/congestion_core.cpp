@@ -108,16 +108,19 @@ unsigned long long CONGESTION_IMPL::get_cookie() const
     // Each grid's hash is a chain of its own from a zero seed, so the grids
     // are hashed side by side; the hashes are then combined in a fixed order,
     // the kinds of grids in the order of this list.
-    const std::array<const TYPE_GRIDS*, 7> kinds = {&m_demand,           &m_congestion, &m_congestion_down_left_sum,
-                                                    &m_smooth_demand_orig, &m_supply,     &m_supply_down_left_sum,
+    const std::array<const TYPE_GRIDS*, 7> kinds = {&m_demand,
+                                                    &m_congestion,
+                                                    &m_congestion_down_left_sum,
+                                                    &m_smooth_demand_orig,
+                                                    &m_supply,
+                                                    &m_supply_down_left_sum,
                                                     &m_smooth_supply};
     const int num_float_grids = static_cast<int>(kinds.size()) * CONGESTION::NUM_RESOURCE_TYPES;
     std::vector<uint64_t> grid_hashes(static_cast<std::size_t>(num_float_grids) + 1);
     parallel_loop(num_float_grids + 1, [&](int i) {
         const int kind = i / CONGESTION::NUM_RESOURCE_TYPES;
-        grid_hashes[i] = i == num_float_grids
-                             ? hash_grid(m_non_empty_down_left_sum)
-                             : hash_grid((*kinds[kind])[i % CONGESTION::NUM_RESOURCE_TYPES]);
+        grid_hashes[i] = i == num_float_grids ? hash_grid(m_non_empty_down_left_sum)
+                                              : hash_grid((*kinds[kind])[i % CONGESTION::NUM_RESOURCE_TYPES]);
     });
     std::size_t next = 0;
     const auto combine_next_kind = [&](uint64_t& seed) {
