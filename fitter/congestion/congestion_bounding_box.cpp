@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "fitter/congestion/bounding_box_batch.h"
 #include "fitter/congestion/congestion_impl.h"
 #include "fitter/congestion/kernel_variants.h"
 
@@ -17,27 +18,16 @@ constexpr float BASE_AMOUNT = 1.0f;
 // A box two columns wide gets half the base amount and half its excess.
 constexpr float TWO_COLUMN_FACTOR = 0.5f;
 
-// Supply of each column (horizontal types) and row (vertical types) of one
-// net's box, indexed from the box's corner; kept by a chunk and reused from
-// net to net.
-struct LINE_SUPPLY {
-    std::vector<float> left;
-    std::vector<float> right;
-    std::vector<float> up;
-    std::vector<float> down;
+// Bytes of grid rows a band should span: the supply and demand of the four
+// wire types of its rows, about half of a core's second-level cache.
+constexpr size_t BAND_BYTES = size_t{512} << 10;
 
-    void reserve(int64_t num_cols, int64_t num_rows)
-    {
-        if (left.size() < static_cast<size_t>(num_cols)) {
-            left.resize(static_cast<size_t>(num_cols));
-            right.resize(static_cast<size_t>(num_cols));
-        }
-        if (up.size() < static_cast<size_t>(num_rows)) {
-            up.resize(static_cast<size_t>(num_rows));
-            down.resize(static_cast<size_t>(num_rows));
-        }
-    }
-};
+// Grid rows per band for grid rows of `row_length` tiles.
+int band_rows_for(int row_length)
+{
+    const size_t row_bytes = 8 * sizeof(float) * static_cast<size_t>(std::max(row_length, 1));
+    return static_cast<int>(std::max<size_t>(1, BAND_BYTES / row_bytes));
+}
 
 // Stops unless the tiles (x, first) .. (x, last) of `type` lie in the grid.
 void check_line(const TYPE_GRIDS& supplies, RESOURCE_TYPE type, int x, int first, int last)
@@ -143,8 +133,9 @@ inline void add_row_shares(float* __restrict demand, const float* __restrict sup
     }
 }
 
-void add_net_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const NETLIST_IF& net_if, int net,
-                    TYPE_GRIDS& grids, LINE_SUPPLY& lines)
+// Plans `net` into the batch; a net with an empty box adds nothing.
+void plan_net(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const NETLIST_IF& net_if, int net,
+              BOX_BATCH& batch)
 {
     int net_xl = 0;
     int net_xr = 0;
@@ -157,8 +148,6 @@ void add_net_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, c
     const float fx = wirelength.first;
     const float fy = wirelength.second;
     const CONGESTION::LOC driver = net_if.get_pin_loc(net, 0);
-    const int cx = std::min(net_xr, std::max(driver.x, net_xl));
-    const int cy = std::min(net_yt, std::max(driver.y, net_yb));
 
     // Spans in 64 bits, so that a box reaching far outside the grid gets to
     // its range checks instead of overflowing here.
@@ -167,13 +156,14 @@ void add_net_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, c
     const int64_t num_cols = w + 1;
     const int64_t num_rows = h + 1;
 
-    float ex = 0.0f;
-    float h_base = BASE_AMOUNT;
+    NET_PLAN plan;
+    plan.ex = 0.0f;
+    plan.h_base = BASE_AMOUNT;
     if (num_cols > 2) {
-        ex = std::max(fx - static_cast<float>(w), 0.0f) / static_cast<float>(num_cols);
+        plan.ex = std::max(fx - static_cast<float>(w), 0.0f) / static_cast<float>(num_cols);
     } else if (num_cols == 2) {
-        ex = std::max(fx - 0.5f, 0.0f) * TWO_COLUMN_FACTOR;
-        h_base = BASE_AMOUNT * TWO_COLUMN_FACTOR;
+        plan.ex = std::max(fx - 0.5f, 0.0f) * TWO_COLUMN_FACTOR;
+        plan.h_base = BASE_AMOUNT * TWO_COLUMN_FACTOR;
     }
     // Rows have no two-row special case: the base amount stays whole.
     const float ey = num_rows > 1 ? std::max(fy - static_cast<float>(h), 0.0f) / static_cast<float>(num_rows) : 0.0f;
@@ -183,30 +173,41 @@ void add_net_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, c
     if (!box_in_grids(supply, supply_tables, net_xl, net_xr, net_yb, net_yt))
         check_box_in_walk_order(supply, supply_tables, net_xl, net_xr, net_yb, net_yt);
 
-    // The supply of each column and row of the box, summed before the tiles
-    // are visited.
-    lines.reserve(num_cols, num_rows);
-    for (int x = net_xl; x <= net_xr; ++x) {
-        lines.left[x - net_xl] = sum_window(supply_tables[CONGESTION::HORIZONTAL_LEFT], x, x, net_yb, net_yt);
-        lines.right[x - net_xl] = sum_window(supply_tables[CONGESTION::HORIZONTAL_RIGHT], x, x, net_yb, net_yt);
-    }
-    sum_rows(supply_tables[CONGESTION::VERTICAL_UP], net_xl, net_xr, net_yb, net_yt, lines.up.data());
-    sum_rows(supply_tables[CONGESTION::VERTICAL_DOWN], net_xl, net_xr, net_yb, net_yt, lines.down.data());
+    plan.xl = net_xl;
+    plan.xr = net_xr;
+    plan.yb = net_yb;
+    plan.yt = net_yt;
+    plan.cx = std::min(net_xr, std::max(driver.x, net_xl));
+    plan.cy = std::min(net_yt, std::max(driver.y, net_yb));
+    plan.with_base = ey * 0.5f + BASE_AMOUNT;
+    plan.no_base = ey * 0.5f + 0.0f;
+    // The supply of each row of the box, summed before any tile is visited.
+    plan.rows = batch.row_totals.size();
+    batch.row_totals.resize(plan.rows + 2 * static_cast<size_t>(num_rows));
+    float* up = batch.row_totals.data() + plan.rows;
+    sum_rows(supply_tables[CONGESTION::VERTICAL_UP], net_xl, net_xr, net_yb, net_yt, up);
+    sum_rows(supply_tables[CONGESTION::VERTICAL_DOWN], net_xl, net_xr, net_yb, net_yt, up + num_rows);
+    batch.plans.push_back(plan);
+}
 
-    // A column of the box is a row of the grids, so each column's tiles lie
-    // next to each other in memory. Each tile of each type gets exactly one
-    // addition, so walking the four types' rows in turn changes no sum.
-    // Horizontally the base amount heads left left of the driver and right
-    // right of it; vertically up above the driver's row and down below it.
-    const float with_base = ey * 0.5f + BASE_AMOUNT;
-    const float no_base = ey * 0.5f + 0.0f;
-    const float* row_up = lines.up.data() - net_yb;
-    const float* row_down = lines.down.data() - net_yb;
-    for (int x = net_xl; x <= net_xr; ++x) {
-        const float amount_left = ex * 0.5f + (x < cx ? h_base : 0.0f);
-        const float amount_right = ex * 0.5f + (x > cx ? h_base : 0.0f);
-        const float total_left = lines.left[x - net_xl];
-        const float total_right = lines.right[x - net_xl];
+// Adds the demand of a planned net to columns x0..x1 of its box. A column of
+// the box is a row of the grids, so each column's tiles lie next to each
+// other in memory. Each tile of each type gets exactly one addition per net,
+// so walking the four types' rows in turn changes no sum. Horizontally the
+// base amount heads left left of the driver and right right of it;
+// vertically up above the driver's row and down below it.
+void add_columns(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const NET_PLAN& plan,
+                 const float* row_totals, int x0, int x1, TYPE_GRIDS& grids)
+{
+    const int yb = plan.yb;
+    const int yt = plan.yt;
+    const float* row_up = row_totals + plan.rows - yb;
+    const float* row_down = row_up + (yt - yb + 1);
+    for (int x = x0; x <= x1; ++x) {
+        const float amount_left = plan.ex * 0.5f + (x < plan.cx ? plan.h_base : 0.0f);
+        const float amount_right = plan.ex * 0.5f + (x > plan.cx ? plan.h_base : 0.0f);
+        const float total_left = sum_window(supply_tables[CONGESTION::HORIZONTAL_LEFT], x, x, yb, yt);
+        const float total_right = sum_window(supply_tables[CONGESTION::HORIZONTAL_RIGHT], x, x, yb, yt);
         const float* supply_left = &supply[CONGESTION::HORIZONTAL_LEFT](x, 0);
         const float* supply_right = &supply[CONGESTION::HORIZONTAL_RIGHT](x, 0);
         const float* supply_up = &supply[CONGESTION::VERTICAL_UP](x, 0);
@@ -215,51 +216,98 @@ void add_net_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, c
         float* demand_right = &grids[CONGESTION::HORIZONTAL_RIGHT](x, 0);
         float* demand_up = &grids[CONGESTION::VERTICAL_UP](x, 0);
         float* demand_down = &grids[CONGESTION::VERTICAL_DOWN](x, 0);
-        add_column_shares(demand_left, supply_left, net_yb, net_yt, amount_left, total_left);
-        add_column_shares(demand_right, supply_right, net_yb, net_yt, amount_right, total_right);
-        add_row_shares<true>(demand_up, supply_up, row_up, net_yb, net_yt, cy, with_base, no_base);
-        add_row_shares<false>(demand_down, supply_down, row_down, net_yb, net_yt, cy, with_base, no_base);
+        add_column_shares(demand_left, supply_left, yb, yt, amount_left, total_left);
+        add_column_shares(demand_right, supply_right, yb, yt, amount_right, total_right);
+        add_row_shares<true>(demand_up, supply_up, row_up, yb, yt, plan.cy, plan.with_base, plan.no_base);
+        add_row_shares<false>(demand_down, supply_down, row_down, yb, yt, plan.cy, plan.with_base, plan.no_base);
     }
 }
 
+// Adds the demand of the batch's nets band by band: a band is a few grid
+// rows whose supply, tables and demand stay in cache while every net that
+// reaches it adds its columns there. Within a band the nets come in batch
+// order, so each tile still receives the nets' shares in net order.
+void apply_batch(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, int band_rows, BOX_BATCH& batch,
+                 TYPE_GRIDS& grids)
+{
+    if (batch.plans.empty())
+        return;
+    const int num_bands = (supply[CONGESTION::HORIZONTAL_LEFT].get_num_rows() + band_rows - 1) / band_rows;
+    // The nets reaching each band, in batch order: counted, then placed.
+    std::vector<size_t>& start = batch.band_start;
+    start.assign(static_cast<size_t>(num_bands) + 1, 0);
+    for (const NET_PLAN& plan : batch.plans)
+        for (int band = plan.xl / band_rows; band <= plan.xr / band_rows; ++band)
+            ++start[static_cast<size_t>(band) + 1];
+    for (size_t band = 0; band < static_cast<size_t>(num_bands); ++band)
+        start[band + 1] += start[band];
+    batch.band_nets.resize(start.back());
+    std::vector<size_t>& next = batch.band_next;
+    next.assign(start.begin(), start.end() - 1);
+    for (size_t i = 0; i < batch.plans.size(); ++i) {
+        const NET_PLAN& plan = batch.plans[i];
+        for (int band = plan.xl / band_rows; band <= plan.xr / band_rows; ++band)
+            batch.band_nets[next[static_cast<size_t>(band)]++] = static_cast<int>(i);
+    }
+    for (int band = 0; band < num_bands; ++band) {
+        const int first_row = band * band_rows;
+        const int last_row = first_row + band_rows - 1;
+        for (size_t k = start[static_cast<size_t>(band)]; k < start[static_cast<size_t>(band) + 1]; ++k) {
+            const NET_PLAN& plan = batch.plans[static_cast<size_t>(batch.band_nets[k])];
+            add_columns(supply, supply_tables, plan, batch.row_totals.data(), std::max(plan.xl, first_row),
+                        std::min(plan.xr, last_row), grids);
+        }
+    }
+    batch.plans.clear();
+    batch.row_totals.clear();
+}
+
 void add_chunk_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const std::vector<int>& nets,
-                      int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if)
+                      int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if, BOX_BATCH* batch)
 {
     CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
-    LINE_SUPPLY lines;
-    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
-        add_net_demand(supply, supply_tables, *net_if, nets[i], grids, lines);
+    BOX_BATCH own;
+    if (batch == nullptr)
+        batch = &own;
+    const int band_rows =
+        batch->band_rows > 0 ? batch->band_rows : band_rows_for(supply[CONGESTION::HORIZONTAL_LEFT].get_num_cols());
+    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {
+        plan_net(supply, supply_tables, *net_if, nets[i], *batch);
+        if (batch->plans.size() >= batch->max_nets || batch->row_totals.size() >= batch->max_rows)
+            apply_batch(supply, supply_tables, band_rows, *batch, grids);
+    }
+    apply_batch(supply, supply_tables, band_rows, *batch, grids);
 }
 
 #if defined(CONGESTION_HAS_VARIANTS)
 CONGESTION_AVX2_VARIANT void add_chunk_demand_avx2(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables,
                                                    const std::vector<int>& nets, int chunk, int num_chunks,
-                                                   TYPE_GRIDS& grids, const NETLIST_IF* net_if)
+                                                   TYPE_GRIDS& grids, const NETLIST_IF* net_if, BOX_BATCH* batch)
 {
-    add_chunk_demand(supply, supply_tables, nets, chunk, num_chunks, grids, net_if);
+    add_chunk_demand(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
 }
 
 CONGESTION_AVX512_VARIANT void add_chunk_demand_avx512(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables,
                                                        const std::vector<int>& nets, int chunk, int num_chunks,
-                                                       TYPE_GRIDS& grids, const NETLIST_IF* net_if)
+                                                       TYPE_GRIDS& grids, const NETLIST_IF* net_if, BOX_BATCH* batch)
 {
-    add_chunk_demand(supply, supply_tables, nets, chunk, num_chunks, grids, net_if);
+    add_chunk_demand(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
 }
 #endif
 
 }  // namespace
 
 void add_bounding_box_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const std::vector<int>& nets,
-                             int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if)
+                             int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if, BOX_BATCH* batch)
 {
     switch (get_kernel_variant()) {
 #if defined(CONGESTION_HAS_VARIANTS)
     case KERNEL_VARIANT::AVX512:
-        return add_chunk_demand_avx512(supply, supply_tables, nets, chunk, num_chunks, grids, net_if);
+        return add_chunk_demand_avx512(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
     case KERNEL_VARIANT::AVX2:
-        return add_chunk_demand_avx2(supply, supply_tables, nets, chunk, num_chunks, grids, net_if);
+        return add_chunk_demand_avx2(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
 #endif
-    default: return add_chunk_demand(supply, supply_tables, nets, chunk, num_chunks, grids, net_if);
+    default: return add_chunk_demand(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <tbb/enumerable_thread_specific.h>
 
+#include "fitter/congestion/bounding_box_batch.h"
 #include "fitter/congestion/congestion_impl.h"
 #include "fitter/congestion/path_probability_arrays.h"
 #include "host/zol_gen.h"
@@ -137,6 +138,7 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
         for (RESOURCE_TYPE type : WIRE_TYPES)
             saved[type] = m_demand[type];
     tbb::enumerable_thread_specific<PATH_ARRAYS> path_arrays;
+    tbb::enumerable_thread_specific<BOX_BATCH> box_batches;
     TYPE_GRIDS no_grids;
     try {
         parallel_loop_in_order(num_chunks, [&](int chunk) {
@@ -145,7 +147,8 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
             if (model_value == CONGESTION::PATH_PROBABILITY_MODEL)
                 add_path_probability_demand(nets, chunk, num_chunks, grids, m_net_if, &path_arrays.local());
             else
-                add_bounding_box_demand(m_supply, m_supply_down_left_sum, nets, chunk, num_chunks, grids, m_net_if);
+                add_bounding_box_demand(m_supply, m_supply_down_left_sum, nets, chunk, num_chunks, grids, m_net_if,
+                                        &box_batches.local());
             merge.finish(chunk, has_nets ? &grids : nullptr);
         });
     } catch (...) {

@@ -243,6 +243,7 @@ void gather_from_window(int nx, int ny, int x_size, int y_size, const GRID_2D<fl
                         const GRID_2D<float>& table, GATHER_RULE rule, GRID_2D<float>& out);
 
 class PATH_ARRAYS;
+struct BOX_BATCH;
 
 // Chunk routine of the path-probability model: adds the demand of the nets at
 // positions chunk, chunk + num_chunks, ... of `nets` into `grids` (only the
@@ -254,8 +255,11 @@ void add_path_probability_demand(const std::vector<int>& nets, int chunk, int nu
 // Chunk routine of the bounding-box model: the same dealing of nets and
 // written types, with each net's demand shared in proportion to `supply` and the row and column
 // sums read from `supply_tables` (the summed-area tables of the supply).
+// `batch` is the calling worker's working storage; without it the call uses
+// storage of its own.
 void add_bounding_box_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const std::vector<int>& nets,
-                             int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if);
+                             int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if,
+                             BOX_BATCH* batch = nullptr);
 
 }  // namespace congestion_internal
 
