@@ -277,8 +277,8 @@ TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
                 if (model != kBox)
                     break;
                 TYPE_GRIDS banded = zero_grids(kNx, kNy);
-                add_bounding_box_demand(PEER::supply(impl), impl.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY_TABLE), nets, chunk,
-                                        kChunks, banded, &netlist, &batch);
+                add_bounding_box_demand(PEER::supply(impl), impl.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY_TABLE),
+                                        nets, chunk, kChunks, banded, &netlist, &batch);
                 for (RESOURCE_TYPE type : WIRE_TYPES)
                     EXPECT_TRUE(same_grid(banded[type], g[type])) << chunk << " " << type << " " << batch.band_rows;
             }
