@@ -82,7 +82,8 @@ inline bool same_grid(const GRID_2D<float>& a, const GRID_2D<float>& b)
 // nets nets on an nx by ny grid from one seed: every tenth of 1 to 40 pins
 // (both procedures of the path model), the others of 1 to 5; loads within 6
 // tiles of the driver, some on its row, its column or the tile of the load
-// before, and every 50th net reaching across the chip; random weights and
+// before, some nets wholly on the driver's column or row, and every 50th
+// net reaching across the chip; random weights and
 // wire lengths, and random boxes that often leave the driver outside.
 inline TEST_NETLIST make_random_netlist(int nx, int ny, int nets, unsigned seed)
 {
@@ -101,6 +102,10 @@ inline TEST_NETLIST make_random_netlist(int nx, int ny, int nets, unsigned seed)
                 x = pins[0].x;
             if (k % 9 == 8)
                 x = pins[k - 1].x, y = pins[k - 1].y;
+            if (i % 30 == 10)
+                x = pins[0].x;
+            if (i % 30 == 20)
+                y = pins[0].y;
             pins.push_back({x, y});
         }
         if (i % 50 == 0)

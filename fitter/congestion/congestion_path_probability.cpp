@@ -284,8 +284,9 @@ void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, PATH
 
 // Gives each tile half of the crossing value of each boundary it touches.
 // A column of the box is a row of the grids, so both sides are walked in
-// memory order; each tile still adds the boundary on its own side before
-// the one on its lower side, as in the tile-by-tile order.
+// memory order, and each tile is read and written once: it adds the
+// boundary on its own side before the one on its lower side, as in the
+// tile-by-tile order.
 void share_crossings(const NET_BOX& box, const PATH_ARRAYS& arrays, const LIVE_ARRAYS& live, TYPE_GRIDS& grids)
 {
     const int rows = box.height();
@@ -293,39 +294,43 @@ void share_crossings(const NET_BOX& box, const PATH_ARRAYS& arrays, const LIVE_A
     // the one of the column before.
     const auto share_horizontal = [&](GRID_2D<float>& grid, const float* crossings) {
         for (int x = box.xl; x <= box.xr; ++x) {
-            float* tiles = &grid(x, box.yb);
-            if (x < box.xr) {
-                const float* c = arrays.column(crossings, x);
+            float* __restrict tiles = &grid(x, box.yb);
+            const bool has_own = x < box.xr;
+            const bool has_before = x > box.xl;
+            if (has_own && has_before) {
+                const float* __restrict own = arrays.column(crossings, x);
+                const float* __restrict before = arrays.column(crossings, x - 1);
                 for (int j = 0; j < rows; ++j)
-                    tiles[j] = tiles[j] + 0.5f * c[j];
-            }
-            if (x > box.xl) {
-                const float* c = arrays.column(crossings, x - 1);
+                    tiles[j] = (tiles[j] + 0.5f * own[j]) + 0.5f * before[j];
+            } else if (has_own || has_before) {
+                const float* __restrict c = arrays.column(crossings, has_own ? x : x - 1);
                 for (int j = 0; j < rows; ++j)
                     tiles[j] = tiles[j] + 0.5f * c[j];
             }
         }
     };
     // Each tile of a vertical grid adds the boundary above it, then the one
-    // below.
+    // below: the first tile has none below, the last none above.
     const auto share_vertical = [&](GRID_2D<float>& grid, const float* crossings) {
         for (int x = box.xl; x <= box.xr; ++x) {
-            float* tiles = &grid(x, box.yb);
-            const float* c = arrays.column(crossings, x);
-            for (int j = 0; j < rows - 1; ++j)
-                tiles[j] = tiles[j] + 0.5f * c[j];
-            for (int j = 1; j < rows; ++j)
-                tiles[j] = tiles[j] + 0.5f * c[j - 1];
+            float* __restrict tiles = &grid(x, box.yb);
+            const float* __restrict c = arrays.column(crossings, x);
+            tiles[0] = tiles[0] + 0.5f * c[0];
+            for (int j = 1; j < rows - 1; ++j)
+                tiles[j] = (tiles[j] + 0.5f * c[j]) + 0.5f * c[j - 1];
+            tiles[rows - 1] = tiles[rows - 1] + 0.5f * c[rows - 2];
         }
     };
     if (live.right)
         share_horizontal(grids[CONGESTION::HORIZONTAL_RIGHT], arrays.right);
     if (live.left)
         share_horizontal(grids[CONGESTION::HORIZONTAL_LEFT], arrays.left);
-    if (live.up)
-        share_vertical(grids[CONGESTION::VERTICAL_UP], arrays.up);
-    if (live.down)
-        share_vertical(grids[CONGESTION::VERTICAL_DOWN], arrays.down);
+    if (rows > 1) {
+        if (live.up)
+            share_vertical(grids[CONGESTION::VERTICAL_UP], arrays.up);
+        if (live.down)
+            share_vertical(grids[CONGESTION::VERTICAL_DOWN], arrays.down);
+    }
 }
 
 void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE_GRIDS& grids)
