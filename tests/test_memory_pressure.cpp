@@ -78,16 +78,17 @@ class FAILING_ALLOCATIONS {
     FAILING_ALLOCATIONS& operator=(const FAILING_ALLOCATIONS&) = delete;
 };
 
-// 40 x 32 tiles: a grid of floats takes 5120 bytes, above the threshold. The
-// copy of the wire demand and chunk 0's grids take the first 8 large requests.
-constexpr int NX = 40;
-constexpr int NY = 32;
+// 80 x 64 tiles: a grid of floats takes 20480 bytes and the pin marks of a
+// net spanning the chip 5120 bytes, both above the threshold. The copy of
+// the wire demand and chunk 0's grids take the first 8 large requests.
+constexpr int NX = 80;
+constexpr int NY = 64;
 constexpr int NUM_NETS = 300;
 constexpr int GRIDS_BEFORE_FAILURE = 8;
 
 // Nets from a fixed seed of 2 to 5 pins within 8 x 8 tiles (small per-net
-// arrays) but net 1, dealt to chunk 1, which spans the chip: on one thread its
-// per-net arrays are the first large request after chunk 0 was added into the
+// storage) but net 1, dealt to chunk 1, which spans the chip: on one thread its
+// pin marks are the first large request after chunk 0 was added into the
 // demand. On every thread the failure falls wherever it falls.
 TEST(MemoryPressure, AFailedUpdateDemandLeavesTheDemandAsItWas)
 {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "fitter/congestion/congestion_impl.h"
 #include "fitter/congestion/kernel_variants.h"
@@ -80,84 +82,56 @@ void set_to(float* values, int first, int last, float value)
         values[j] = value;
 }
 
-// Elements 0 .. count - 1 of `values` set to 0.
-void clear(float* values, size_t count) { std::fill_n(values, count, 0.0f); }
+// Elements first .. last of a column: the part of it that may hold a value
+// other than zero. Empty while first > last.
+struct ROWS {
+    int first = 0;
+    int last = -1;
 
-// The crossing arrays that hold values for the current net. A small net's
-// array that none of its loads writes is neither cleared nor read: it would
-// only add +0.0 to the chunk's grid, whose elements, sums started from +0.0,
-// are never -0.0, so leaving it out changes no bit.
-struct LIVE_ARRAYS {
-    bool right = false;
-    bool left = false;
-    bool up = false;
-    bool down = false;
+    bool empty() const { return first > last; }
+    void add(int from, int to)
+    {
+        if (from > to)
+            return;
+        if (empty()) {
+            first = from;
+            last = to;
+        } else {
+            first = std::min(first, from);
+            last = std::max(last, to);
+        }
+    }
 };
 
-// Clears a crossing array the first time a load writes it: `count` elements,
-// the part that normalise and share_crossings read.
-float* make_live(float* values, bool& live, size_t count)
+ROWS joined(ROWS a, const ROWS& b)
 {
-    if (!live)
-        clear(values, count);
-    live = true;
-    return values;
+    a.add(b.first, b.last);
+    return a;
 }
 
-// Adds one load's weighted two-pin probabilities, and with `with_cover` its
-// weight as coverage, column by column over the pair box. Every element gets
-// w times its probability, the product formed first and then added.
-void add_load(const NET_BOX& box, int xk, int yk, float w, bool with_cover, PATH_ARRAYS& arrays, LIVE_ARRAYS& live)
-{
-    const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(box.height());
-    const size_t h_area = area - static_cast<size_t>(box.height());
-    const TWO_PIN pair(box.xd, box.yd, xk, yk);
-    const int lx = pair.lx;
-    const int hx = std::max(box.xd, xk);
-    // The pair box's rows, as element indices of the net's columns.
-    const int first = pair.ly - box.yb;
-    const int last = std::max(box.yd, yk) - box.yb;
-    if (with_cover) {
-        for (int x = lx; x <= hx - 1; ++x)
-            add_to(arrays.column(arrays.h_cover, x), first, last, w);
-        for (int x = lx; x <= hx; ++x)
-            add_to(arrays.column(arrays.v_cover, x), first, last - 1, w);
-    }
+// The parts of the column buffers written for the current column (and, for
+// the horizontal directions, for the column before).
+struct COLUMN_ROWS {
+    ROWS right, right_before, left, left_before, up, down, h_cover, v_cover;
+};
 
-    if (box.xd != xk) {
-        // Along a column only the pair's end rows (A's and B's: the pair
-        // box's first and last rows) differ; the rows between share 1 / S.
-        float* crossings =
-            box.xd < xk ? make_live(arrays.right, live.right, h_area) : make_live(arrays.left, live.left, h_area);
-        for (int x = lx; x <= hx - 1; ++x) {
-            const int i = x - lx;
-            float* c = arrays.column(crossings, x);
-            c[first] = c[first] + w * pair.horizontal(i, 0);
-            if (last > first) {
-                const float between = w * pair.horizontal(i, 1);
-                for (int j = first + 1; j < last; ++j)
-                    c[j] = c[j] + between;
-                c[last] = c[last] + w * pair.horizontal(i, pair.dy);
-            }
-        }
-    }
-    if (box.yd != yk) {
-        // Only the end columns (A's and B's) vary along the column; the
-        // columns between, or all of them when the pair shares a column,
-        // hold one value.
-        float* crossings = box.yd < yk ? make_live(arrays.up, live.up, area) : make_live(arrays.down, live.down, area);
-        for (int x = lx; x <= hx; ++x) {
-            const int i = x - lx;
-            float* c = arrays.column(crossings, x) + first;
-            if (pair.dx != 0 && (i == 0 || i == pair.dx)) {
-                for (int j = 0; j < pair.dy; ++j)
-                    c[j] = c[j] + w * pair.vertical(i, j);
-            } else {
-                add_to(c, 0, pair.dy - 1, w * pair.vertical(i, 0));
-            }
-        }
-    }
+// Zeroes what was written of a column, so that the buffers are all zero
+// again.
+void clear_rows(float* values, ROWS& rows)
+{
+    set_to(values, rows.first, rows.last, 0.0f);
+    rows = ROWS{};
 }
+
+// A load of a small net: its pair box with the driver, as columns and as
+// element indices of the net's columns, and its weight.
+struct LOAD {
+    TWO_PIN pair;
+    int hx;     // the pair box's last column
+    int first;  // the pair box's first and last rows
+    int last;
+    float w;
+};
 
 // value / cover where the cover is positive, else value unchanged. Every
 // lane divides, by 1 where the cover is not positive, and the result is
@@ -171,29 +145,74 @@ inline float average(float value, float cover)
     return covered ? quotient : value;
 }
 
-// Turns the weighted sums of the small-net procedure into weighted averages,
-// over the cover arrays or, with `uniform`, over `cover` everywhere.
-void normalise(const NET_BOX& box, bool uniform, float cover, const LIVE_ARRAYS& live, PATH_ARRAYS& arrays)
+// Turns weighted sums into weighted averages over `covers` or, with
+// `uniform`, over `cover` everywhere. Elements outside `rows` hold +0.0,
+// which averaging leaves as it is.
+void normalise(float* values, ROWS rows, bool uniform, float cover, const float* covers)
 {
-    const int rows = box.height();
-    const auto divide = [&](float* values, const float* covers, int count) {
-        for (int j = 0; j < count; ++j)
-            values[j] = average(values[j], uniform ? cover : covers[j]);
-    };
-    for (int x = box.xl; x <= box.xr; ++x) {
-        if (x < box.xr) {
-            const float* h_cover = arrays.column(arrays.h_cover, x);
-            if (live.right)
-                divide(arrays.column(arrays.right, x), h_cover, rows);
-            if (live.left)
-                divide(arrays.column(arrays.left, x), h_cover, rows);
+    for (int j = rows.first; j <= rows.last; ++j)
+        values[j] = average(values[j], uniform ? cover : covers[j]);
+}
+
+// Column x of a small net's arrays: each load whose pair box holds the
+// column adds its weighted two-pin probabilities, and unless the net's cover
+// is uniform its weight as coverage, in load order, every element w times
+// its probability with the product formed first; the sums are then averaged
+// over the coverage.
+void small_net_column(const NET_BOX& box, const std::vector<LOAD>& loads, bool uniform, float cover, int x,
+                      PATH_ARRAYS& a, COLUMN_ROWS& rows)
+{
+    for (const LOAD& load : loads) {
+        const TWO_PIN& pair = load.pair;
+        if (x < pair.lx || x > load.hx)
+            continue;
+        const int i = x - pair.lx;
+        const int first = load.first;
+        const int last = load.last;
+        const float w = load.w;
+        if (x < load.hx) {
+            // Along a column only the pair's end rows (A's and B's: the pair
+            // box's first and last rows) differ; the rows between share 1 / S.
+            if (!uniform) {
+                add_to(a.h_cover, first, last, w);
+                rows.h_cover.add(first, last);
+            }
+            const bool to_right = box.xd < pair.bx;
+            float* c = to_right ? a.right : a.left;
+            c[first] = c[first] + w * pair.horizontal(i, 0);
+            if (last > first) {
+                const float between = w * pair.horizontal(i, 1);
+                for (int j = first + 1; j < last; ++j)
+                    c[j] = c[j] + between;
+                c[last] = c[last] + w * pair.horizontal(i, pair.dy);
+            }
+            (to_right ? rows.right : rows.left).add(first, last);
         }
-        const float* v_cover = arrays.column(arrays.v_cover, x);
-        if (live.up)
-            divide(arrays.column(arrays.up, x), v_cover, rows - 1);
-        if (live.down)
-            divide(arrays.column(arrays.down, x), v_cover, rows - 1);
+        if (!uniform) {
+            add_to(a.v_cover, first, last - 1, w);
+            rows.v_cover.add(first, last - 1);
+        }
+        if (box.yd != pair.by) {
+            // Only the end columns (A's and B's) vary along the column; the
+            // columns between, or all of them when the pair shares a column,
+            // hold one value.
+            const bool to_up = box.yd < pair.by;
+            float* c = (to_up ? a.up : a.down) + first;
+            if (pair.dx != 0 && (i == 0 || i == pair.dx)) {
+                for (int j = 0; j < pair.dy; ++j)
+                    c[j] = c[j] + w * pair.vertical(i, j);
+            } else {
+                add_to(c, 0, pair.dy - 1, w * pair.vertical(i, 0));
+            }
+            (to_up ? rows.up : rows.down).add(first, last - 1);
+        }
     }
+    normalise(a.right, rows.right, uniform, cover, a.h_cover);
+    normalise(a.left, rows.left, uniform, cover, a.h_cover);
+    normalise(a.up, rows.up, uniform, cover, a.v_cover);
+    normalise(a.down, rows.down, uniform, cover, a.v_cover);
+    clear_rows(a.h_cover, rows.h_cover);
+    clear_rows(a.v_cover, rows.v_cover);
 }
 
 // Loads of a large net counted by their direction from the driver.
@@ -229,111 +248,108 @@ float by_side(int pos, int driver_pos, float before, float on_line, float after)
     return pos > driver_pos ? after : on_line;
 }
 
-// Fills the crossings of a net of many pins from the load counts of the
+// The crossings of a net of many pins, from the load counts of the
 // quadrants around the driver: a boundary on the driver's row or column is
 // crossed for sure when a load lies on that line beyond it, else it takes the
 // mean density of the two quadrants beside it. Boundaries on the far side of
-// the driver get 0: the arrays are not cleared for large nets, so every
-// element that share_crossings reads is written here.
-void fill_large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c, PATH_ARRAYS& arrays)
-{
-    const int d_north = std::max(box.yt - box.yd, 1);
-    const int d_south = std::max(box.yd - box.yb, 1);
-    const int d_east = std::max(box.xr - box.xd, 1);
-    const int d_west = std::max(box.xd - box.xl, 1);
-    const float h_ne = density(c.north_east, d_north);
-    const float h_nw = density(c.north_west, d_north);
-    const float h_sw = density(c.south_west, d_south);
-    const float h_se = density(c.south_east, d_south);
-    const float v_ne = density(c.north_east, d_east);
-    const float v_nw = density(c.north_west, d_west);
-    const float v_sw = density(c.south_west, d_west);
-    const float v_se = density(c.south_east, d_east);
-    const float right_line = c.east >= 1 ? 1.0f : (h_se + h_ne) * 0.5f;
-    const float left_line = c.west >= 1 ? 1.0f : (h_sw + h_nw) * 0.5f;
-    const float up_line = c.north >= 1 ? 1.0f : (v_nw + v_ne) * 0.5f;
-    const float down_line = c.south >= 1 ? 1.0f : (v_se + v_sw) * 0.5f;
+// the driver get 0.
+struct LARGE_NET_CROSSINGS {
+    float h_ne, h_nw, h_sw, h_se, v_ne, v_nw, v_sw, v_se;
+    float right_line, left_line, up_line, down_line;
 
-    // Element j of a column is row yb + j; the driver's row is element jd.
-    const int jd = box.yd - box.yb;
-    const int rows = box.height();
-    for (int x = box.xl; x <= box.xr - 1; ++x) {
-        float* right = arrays.column(arrays.right, x);
-        float* left = arrays.column(arrays.left, x);
-        if (x < box.xd) {
-            set_to(right, 0, rows - 1, 0.0f);
-            set_to(left, 0, jd - 1, h_sw);
-            left[jd] = left_line;
-            set_to(left, jd + 1, rows - 1, h_nw);
-        } else {
-            set_to(right, 0, jd - 1, h_se);
-            right[jd] = right_line;
-            set_to(right, jd + 1, rows - 1, h_ne);
-            set_to(left, 0, rows - 1, 0.0f);
-        }
+    LARGE_NET_CROSSINGS(const NET_BOX& box, const QUADRANT_COUNTS& c)
+    {
+        const int d_north = std::max(box.yt - box.yd, 1);
+        const int d_south = std::max(box.yd - box.yb, 1);
+        const int d_east = std::max(box.xr - box.xd, 1);
+        const int d_west = std::max(box.xd - box.xl, 1);
+        h_ne = density(c.north_east, d_north);
+        h_nw = density(c.north_west, d_north);
+        h_sw = density(c.south_west, d_south);
+        h_se = density(c.south_east, d_south);
+        v_ne = density(c.north_east, d_east);
+        v_nw = density(c.north_west, d_west);
+        v_sw = density(c.south_west, d_west);
+        v_se = density(c.south_east, d_east);
+        right_line = c.east >= 1 ? 1.0f : (h_se + h_ne) * 0.5f;
+        left_line = c.west >= 1 ? 1.0f : (h_sw + h_nw) * 0.5f;
+        up_line = c.north >= 1 ? 1.0f : (v_nw + v_ne) * 0.5f;
+        down_line = c.south >= 1 ? 1.0f : (v_se + v_sw) * 0.5f;
     }
-    for (int x = box.xl; x <= box.xr; ++x) {
-        float* up = arrays.column(arrays.up, x);
-        float* down = arrays.column(arrays.down, x);
-        set_to(up, 0, jd - 1, 0.0f);
-        set_to(up, jd, rows - 2, by_side(x, box.xd, v_nw, up_line, v_ne));
-        set_to(down, 0, jd - 1, by_side(x, box.xd, v_sw, down_line, v_se));
-        set_to(down, jd, rows - 2, 0.0f);
-    }
-}
 
-// Gives each tile half of the crossing value of each boundary it touches.
-// A column of the box is a row of the grids, so both sides are walked in
-// memory order, and each tile is read and written once: it adds the
-// boundary on its own side before the one on its lower side, as in the
-// tile-by-tile order.
-void share_crossings(const NET_BOX& box, const PATH_ARRAYS& arrays, const LIVE_ARRAYS& live, TYPE_GRIDS& grids)
-{
-    const int rows = box.height();
-    // Each tile of a horizontal grid adds its own column's boundary, then
-    // the one of the column before.
-    const auto share_horizontal = [&](GRID_2D<float>& grid, const float* crossings) {
-        for (int x = box.xl; x <= box.xr; ++x) {
-            float* __restrict tiles = &grid(x, box.yb);
-            const bool has_own = x < box.xr;
-            const bool has_before = x > box.xl;
-            if (has_own && has_before) {
-                const float* __restrict own = arrays.column(crossings, x);
-                const float* __restrict before = arrays.column(crossings, x - 1);
-                for (int j = 0; j < rows; ++j)
-                    tiles[j] = (tiles[j] + 0.5f * own[j]) + 0.5f * before[j];
-            } else if (has_own || has_before) {
-                const float* __restrict c = arrays.column(crossings, has_own ? x : x - 1);
-                for (int j = 0; j < rows; ++j)
-                    tiles[j] = tiles[j] + 0.5f * c[j];
+    // Column x: the boundaries after it towards the right or the left, the
+    // boundaries above the driver's row upwards and below it downwards. The
+    // zeros on the far side are the buffers' own.
+    void fill_column(const NET_BOX& box, int x, PATH_ARRAYS& a, COLUMN_ROWS& rows) const
+    {
+        // Element j of a column is row yb + j; the driver's row is element jd.
+        const int jd = box.yd - box.yb;
+        const int last = box.height() - 1;
+        if (x < box.xr) {
+            if (x < box.xd) {
+                set_to(a.left, 0, jd - 1, h_sw);
+                a.left[jd] = left_line;
+                set_to(a.left, jd + 1, last, h_nw);
+                rows.left.add(0, last);
+            } else {
+                set_to(a.right, 0, jd - 1, h_se);
+                a.right[jd] = right_line;
+                set_to(a.right, jd + 1, last, h_ne);
+                rows.right.add(0, last);
             }
         }
-    };
-    // Each tile of a vertical grid adds the boundary above it, then the one
-    // below: the first tile has none below, the last none above.
-    const auto share_vertical = [&](GRID_2D<float>& grid, const float* crossings) {
-        for (int x = box.xl; x <= box.xr; ++x) {
-            float* __restrict tiles = &grid(x, box.yb);
-            const float* __restrict c = arrays.column(crossings, x);
-            tiles[0] = tiles[0] + 0.5f * c[0];
-            for (int j = 1; j < rows - 1; ++j)
-                tiles[j] = (tiles[j] + 0.5f * c[j]) + 0.5f * c[j - 1];
-            tiles[rows - 1] = tiles[rows - 1] + 0.5f * c[rows - 2];
-        }
-    };
-    if (live.right)
-        share_horizontal(grids[CONGESTION::HORIZONTAL_RIGHT], arrays.right);
-    if (live.left)
-        share_horizontal(grids[CONGESTION::HORIZONTAL_LEFT], arrays.left);
-    if (rows > 1) {
-        if (live.up)
-            share_vertical(grids[CONGESTION::VERTICAL_UP], arrays.up);
-        if (live.down)
-            share_vertical(grids[CONGESTION::VERTICAL_DOWN], arrays.down);
+        set_to(a.up, jd, last - 1, by_side(x, box.xd, v_nw, up_line, v_ne));
+        rows.up.add(jd, last - 1);
+        set_to(a.down, 0, jd - 1, by_side(x, box.xd, v_sw, down_line, v_se));
+        rows.down.add(0, jd - 1);
     }
+};
+
+// Each tile of a horizontal grid adds half of its own column's boundary,
+// then half of the one of the column before; a missing boundary is a zero
+// column, and adding +0.0 changes no tile: the chunk's grids, sums started
+// from +0.0, never hold -0.0.
+void share_horizontal(float* __restrict tiles, const float* __restrict own, const float* __restrict before, ROWS rows)
+{
+    for (int j = rows.first; j <= rows.last; ++j)
+        tiles[j] = (tiles[j] + 0.5f * own[j]) + 0.5f * before[j];
 }
 
-void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE_GRIDS& grids)
+// Each tile of a vertical grid adds half of the boundary above it, then
+// half of the one below: the first tile has none below, the last none above
+// (the column's zero ends). `boundaries` are the column's written part.
+void share_vertical(float* __restrict tiles, const float* __restrict c, ROWS boundaries)
+{
+    for (int j = boundaries.first; j <= boundaries.last + 1; ++j)
+        tiles[j] = (tiles[j] + 0.5f * c[j]) + 0.5f * c[j - 1];
+}
+
+// Gives each tile of column x half of the crossing value of each boundary it
+// touches, only where a boundary may be other than zero; then clears what
+// the column is done with and makes its own boundary the next one's before.
+void share_column(const NET_BOX& box, int x, PATH_ARRAYS& a, COLUMN_ROWS& rows, TYPE_GRIDS& grids)
+{
+    const ROWS right = joined(rows.right, rows.right_before);
+    if (!right.empty())
+        share_horizontal(&grids[CONGESTION::HORIZONTAL_RIGHT](x, box.yb), a.right, a.right_before, right);
+    const ROWS left = joined(rows.left, rows.left_before);
+    if (!left.empty())
+        share_horizontal(&grids[CONGESTION::HORIZONTAL_LEFT](x, box.yb), a.left, a.left_before, left);
+    if (!rows.up.empty())
+        share_vertical(&grids[CONGESTION::VERTICAL_UP](x, box.yb), a.up, rows.up);
+    if (!rows.down.empty())
+        share_vertical(&grids[CONGESTION::VERTICAL_DOWN](x, box.yb), a.down, rows.down);
+    clear_rows(a.up, rows.up);
+    clear_rows(a.down, rows.down);
+    clear_rows(a.right_before, rows.right_before);
+    clear_rows(a.left_before, rows.left_before);
+    std::swap(a.right, a.right_before);
+    std::swap(a.left, a.left_before);
+    std::swap(rows.right, rows.right_before);
+    std::swap(rows.left, rows.left_before);
+}
+
+void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, std::vector<LOAD>& loads, TYPE_GRIDS& grids)
 {
     const CONGESTION::LOC driver = net_if.get_pin_loc(net, 0);
     const int num_pins = net_if.get_num_pins(net);
@@ -350,31 +366,15 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE
 
     const bool small_net = num_pins < LARGE_NET_PINS;
     arrays.prepare(box);
-    // The loads add into the covers, and normalise reads them whole: the
-    // horizontal one over the columns left of the box's last, the vertical
-    // one over every column.
-    const size_t area = static_cast<size_t>(box.width()) * static_cast<size_t>(box.height());
-    const size_t h_area = area - static_cast<size_t>(box.height());
-    const auto clear_covers = [&] {
-        clear(arrays.h_cover, h_area);
-        clear(arrays.v_cover, area);
-    };
-    // A small net's crossing arrays are cleared as its loads first write
-    // them; a large net writes all of them whole.
-    LIVE_ARRAYS live;
-    if (!small_net)
-        live = {true, true, true, true};
     // The load of a two-pin net whose pair box with the driver is the net's
     // box (it lies at the opposite corner) covers that box exactly once:
     // every cover element would hold 0 + w, which is w, so the cover is kept
-    // as that one number. Until a load is added it is 0, the cover of a box
-    // without loads.
+    // as that one number.
     bool uniform_cover = num_pins == 2;
     float cover = 0.0f;
-    if (small_net && !uniform_cover)
-        clear_covers();
     arrays.mark_pin(box.xd, box.yd);
     QUADRANT_COUNTS counts;
+    loads.clear();
     const int net_xl = box.xl;
     const int net_xr = box.xr;
     const int net_yb = box.yb;
@@ -400,28 +400,38 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, TYPE
                 uniform_cover = opposite_corner;
                 if (opposite_corner)
                     cover = w;
-                else
-                    clear_covers();
             }
-            add_load(box, load_loc.x, load_loc.y, w, !uniform_cover, arrays, live);
+            const TWO_PIN pair(box.xd, box.yd, load_loc.x, load_loc.y);
+            loads.push_back(
+                {pair, std::max(box.xd, load_loc.x), pair.ly - box.yb, std::max(box.yd, load_loc.y) - box.yb, w});
         } else {
             counts.add(box, load_loc.x, load_loc.y);
         }
     }
     arrays.clear_pin_marks();
-    if (small_net)
-        normalise(box, uniform_cover, cover, live, arrays);
-    else
-        fill_large_net_crossings(box, counts, arrays);
-    share_crossings(box, arrays, live, grids);
+
+    // The box column by column, each column's arrays filled, then shared
+    // with the column's tiles in every grid.
+    COLUMN_ROWS rows;
+    const LARGE_NET_CROSSINGS large(box, counts);
+    for (int x = box.xl; x <= box.xr; ++x) {
+        if (small_net)
+            small_net_column(box, loads, uniform_cover, cover, x, arrays, rows);
+        else
+            large.fill_column(box, x, arrays, rows);
+        share_column(box, x, arrays, rows, grids);
+    }
+    clear_rows(arrays.right_before, rows.right_before);
+    clear_rows(arrays.left_before, rows.left_before);
 }
 
 void add_chunk_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
                       const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
 {
     CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
+    std::vector<LOAD> loads;
     for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
-        add_net_demand(*net_if, nets[i], arrays, grids);
+        add_net_demand(*net_if, nets[i], arrays, loads, grids);
 }
 
 #if defined(CONGESTION_HAS_VARIANTS)
