@@ -128,6 +128,12 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
     // the vector constructor in the merge throw std::length_error before
     // anything has changed.
     const int num_chunks = m_num_chunks;
+    // Without nets the chunks have nothing to add: all that is left of them
+    // is their check of the netlist interface, made here once.
+    if (nets.empty() && num_chunks > 0) {
+        CONGESTION_CHECK(m_net_if != nullptr, "net_if != nullptr");
+        return;
+    }
     IN_ORDER_MERGE merge(num_chunks, m_nx, m_ny, m_demand);
     const int chunks_with_nets = static_cast<int>(std::min(nets.size(), static_cast<size_t>(num_chunks)));
     // Chunks are merged while later ones still run, so the wire demand is
