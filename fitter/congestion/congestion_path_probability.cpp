@@ -115,14 +115,6 @@ struct COLUMN_ROWS {
     ROWS right, right_before, left, left_before, up, down, h_cover, v_cover;
 };
 
-// Zeroes what was written of a column, so that the buffers are all zero
-// again.
-void clear_rows(float* values, ROWS& rows)
-{
-    set_to(values, rows.first, rows.last, 0.0f);
-    rows = ROWS{};
-}
-
 // A load of a small net: its pair box with the driver, as columns and as
 // element indices of the net's columns, and its weight.
 struct LOAD {
@@ -145,13 +137,25 @@ inline float average(float value, float cover)
     return covered ? quotient : value;
 }
 
-// Turns weighted sums into weighted averages over `covers` or, with
-// `uniform`, over `cover` everywhere. Elements outside `rows` hold +0.0,
-// which averaging leaves as it is.
-void normalise(float* values, ROWS rows, bool uniform, float cover, const float* covers)
+// Turns the weighted sums of two directions into weighted averages over
+// `covers` or, with `uniform`, over `cover` everywhere, and clears the
+// covers. `rows` spans what was written of the three; elsewhere they hold
+// +0.0, which averaging leaves as it is.
+void normalise(float* __restrict first, float* __restrict second, ROWS rows, bool uniform, float cover,
+               float* __restrict covers)
 {
-    for (int j = rows.first; j <= rows.last; ++j)
-        values[j] = average(values[j], uniform ? cover : covers[j]);
+    if (uniform) {
+        for (int j = rows.first; j <= rows.last; ++j) {
+            first[j] = average(first[j], cover);
+            second[j] = average(second[j], cover);
+        }
+        return;
+    }
+    for (int j = rows.first; j <= rows.last; ++j) {
+        first[j] = average(first[j], covers[j]);
+        second[j] = average(second[j], covers[j]);
+        covers[j] = 0.0f;
+    }
 }
 
 // Column x of a small net's arrays: each load whose pair box holds the
@@ -207,12 +211,10 @@ void small_net_column(const NET_BOX& box, const std::vector<LOAD>& loads, bool u
             (to_up ? rows.up : rows.down).add(first, last - 1);
         }
     }
-    normalise(a.right, rows.right, uniform, cover, a.h_cover);
-    normalise(a.left, rows.left, uniform, cover, a.h_cover);
-    normalise(a.up, rows.up, uniform, cover, a.v_cover);
-    normalise(a.down, rows.down, uniform, cover, a.v_cover);
-    clear_rows(a.h_cover, rows.h_cover);
-    clear_rows(a.v_cover, rows.v_cover);
+    normalise(a.right, a.left, joined(joined(rows.right, rows.left), rows.h_cover), uniform, cover, a.h_cover);
+    normalise(a.up, a.down, joined(joined(rows.up, rows.down), rows.v_cover), uniform, cover, a.v_cover);
+    rows.h_cover = ROWS{};
+    rows.v_cover = ROWS{};
 }
 
 // Loads of a large net counted by their direction from the driver.
@@ -306,22 +308,27 @@ struct LARGE_NET_CROSSINGS {
 };
 
 // Each tile of a horizontal grid adds half of its own column's boundary,
-// then half of the one of the column before; a missing boundary is a zero
-// column, and adding +0.0 changes no tile: the chunk's grids, sums started
-// from +0.0, never hold -0.0.
-void share_horizontal(float* __restrict tiles, const float* __restrict own, const float* __restrict before, ROWS rows)
+// then half of the one of the column before, which is then cleared; a
+// missing boundary is a zero column, and adding +0.0 changes no tile: the
+// chunk's grids, sums started from +0.0, never hold -0.0.
+void share_horizontal(float* __restrict tiles, const float* __restrict own, float* __restrict before, ROWS rows)
 {
-    for (int j = rows.first; j <= rows.last; ++j)
+    for (int j = rows.first; j <= rows.last; ++j) {
         tiles[j] = (tiles[j] + 0.5f * own[j]) + 0.5f * before[j];
+        before[j] = 0.0f;
+    }
 }
 
 // Each tile of a vertical grid adds half of the boundary above it, then
 // half of the one below: the first tile has none below, the last none above
-// (the column's zero ends). `boundaries` are the column's written part.
-void share_vertical(float* __restrict tiles, const float* __restrict c, ROWS boundaries)
+// (the column's zero ends). `boundaries` are the column's written part;
+// each boundary is cleared once the tile above it has read it.
+void share_vertical(float* __restrict tiles, float* __restrict c, ROWS boundaries)
 {
-    for (int j = boundaries.first; j <= boundaries.last + 1; ++j)
+    for (int j = boundaries.first; j <= boundaries.last + 1; ++j) {
         tiles[j] = (tiles[j] + 0.5f * c[j]) + 0.5f * c[j - 1];
+        c[j - 1] = 0.0f;
+    }
 }
 
 // Gives each tile of column x half of the crossing value of each boundary it
@@ -339,10 +346,10 @@ void share_column(const NET_BOX& box, int x, PATH_ARRAYS& a, COLUMN_ROWS& rows, 
         share_vertical(&grids[CONGESTION::VERTICAL_UP](x, box.yb), a.up, rows.up);
     if (!rows.down.empty())
         share_vertical(&grids[CONGESTION::VERTICAL_DOWN](x, box.yb), a.down, rows.down);
-    clear_rows(a.up, rows.up);
-    clear_rows(a.down, rows.down);
-    clear_rows(a.right_before, rows.right_before);
-    clear_rows(a.left_before, rows.left_before);
+    rows.up = ROWS{};
+    rows.down = ROWS{};
+    rows.right_before = ROWS{};
+    rows.left_before = ROWS{};
     std::swap(a.right, a.right_before);
     std::swap(a.left, a.left_before);
     std::swap(rows.right, rows.right_before);
@@ -421,8 +428,6 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, std:
             large.fill_column(box, x, arrays, rows);
         share_column(box, x, arrays, rows, grids);
     }
-    clear_rows(arrays.right_before, rows.right_before);
-    clear_rows(arrays.left_before, rows.left_before);
 }
 
 void add_chunk_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
