@@ -82,8 +82,8 @@ inline bool same_grid(const GRID_2D<float>& a, const GRID_2D<float>& b)
 // nets nets on an nx by ny grid from one seed: every tenth of 1 to 40 pins
 // (both procedures of the path model), the others of 1 to 5; loads within 6
 // tiles of the driver, some on its row, its column or the tile of the load
-// before, some nets wholly on the driver's column or row, and every 50th
-// net reaching across the chip; random weights and
+// before, some nets wholly on the driver's column or row, some with no load
+// on either, and every 50th net reaching across the chip; random weights and
 // wire lengths, and random boxes that often leave the driver outside.
 inline TEST_NETLIST make_random_netlist(int nx, int ny, int nets, unsigned seed)
 {
@@ -106,6 +106,12 @@ inline TEST_NETLIST make_random_netlist(int nx, int ny, int nets, unsigned seed)
                 x = pins[0].x;
             if (i % 30 == 20)
                 y = pins[0].y;
+            if (i % 30 == 0) {
+                if (y == pins[0].y)
+                    y = y + 1 < ny ? y + 1 : y - 1;
+                if (x == pins[0].x)
+                    x = x + 1 < nx ? x + 1 : x - 1;
+            }
             pins.push_back({x, y});
         }
         if (i % 50 == 0)
