@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -82,24 +83,19 @@ void set_to(float* values, int first, int last, float value)
         values[j] = value;
 }
 
-// Elements first .. last of a column: the part of it that may hold a value
-// other than zero. Empty while first > last.
+// Elements first .. last of a column: a part of it that holds every value
+// other than zero. Empty while first > last. Adding an empty part
+// (from > to) to a part may widen it, but only within from .. to's hull
+// with it, which lies inside the column: more zeros, never fewer values.
 struct ROWS {
-    int first = 0;
-    int last = -1;
+    int first = std::numeric_limits<int>::max();
+    int last = std::numeric_limits<int>::min();
 
     bool empty() const { return first > last; }
     void add(int from, int to)
     {
-        if (from > to)
-            return;
-        if (empty()) {
-            first = from;
-            last = to;
-        } else {
-            first = std::min(first, from);
-            last = std::max(last, to);
-        }
+        first = std::min(first, from);
+        last = std::max(last, to);
     }
 };
 
@@ -139,22 +135,36 @@ inline float average(float value, float cover)
 
 // Turns the weighted sums of two directions into weighted averages over
 // `covers` or, with `uniform`, over `cover` everywhere, and clears the
-// covers. `rows` spans what was written of the three; elsewhere they hold
-// +0.0, which averaging leaves as it is.
-void normalise(float* __restrict first, float* __restrict second, ROWS rows, bool uniform, float cover,
-               float* __restrict covers)
+// covers. `rows_a`, `rows_b` and `cover_rows` span what was written of the
+// three; elsewhere they hold +0.0, which averaging leaves as it is. A
+// direction that no load reached on the column is left out.
+void normalise(float* __restrict a, ROWS rows_a, float* __restrict b, ROWS rows_b, ROWS cover_rows, bool uniform,
+               float cover, float* __restrict covers)
 {
     if (uniform) {
-        for (int j = rows.first; j <= rows.last; ++j) {
-            first[j] = average(first[j], cover);
-            second[j] = average(second[j], cover);
-        }
+        for (int j = rows_a.first; j <= rows_a.last; ++j)
+            a[j] = average(a[j], cover);
+        for (int j = rows_b.first; j <= rows_b.last; ++j)
+            b[j] = average(b[j], cover);
         return;
     }
-    for (int j = rows.first; j <= rows.last; ++j) {
-        first[j] = average(first[j], covers[j]);
-        second[j] = average(second[j], covers[j]);
-        covers[j] = 0.0f;
+    const ROWS rows = joined(joined(rows_a, rows_b), cover_rows);
+    if (rows_b.empty()) {
+        for (int j = rows.first; j <= rows.last; ++j) {
+            a[j] = average(a[j], covers[j]);
+            covers[j] = 0.0f;
+        }
+    } else if (rows_a.empty()) {
+        for (int j = rows.first; j <= rows.last; ++j) {
+            b[j] = average(b[j], covers[j]);
+            covers[j] = 0.0f;
+        }
+    } else {
+        for (int j = rows.first; j <= rows.last; ++j) {
+            a[j] = average(a[j], covers[j]);
+            b[j] = average(b[j], covers[j]);
+            covers[j] = 0.0f;
+        }
     }
 }
 
@@ -211,8 +221,8 @@ void small_net_column(const NET_BOX& box, const std::vector<LOAD>& loads, bool u
             (to_up ? rows.up : rows.down).add(first, last - 1);
         }
     }
-    normalise(a.right, a.left, joined(joined(rows.right, rows.left), rows.h_cover), uniform, cover, a.h_cover);
-    normalise(a.up, a.down, joined(joined(rows.up, rows.down), rows.v_cover), uniform, cover, a.v_cover);
+    normalise(a.right, rows.right, a.left, rows.left, rows.h_cover, uniform, cover, a.h_cover);
+    normalise(a.up, rows.up, a.down, rows.down, rows.v_cover, uniform, cover, a.v_cover);
     rows.h_cover = ROWS{};
     rows.v_cover = ROWS{};
 }
