@@ -119,6 +119,22 @@ struct LOAD {
     int first;  // the pair box's first and last rows
     int last;
     float w;
+    // w times the probability that is the same all along the pair box: on
+    // the rows between the end rows horizontally and on the columns between
+    // the end columns vertically (1 / S, or 1 where the pair shares a
+    // column), formed once per load.
+    float w_between_rows;
+    float w_between_columns;
+
+    LOAD(const TWO_PIN& pair_, int hx_, int first_, int last_, float w_)
+        : pair(pair_),
+          hx(hx_),
+          first(first_),
+          last(last_),
+          w(w_),
+          w_between_rows(w_ * (1.0f / pair_.span)),
+          w_between_columns(w_ * pair_.vertical(1, 0))
+    {}
 };
 
 // value / cover where the cover is positive, else value unchanged. Every
@@ -195,7 +211,7 @@ void small_net_column(const NET_BOX& box, const std::vector<LOAD>& loads, bool u
             float* c = to_right ? a.right : a.left;
             c[first] = c[first] + w * pair.horizontal(i, 0);
             if (last > first) {
-                const float between = w * pair.horizontal(i, 1);
+                const float between = load.w_between_rows;
                 for (int j = first + 1; j < last; ++j)
                     c[j] = c[j] + between;
                 c[last] = c[last] + w * pair.horizontal(i, pair.dy);
@@ -216,7 +232,7 @@ void small_net_column(const NET_BOX& box, const std::vector<LOAD>& loads, bool u
                 for (int j = 0; j < pair.dy; ++j)
                     c[j] = c[j] + w * pair.vertical(i, j);
             } else {
-                add_to(c, 0, pair.dy - 1, w * pair.vertical(i, 0));
+                add_to(c, 0, pair.dy - 1, load.w_between_columns);
             }
             (to_up ? rows.up : rows.down).add(first, last - 1);
         }
@@ -419,8 +435,8 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, std:
                     cover = w;
             }
             const TWO_PIN pair(box.xd, box.yd, load_loc.x, load_loc.y);
-            loads.push_back(
-                {pair, std::max(box.xd, load_loc.x), pair.ly - box.yb, std::max(box.yd, load_loc.y) - box.yb, w});
+            loads.emplace_back(pair, std::max(box.xd, load_loc.x), pair.ly - box.yb,
+                               std::max(box.yd, load_loc.y) - box.yb, w);
         } else {
             counts.add(box, load_loc.x, load_loc.y);
         }
