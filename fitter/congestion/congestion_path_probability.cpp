@@ -200,13 +200,28 @@ void small_net_column(const NET_BOX& box, const std::vector<LOAD>& loads, bool u
         const int first = load.first;
         const int last = load.last;
         const float w = load.w;
-        if (x < load.hx) {
+        const bool horizontal = x < load.hx;
+        // The weight as coverage: of the boundary after the column on the
+        // pair box's rows when that boundary lies in the pair box, of the
+        // boundaries between the pair box's rows in any case.
+        if (!uniform) {
+            float* __restrict h_cover = a.h_cover;
+            float* __restrict v_cover = a.v_cover;
+            if (horizontal) {
+                for (int j = first; j < last; ++j) {
+                    h_cover[j] = h_cover[j] + w;
+                    v_cover[j] = v_cover[j] + w;
+                }
+                h_cover[last] = h_cover[last] + w;
+                rows.h_cover.add(first, last);
+            } else {
+                add_to(v_cover, first, last - 1, w);
+            }
+            rows.v_cover.add(first, last - 1);
+        }
+        if (horizontal) {
             // Along a column only the pair's end rows (A's and B's: the pair
             // box's first and last rows) differ; the rows between share 1 / S.
-            if (!uniform) {
-                add_to(a.h_cover, first, last, w);
-                rows.h_cover.add(first, last);
-            }
             const bool to_right = box.xd < pair.bx;
             float* c = to_right ? a.right : a.left;
             c[first] = c[first] + w * pair.horizontal(i, 0);
@@ -217,10 +232,6 @@ void small_net_column(const NET_BOX& box, const std::vector<LOAD>& loads, bool u
                 c[last] = c[last] + w * pair.horizontal(i, pair.dy);
             }
             (to_right ? rows.right : rows.left).add(first, last);
-        }
-        if (!uniform) {
-            add_to(a.v_cover, first, last - 1, w);
-            rows.v_cover.add(first, last - 1);
         }
         if (box.yd != pair.by) {
             // Only the end columns (A's and B's) vary along the column; the
