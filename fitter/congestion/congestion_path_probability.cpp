@@ -457,13 +457,17 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, std:
     // The box column by column, each column's arrays filled, then shared
     // with the column's tiles in every grid.
     COLUMN_ROWS rows;
-    const LARGE_NET_CROSSINGS large(box, counts);
-    for (int x = box.xl; x <= box.xr; ++x) {
-        if (small_net)
+    if (small_net) {
+        for (int x = box.xl; x <= box.xr; ++x) {
             small_net_column(box, loads, uniform_cover, cover, x, arrays, rows);
-        else
+            share_column(box, x, arrays, rows, grids);
+        }
+    } else {
+        const LARGE_NET_CROSSINGS large(box, counts);
+        for (int x = box.xl; x <= box.xr; ++x) {
             large.fill_column(box, x, arrays, rows);
-        share_column(box, x, arrays, rows, grids);
+            share_column(box, x, arrays, rows, grids);
+        }
     }
 }
 
