@@ -47,24 +47,22 @@ class IN_ORDER_MERGE {
         return *m_sets.back();
     }
 
-    // Records that `chunk` is done, with `grids` or, for a chunk without
-    // nets, none; then merges every finished chunk whose predecessors are
-    // merged. One caller merges at a time, the others return at once.
-    void finish(int chunk, TYPE_GRIDS* grids)
+    // Records that `chunk` is done with `grids`, then merges every finished
+    // chunk whose predecessors are merged. One caller merges at a time, the
+    // others return at once.
+    void finish(int chunk, TYPE_GRIDS& grids)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_done[chunk] = grids != nullptr ? grids : &m_no_grids;
+        m_done[chunk] = &grids;
         if (m_merging)
             return;
         m_merging = true;
         while (m_next < m_done.size() && m_done[m_next] != nullptr) {
             TYPE_GRIDS* next = m_done[m_next];
-            if (next != &m_no_grids) {
-                lock.unlock();
-                add_and_clear(*next);
-                lock.lock();
-                m_free.push_back(next);
-            }
+            lock.unlock();
+            add_and_clear(*next);
+            lock.lock();
+            m_free.push_back(next);
             ++m_next;
         }
         m_merging = false;
@@ -89,7 +87,6 @@ class IN_ORDER_MERGE {
     std::vector<std::unique_ptr<TYPE_GRIDS>> m_sets;
     std::vector<TYPE_GRIDS*> m_free;
     std::vector<TYPE_GRIDS*> m_done;  // per chunk, once finished
-    TYPE_GRIDS m_no_grids;            // marks a finished chunk without nets
     size_t m_next = 0;                // the first chunk not merged yet
     bool m_merging = false;
     int m_nx;
@@ -119,8 +116,10 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
 
     // Chunk c owns the nets at positions c, c + K, ... and its own grids, so
     // a net always lands in the same chunk whatever the thread count. Only
-    // the chunks that own a net, a prefix of them, get grids, and only for
-    // the four wire types that the net models write. Leaving out the merge
+    // the chunks that own a net, a prefix of them, run and get grids, and
+    // only for the four wire types that the net models write; a chunk
+    // without nets would only check the netlist interface, which is done
+    // once for all of them. Leaving out the merge
     // of the other grids' zeros changes no bit: demand only ever holds +0.0
     // from a clear, whole numbers from the Lab Input model and sums made
     // from +0.0 in round-to-nearest, none of them -0.0 or a signalling NaN,
@@ -128,14 +127,10 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
     // the vector constructor in the merge throw std::length_error before
     // anything has changed.
     const int num_chunks = m_num_chunks;
-    // Without nets the chunks have nothing to add: all that is left of them
-    // is their check of the netlist interface, made here once.
-    if (nets.empty() && num_chunks > 0) {
-        CONGESTION_CHECK(m_net_if != nullptr, "net_if != nullptr");
-        return;
-    }
     IN_ORDER_MERGE merge(num_chunks, m_nx, m_ny, m_demand);
     const int chunks_with_nets = static_cast<int>(std::min(nets.size(), static_cast<size_t>(num_chunks)));
+    if (chunks_with_nets < num_chunks)
+        CONGESTION_CHECK(m_net_if != nullptr, "net_if != nullptr");
     // Chunks are merged while later ones still run, so the wire demand is
     // kept until the call succeeds: a chunk that throws (out of memory)
     // leaves the demand as it was.
@@ -145,17 +140,15 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
             saved[type] = m_demand[type];
     tbb::enumerable_thread_specific<PATH_ARRAYS> path_arrays;
     tbb::enumerable_thread_specific<BOX_BATCH> box_batches;
-    TYPE_GRIDS no_grids;
     try {
-        parallel_loop_in_order(num_chunks, [&](int chunk) {
-            const bool has_nets = chunk < chunks_with_nets;
-            TYPE_GRIDS& grids = has_nets ? merge.acquire() : no_grids;
+        parallel_loop_in_order(chunks_with_nets, [&](int chunk) {
+            TYPE_GRIDS& grids = merge.acquire();
             if (model_value == CONGESTION::PATH_PROBABILITY_MODEL)
                 add_path_probability_demand(nets, chunk, num_chunks, grids, m_net_if, &path_arrays.local());
             else
                 add_bounding_box_demand(m_supply, m_supply_down_left_sum, nets, chunk, num_chunks, grids, m_net_if,
                                         &box_batches.local());
-            merge.finish(chunk, has_nets ? &grids : nullptr);
+            merge.finish(chunk, grids);
         });
     } catch (...) {
         if (chunks_with_nets > 0)
