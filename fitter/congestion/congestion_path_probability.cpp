@@ -133,7 +133,7 @@ struct LOAD {
           last(last_),
           w(w_),
           w_between_rows(w_ * (1.0f / pair_.span)),
-          w_between_columns(w_ * pair_.vertical(1, 0))
+          w_between_columns(pair_.dx == 0 ? w_ * 1.0f : w_ * (1.0f / pair_.span))
     {}
 };
 
