@@ -127,17 +127,19 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
     // the vector constructor in the merge throw std::length_error before
     // anything has changed.
     const int num_chunks = m_num_chunks;
-    IN_ORDER_MERGE merge(num_chunks, m_nx, m_ny, m_demand);
     const int chunks_with_nets = static_cast<int>(std::min(nets.size(), static_cast<size_t>(num_chunks)));
     if (chunks_with_nets < num_chunks)
         CONGESTION_CHECK(m_net_if != nullptr, "net_if != nullptr");
+    // With no chunk owning a net there is nothing to add or to merge.
+    if (chunks_with_nets == 0 && num_chunks >= 0)
+        return;
+    IN_ORDER_MERGE merge(num_chunks, m_nx, m_ny, m_demand);
     // Chunks are merged while later ones still run, so the wire demand is
     // kept until the call succeeds: a chunk that throws (out of memory)
     // leaves the demand as it was.
     TYPE_GRIDS saved;
-    if (chunks_with_nets > 0)
-        for (RESOURCE_TYPE type : WIRE_TYPES)
-            saved[type] = m_demand[type];
+    for (RESOURCE_TYPE type : WIRE_TYPES)
+        saved[type] = m_demand[type];
     tbb::enumerable_thread_specific<PATH_ARRAYS> path_arrays;
     tbb::enumerable_thread_specific<BOX_BATCH> box_batches;
     try {
@@ -151,9 +153,8 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
             merge.finish(chunk, grids);
         });
     } catch (...) {
-        if (chunks_with_nets > 0)
-            for (RESOURCE_TYPE type : WIRE_TYPES)
-                std::swap(m_demand[type], saved[type]);
+        for (RESOURCE_TYPE type : WIRE_TYPES)
+            std::swap(m_demand[type], saved[type]);
         throw;
     }
 }
