@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "fitter/congestion/band_order.h"
+
 namespace congestion_internal {
 
 // What the model needs of one net once its netlist queries are made: the
@@ -37,9 +39,7 @@ struct BOX_BATCH {
 
     std::vector<NET_PLAN> plans;
     std::vector<float> row_totals;
-    std::vector<size_t> band_start;  // per band, its first entry in band_nets
-    std::vector<size_t> band_next;
-    std::vector<int> band_nets;  // indices into plans, band by band
+    BAND_ORDER bands;
 
     // Grid rows per band; 0 chooses them from the grid's row length.
     int band_rows = 0;

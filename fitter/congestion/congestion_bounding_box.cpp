@@ -225,39 +225,19 @@ void add_columns(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, cons
 
 // Adds the demand of the batch's nets band by band: a band is a few grid
 // rows whose supply, tables and demand stay in cache while every net that
-// reaches it adds its columns there. Within a band the nets come in batch
-// order, so each tile still receives the nets' shares in net order.
+// reaches it adds its columns there.
 void apply_batch(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, int band_rows, BOX_BATCH& batch,
                  TYPE_GRIDS& grids)
 {
     if (batch.plans.empty())
         return;
-    const int num_bands = (supply[CONGESTION::HORIZONTAL_LEFT].get_num_rows() + band_rows - 1) / band_rows;
-    // The nets reaching each band, in batch order: counted, then placed.
-    std::vector<size_t>& start = batch.band_start;
-    start.assign(static_cast<size_t>(num_bands) + 1, 0);
-    for (const NET_PLAN& plan : batch.plans)
-        for (int band = plan.xl / band_rows; band <= plan.xr / band_rows; ++band)
-            ++start[static_cast<size_t>(band) + 1];
-    for (size_t band = 0; band < static_cast<size_t>(num_bands); ++band)
-        start[band + 1] += start[band];
-    batch.band_nets.resize(start.back());
-    std::vector<size_t>& next = batch.band_next;
-    next.assign(start.begin(), start.end() - 1);
-    for (size_t i = 0; i < batch.plans.size(); ++i) {
+    batch.bands.build(batch.plans.size(), supply[CONGESTION::HORIZONTAL_LEFT].get_num_rows(), band_rows,
+                      [&](size_t i) { return std::make_pair(batch.plans[i].xl, batch.plans[i].xr); });
+    batch.bands.for_each(band_rows, [&](size_t i, int first_row, int last_row) {
         const NET_PLAN& plan = batch.plans[i];
-        for (int band = plan.xl / band_rows; band <= plan.xr / band_rows; ++band)
-            batch.band_nets[next[static_cast<size_t>(band)]++] = static_cast<int>(i);
-    }
-    for (int band = 0; band < num_bands; ++band) {
-        const int first_row = band * band_rows;
-        const int last_row = first_row + band_rows - 1;
-        for (size_t k = start[static_cast<size_t>(band)]; k < start[static_cast<size_t>(band) + 1]; ++k) {
-            const NET_PLAN& plan = batch.plans[static_cast<size_t>(batch.band_nets[k])];
-            add_columns(supply, supply_tables, plan, batch.row_totals.data(), std::max(plan.xl, first_row),
-                        std::min(plan.xr, last_row), grids);
-        }
-    }
+        add_columns(supply, supply_tables, plan, batch.row_totals.data(), std::max(plan.xl, first_row),
+                    std::min(plan.xr, last_row), grids);
+    });
     batch.plans.clear();
     batch.row_totals.clear();
 }
