@@ -14,6 +14,7 @@
 
 #include "engine_support.h"
 #include "fitter/congestion/bounding_box_batch.h"
+#include "fitter/congestion/path_probability_arrays.h"
 #include "test_support.h"
 
 namespace {
@@ -262,25 +263,31 @@ TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
             fill_random(PEER::supply(impl)[type], random, -3, 50);
         impl.generate_smooth_supply(1, 1, WIRE_TYPES);
         TYPE_GRIDS expected = PEER::demand(impl);
-        // The box model adds a chunk's nets in batches, band of grid rows by
+        // Both models add a chunk's nets in batches, band of grid rows by
         // band: bands of one row up to the whole grid, batches of one net up
         // to the whole chunk, and storage kept from chunk to chunk.
         std::vector<BOX_BATCH> batches(4);
         batches[0].band_rows = 1, batches[0].max_nets = 1;
         batches[1].band_rows = 4, batches[1].max_nets = 7;
         batches[2].band_rows = 9, batches[2].max_rows = 40;
+        std::vector<PATH_ARRAYS> path_batches(4);
+        path_batches[0].band_rows = 1, path_batches[0].max_nets = 1;
+        path_batches[1].band_rows = 4, path_batches[1].max_nets = 7;
+        path_batches[2].band_rows = 9, path_batches[2].max_loads = 40;
         for (int chunk = 0; chunk < kChunks; ++chunk) {
             TYPE_GRIDS g = zero_grids(kNx, kNy);
             for (int net = chunk; net < kNets; net += kChunks)
                 model == kPath ? reference_path_net(netlist, net, g) : reference_box_net(impl, netlist, net, g);
-            for (BOX_BATCH& batch : batches) {
-                if (model != kBox)
-                    break;
+            for (size_t k = 0; k < batches.size(); ++k) {
                 TYPE_GRIDS banded = zero_grids(kNx, kNy);
-                add_bounding_box_demand(PEER::supply(impl), impl.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY_TABLE),
-                                        nets, chunk, kChunks, banded, &netlist, &batch);
+                if (model == kBox)
+                    add_bounding_box_demand(PEER::supply(impl),
+                                            impl.get_grids(CONGESTION_IMPL::GRID_KIND::SUPPLY_TABLE), nets, chunk,
+                                            kChunks, banded, &netlist, &batches[k]);
+                else
+                    add_path_probability_demand(nets, chunk, kChunks, banded, &netlist, &path_batches[k]);
                 for (RESOURCE_TYPE type : WIRE_TYPES)
-                    EXPECT_TRUE(same_grid(banded[type], g[type])) << chunk << " " << type << " " << batch.band_rows;
+                    EXPECT_TRUE(same_grid(banded[type], g[type])) << model << " " << chunk << " " << type << " " << k;
             }
             for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
                 for (int x = 0; x < kNx; ++x)

@@ -19,56 +19,6 @@ namespace {
 // of averaging two-pin probabilities, and read no weights.
 constexpr int LARGE_NET_PINS = 16;
 
-// Two-pin crossing probabilities of the route from the driver A = (ax, ay)
-// to a load B = (bx, by) on another tile, over the pair box from (lx, ly).
-// Each value is an integer numerator over S = dx + dy, so the entries across
-// the pair box add up to 1 at every cut between A and B.
-struct TWO_PIN {
-    int ax, ay, bx, by;
-    int dx, dy, lx, ly;
-    float span;
-
-    TWO_PIN(int ax_, int ay_, int bx_, int by_)
-        : ax(ax_),
-          ay(ay_),
-          bx(bx_),
-          by(by_),
-          dx(std::abs(ax_ - bx_)),
-          dy(std::abs(ay_ - by_)),
-          lx(std::min(ax_, bx_)),
-          ly(std::min(ay_, by_)),
-          span(static_cast<float>(dx + dy))
-    {}
-
-    // Boundary between columns lx + i and lx + i + 1, in row ly + j. In A's
-    // row the boundary next to A gets dx / S and each step away one 1 / S
-    // less; B's row mirrors that from B; rows strictly between get 1 / S.
-    float horizontal(int i, int j) const
-    {
-        if (dy == 0)
-            return 1.0f;
-        int numerator = 1;
-        if (j == ay - ly)
-            numerator = ax < bx ? dx - i : i + 1;
-        else if (j == by - ly)
-            numerator = ax < bx ? i + 1 : dx - i;
-        return static_cast<float>(numerator) / span;
-    }
-
-    // Boundary between rows ly + j and ly + j + 1, in column lx + i.
-    float vertical(int i, int j) const
-    {
-        if (dx == 0)
-            return 1.0f;
-        int numerator = 1;
-        if (i == ax - lx)
-            numerator = ay < by ? dy - j : j + 1;
-        else if (i == bx - lx)
-            numerator = ay < by ? j + 1 : dy - j;
-        return static_cast<float>(numerator) / span;
-    }
-};
-
 // Adds `value` to elements first .. last of a column.
 void add_to(float* values, int first, int last, float value)
 {
@@ -109,32 +59,6 @@ ROWS joined(ROWS a, const ROWS& b)
 // the horizontal directions, for the column before).
 struct COLUMN_ROWS {
     ROWS right, right_before, left, left_before, up, down, h_cover, v_cover;
-};
-
-// A load of a small net: its pair box with the driver, as columns and as
-// element indices of the net's columns, and its weight.
-struct LOAD {
-    TWO_PIN pair;
-    int hx;     // the pair box's last column
-    int first;  // the pair box's first and last rows
-    int last;
-    float w;
-    // w times the probability that is the same all along the pair box: on
-    // the rows between the end rows horizontally and on the columns between
-    // the end columns vertically (1 / S, or 1 where the pair shares a
-    // column), formed once per load.
-    float w_between_rows;
-    float w_between_columns;
-
-    LOAD(const TWO_PIN& pair_, int hx_, int first_, int last_, float w_)
-        : pair(pair_),
-          hx(hx_),
-          first(first_),
-          last(last_),
-          w(w_),
-          w_between_rows(w_ * (1.0f / pair_.span)),
-          w_between_columns(pair_.dx == 0 ? w_ * 1.0f : w_ * (1.0f / pair_.span))
-    {}
 };
 
 // value / cover where the cover is positive, else value unchanged. Every
@@ -189,10 +113,11 @@ void normalise(float* __restrict a, ROWS rows_a, float* __restrict b, ROWS rows_
 // is uniform its weight as coverage, in load order, every element w times
 // its probability with the product formed first; the sums are then averaged
 // over the coverage.
-void small_net_column(const NET_BOX& box, const std::vector<LOAD>& loads, bool uniform, float cover, int x,
+void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, bool uniform, float cover, int x,
                       PATH_ARRAYS& a, COLUMN_ROWS& rows)
 {
-    for (const LOAD& load : loads) {
+    for (const LOAD* end = loads + num_loads; loads != end; ++loads) {
+        const LOAD& load = *loads;
         const TWO_PIN& pair = load.pair;
         if (x < pair.lx || x > load.hx)
             continue;
@@ -292,57 +217,54 @@ float by_side(int pos, int driver_pos, float before, float on_line, float after)
 // crossed for sure when a load lies on that line beyond it, else it takes the
 // mean density of the two quadrants beside it. Boundaries on the far side of
 // the driver get 0.
-struct LARGE_NET_CROSSINGS {
-    float h_ne, h_nw, h_sw, h_se, v_ne, v_nw, v_sw, v_se;
-    float right_line, left_line, up_line, down_line;
+LARGE_NET_CROSSINGS large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c)
+{
+    const int d_north = std::max(box.yt - box.yd, 1);
+    const int d_south = std::max(box.yd - box.yb, 1);
+    const int d_east = std::max(box.xr - box.xd, 1);
+    const int d_west = std::max(box.xd - box.xl, 1);
+    LARGE_NET_CROSSINGS l;
+    l.h_ne = density(c.north_east, d_north);
+    l.h_nw = density(c.north_west, d_north);
+    l.h_sw = density(c.south_west, d_south);
+    l.h_se = density(c.south_east, d_south);
+    l.v_ne = density(c.north_east, d_east);
+    l.v_nw = density(c.north_west, d_west);
+    l.v_sw = density(c.south_west, d_west);
+    l.v_se = density(c.south_east, d_east);
+    l.right_line = c.east >= 1 ? 1.0f : (l.h_se + l.h_ne) * 0.5f;
+    l.left_line = c.west >= 1 ? 1.0f : (l.h_sw + l.h_nw) * 0.5f;
+    l.up_line = c.north >= 1 ? 1.0f : (l.v_nw + l.v_ne) * 0.5f;
+    l.down_line = c.south >= 1 ? 1.0f : (l.v_se + l.v_sw) * 0.5f;
+    return l;
+}
 
-    LARGE_NET_CROSSINGS(const NET_BOX& box, const QUADRANT_COUNTS& c)
-    {
-        const int d_north = std::max(box.yt - box.yd, 1);
-        const int d_south = std::max(box.yd - box.yb, 1);
-        const int d_east = std::max(box.xr - box.xd, 1);
-        const int d_west = std::max(box.xd - box.xl, 1);
-        h_ne = density(c.north_east, d_north);
-        h_nw = density(c.north_west, d_north);
-        h_sw = density(c.south_west, d_south);
-        h_se = density(c.south_east, d_south);
-        v_ne = density(c.north_east, d_east);
-        v_nw = density(c.north_west, d_west);
-        v_sw = density(c.south_west, d_west);
-        v_se = density(c.south_east, d_east);
-        right_line = c.east >= 1 ? 1.0f : (h_se + h_ne) * 0.5f;
-        left_line = c.west >= 1 ? 1.0f : (h_sw + h_nw) * 0.5f;
-        up_line = c.north >= 1 ? 1.0f : (v_nw + v_ne) * 0.5f;
-        down_line = c.south >= 1 ? 1.0f : (v_se + v_sw) * 0.5f;
-    }
-
-    // Column x: the boundaries after it towards the right or the left, the
-    // boundaries above the driver's row upwards and below it downwards. The
-    // zeros on the far side are the buffers' own.
-    void fill_column(const NET_BOX& box, int x, PATH_ARRAYS& a, COLUMN_ROWS& rows) const
-    {
-        // Element j of a column is row yb + j; the driver's row is element jd.
-        const int jd = box.yd - box.yb;
-        const int last = box.height() - 1;
-        if (x < box.xr) {
-            if (x < box.xd) {
-                set_to(a.left, 0, jd - 1, h_sw);
-                a.left[jd] = left_line;
-                set_to(a.left, jd + 1, last, h_nw);
-                rows.left.add(0, last);
-            } else {
-                set_to(a.right, 0, jd - 1, h_se);
-                a.right[jd] = right_line;
-                set_to(a.right, jd + 1, last, h_ne);
-                rows.right.add(0, last);
-            }
+// Column x of a net of many pins: the boundaries after it towards the right
+// or the left, the boundaries above the driver's row upwards and below it
+// downwards. The zeros on the far side are the buffers' own.
+void large_net_column(const LARGE_NET_CROSSINGS& l, const NET_BOX& box, int x, PATH_ARRAYS& a, COLUMN_ROWS& rows)
+{
+    // Element j of a column is row yb + j; the driver's row is element jd.
+    const int jd = box.yd - box.yb;
+    const int last = box.height() - 1;
+    if (x < box.xr) {
+        if (x < box.xd) {
+            set_to(a.left, 0, jd - 1, l.h_sw);
+            a.left[jd] = l.left_line;
+            set_to(a.left, jd + 1, last, l.h_nw);
+            rows.left.add(0, last);
+        } else {
+            set_to(a.right, 0, jd - 1, l.h_se);
+            a.right[jd] = l.right_line;
+            set_to(a.right, jd + 1, last, l.h_ne);
+            rows.right.add(0, last);
         }
-        set_to(a.up, jd, last - 1, by_side(x, box.xd, v_nw, up_line, v_ne));
-        rows.up.add(jd, last - 1);
-        set_to(a.down, 0, jd - 1, by_side(x, box.xd, v_sw, down_line, v_se));
-        rows.down.add(0, jd - 1);
     }
-};
+    set_to(a.up, jd, last - 1, by_side(x, box.xd, l.v_nw, l.up_line, l.v_ne));
+    rows.up.add(jd, last - 1);
+    set_to(a.down, 0, jd - 1, by_side(x, box.xd, l.v_sw, l.down_line, l.v_se));
+    rows.down.add(0, jd - 1);
+}
 
 // Each tile of a horizontal grid adds half of its own column's boundary,
 // then half of the one of the column before, which is then cleared; a
@@ -368,6 +290,21 @@ void share_vertical(float* __restrict tiles, float* __restrict c, ROWS boundarie
     }
 }
 
+// Moves on to the next column: the column's own horizontal boundaries
+// become the next one's `before`, and nothing of the vertical ones is
+// pending.
+void next_column(PATH_ARRAYS& a, COLUMN_ROWS& rows)
+{
+    rows.up = ROWS{};
+    rows.down = ROWS{};
+    rows.right_before = ROWS{};
+    rows.left_before = ROWS{};
+    std::swap(a.right, a.right_before);
+    std::swap(a.left, a.left_before);
+    std::swap(rows.right, rows.right_before);
+    std::swap(rows.left, rows.left_before);
+}
+
 // Gives each tile of column x half of the crossing value of each boundary it
 // touches, only where a boundary may be other than zero; then clears what
 // the column is done with and makes its own boundary the next one's before.
@@ -383,17 +320,12 @@ void share_column(const NET_BOX& box, int x, PATH_ARRAYS& a, COLUMN_ROWS& rows, 
         share_vertical(&grids[CONGESTION::VERTICAL_UP](x, box.yb), a.up, rows.up);
     if (!rows.down.empty())
         share_vertical(&grids[CONGESTION::VERTICAL_DOWN](x, box.yb), a.down, rows.down);
-    rows.up = ROWS{};
-    rows.down = ROWS{};
-    rows.right_before = ROWS{};
-    rows.left_before = ROWS{};
-    std::swap(a.right, a.right_before);
-    std::swap(a.left, a.left_before);
-    std::swap(rows.right, rows.right_before);
-    std::swap(rows.left, rows.left_before);
+    next_column(a, rows);
 }
 
-void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, std::vector<LOAD>& loads, TYPE_GRIDS& grids)
+// Reads `net` from the netlist and plans it into the batch; a net whose pins
+// all lie on one tile adds nothing.
+void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
 {
     const CONGESTION::LOC driver = net_if.get_pin_loc(net, 0);
     const int num_pins = net_if.get_num_pins(net);
@@ -409,16 +341,14 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, std:
         return;
 
     const bool small_net = num_pins < LARGE_NET_PINS;
-    arrays.prepare(box);
+    arrays.prepare_marks(box);
     // The load of a two-pin net whose pair box with the driver is the net's
     // box (it lies at the opposite corner) covers that box exactly once:
     // every cover element would hold 0 + w, which is w, so the cover is kept
     // as that one number.
-    bool uniform_cover = num_pins == 2;
-    float cover = 0.0f;
+    PATH_NET plan = {box, small_net, num_pins == 2, 0.0f, arrays.loads.size(), 0};
     arrays.mark_pin(box.xd, box.yd);
     QUADRANT_COUNTS counts;
-    loads.clear();
     const int net_xl = box.xl;
     const int net_xr = box.xr;
     const int net_yb = box.yb;
@@ -437,47 +367,95 @@ void add_net_demand(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays, std:
             continue;
         if (small_net) {
             const float w = net_if.get_pin_weight(net, k) + 1.0f;
-            if (uniform_cover) {
+            if (plan.uniform_cover) {
                 const bool opposite_corner =
                     std::min(box.xd, load_loc.x) == box.xl && std::max(box.xd, load_loc.x) == box.xr &&
                     std::min(box.yd, load_loc.y) == box.yb && std::max(box.yd, load_loc.y) == box.yt;
-                uniform_cover = opposite_corner;
+                plan.uniform_cover = opposite_corner;
                 if (opposite_corner)
-                    cover = w;
+                    plan.cover = w;
             }
             const TWO_PIN pair(box.xd, box.yd, load_loc.x, load_loc.y);
-            loads.emplace_back(pair, std::max(box.xd, load_loc.x), pair.ly - box.yb,
-                               std::max(box.yd, load_loc.y) - box.yb, w);
+            arrays.loads.emplace_back(pair, std::max(box.xd, load_loc.x), pair.ly - box.yb,
+                                      std::max(box.yd, load_loc.y) - box.yb, w);
         } else {
             counts.add(box, load_loc.x, load_loc.y);
         }
     }
     arrays.clear_pin_marks();
-
-    // The box column by column, each column's arrays filled, then shared
-    // with the column's tiles in every grid.
-    COLUMN_ROWS rows;
     if (small_net) {
-        for (int x = box.xl; x <= box.xr; ++x) {
-            small_net_column(box, loads, uniform_cover, cover, x, arrays, rows);
-            share_column(box, x, arrays, rows, grids);
-        }
+        plan.count = arrays.loads.size() - plan.first;
     } else {
-        const LARGE_NET_CROSSINGS large(box, counts);
-        for (int x = box.xl; x <= box.xr; ++x) {
-            large.fill_column(box, x, arrays, rows);
-            share_column(box, x, arrays, rows, grids);
-        }
+        plan.first = arrays.crossings.size();
+        arrays.crossings.push_back(large_net_crossings(box, counts));
     }
+    arrays.nets.push_back(plan);
 }
+
+// Adds the demand of a planned net to columns x0 .. x1 of its box, column by
+// column, each column's arrays filled, then shared with the column's tiles
+// in every grid. A walk that starts inside the box first fills the column
+// before x0 for its horizontal boundaries, which x0's tiles share; a walk
+// that stops inside the box clears the boundaries it leaves behind.
+void add_columns(const PATH_NET& net, int x0, int x1, PATH_ARRAYS& a, TYPE_GRIDS& grids)
+{
+    const NET_BOX& box = net.box;
+    a.prepare_columns(box);
+    COLUMN_ROWS rows;
+    const auto fill = [&](int x) {
+        if (net.small)
+            small_net_column(box, &a.loads[net.first], net.count, net.uniform_cover, net.cover, x, a, rows);
+        else
+            large_net_column(a.crossings[net.first], box, x, a, rows);
+    };
+    if (x0 > box.xl) {
+        fill(x0 - 1);
+        set_to(a.up, rows.up.first, rows.up.last, 0.0f);
+        set_to(a.down, rows.down.first, rows.down.last, 0.0f);
+        next_column(a, rows);
+    }
+    for (int x = x0; x <= x1; ++x) {
+        fill(x);
+        share_column(box, x, a, rows, grids);
+    }
+    set_to(a.right_before, rows.right_before.first, rows.right_before.last, 0.0f);
+    set_to(a.left_before, rows.left_before.first, rows.left_before.last, 0.0f);
+}
+
+// Adds the demand of the batch's nets band by band.
+void apply_batch(int band_rows, PATH_ARRAYS& arrays, TYPE_GRIDS& grids)
+{
+    if (arrays.nets.empty())
+        return;
+    arrays.bands.build(arrays.nets.size(), grids[CONGESTION::HORIZONTAL_RIGHT].get_num_rows(), band_rows,
+                       [&](size_t i) { return std::make_pair(arrays.nets[i].box.xl, arrays.nets[i].box.xr); });
+    arrays.bands.for_each(band_rows, [&](size_t i, int first_row, int last_row) {
+        const PATH_NET& net = arrays.nets[i];
+        add_columns(net, std::max(net.box.xl, first_row), std::min(net.box.xr, last_row), arrays, grids);
+    });
+    arrays.nets.clear();
+    arrays.loads.clear();
+    arrays.crossings.clear();
+}
+
+// Bytes of grid rows a band should span: the demand of the four wire types
+// of its rows, about half of a core's second-level cache.
+constexpr size_t BAND_BYTES = size_t{512} << 10;
 
 void add_chunk_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
                       const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
 {
     CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
-    std::vector<LOAD> loads;
-    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks))
-        add_net_demand(*net_if, nets[i], arrays, loads, grids);
+    const size_t row_bytes =
+        4 * sizeof(float) * static_cast<size_t>(std::max(grids[CONGESTION::HORIZONTAL_RIGHT].get_num_cols(), 1));
+    const int band_rows =
+        arrays.band_rows > 0 ? arrays.band_rows : static_cast<int>(std::max<size_t>(1, BAND_BYTES / row_bytes));
+    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {
+        plan_net(*net_if, nets[i], arrays);
+        if (arrays.nets.size() >= arrays.max_nets || arrays.loads.size() >= arrays.max_loads)
+            apply_batch(band_rows, arrays, grids);
+    }
+    apply_batch(band_rows, arrays, grids);
 }
 
 #if defined(CONGESTION_HAS_VARIANTS)
