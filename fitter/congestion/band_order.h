@@ -11,7 +11,8 @@ namespace congestion_internal {
 // rows at a time: the band's part of the grids stays in cache while every
 // net of the batch that reaches it adds its rows there. Within a band the
 // nets keep their batch order, so each tile still receives the nets'
-// additions in net order. The storage only grows from batch to batch.
+// additions in net order. Bands hold different grid rows, so they may be
+// walked side by side. The storage only grows from batch to batch.
 struct BAND_ORDER {
     std::vector<size_t> start;  // per band, its first entry in nets
     std::vector<size_t> next;
@@ -41,17 +42,18 @@ struct BAND_ORDER {
         }
     }
 
-    size_t num_bands() const { return start.empty() ? 0 : start.size() - 1; }
+    int num_bands() const { return start.empty() ? 0 : static_cast<int>(start.size()) - 1; }
 
-    // Calls visit(net, first_row, last_row) for each band, and in it for
-    // each net reaching it in batch order, with the band's rows.
+    // Calls visit(net, first_row, last_row) for bands begin .. end - 1, band
+    // by band, and in each band for each net reaching it in batch order,
+    // with the band's rows.
     template <typename VISIT>
-    void for_each(int band_rows, const VISIT& visit) const
+    void visit(int begin, int end, int band_rows, const VISIT& visit) const
     {
-        for (size_t band = 0; band < num_bands(); ++band) {
-            const int first_row = static_cast<int>(band) * band_rows;
+        for (int band = begin; band < end; ++band) {
+            const int first_row = band * band_rows;
             const int last_row = first_row + band_rows - 1;
-            for (size_t k = start[band]; k < start[band + 1]; ++k)
+            for (size_t k = start[static_cast<size_t>(band)]; k < start[static_cast<size_t>(band) + 1]; ++k)
                 visit(static_cast<size_t>(nets[k]), first_row, last_row);
         }
     }

@@ -225,7 +225,8 @@ void add_columns(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, cons
 
 // Adds the demand of the batch's nets band by band: a band is a few grid
 // rows whose supply, tables and demand stay in cache while every net that
-// reaches it adds its columns there.
+// reaches it adds its columns there. The bands go side by side when workers
+// are free (a chunk's batch may be the last work of the call).
 void apply_batch(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, int band_rows, BOX_BATCH& batch,
                  TYPE_GRIDS& grids)
 {
@@ -233,17 +234,23 @@ void apply_batch(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, int 
         return;
     batch.bands.build(batch.plans.size(), supply[CONGESTION::HORIZONTAL_LEFT].get_num_rows(), band_rows,
                       [&](size_t i) { return std::make_pair(batch.plans[i].xl, batch.plans[i].xr); });
-    batch.bands.for_each(band_rows, [&](size_t i, int first_row, int last_row) {
-        const NET_PLAN& plan = batch.plans[i];
-        add_columns(supply, supply_tables, plan, batch.row_totals.data(), std::max(plan.xl, first_row),
-                    std::min(plan.xr, last_row), grids);
+    nested_parallel_blocks(batch.bands.num_bands(), [&](int begin, int end) {
+        run_in_variant([&] {
+            batch.bands.visit(begin, end, band_rows, [&](size_t i, int first_row, int last_row) {
+                const NET_PLAN& plan = batch.plans[i];
+                add_columns(supply, supply_tables, plan, batch.row_totals.data(), std::max(plan.xl, first_row),
+                            std::min(plan.xr, last_row), grids);
+            });
+        });
     });
     batch.plans.clear();
     batch.row_totals.clear();
 }
 
-void add_chunk_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const std::vector<int>& nets,
-                      int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if, BOX_BATCH* batch)
+}  // namespace
+
+void add_bounding_box_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const std::vector<int>& nets,
+                             int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if, BOX_BATCH* batch)
 {
     CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
     BOX_BATCH own;
@@ -251,44 +258,15 @@ void add_chunk_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables,
         batch = &own;
     const int band_rows =
         batch->band_rows > 0 ? batch->band_rows : band_rows_for(supply[CONGESTION::HORIZONTAL_LEFT].get_num_cols());
-    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {
-        plan_net(supply, supply_tables, *net_if, nets[i], *batch);
-        if (batch->plans.size() >= batch->max_nets || batch->row_totals.size() >= batch->max_rows)
-            apply_batch(supply, supply_tables, band_rows, *batch, grids);
-    }
-    apply_batch(supply, supply_tables, band_rows, *batch, grids);
-}
-
-#if defined(CONGESTION_HAS_VARIANTS)
-CONGESTION_AVX2_VARIANT void add_chunk_demand_avx2(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables,
-                                                   const std::vector<int>& nets, int chunk, int num_chunks,
-                                                   TYPE_GRIDS& grids, const NETLIST_IF* net_if, BOX_BATCH* batch)
-{
-    add_chunk_demand(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
-}
-
-CONGESTION_AVX512_VARIANT void add_chunk_demand_avx512(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables,
-                                                       const std::vector<int>& nets, int chunk, int num_chunks,
-                                                       TYPE_GRIDS& grids, const NETLIST_IF* net_if, BOX_BATCH* batch)
-{
-    add_chunk_demand(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
-}
-#endif
-
-}  // namespace
-
-void add_bounding_box_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const std::vector<int>& nets,
-                             int chunk, int num_chunks, TYPE_GRIDS& grids, const NETLIST_IF* net_if, BOX_BATCH* batch)
-{
-    switch (get_kernel_variant()) {
-#if defined(CONGESTION_HAS_VARIANTS)
-    case KERNEL_VARIANT::AVX512:
-        return add_chunk_demand_avx512(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
-    case KERNEL_VARIANT::AVX2:
-        return add_chunk_demand_avx2(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
-#endif
-    default: return add_chunk_demand(supply, supply_tables, nets, chunk, num_chunks, grids, net_if, batch);
-    }
+    // Planning sums the supply of each box row, which vectorises too.
+    run_in_variant([&] {
+        for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {
+            plan_net(supply, supply_tables, *net_if, nets[i], *batch);
+            if (batch->plans.size() >= batch->max_nets || batch->row_totals.size() >= batch->max_rows)
+                apply_batch(supply, supply_tables, band_rows, *batch, grids);
+        }
+        apply_batch(supply, supply_tables, band_rows, *batch, grids);
+    });
 }
 
 }  // namespace congestion_internal

@@ -114,7 +114,7 @@ void normalise(float* __restrict a, ROWS rows_a, float* __restrict b, ROWS rows_
 // its probability with the product formed first; the sums are then averaged
 // over the coverage.
 void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, bool uniform, float cover, int x,
-                      PATH_ARRAYS& a, COLUMN_ROWS& rows)
+                      PATH_COLUMNS& a, COLUMN_ROWS& rows)
 {
     for (const LOAD* end = loads + num_loads; loads != end; ++loads) {
         const LOAD& load = *loads;
@@ -242,7 +242,7 @@ LARGE_NET_CROSSINGS large_net_crossings(const NET_BOX& box, const QUADRANT_COUNT
 // Column x of a net of many pins: the boundaries after it towards the right
 // or the left, the boundaries above the driver's row upwards and below it
 // downwards. The zeros on the far side are the buffers' own.
-void large_net_column(const LARGE_NET_CROSSINGS& l, const NET_BOX& box, int x, PATH_ARRAYS& a, COLUMN_ROWS& rows)
+void large_net_column(const LARGE_NET_CROSSINGS& l, const NET_BOX& box, int x, PATH_COLUMNS& a, COLUMN_ROWS& rows)
 {
     // Element j of a column is row yb + j; the driver's row is element jd.
     const int jd = box.yd - box.yb;
@@ -293,7 +293,7 @@ void share_vertical(float* __restrict tiles, float* __restrict c, ROWS boundarie
 // Moves on to the next column: the column's own horizontal boundaries
 // become the next one's `before`, and nothing of the vertical ones is
 // pending.
-void next_column(PATH_ARRAYS& a, COLUMN_ROWS& rows)
+void next_column(PATH_COLUMNS& a, COLUMN_ROWS& rows)
 {
     rows.up = ROWS{};
     rows.down = ROWS{};
@@ -308,7 +308,7 @@ void next_column(PATH_ARRAYS& a, COLUMN_ROWS& rows)
 // Gives each tile of column x half of the crossing value of each boundary it
 // touches, only where a boundary may be other than zero; then clears what
 // the column is done with and makes its own boundary the next one's before.
-void share_column(const NET_BOX& box, int x, PATH_ARRAYS& a, COLUMN_ROWS& rows, TYPE_GRIDS& grids)
+void share_column(const NET_BOX& box, int x, PATH_COLUMNS& a, COLUMN_ROWS& rows, TYPE_GRIDS& grids)
 {
     const ROWS right = joined(rows.right, rows.right_before);
     if (!right.empty())
@@ -383,6 +383,7 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
         }
     }
     arrays.clear_pin_marks();
+    arrays.max_height = std::max(arrays.max_height, box.height());
     if (small_net) {
         plan.count = arrays.loads.size() - plan.first;
     } else {
@@ -392,21 +393,21 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
     arrays.nets.push_back(plan);
 }
 
-// Adds the demand of a planned net to columns x0 .. x1 of its box, column by
-// column, each column's arrays filled, then shared with the column's tiles
-// in every grid. A walk that starts inside the box first fills the column
-// before x0 for its horizontal boundaries, which x0's tiles share; a walk
-// that stops inside the box clears the boundaries it leaves behind.
-void add_columns(const PATH_NET& net, int x0, int x1, PATH_ARRAYS& a, TYPE_GRIDS& grids)
+// Adds the demand of a planned net of `batch` to columns x0 .. x1 of its
+// box, column by column, each column's arrays filled, then shared with the
+// column's tiles in every grid. A walk that starts inside the box first
+// fills the column before x0 for its horizontal boundaries, which x0's tiles
+// share; a walk that stops inside the box clears the boundaries it leaves
+// behind.
+void add_columns(const PATH_ARRAYS& batch, const PATH_NET& net, int x0, int x1, PATH_COLUMNS& a, TYPE_GRIDS& grids)
 {
     const NET_BOX& box = net.box;
-    a.prepare_columns(box);
     COLUMN_ROWS rows;
     const auto fill = [&](int x) {
         if (net.small)
-            small_net_column(box, &a.loads[net.first], net.count, net.uniform_cover, net.cover, x, a, rows);
+            small_net_column(box, &batch.loads[net.first], net.count, net.uniform_cover, net.cover, x, a, rows);
         else
-            large_net_column(a.crossings[net.first], box, x, a, rows);
+            large_net_column(batch.crossings[net.first], box, x, a, rows);
     };
     if (x0 > box.xl) {
         fill(x0 - 1);
@@ -422,70 +423,55 @@ void add_columns(const PATH_NET& net, int x0, int x1, PATH_ARRAYS& a, TYPE_GRIDS
     set_to(a.left_before, rows.left_before.first, rows.left_before.last, 0.0f);
 }
 
-// Adds the demand of the batch's nets band by band.
-void apply_batch(int band_rows, PATH_ARRAYS& arrays, TYPE_GRIDS& grids)
+// Adds the demand of the batch's nets that reach bands begin .. end - 1.
+void add_bands(const PATH_ARRAYS& batch, int band_rows, int begin, int end, TYPE_GRIDS& grids)
 {
-    if (arrays.nets.empty())
-        return;
-    arrays.bands.build(arrays.nets.size(), grids[CONGESTION::HORIZONTAL_RIGHT].get_num_rows(), band_rows,
-                       [&](size_t i) { return std::make_pair(arrays.nets[i].box.xl, arrays.nets[i].box.xr); });
-    arrays.bands.for_each(band_rows, [&](size_t i, int first_row, int last_row) {
-        const PATH_NET& net = arrays.nets[i];
-        add_columns(net, std::max(net.box.xl, first_row), std::min(net.box.xr, last_row), arrays, grids);
+    PATH_COLUMNS columns(batch.max_height);
+    batch.bands.visit(begin, end, band_rows, [&](size_t i, int first_row, int last_row) {
+        const PATH_NET& net = batch.nets[i];
+        add_columns(batch, net, std::max(net.box.xl, first_row), std::min(net.box.xr, last_row), columns, grids);
     });
-    arrays.nets.clear();
-    arrays.loads.clear();
-    arrays.crossings.clear();
+}
+
+// Adds the demand of the batch's nets band by band, the bands side by side
+// when workers are free (a chunk's batch may be the last work of the call).
+void apply_batch(int band_rows, PATH_ARRAYS& batch, TYPE_GRIDS& grids)
+{
+    if (batch.nets.empty())
+        return;
+    batch.bands.build(batch.nets.size(), grids[CONGESTION::HORIZONTAL_RIGHT].get_num_rows(), band_rows,
+                      [&](size_t i) { return std::make_pair(batch.nets[i].box.xl, batch.nets[i].box.xr); });
+    nested_parallel_blocks(batch.bands.num_bands(), [&](int begin, int end) {
+        run_in_variant([&] { add_bands(batch, band_rows, begin, end, grids); });
+    });
+    batch.nets.clear();
+    batch.loads.clear();
+    batch.crossings.clear();
+    batch.max_height = 0;
 }
 
 // Bytes of grid rows a band should span: the demand of the four wire types
 // of its rows, about half of a core's second-level cache.
 constexpr size_t BAND_BYTES = size_t{512} << 10;
 
-void add_chunk_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
-                      const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
-{
-    CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
-    const size_t row_bytes =
-        4 * sizeof(float) * static_cast<size_t>(std::max(grids[CONGESTION::HORIZONTAL_RIGHT].get_num_cols(), 1));
-    const int band_rows =
-        arrays.band_rows > 0 ? arrays.band_rows : static_cast<int>(std::max<size_t>(1, BAND_BYTES / row_bytes));
-    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {
-        plan_net(*net_if, nets[i], arrays);
-        if (arrays.nets.size() >= arrays.max_nets || arrays.loads.size() >= arrays.max_loads)
-            apply_batch(band_rows, arrays, grids);
-    }
-    apply_batch(band_rows, arrays, grids);
-}
-
-#if defined(CONGESTION_HAS_VARIANTS)
-CONGESTION_AVX2_VARIANT void add_chunk_demand_avx2(const std::vector<int>& nets, int chunk, int num_chunks,
-                                                   TYPE_GRIDS& grids, const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
-{
-    add_chunk_demand(nets, chunk, num_chunks, grids, net_if, arrays);
-}
-
-CONGESTION_AVX512_VARIANT void add_chunk_demand_avx512(const std::vector<int>& nets, int chunk, int num_chunks,
-                                                       TYPE_GRIDS& grids, const NETLIST_IF* net_if, PATH_ARRAYS& arrays)
-{
-    add_chunk_demand(nets, chunk, num_chunks, grids, net_if, arrays);
-}
-#endif
-
 }  // namespace
 
 void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
                                  const NETLIST_IF* net_if, PATH_ARRAYS* arrays)
 {
+    CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
     PATH_ARRAYS own_arrays;
-    PATH_ARRAYS& used = arrays != nullptr ? *arrays : own_arrays;
-    switch (get_kernel_variant()) {
-#if defined(CONGESTION_HAS_VARIANTS)
-    case KERNEL_VARIANT::AVX512: return add_chunk_demand_avx512(nets, chunk, num_chunks, grids, net_if, used);
-    case KERNEL_VARIANT::AVX2: return add_chunk_demand_avx2(nets, chunk, num_chunks, grids, net_if, used);
-#endif
-    default: return add_chunk_demand(nets, chunk, num_chunks, grids, net_if, used);
+    PATH_ARRAYS& batch = arrays != nullptr ? *arrays : own_arrays;
+    const size_t row_bytes =
+        4 * sizeof(float) * static_cast<size_t>(std::max(grids[CONGESTION::HORIZONTAL_RIGHT].get_num_cols(), 1));
+    const int band_rows =
+        batch.band_rows > 0 ? batch.band_rows : static_cast<int>(std::max<size_t>(1, BAND_BYTES / row_bytes));
+    for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {
+        plan_net(*net_if, nets[i], batch);
+        if (batch.nets.size() >= batch.max_nets || batch.loads.size() >= batch.max_loads)
+            apply_batch(band_rows, batch, grids);
     }
+    apply_batch(band_rows, batch, grids);
 }
 
 }  // namespace congestion_internal

@@ -35,4 +35,38 @@ bool force_kernel_variant(KERNEL_VARIANT variant);
 #define CONGESTION_AVX512_VARIANT __attribute__((target("avx2,avx512f,avx512vl,avx512bw,avx512dq"), flatten))
 #endif
 
+namespace congestion_internal {
+
+#if defined(CONGESTION_HAS_VARIANTS)
+template <typename KERNEL>
+CONGESTION_AVX2_VARIANT void run_avx2(const KERNEL& kernel)
+{
+    kernel();
+}
+
+template <typename KERNEL>
+CONGESTION_AVX512_VARIANT void run_avx512(const KERNEL& kernel)
+{
+    kernel();
+}
+#endif
+
+// Runs kernel() compiled for the variant in use: the call, and everything
+// it calls that can be inlined, is compiled once per variant. What runs as
+// a task of its own (the body of a parallel loop) is not inlined, so a
+// parallel kernel chooses its variant again inside the loop body.
+template <typename KERNEL>
+void run_in_variant(const KERNEL& kernel)
+{
+    switch (get_kernel_variant()) {
+#if defined(CONGESTION_HAS_VARIANTS)
+    case KERNEL_VARIANT::AVX512: return run_avx512(kernel);
+    case KERNEL_VARIANT::AVX2: return run_avx2(kernel);
+#endif
+    default: return kernel();
+    }
+}
+
+}  // namespace congestion_internal
+
 #endif

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+#include <tbb/task_arena.h>
+
 #include "h/parallel_blocks.h"
 #include "h/vmx_2d_array_sys.h"
 
@@ -21,6 +23,17 @@ void parallel_loop_in_order(int n, const BODY& body)
 {
     std::atomic<int> next{0};
     parallel_loop(n, [&](int) { body(next.fetch_add(1)); });
+}
+
+// Runs body(begin, end) over blocks of [0, n) like parallel_blocks, from
+// inside an iteration of another parallel loop: while the calling thread
+// waits for the blocks it runs only blocks of this loop, never another
+// iteration of the outer one, which would start new outer work (a chunk
+// and its grids) in the middle of this one.
+template <typename BODY>
+void nested_parallel_blocks(int n, const BODY& body)
+{
+    tbb::this_task_arena::isolate([&] { parallel_blocks(n, body); });
 }
 
 // Rows per chunk when nx rows are dealt to num_chunks chunks, computed in

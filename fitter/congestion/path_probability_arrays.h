@@ -121,28 +121,16 @@ struct PATH_NET {
     size_t count;  // its number of loads
 };
 
-// The working storage of one worker. A chunk's nets are planned in order
-// into a batch (nets, loads, crossings), and a full batch is added to the
-// chunk's grids band of grid rows by band (see BAND_ORDER).
-//
 // The model walks a net's box one column at a time, so it keeps one column
 // of each of its arrays: the crossing values of the four directions (the
-// horizontal ones for the column's own boundary and for the one before it),
-// the coverage of the two-pin boxes, and a mark per tile of the box that
-// holds a pin. Element j of a column is row yb + j; each vertical column
-// also has a zero element before its first and after its last boundary, so
-// that every tile can add the boundary above and the one below it.
-// Columns are all zero between uses (the model clears what it wrote), marks
-// all clear between nets. The storage only grows, and without copying,
-// since nothing in it outlives a net.
-class PATH_ARRAYS {
+// horizontal ones for the column's own boundary and for the one before it)
+// and the coverage of the two-pin boxes. Element j of a column is row yb + j;
+// each vertical column also has a zero element before its first and after
+// its last boundary, so that every tile can add the boundary above and the
+// one below it. Columns are all zero between nets: the model clears what it
+// wrote.
+class PATH_COLUMNS {
  public:
-    // A batch is added to the grids once it holds this many nets or loads:
-    // enough that each band of the grids is brought into cache for many
-    // nets, few enough that the batch stays a few megabytes.
-    static constexpr size_t DEFAULT_MAX_NETS = size_t{1} << 15;
-    static constexpr size_t DEFAULT_MAX_LOADS = size_t{1} << 17;
-
     float* right = nullptr;
     float* right_before = nullptr;
     float* left = nullptr;
@@ -152,9 +140,45 @@ class PATH_ARRAYS {
     float* h_cover = nullptr;
     float* v_cover = nullptr;
 
+    // Zeroed columns for boxes of up to `max_height` rows.
+    explicit PATH_COLUMNS(int max_height)
+    {
+        // Two more elements than rows: the vertical columns' zero ends.
+        const size_t length = static_cast<size_t>(max_height) + 2;
+        m_columns.reset(new float[NUM_COLUMNS * length]());
+        float* next = m_columns.get();
+        for (float** column : {&right, &right_before, &left, &left_before, &h_cover, &v_cover, &up, &down}) {
+            *column = next;
+            next += length;
+        }
+        up += 1;
+        down += 1;
+    }
+
+ private:
+    static constexpr size_t NUM_COLUMNS = 8;
+    std::unique_ptr<float[]> m_columns;
+};
+
+// The working storage of one worker. A chunk's nets are planned in order
+// into a batch (nets, loads, crossings), and a full batch is added to the
+// chunk's grids band of grid rows by band (see BAND_ORDER), the bands side
+// by side when workers are free, each walk with columns of its own.
+// Planning marks the tiles of a net's box that hold a pin; marks are all
+// clear between nets. The storage only grows, and without copying, since
+// nothing in it outlives a batch.
+class PATH_ARRAYS {
+ public:
+    // A batch is added to the grids once it holds this many nets or loads:
+    // enough that each band of the grids is brought into cache for many
+    // nets, few enough that the batch stays a few megabytes.
+    static constexpr size_t DEFAULT_MAX_NETS = size_t{1} << 15;
+    static constexpr size_t DEFAULT_MAX_LOADS = size_t{1} << 17;
+
     std::vector<PATH_NET> nets;
     std::vector<LOAD> loads;
     std::vector<LARGE_NET_CROSSINGS> crossings;
+    int max_height = 0;  // the rows of the batch's tallest box
     BAND_ORDER bands;
 
     // Grid rows per band; 0 chooses them from the grid's row length.
@@ -173,25 +197,6 @@ class PATH_ARRAYS {
             m_mark_capacity = std::max(area, 2 * m_mark_capacity);
             m_pin_marks.reset();  // freed first, so that old and new never coexist
             m_pin_marks.reset(new unsigned char[m_mark_capacity]());
-        }
-    }
-
-    // Makes the columns long enough for the rows of `box`.
-    void prepare_columns(const NET_BOX& box)
-    {
-        // Two more elements than rows: the vertical columns' zero ends.
-        const size_t length = static_cast<size_t>(box.height()) + 2;
-        if (length > m_column_length) {
-            m_column_length = std::max(length, 2 * m_column_length);
-            m_columns.reset();
-            m_columns.reset(new float[NUM_COLUMNS * m_column_length]());
-            float* next = m_columns.get();
-            for (float** column : {&right, &right_before, &left, &left_before, &h_cover, &v_cover, &up, &down}) {
-                *column = next;
-                next += m_column_length;
-            }
-            up += 1;
-            down += 1;
         }
     }
 
@@ -215,12 +220,8 @@ class PATH_ARRAYS {
     }
 
  private:
-    static constexpr size_t NUM_COLUMNS = 8;
-
-    std::unique_ptr<float[]> m_columns;
     std::unique_ptr<unsigned char[]> m_pin_marks;
     std::vector<size_t> m_marked;
-    size_t m_column_length = 0;
     size_t m_mark_capacity = 0;
     int m_height = 0;
     int m_xl = 0;
