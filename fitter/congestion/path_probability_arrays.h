@@ -165,8 +165,8 @@ class PATH_COLUMNS {
 // chunk's grids band of grid rows by band (see BAND_ORDER), the bands side
 // by side when workers are free, each walk with columns of its own.
 // Planning marks the tiles of a net's box that hold a pin; marks are all
-// clear between nets. The storage only grows, and without copying, since
-// nothing in it outlives a batch.
+// clear between nets. The batch keeps its capacity from batch to batch, and
+// the marks grow without copying, since no mark outlives a net.
 class PATH_ARRAYS {
  public:
     // A batch is added to the grids once it holds this many nets or loads:
