@@ -513,8 +513,12 @@ class RATIO_REPORTER : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs)
-            if (!run.error_occurred && run.aggregate_name.empty())
-                m_ms[run.benchmark_name()] = run.GetAdjustedRealTime() * to_ms(run.time_unit);
+            if (!run.error_occurred && run.aggregate_name.empty()) {
+                // Cases are looked up without their minimum time.
+                benchmark::BenchmarkName name = run.run_name;
+                name.min_time.clear();
+                m_ms[name.str()] = run.GetAdjustedRealTime() * to_ms(run.time_unit);
+            }
         ConsoleReporter::ReportRuns(runs);
     }
 
