@@ -393,6 +393,60 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
     arrays.nets.push_back(plan);
 }
 
+// Columns x0 .. x1 of a net whose pins lie on two tiles: its one load's pair
+// box is the net's box and every element of the cover holds the load's
+// weight w, so each boundary's average is known without the column buffers.
+// Each tile gets the operations the buffers would give it, zeros included:
+// per grid, half of the boundary on one side, then half of the one on the
+// other, each its weighted probability plus +0.0, averaged over w.
+void add_two_tile_columns(const NET_BOX& box, const LOAD& load, int x0, int x1, TYPE_GRIDS& grids)
+{
+    const TWO_PIN& pair = load.pair;
+    const float w = load.w;
+    const int dy = pair.dy;
+    // Horizontal boundary after column x in the pair's end row j (0 or dy),
+    // and in the rows between them.
+    const auto h_end = [&](int x, int j) {
+        return x >= box.xl && x < box.xr ? average(0.0f + w * pair.horizontal(x - pair.lx, j), w) : 0.0f;
+    };
+    const float h_between = average(0.0f + load.w_between_rows, w);
+    const float v_between = average(0.0f + load.w_between_columns, w);
+    GRID_2D<float>& h_grid = grids[box.xd < pair.bx ? CONGESTION::HORIZONTAL_RIGHT : CONGESTION::HORIZONTAL_LEFT];
+    GRID_2D<float>& v_grid = grids[box.yd < pair.by ? CONGESTION::VERTICAL_UP : CONGESTION::VERTICAL_DOWN];
+    for (int x = x0; x <= x1; ++x) {
+        if (pair.dx != 0) {
+            float* __restrict tiles = &h_grid(x, box.yb);
+            const float own_between = x < box.xr ? h_between : 0.0f;
+            const float before_between = x > box.xl ? h_between : 0.0f;
+            tiles[0] = (tiles[0] + 0.5f * h_end(x, 0)) + 0.5f * h_end(x - 1, 0);
+            for (int j = 1; j < dy; ++j)
+                tiles[j] = (tiles[j] + 0.5f * own_between) + 0.5f * before_between;
+            if (dy > 0)
+                tiles[dy] = (tiles[dy] + 0.5f * h_end(x, dy)) + 0.5f * h_end(x - 1, dy);
+        }
+        if (dy == 0)
+            continue;
+        // Vertical boundaries j = 0 .. dy - 1 of the column; the first tile
+        // has none below it, the last none above.
+        float* __restrict tiles = &v_grid(x, box.yb);
+        const int i = x - pair.lx;
+        if (pair.dx != 0 && (i == 0 || i == pair.dx)) {
+            float below = 0.0f;
+            for (int j = 0; j < dy; ++j) {
+                const float above = average(0.0f + w * pair.vertical(i, j), w);
+                tiles[j] = (tiles[j] + 0.5f * above) + 0.5f * below;
+                below = above;
+            }
+            tiles[dy] = (tiles[dy] + 0.5f * 0.0f) + 0.5f * below;
+        } else {
+            tiles[0] = (tiles[0] + 0.5f * v_between) + 0.5f * 0.0f;
+            for (int j = 1; j < dy; ++j)
+                tiles[j] = (tiles[j] + 0.5f * v_between) + 0.5f * v_between;
+            tiles[dy] = (tiles[dy] + 0.5f * 0.0f) + 0.5f * v_between;
+        }
+    }
+}
+
 // Adds the demand of a planned net of `batch` to columns x0 .. x1 of its
 // box, column by column, each column's arrays filled, then shared with the
 // column's tiles in every grid. A walk that starts inside the box first
@@ -402,6 +456,8 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
 void add_columns(const PATH_ARRAYS& batch, const PATH_NET& net, int x0, int x1, PATH_COLUMNS& a, TYPE_GRIDS& grids)
 {
     const NET_BOX& box = net.box;
+    if (net.small && net.count == 1)
+        return add_two_tile_columns(box, batch.loads[net.first], x0, x1, grids);
     COLUMN_ROWS rows;
     const auto fill = [&](int x) {
         if (net.small)
