@@ -142,16 +142,16 @@ def test_ctrl_c_stops_update_demand_and_leaves_demand_as_it_was(model):
     est.set_supply(np.ones((5, side, side), np.float32))
     est.smooth_supply(3, 1)
 
-    def two_pin_nets(count):  # seconds of work for update_demand at 100000
-        return cg.Netlist(np.arange(0, 2 * count + 1, 2), rng.integers(0, side, 2 * count),
-                          rng.integers(0, side, 2 * count))
-    est.update_demand(two_pin_nets(100), model)
+    def four_pin_nets(count):  # about 2 s of work for update_demand at 200000 on 2 cores
+        return cg.Netlist(np.arange(0, 4 * count + 1, 4), rng.integers(0, side, 4 * count),
+                          rng.integers(0, side, 4 * count))
+    est.update_demand(four_pin_nets(100), model)
     demand, cookie = est.demand, est.cookie
 
     timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
     with pytest.raises(KeyboardInterrupt):
         timer.start()
-        est.update_demand(two_pin_nets(100000), model)
+        est.update_demand(four_pin_nets(200000), model)
         timer.join()  # a call that ended first meets the signal here and fails below
     assert est.cookie == cookie
     assert np.array_equal(est.demand, demand)
