@@ -138,8 +138,10 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
     // kept until the call succeeds: a chunk that throws (out of memory)
     // leaves the demand as it was.
     TYPE_GRIDS saved;
-    for (RESOURCE_TYPE type : WIRE_TYPES)
+    parallel_loop(static_cast<int>(WIRE_TYPES.size()), [&](int k) {
+        const RESOURCE_TYPE type = WIRE_TYPES[static_cast<size_t>(k)];
         saved[type] = m_demand[type];
+    });
     tbb::enumerable_thread_specific<PATH_ARRAYS> path_arrays;
     tbb::enumerable_thread_specific<BOX_BATCH> box_batches;
     try {
