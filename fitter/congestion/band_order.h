@@ -7,6 +7,16 @@
 
 namespace congestion_internal {
 
+// Asks for the cache line that holds `address`, changing nothing.
+inline void fetch_ahead(const void* address)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
 // A net model adds a batch of nets to the chunk's grids one band of grid
 // rows at a time: the band's part of the grids stays in cache while every
 // net of the batch that reaches it adds its rows there. Within a band the
@@ -44,17 +54,32 @@ struct BAND_ORDER {
 
     int num_bands() const { return start.empty() ? 0 : static_cast<int>(start.size()) - 1; }
 
+    // How far ahead in a band the data of a net is asked for: its record
+    // first, then, once the record is there, what the record points to.
+    static constexpr size_t RECORD_AHEAD = 8;
+    static constexpr size_t DETAILS_AHEAD = 4;
+
     // Calls visit(net, first_row, last_row) for bands begin .. end - 1, band
     // by band, and in each band for each net reaching it in batch order,
-    // with the band's rows.
-    template <typename VISIT>
-    void visit(int begin, int end, int band_rows, const VISIT& visit) const
+    // with the band's rows. A band's nets lie scattered over the batch, so
+    // before each visit it calls fetch_record(net) and fetch_details(net)
+    // for the nets RECORD_AHEAD and DETAILS_AHEAD places further on, which
+    // may ask for their cache lines (they must change nothing).
+    template <typename FETCH_RECORD, typename FETCH_DETAILS, typename VISIT>
+    void visit(int begin, int end, int band_rows, const FETCH_RECORD& fetch_record, const FETCH_DETAILS& fetch_details,
+               const VISIT& visit) const
     {
         for (int band = begin; band < end; ++band) {
             const int first_row = band * band_rows;
             const int last_row = first_row + band_rows - 1;
-            for (size_t k = start[static_cast<size_t>(band)]; k < start[static_cast<size_t>(band) + 1]; ++k)
+            const size_t stop = start[static_cast<size_t>(band) + 1];
+            for (size_t k = start[static_cast<size_t>(band)]; k < stop; ++k) {
+                if (k + RECORD_AHEAD < stop)
+                    fetch_record(static_cast<size_t>(nets[k + RECORD_AHEAD]));
+                if (k + DETAILS_AHEAD < stop)
+                    fetch_details(static_cast<size_t>(nets[k + DETAILS_AHEAD]));
                 visit(static_cast<size_t>(nets[k]), first_row, last_row);
+            }
         }
     }
 };

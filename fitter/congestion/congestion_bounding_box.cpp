@@ -236,11 +236,14 @@ void apply_batch(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, int 
                       [&](size_t i) { return std::make_pair(batch.plans[i].xl, batch.plans[i].xr); });
     nested_parallel_blocks(batch.bands.num_bands(), [&](int begin, int end) {
         run_in_variant([&] {
-            batch.bands.visit(begin, end, band_rows, [&](size_t i, int first_row, int last_row) {
-                const NET_PLAN& plan = batch.plans[i];
-                add_columns(supply, supply_tables, plan, batch.row_totals.data(), std::max(plan.xl, first_row),
-                            std::min(plan.xr, last_row), grids);
-            });
+            batch.bands.visit(
+                begin, end, band_rows, [&](size_t i) { fetch_ahead(&batch.plans[i]); },
+                [&](size_t i) { fetch_ahead(&batch.row_totals[batch.plans[i].rows]); },
+                [&](size_t i, int first_row, int last_row) {
+                    const NET_PLAN& plan = batch.plans[i];
+                    add_columns(supply, supply_tables, plan, batch.row_totals.data(), std::max(plan.xl, first_row),
+                                std::min(plan.xr, last_row), grids);
+                });
         });
     });
     batch.plans.clear();

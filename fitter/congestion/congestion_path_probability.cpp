@@ -483,10 +483,16 @@ void add_columns(const PATH_ARRAYS& batch, const PATH_NET& net, int x0, int x1, 
 void add_bands(const PATH_ARRAYS& batch, int band_rows, int begin, int end, TYPE_GRIDS& grids)
 {
     PATH_COLUMNS columns(batch.max_height);
-    batch.bands.visit(begin, end, band_rows, [&](size_t i, int first_row, int last_row) {
-        const PATH_NET& net = batch.nets[i];
-        add_columns(batch, net, std::max(net.box.xl, first_row), std::min(net.box.xr, last_row), columns, grids);
-    });
+    batch.bands.visit(
+        begin, end, band_rows, [&](size_t i) { fetch_ahead(&batch.nets[i]); },
+        [&](size_t i) {
+            if (batch.nets[i].small)
+                fetch_ahead(&batch.loads[batch.nets[i].first]);
+        },
+        [&](size_t i, int first_row, int last_row) {
+            const PATH_NET& net = batch.nets[i];
+            add_columns(batch, net, std::max(net.box.xl, first_row), std::min(net.box.xr, last_row), columns, grids);
+        });
 }
 
 // Adds the demand of the batch's nets band by band, the bands side by side
