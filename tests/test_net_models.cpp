@@ -111,9 +111,13 @@ struct ARRAY {
     float& operator()(int x, int y) { return v[static_cast<size_t>(x - xl) * h + (y - yb)]; }
 };
 
-void reference_path_net(const TEST_NETLIST& n, int net, TYPE_GRIDS& g)
+// `second`, when given, is what the second reading of the pins returns: the
+// box comes from the first, the loads from the second.
+void reference_path_net(const TEST_NETLIST& n, int net, TYPE_GRIDS& g,
+                        const std::vector<CONGESTION::LOC>* second = nullptr)
 {
     const std::vector<CONGESTION::LOC>& pins = n.nets[net];
+    const std::vector<CONGESTION::LOC>& loads = second != nullptr ? *second : pins;
     const int xd = pins[0].x, yd = pins[0].y, np = static_cast<int>(pins.size());
     int xl = xd, xr = xd, yb = yd, yt = yd;
     for (const CONGESTION::LOC& p : pins)
@@ -125,7 +129,7 @@ void reference_path_net(const TEST_NETLIST& n, int net, TYPE_GRIDS& g)
     seen(xd, yd) = 1.0f;
     int cE = 0, cN = 0, cW = 0, cS = 0, cNE = 0, cNW = 0, cSW = 0, cSE = 0;
     for (int k = 1; k < np; ++k) {
-        const int xk = pins[k].x, yk = pins[k].y;
+        const int xk = loads[k].x, yk = loads[k].y;
         if ((seen(xk, yk) += 1.0f) > 1.0f)
             continue;
         if (np >= 16) {
@@ -299,6 +303,66 @@ TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
         for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
             EXPECT_TRUE(same_grid(PEER::demand(impl)[type], expected[type])) << model << " " << type;
     }
+}
+
+// A netlist whose loads move between the path model's two readings of a
+// net's pins: the first (the driver and a pass over the loads) returns
+// `nets`, later ones `second`.
+class MOVING_NETLIST : public TEST_NETLIST {
+ public:
+    std::vector<std::vector<CONGESTION::LOC>> second;
+    mutable std::vector<int> reads;  // per net; each net is read by one chunk
+
+    CONGESTION::LOC get_pin_loc(int net, int pin) const override
+    {
+        const bool first_reading = reads.at(net)++ < get_num_pins(net);
+        return first_reading ? nets.at(net).at(pin) : second.at(net).at(pin);
+    }
+};
+
+// The path model takes the box from the first reading and the loads from
+// the second, as long as they stay in the box: two-pin nets whose load moved
+// off the far corner, loads moved onto the driver or onto each other. A
+// load read outside the box stops it.
+TEST(NetModels, PathModelTakesTheLoadsFromTheSecondReading)
+{
+    constexpr int kNx = 23, kNy = 19, kNets = 300;
+    MOVING_NETLIST netlist;
+    static_cast<TEST_NETLIST&>(netlist) = make_random_netlist(kNx, kNy, kNets, 61);
+    std::mt19937 random(67);
+    for (const std::vector<CONGESTION::LOC>& pins : netlist.nets) {
+        int xl = pins[0].x, xr = xl, yb = pins[0].y, yt = yb;
+        for (const CONGESTION::LOC& pin : pins)
+            xl = std::min(xl, pin.x), xr = std::max(xr, pin.x), yb = std::min(yb, pin.y), yt = std::max(yt, pin.y);
+        std::vector<CONGESTION::LOC> moved = pins;
+        for (size_t k = 1; k < moved.size(); ++k)
+            if (random() % 2 == 0)
+                moved[k] = {xl + static_cast<int>(random() % (xr - xl + 1)),
+                            yb + static_cast<int>(random() % (yt - yb + 1))};
+        netlist.second.push_back(moved);
+    }
+    std::vector<int> nets(kNets);
+    TYPE_GRIDS expected = zero_grids(kNx, kNy);
+    for (int i = 0; i < kNets; ++i) {
+        nets[i] = i;
+        reference_path_net(netlist, i, expected, &netlist.second[i]);
+    }
+    CONGESTION_IMPL impl(kNx, kNy, &netlist);
+    impl.set_num_chunks(1);
+    netlist.reads.assign(kNets, 0);
+    impl.update_demand(nets, kPath);
+    for (RESOURCE_TYPE type : WIRE_TYPES) {
+        for (int x = 0; x < kNx; ++x)
+            for (int y = 0; y < kNy; ++y)
+                expected[type](x, y) = expected[type](x, y) + 0.0f;
+        EXPECT_TRUE(same_grid(PEER::demand(impl)[type], expected[type])) << type;
+    }
+
+    const auto two_pins = std::find_if(netlist.nets.begin(), netlist.nets.end(),
+                                       [](const std::vector<CONGESTION::LOC>& pins) { return pins.size() >= 2; });
+    netlist.second[static_cast<size_t>(two_pins - netlist.nets.begin())][1].x = kNx;  // beyond the box's right
+    netlist.reads.assign(kNets, 0);
+    EXPECT_FATAL(impl.update_demand(nets, kPath), "load_loc.x <= net_xr");
 }
 
 // Lab Input demand is replaced, not added to, and the wire demand stays.

@@ -74,20 +74,13 @@ inline float average(float value, float cover)
 }
 
 // Turns the weighted sums of two directions into weighted averages over
-// `covers` or, with `uniform`, over `cover` everywhere, and clears the
-// covers. `rows_a`, `rows_b` and `cover_rows` span what was written of the
-// three; elsewhere they hold +0.0, which averaging leaves as it is. A
-// direction that no load reached on the column is left out.
-void normalise(float* __restrict a, ROWS rows_a, float* __restrict b, ROWS rows_b, ROWS cover_rows, bool uniform,
-               float cover, float* __restrict covers)
+// `covers`, and clears the covers. `rows_a`, `rows_b` and `cover_rows` span
+// what was written of the three; elsewhere they hold +0.0, which averaging
+// leaves as it is. A direction that no load reached on the column is left
+// out.
+void normalise(float* __restrict a, ROWS rows_a, float* __restrict b, ROWS rows_b, ROWS cover_rows,
+               float* __restrict covers)
 {
-    if (uniform) {
-        for (int j = rows_a.first; j <= rows_a.last; ++j)
-            a[j] = average(a[j], cover);
-        for (int j = rows_b.first; j <= rows_b.last; ++j)
-            b[j] = average(b[j], cover);
-        return;
-    }
     const ROWS rows = joined(joined(rows_a, rows_b), cover_rows);
     if (rows_b.empty()) {
         for (int j = rows.first; j <= rows.last; ++j) {
@@ -109,12 +102,11 @@ void normalise(float* __restrict a, ROWS rows_a, float* __restrict b, ROWS rows_
 }
 
 // Column x of a small net's arrays: each load whose pair box holds the
-// column adds its weighted two-pin probabilities, and unless the net's cover
-// is uniform its weight as coverage, in load order, every element w times
-// its probability with the product formed first; the sums are then averaged
-// over the coverage.
-void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, bool uniform, float cover, int x,
-                      PATH_COLUMNS& a, COLUMN_ROWS& rows)
+// column adds its weighted two-pin probabilities and its weight as coverage,
+// in load order, every element w times its probability with the product
+// formed first; the sums are then averaged over the coverage.
+void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, int x, PATH_COLUMNS& a,
+                      COLUMN_ROWS& rows)
 {
     for (const LOAD* end = loads + num_loads; loads != end; ++loads) {
         const LOAD& load = *loads;
@@ -129,21 +121,19 @@ void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, b
         // The weight as coverage: of the boundary after the column on the
         // pair box's rows when that boundary lies in the pair box, of the
         // boundaries between the pair box's rows in any case.
-        if (!uniform) {
-            float* __restrict h_cover = a.h_cover;
-            float* __restrict v_cover = a.v_cover;
-            if (horizontal) {
-                for (int j = first; j < last; ++j) {
-                    h_cover[j] = h_cover[j] + w;
-                    v_cover[j] = v_cover[j] + w;
-                }
-                h_cover[last] = h_cover[last] + w;
-                rows.h_cover.add(first, last);
-            } else {
-                add_to(v_cover, first, last - 1, w);
+        float* __restrict h_cover = a.h_cover;
+        float* __restrict v_cover = a.v_cover;
+        if (horizontal) {
+            for (int j = first; j < last; ++j) {
+                h_cover[j] = h_cover[j] + w;
+                v_cover[j] = v_cover[j] + w;
             }
-            rows.v_cover.add(first, last - 1);
+            h_cover[last] = h_cover[last] + w;
+            rows.h_cover.add(first, last);
+        } else {
+            add_to(v_cover, first, last - 1, w);
         }
+        rows.v_cover.add(first, last - 1);
         if (horizontal) {
             // Along a column only the pair's end rows (A's and B's: the pair
             // box's first and last rows) differ; the rows between share 1 / S.
@@ -173,8 +163,8 @@ void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, b
             (to_up ? rows.up : rows.down).add(first, last - 1);
         }
     }
-    normalise(a.right, rows.right, a.left, rows.left, rows.h_cover, uniform, cover, a.h_cover);
-    normalise(a.up, rows.up, a.down, rows.down, rows.v_cover, uniform, cover, a.v_cover);
+    normalise(a.right, rows.right, a.left, rows.left, rows.h_cover, a.h_cover);
+    normalise(a.up, rows.up, a.down, rows.down, rows.v_cover, a.v_cover);
     rows.h_cover = ROWS{};
     rows.v_cover = ROWS{};
 }
@@ -342,11 +332,7 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
 
     const bool small_net = num_pins < LARGE_NET_PINS;
     arrays.prepare_marks(box);
-    // The load of a two-pin net whose pair box with the driver is the net's
-    // box (it lies at the opposite corner) covers that box exactly once:
-    // every cover element would hold 0 + w, which is w, so the cover is kept
-    // as that one number.
-    PATH_NET plan = {box, small_net, num_pins == 2, 0.0f, arrays.loads.size(), 0};
+    PATH_NET plan = {box, small_net, false, arrays.loads.size(), 0};
     arrays.mark_pin(box.xd, box.yd);
     QUADRANT_COUNTS counts;
     const int net_xl = box.xl;
@@ -367,14 +353,6 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
             continue;
         if (small_net) {
             const float w = net_if.get_pin_weight(net, k) + 1.0f;
-            if (plan.uniform_cover) {
-                const bool opposite_corner =
-                    std::min(box.xd, load_loc.x) == box.xl && std::max(box.xd, load_loc.x) == box.xr &&
-                    std::min(box.yd, load_loc.y) == box.yb && std::max(box.yd, load_loc.y) == box.yt;
-                plan.uniform_cover = opposite_corner;
-                if (opposite_corner)
-                    plan.cover = w;
-            }
             const TWO_PIN pair(box.xd, box.yd, load_loc.x, load_loc.y);
             arrays.loads.emplace_back(pair, std::max(box.xd, load_loc.x), pair.ly - box.yb,
                                       std::max(box.yd, load_loc.y) - box.yb, w);
@@ -386,6 +364,13 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
     arrays.max_height = std::max(arrays.max_height, box.height());
     if (small_net) {
         plan.count = arrays.loads.size() - plan.first;
+        // One load at the corner opposite the driver (the second reading of
+        // the pins may have put it elsewhere in the box).
+        if (plan.count == 1) {
+            const LOAD& load = arrays.loads[plan.first];
+            plan.two_tiles = load.pair.lx == box.xl && load.hx == box.xr && load.pair.ly == box.yb &&
+                             load.pair.ly + load.pair.dy == box.yt;
+        }
     } else {
         plan.first = arrays.crossings.size();
         arrays.crossings.push_back(large_net_crossings(box, counts));
@@ -456,12 +441,12 @@ void add_two_tile_columns(const NET_BOX& box, const LOAD& load, int x0, int x1, 
 void add_columns(const PATH_ARRAYS& batch, const PATH_NET& net, int x0, int x1, PATH_COLUMNS& a, TYPE_GRIDS& grids)
 {
     const NET_BOX& box = net.box;
-    if (net.small && net.count == 1)
+    if (net.two_tiles)
         return add_two_tile_columns(box, batch.loads[net.first], x0, x1, grids);
     COLUMN_ROWS rows;
     const auto fill = [&](int x) {
         if (net.small)
-            small_net_column(box, &batch.loads[net.first], net.count, net.uniform_cover, net.cover, x, a, rows);
+            small_net_column(box, &batch.loads[net.first], net.count, x, a, rows);
         else
             large_net_column(batch.crossings[net.first], box, x, a, rows);
     };

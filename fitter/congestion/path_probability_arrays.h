@@ -114,9 +114,10 @@ struct LARGE_NET_CROSSINGS {
 struct PATH_NET {
     NET_BOX box;
     bool small;
-    // The cover of every tile is the one number `cover`.
-    bool uniform_cover;
-    float cover;
+    // A small net with one load, at the corner opposite the driver: the
+    // load's pair box is the net's box, and the load's weight is the cover
+    // of every boundary in it.
+    bool two_tiles;
     size_t first;  // its first load, or its crossings
     size_t count;  // its number of loads
 };
