@@ -229,31 +229,61 @@ LARGE_NET_CROSSINGS large_net_crossings(const NET_BOX& box, const QUADRANT_COUNT
     return l;
 }
 
-// Column x of a net of many pins: the boundaries after it towards the right
-// or the left, the boundaries above the driver's row upwards and below it
-// downwards. The zeros on the far side are the buffers' own.
-void large_net_column(const LARGE_NET_CROSSINGS& l, const NET_BOX& box, int x, PATH_COLUMNS& a, COLUMN_ROWS& rows)
+// Tiles 0 .. last of a horizontal grid's column, the driver's row being
+// element jd: each adds half of its own boundary, then half of the one
+// before, both constant below, on and above the driver's row (three values
+// each, zeros where a column has no boundary in the grid's direction).
+void share_three_parts(float* __restrict tiles, int jd, int last, const float (&own)[3], const float (&before)[3])
+{
+    for (int j = 0; j < jd; ++j)
+        tiles[j] = (tiles[j] + 0.5f * own[0]) + 0.5f * before[0];
+    tiles[jd] = (tiles[jd] + 0.5f * own[1]) + 0.5f * before[1];
+    for (int j = jd + 1; j <= last; ++j)
+        tiles[j] = (tiles[j] + 0.5f * own[2]) + 0.5f * before[2];
+}
+
+// Tiles first .. last + 1 of a vertical grid's column whose boundaries
+// first .. last all hold `value`: each tile adds half of the boundary above
+// it, then half of the one below (+0.0 past either end).
+void share_one_value(float* __restrict tiles, int first, int last, float value)
+{
+    tiles[first] = (tiles[first] + 0.5f * value) + 0.5f * 0.0f;
+    for (int j = first + 1; j <= last; ++j)
+        tiles[j] = (tiles[j] + 0.5f * value) + 0.5f * value;
+    tiles[last + 1] = (tiles[last + 1] + 0.5f * 0.0f) + 0.5f * value;
+}
+
+// Columns x0 .. x1 of a net of many pins. Its crossings are constant along
+// each column below, on and above the driver's row, so each tile gets its
+// operations straight from them, zeros included: the boundaries after a
+// column head right from the driver's column on and left before it (none
+// after the box's last column); upwards above the driver's row, downwards
+// below it.
+void add_large_net_columns(const LARGE_NET_CROSSINGS& l, const NET_BOX& box, int x0, int x1, TYPE_GRIDS& grids)
 {
     // Element j of a column is row yb + j; the driver's row is element jd.
     const int jd = box.yd - box.yb;
     const int last = box.height() - 1;
-    if (x < box.xr) {
-        if (x < box.xd) {
-            set_to(a.left, 0, jd - 1, l.h_sw);
-            a.left[jd] = l.left_line;
-            set_to(a.left, jd + 1, last, l.h_nw);
-            rows.left.add(0, last);
-        } else {
-            set_to(a.right, 0, jd - 1, l.h_se);
-            a.right[jd] = l.right_line;
-            set_to(a.right, jd + 1, last, l.h_ne);
-            rows.right.add(0, last);
-        }
+    const float none[3] = {0.0f, 0.0f, 0.0f};
+    const float right[3] = {l.h_se, l.right_line, l.h_ne};
+    const float left[3] = {l.h_sw, l.left_line, l.h_nw};
+    // Whether column x has a boundary after it heading right / left.
+    const auto heads_right = [&](int x) { return x >= box.xl && x < box.xr && x >= box.xd; };
+    const auto heads_left = [&](int x) { return x >= box.xl && x < box.xr && x < box.xd; };
+    for (int x = x0; x <= x1; ++x) {
+        if (heads_right(x) || heads_right(x - 1))
+            share_three_parts(&grids[CONGESTION::HORIZONTAL_RIGHT](x, box.yb), jd, last, heads_right(x) ? right : none,
+                              heads_right(x - 1) ? right : none);
+        if (heads_left(x) || heads_left(x - 1))
+            share_three_parts(&grids[CONGESTION::HORIZONTAL_LEFT](x, box.yb), jd, last, heads_left(x) ? left : none,
+                              heads_left(x - 1) ? left : none);
+        if (jd < last)
+            share_one_value(&grids[CONGESTION::VERTICAL_UP](x, box.yb), jd, last - 1,
+                            by_side(x, box.xd, l.v_nw, l.up_line, l.v_ne));
+        if (jd > 0)
+            share_one_value(&grids[CONGESTION::VERTICAL_DOWN](x, box.yb), 0, jd - 1,
+                            by_side(x, box.xd, l.v_sw, l.down_line, l.v_se));
     }
-    set_to(a.up, jd, last - 1, by_side(x, box.xd, l.v_nw, l.up_line, l.v_ne));
-    rows.up.add(jd, last - 1);
-    set_to(a.down, 0, jd - 1, by_side(x, box.xd, l.v_sw, l.down_line, l.v_se));
-    rows.down.add(0, jd - 1);
 }
 
 // Each tile of a horizontal grid adds half of its own column's boundary,
@@ -443,13 +473,10 @@ void add_columns(const PATH_ARRAYS& batch, const PATH_NET& net, int x0, int x1, 
     const NET_BOX& box = net.box;
     if (net.two_tiles)
         return add_two_tile_columns(box, batch.loads[net.first], x0, x1, grids);
+    if (!net.small)
+        return add_large_net_columns(batch.crossings[net.first], box, x0, x1, grids);
     COLUMN_ROWS rows;
-    const auto fill = [&](int x) {
-        if (net.small)
-            small_net_column(box, &batch.loads[net.first], net.count, x, a, rows);
-        else
-            large_net_column(batch.crossings[net.first], box, x, a, rows);
-    };
+    const auto fill = [&](int x) { small_net_column(box, &batch.loads[net.first], net.count, x, a, rows); };
     if (x0 > box.xl) {
         fill(x0 - 1);
         set_to(a.up, rows.up.first, rows.up.last, 0.0f);

@@ -122,7 +122,8 @@ struct PATH_NET {
     size_t count;  // its number of loads
 };
 
-// The model walks a net's box one column at a time, so it keeps one column
+// The model walks a net's box one column at a time. For a small net of
+// several loads, whose averages vary from tile to tile, it keeps one column
 // of each of its arrays: the crossing values of the four directions (the
 // horizontal ones for the column's own boundary and for the one before it)
 // and the coverage of the two-pin boxes. Element j of a column is row yb + j;
