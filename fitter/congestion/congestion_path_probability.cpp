@@ -463,11 +463,12 @@ void add_two_tile_columns(const NET_BOX& box, const LOAD& load, int x0, int x1, 
 }
 
 // Adds the demand of a planned net of `batch` to columns x0 .. x1 of its
-// box, column by column, each column's arrays filled, then shared with the
-// column's tiles in every grid. A walk that starts inside the box first
-// fills the column before x0 for its horizontal boundaries, which x0's tiles
-// share; a walk that stops inside the box clears the boundaries it leaves
-// behind.
+// box. A net on two tiles and a net of many pins have walks of their own;
+// any other goes column by column, each column's arrays filled, then shared
+// with the column's tiles in every grid. A walk that starts inside the box
+// first fills the column before x0 for its horizontal boundaries, which x0's
+// tiles share; a walk that stops inside the box clears the boundaries it
+// leaves behind.
 void add_columns(const PATH_ARRAYS& batch, const PATH_NET& net, int x0, int x1, PATH_COLUMNS& a, TYPE_GRIDS& grids)
 {
     const NET_BOX& box = net.box;
