@@ -2,6 +2,7 @@
 #ifndef BAND_ORDER_H
 #define BAND_ORDER_H
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -15,6 +16,16 @@ inline void fetch_ahead(const void* address)
 #else
     (void)address;
 #endif
+}
+
+// Grid rows per band for grid rows of `row_length` tiles when a band holds
+// `bytes_per_tile` bytes of each tile: as many as keep a band within about
+// half of a core's second-level cache.
+inline int band_rows_for(int row_length, size_t bytes_per_tile)
+{
+    constexpr size_t BAND_BYTES = size_t{512} << 10;
+    const size_t row_bytes = bytes_per_tile * static_cast<size_t>(std::max(row_length, 1));
+    return static_cast<int>(std::max<size_t>(1, BAND_BYTES / row_bytes));
 }
 
 // A net model adds a batch of nets to the chunk's grids one band of grid

@@ -18,17 +18,6 @@ constexpr float BASE_AMOUNT = 1.0f;
 // A box two columns wide gets half the base amount and half its excess.
 constexpr float TWO_COLUMN_FACTOR = 0.5f;
 
-// Bytes of grid rows a band should span: the supply and demand of the four
-// wire types of its rows, about half of a core's second-level cache.
-constexpr size_t BAND_BYTES = size_t{512} << 10;
-
-// Grid rows per band for grid rows of `row_length` tiles.
-int band_rows_for(int row_length)
-{
-    const size_t row_bytes = 8 * sizeof(float) * static_cast<size_t>(std::max(row_length, 1));
-    return static_cast<int>(std::max<size_t>(1, BAND_BYTES / row_bytes));
-}
-
 // Stops unless the tiles (x, first) .. (x, last) of `type` lie in the grid.
 void check_line(const TYPE_GRIDS& supplies, RESOURCE_TYPE type, int x, int first, int last)
 {
@@ -259,8 +248,10 @@ void add_bounding_box_demand(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_
     BOX_BATCH own;
     if (batch == nullptr)
         batch = &own;
-    const int band_rows =
-        batch->band_rows > 0 ? batch->band_rows : band_rows_for(supply[CONGESTION::HORIZONTAL_LEFT].get_num_cols());
+    // A band holds the supply and the demand of the four wire types.
+    const int band_rows = batch->band_rows > 0
+                              ? batch->band_rows
+                              : band_rows_for(supply[CONGESTION::HORIZONTAL_LEFT].get_num_cols(), 8 * sizeof(float));
     // Planning sums the supply of each box row, which vectorises too.
     run_in_variant([&] {
         for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {

@@ -525,10 +525,6 @@ void apply_batch(int band_rows, PATH_ARRAYS& batch, TYPE_GRIDS& grids)
     batch.max_height = 0;
 }
 
-// Bytes of grid rows a band should span: the demand of the four wire types
-// of its rows, about half of a core's second-level cache.
-constexpr size_t BAND_BYTES = size_t{512} << 10;
-
 }  // namespace
 
 void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
@@ -537,10 +533,10 @@ void add_path_probability_demand(const std::vector<int>& nets, int chunk, int nu
     CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
     PATH_ARRAYS own_arrays;
     PATH_ARRAYS& batch = arrays != nullptr ? *arrays : own_arrays;
-    const size_t row_bytes =
-        4 * sizeof(float) * static_cast<size_t>(std::max(grids[CONGESTION::HORIZONTAL_RIGHT].get_num_cols(), 1));
-    const int band_rows =
-        batch.band_rows > 0 ? batch.band_rows : static_cast<int>(std::max<size_t>(1, BAND_BYTES / row_bytes));
+    // A band holds the demand of the four wire types.
+    const int band_rows = batch.band_rows > 0
+                              ? batch.band_rows
+                              : band_rows_for(grids[CONGESTION::HORIZONTAL_RIGHT].get_num_cols(), 4 * sizeof(float));
     for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {
         plan_net(*net_if, nets[i], batch);
         if (batch.nets.size() >= batch.max_nets || batch.loads.size() >= batch.max_loads)
