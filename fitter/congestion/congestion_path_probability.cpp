@@ -454,10 +454,7 @@ void add_two_tile_columns(const NET_BOX& box, const LOAD& load, int x0, int x1, 
             }
             tiles[dy] = (tiles[dy] + 0.5f * 0.0f) + 0.5f * below;
         } else {
-            tiles[0] = (tiles[0] + 0.5f * v_between) + 0.5f * 0.0f;
-            for (int j = 1; j < dy; ++j)
-                tiles[j] = (tiles[j] + 0.5f * v_between) + 0.5f * v_between;
-            tiles[dy] = (tiles[dy] + 0.5f * 0.0f) + 0.5f * v_between;
+            share_one_value(tiles, 0, dy - 1, v_between);
         }
     }
 }
