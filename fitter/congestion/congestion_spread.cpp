@@ -114,50 +114,6 @@ inline void spread_into_row(const SPREAD_ARGS& a, int xi, ROW_RANGE sources, con
     }
 }
 
-void sum_window_supply_row_baseline(const SPREAD_ARGS& a, int x, float* sums) { sum_window_supply_row(a, x, sums); }
-void spread_into_row_baseline(const SPREAD_ARGS& a, int xi, ROW_RANGE sources, const float* const* window_supply,
-                              float* partial, float* out)
-{
-    spread_into_row(a, xi, sources, window_supply, partial, out);
-}
-
-#if defined(CONGESTION_HAS_VARIANTS)
-CONGESTION_AVX2_VARIANT void sum_window_supply_row_avx2(const SPREAD_ARGS& a, int x, float* sums)
-{
-    sum_window_supply_row(a, x, sums);
-}
-CONGESTION_AVX2_VARIANT void spread_into_row_avx2(const SPREAD_ARGS& a, int xi, ROW_RANGE sources,
-                                                  const float* const* window_supply, float* partial, float* out)
-{
-    spread_into_row(a, xi, sources, window_supply, partial, out);
-}
-CONGESTION_AVX512_VARIANT void sum_window_supply_row_avx512(const SPREAD_ARGS& a, int x, float* sums)
-{
-    sum_window_supply_row(a, x, sums);
-}
-CONGESTION_AVX512_VARIANT void spread_into_row_avx512(const SPREAD_ARGS& a, int xi, ROW_RANGE sources,
-                                                      const float* const* window_supply, float* partial, float* out)
-{
-    spread_into_row(a, xi, sources, window_supply, partial, out);
-}
-#endif
-
-struct ROW_KERNELS {
-    void (*window_supply)(const SPREAD_ARGS&, int, float*);
-    void (*spread)(const SPREAD_ARGS&, int, ROW_RANGE, const float* const*, float*, float*);
-};
-
-ROW_KERNELS get_row_kernels()
-{
-    switch (get_kernel_variant()) {
-#if defined(CONGESTION_HAS_VARIANTS)
-    case KERNEL_VARIANT::AVX512: return {sum_window_supply_row_avx512, spread_into_row_avx512};
-    case KERNEL_VARIANT::AVX2: return {sum_window_supply_row_avx2, spread_into_row_avx2};
-#endif
-    default: return {sum_window_supply_row_baseline, spread_into_row_baseline};
-    }
-}
-
 }  // namespace
 
 void spread_rows(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDOW_EXTENTS y_extents,
@@ -172,7 +128,6 @@ void spread_rows(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDO
     if (nx <= 0 || ny <= 0)
         return;
     const SPREAD_ARGS args{nx, ny, num_source_rows, chunk_size, x_extents, y_extents, &supply, &demand};
-    const ROW_KERNELS kernels = get_row_kernels();
     // Each block of destination rows keeps the window supply of the source
     // rows within reach in a ring, computing each as the rows advance.
     const long long reach = std::max(0LL, static_cast<long long>(x_extents.low) + x_extents.high + 1);
@@ -188,11 +143,13 @@ void spread_rows(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDO
             next_source = std::max(next_source, sources.first);
             for (; next_source <= sources.last; ++next_source) {
                 const int x = static_cast<int>(next_source);
-                kernels.window_supply(args, x, &ring[(static_cast<size_t>(x) % ring_rows) * ny]);
+                float* sums = &ring[(static_cast<size_t>(x) % ring_rows) * ny];
+                run_in_variant([&] { sum_window_supply_row(args, x, sums); });
             }
             for (long long x = sources.first; x <= sources.last; ++x)
                 window_supply[x - sources.first] = &ring[(static_cast<size_t>(x) % ring_rows) * ny];
-            kernels.spread(args, xi, sources, window_supply.data(), partial.data(), row.data());
+            run_in_variant(
+                [&] { spread_into_row(args, xi, sources, window_supply.data(), partial.data(), row.data()); });
             row_done(xi, row.data());
         }
     });
