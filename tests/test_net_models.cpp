@@ -14,7 +14,7 @@
 
 #include "engine_support.h"
 #include "fitter/congestion/bounding_box_batch.h"
-#include "fitter/congestion/path_probability_arrays.h"
+#include "fitter/congestion/path_probability_batch.h"
 #include "test_support.h"
 
 namespace {
@@ -274,7 +274,7 @@ TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
         batches[0].band_rows = 1, batches[0].max_nets = 1;
         batches[1].band_rows = 4, batches[1].max_nets = 7;
         batches[2].band_rows = 9, batches[2].max_rows = 40;
-        std::vector<PATH_ARRAYS> path_batches(4);
+        std::vector<PATH_BATCH> path_batches(4);
         path_batches[0].band_rows = 1, path_batches[0].max_nets = 1;
         path_batches[1].band_rows = 4, path_batches[1].max_nets = 7;
         path_batches[2].band_rows = 9, path_batches[2].max_loads = 40;

@@ -10,7 +10,7 @@
 
 #include "fitter/congestion/bounding_box_batch.h"
 #include "fitter/congestion/congestion_impl.h"
-#include "fitter/congestion/path_probability_arrays.h"
+#include "fitter/congestion/path_probability_batch.h"
 #include "host/zol_gen.h"
 
 using namespace congestion_internal;
@@ -142,13 +142,13 @@ void CONGESTION_IMPL::update_demand(const std::vector<int>& nets, CONGESTION::NE
         const RESOURCE_TYPE type = WIRE_TYPES[static_cast<size_t>(k)];
         saved[type] = m_demand[type];
     });
-    tbb::enumerable_thread_specific<PATH_ARRAYS> path_arrays;
+    tbb::enumerable_thread_specific<PATH_BATCH> path_batches;
     tbb::enumerable_thread_specific<BOX_BATCH> box_batches;
     try {
         parallel_loop_in_order(chunks_with_nets, [&](int chunk) {
             TYPE_GRIDS& grids = merge.acquire();
             if (model_value == CONGESTION::PATH_PROBABILITY_MODEL)
-                add_path_probability_demand(nets, chunk, num_chunks, grids, m_net_if, &path_arrays.local());
+                add_path_probability_demand(nets, chunk, num_chunks, grids, m_net_if, &path_batches.local());
             else
                 add_bounding_box_demand(m_supply, m_supply_down_left_sum, nets, chunk, num_chunks, grids, m_net_if,
                                         &box_batches.local());

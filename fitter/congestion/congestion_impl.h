@@ -242,15 +242,15 @@ enum class GATHER_RULE { AVERAGE, SUM, SUM_WHERE_SUPPLIED };
 void gather_from_window(int nx, int ny, int x_size, int y_size, const GRID_2D<float>& supply_for_type,
                         const GRID_2D<float>& table, GATHER_RULE rule, GRID_2D<float>& out);
 
-class PATH_ARRAYS;
+class PATH_BATCH;
 struct BOX_BATCH;
 
 // Chunk routine of the path-probability model: adds the demand of the nets at
 // positions chunk, chunk + num_chunks, ... of `nets` into `grids` (only the
-// four wire types are written). `arrays` are the calling worker's working
-// arrays; without them the call uses arrays of its own.
+// four wire types are written). `batch` is the calling worker's working
+// storage; without it the call uses storage of its own.
 void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
-                                 const NETLIST_IF* net_if, PATH_ARRAYS* arrays = nullptr);
+                                 const NETLIST_IF* net_if, PATH_BATCH* batch = nullptr);
 
 // Chunk routine of the bounding-box model: the same dealing of nets and
 // written types, with each net's demand shared in proportion to `supply` and the row and column

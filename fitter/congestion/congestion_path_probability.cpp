@@ -10,7 +10,7 @@
 
 #include "fitter/congestion/congestion_impl.h"
 #include "fitter/congestion/kernel_variants.h"
-#include "fitter/congestion/path_probability_arrays.h"
+#include "fitter/congestion/path_probability_batch.h"
 
 namespace congestion_internal {
 namespace {
@@ -345,7 +345,7 @@ void share_column(const NET_BOX& box, int x, PATH_COLUMNS& a, COLUMN_ROWS& rows,
 
 // Reads `net` from the netlist and plans it into the batch; a net whose pins
 // all lie on one tile adds nothing.
-void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
+void plan_net(const NETLIST_IF& net_if, int net, PATH_BATCH& batch)
 {
     const CONGESTION::LOC driver = net_if.get_pin_loc(net, 0);
     const int num_pins = net_if.get_num_pins(net);
@@ -361,17 +361,17 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
         return;
 
     const bool small_net = num_pins < LARGE_NET_PINS;
-    arrays.prepare_marks(box);
-    PATH_NET plan = {box, small_net, false, arrays.loads.size(), 0};
-    arrays.mark_pin(box.xd, box.yd);
+    batch.prepare_marks(box);
+    PATH_NET plan = {box, small_net, false, batch.loads.size(), 0};
+    batch.mark_pin(box.xd, box.yd);
     QUADRANT_COUNTS counts;
     const int net_xl = box.xl;
     const int net_xr = box.xr;
     const int net_yb = box.yb;
     const int net_yt = box.yt;
     for (int k = 1; k < num_pins; ++k) {
-        // The second reading must fall in the box of the first: the arrays
-        // are only that large.
+        // The second reading must fall in the box of the first: the marks
+        // cover only that box.
         const CONGESTION::LOC load_loc = net_if.get_pin_loc(net, k);
         CONGESTION_CHECK(load_loc.x >= net_xl, "load_loc.x >= net_xl");
         CONGESTION_CHECK(load_loc.x <= net_xr, "load_loc.x <= net_xr");
@@ -379,33 +379,33 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_ARRAYS& arrays)
         CONGESTION_CHECK(load_loc.y <= net_yt, "load_loc.y <= net_yt");
         // A tile already holding a pin (the driver's or an earlier load's)
         // adds nothing more.
-        if (!arrays.mark_pin(load_loc.x, load_loc.y))
+        if (!batch.mark_pin(load_loc.x, load_loc.y))
             continue;
         if (small_net) {
             const float w = net_if.get_pin_weight(net, k) + 1.0f;
             const TWO_PIN pair(box.xd, box.yd, load_loc.x, load_loc.y);
-            arrays.loads.emplace_back(pair, std::max(box.xd, load_loc.x), pair.ly - box.yb,
-                                      std::max(box.yd, load_loc.y) - box.yb, w);
+            batch.loads.emplace_back(pair, std::max(box.xd, load_loc.x), pair.ly - box.yb,
+                                     std::max(box.yd, load_loc.y) - box.yb, w);
         } else {
             counts.add(box, load_loc.x, load_loc.y);
         }
     }
-    arrays.clear_pin_marks();
-    arrays.max_height = std::max(arrays.max_height, box.height());
+    batch.clear_pin_marks();
+    batch.max_height = std::max(batch.max_height, box.height());
     if (small_net) {
-        plan.count = arrays.loads.size() - plan.first;
+        plan.count = batch.loads.size() - plan.first;
         // One load at the corner opposite the driver (the second reading of
         // the pins may have put it elsewhere in the box).
         if (plan.count == 1) {
-            const LOAD& load = arrays.loads[plan.first];
+            const LOAD& load = batch.loads[plan.first];
             plan.two_tiles = load.pair.lx == box.xl && load.hx == box.xr && load.pair.ly == box.yb &&
                              load.pair.ly + load.pair.dy == box.yt;
         }
     } else {
-        plan.first = arrays.crossings.size();
-        arrays.crossings.push_back(large_net_crossings(box, counts));
+        plan.first = batch.crossings.size();
+        batch.crossings.push_back(large_net_crossings(box, counts));
     }
-    arrays.nets.push_back(plan);
+    batch.nets.push_back(plan);
 }
 
 // Columns x0 .. x1 of a net whose pins lie on two tiles: its one load's pair
@@ -466,7 +466,7 @@ void add_two_tile_columns(const NET_BOX& box, const LOAD& load, int x0, int x1, 
 // first fills the column before x0 for its horizontal boundaries, which x0's
 // tiles share; a walk that stops inside the box clears the boundaries it
 // leaves behind.
-void add_columns(const PATH_ARRAYS& batch, const PATH_NET& net, int x0, int x1, PATH_COLUMNS& a, TYPE_GRIDS& grids)
+void add_columns(const PATH_BATCH& batch, const PATH_NET& net, int x0, int x1, PATH_COLUMNS& a, TYPE_GRIDS& grids)
 {
     const NET_BOX& box = net.box;
     if (net.two_tiles)
@@ -490,7 +490,7 @@ void add_columns(const PATH_ARRAYS& batch, const PATH_NET& net, int x0, int x1, 
 }
 
 // Adds the demand of the batch's nets that reach bands begin .. end - 1.
-void add_bands(const PATH_ARRAYS& batch, int band_rows, int begin, int end, TYPE_GRIDS& grids)
+void add_bands(const PATH_BATCH& batch, int band_rows, int begin, int end, TYPE_GRIDS& grids)
 {
     PATH_COLUMNS columns(batch.max_height);
     batch.bands.visit(
@@ -507,7 +507,7 @@ void add_bands(const PATH_ARRAYS& batch, int band_rows, int begin, int end, TYPE
 
 // Adds the demand of the batch's nets band by band, the bands side by side
 // when workers are free (a chunk's batch may be the last work of the call).
-void apply_batch(int band_rows, PATH_ARRAYS& batch, TYPE_GRIDS& grids)
+void apply_batch(int band_rows, PATH_BATCH& batch, TYPE_GRIDS& grids)
 {
     if (batch.nets.empty())
         return;
@@ -525,21 +525,22 @@ void apply_batch(int band_rows, PATH_ARRAYS& batch, TYPE_GRIDS& grids)
 }  // namespace
 
 void add_path_probability_demand(const std::vector<int>& nets, int chunk, int num_chunks, TYPE_GRIDS& grids,
-                                 const NETLIST_IF* net_if, PATH_ARRAYS* arrays)
+                                 const NETLIST_IF* net_if, PATH_BATCH* batch)
 {
     CONGESTION_CHECK(net_if != nullptr, "net_if != nullptr");
-    PATH_ARRAYS own_arrays;
-    PATH_ARRAYS& batch = arrays != nullptr ? *arrays : own_arrays;
+    PATH_BATCH own_batch;
+    if (batch == nullptr)
+        batch = &own_batch;
     // A band holds the demand of the four wire types.
-    const int band_rows = batch.band_rows > 0
-                              ? batch.band_rows
+    const int band_rows = batch->band_rows > 0
+                              ? batch->band_rows
                               : band_rows_for(grids[CONGESTION::HORIZONTAL_RIGHT].get_num_cols(), 4 * sizeof(float));
     for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {
-        plan_net(*net_if, nets[i], batch);
-        if (batch.nets.size() >= batch.max_nets || batch.loads.size() >= batch.max_loads)
-            apply_batch(band_rows, batch, grids);
+        plan_net(*net_if, nets[i], *batch);
+        if (batch->nets.size() >= batch->max_nets || batch->loads.size() >= batch->max_loads)
+            apply_batch(band_rows, *batch, grids);
     }
-    apply_batch(band_rows, batch, grids);
+    apply_batch(band_rows, *batch, grids);
 }
 
 }  // namespace congestion_internal

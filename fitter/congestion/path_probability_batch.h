@@ -1,7 +1,7 @@
 // Working storage of the path-probability model, kept by one worker for one
 // update_demand call.
-#ifndef PATH_PROBABILITY_ARRAYS_H
-#define PATH_PROBABILITY_ARRAYS_H
+#ifndef PATH_PROBABILITY_BATCH_H
+#define PATH_PROBABILITY_BATCH_H
 
 #include <algorithm>
 #include <cstddef>
@@ -169,7 +169,7 @@ class PATH_COLUMNS {
 // Planning marks the tiles of a net's box that hold a pin; marks are all
 // clear between nets. The batch keeps its capacity from batch to batch, and
 // the marks grow without copying, since no mark outlives a net.
-class PATH_ARRAYS {
+class PATH_BATCH {
  public:
     // A batch is added to the grids once it holds this many nets or loads:
     // enough that each band of the grids is brought into cache for many
