@@ -55,6 +55,12 @@ endfunction()
 
 if(MODE STREQUAL "subdirectory")
     run_example(subdirectory Debug "-DCONGESTION_SOURCE_DIR=${SOURCE_DIR}")
+    # As another project's subdirectory the library comes alone.
+    file(STRINGS "${WORK_DIR}/subdirectory/CMakeCache.txt" switched_on
+        REGEX "^CONGESTION_(BUILD_TESTS|BUILD_TOOLS|BUILD_PYTHON|INSTALL):BOOL=ON$")
+    if(switched_on)
+        message(FATAL_ERROR "a subdirectory build defaults to ${switched_on}")
+    endif()
     return()
 endif()
 
