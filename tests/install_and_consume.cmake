@@ -10,19 +10,21 @@ set(prefix "${WORK_DIR}/prefix")
 # example's figures are those of the default smoothing algorithm.
 set(plain_env ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH congestion_use_orig=0)
 
-# The README quotes the example's main and what it prints, as they are.
-file(READ "${SOURCE_DIR}/README.md" readme)
+# The page of the C++ interface quotes the example's main and what it
+# prints, as they are.
+set(page docs/cpp-api.md)
+file(READ "${SOURCE_DIR}/${page}" page_text)
 file(READ "${SOURCE_DIR}/examples/estimate.cpp" example)
 string(FIND "${example}" "int main()" main_start)
 if(main_start GREATER_EQUAL 0)
     string(SUBSTRING "${example}" ${main_start} -1 example_main)
-    string(FIND "${readme}" "${example_main}" quoted)
+    string(FIND "${page_text}" "${example_main}" quoted)
 endif()
 if(main_start EQUAL -1 OR quoted EQUAL -1)
-    message(FATAL_ERROR "README.md does not quote the main of examples/estimate.cpp as it stands")
+    message(FATAL_ERROR "${page} does not quote the main of examples/estimate.cpp as it stands")
 endif()
-if(NOT readme MATCHES "It prints:\n\n```\n([^`]*)```")
-    message(FATAL_ERROR "README.md does not show what the example prints")
+if(NOT page_text MATCHES "It prints:\n\n```\n([^`]*)```")
+    message(FATAL_ERROR "${page} does not show what the example prints")
 endif()
 set(example_output "${CMAKE_MATCH_1}")
 
@@ -49,7 +51,7 @@ function(run_example name build_type)
     run(${CMAKE_COMMAND} --build "${WORK_DIR}/${name}" -j 2)
     run(${plain_env} "${WORK_DIR}/${name}/estimate")
     if(NOT last_output STREQUAL example_output)
-        message(FATAL_ERROR "the example printed:\n${last_output}\nREADME.md says:\n${example_output}")
+        message(FATAL_ERROR "the example printed:\n${last_output}\n${page} says:\n${example_output}")
     endif()
 endfunction()
 

@@ -76,7 +76,7 @@ void bind_estimator(py::module_& module)
              "Sets every wire tile's congestion from its smoothed demand d and smoothed supply s: "
              "'utilization' (d / s, 0 where s <= 0), 'overflow' (max(d - s, 0)), or a callable "
              "policy(d, s, type) -> float, called for every tile and wire type under the GIL: some 30 to 60 "
-             "times slower than the built-in policies (see the README). build_window_sums prepares "
+             "times slower than the built-in policies (see docs/python.md). build_window_sums prepares "
              "congestion_in_window.")
 
         .def("demand_at", &E::get_demand, py::arg("x"), py::arg("y"), py::arg("type"))
