@@ -21,9 +21,11 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=cl
     -DCONGESTION_BUILD_PYTHON=OFF
 cmake --build "$build" -j "$jobs" --target fuzz_design_reader
 
-# Seeds: the selector byte (0 tiles.txt, 1 nets.txt, 2 routed.txt) and the
-# bundled file, whole and cut after a few lines, plus small valid files: a
-# 3 x 2 corner of the grid and the first three nets.
+# Seeds: the selector byte (0 tiles.txt, 1 nets.txt, 2 routed.txt, 3
+# routed.txt against the bundled grid in the directional form) and the bundled
+# file, whole and cut after a few lines, plus small valid files: a 3 x 2
+# corner of the grid in both forms, the first three nets, and the routed
+# usage in the directional form.
 seeds="$build/fuzz-seeds"
 rm -rf "$seeds"
 mkdir -p "$seeds" "$build/fuzz-corpus" "$build/fuzz-artifacts"
@@ -41,9 +43,17 @@ done
     awk 'NR > 2 && $1 < 3 && $2 < 2' "$design/tiles.txt"
 } >"$seeds/tiles-corner"
 {
+    printf '\000tiles 3 2 directional\n# x y kind right left up down lab_in\n'
+    awk 'NR > 2 && $1 < 3 && $2 < 2 { print $1, $2, $3, $4 + $5, $4 + $5, $6 + $7, $6 + $7, $8 }' "$design/tiles.txt"
+} >"$seeds/tiles-corner-directional"
+{
     printf '\001nets 3 34 34\n'
     sed -n '2,5p' "$design/nets.txt"
 } >"$seeds/nets-three"
+{
+    printf '\003routed 34 34 directional\n# x y right left up down lab_in\n'
+    awk 'NR > 2 { print $1, $2, $5, $4, $8, $9, $16 }' "$design/routed.txt"
+} >"$seeds/routed-directional"
 
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$build/tests/fuzz/fuzz_design_reader" -max_total_time="$seconds" -rss_limit_mb="$rss_limit_mb" \

@@ -13,6 +13,16 @@ const std::array<const char*, NUM_ROUTED_COLUMNS> ROUTED_COLUMN_NAMES = {
     "h_all", "h_left", "h_right", "h_drv", "v_all", "v_up",   "v_down", "v_drv",
     "h4",    "h12",    "v4",      "v12",   "local", "lab_in", "sw"};
 
+const std::array<const char*, NUM_DIRECTIONAL_COLUMNS> DIRECTIONAL_COLUMN_NAMES = {"right", "left", "up", "down",
+                                                                                   "lab_in"};
+
+std::vector<const char*> get_routed_column_names(DESIGN_FORM form)
+{
+    if (form == DESIGN_FORM::DIRECTIONAL)
+        return {DIRECTIONAL_COLUMN_NAMES.begin(), DIRECTIONAL_COLUMN_NAMES.end()};
+    return {ROUTED_COLUMN_NAMES.begin(), ROUTED_COLUMN_NAMES.end()};
+}
+
 DESIGN_ERROR::DESIGN_ERROR(const std::string& file, int line, const std::string& what)
     : std::runtime_error(line > 0 ? file + ", line " + std::to_string(line) + ": " + what + "."
                                   : file + ": " + what + "."),
@@ -24,13 +34,13 @@ namespace {
 
 constexpr int NUM_TILE_FIELDS = 8;
 constexpr int NUM_NET_FIXED_FIELDS = 11;
-constexpr int NUM_ROUTED_FIELDS = 2 + NUM_ROUTED_COLUMNS;
 constexpr int MAX_NET_FLAGS = NET_FLAG_GLOBAL | NET_FLAG_CONSTANT | NET_FLAG_NO_SPAN_WIRE;
-// The shortest text a record can have ("0 0 a 0 0 0 0 0\n" for a tile): a
-// header count is never trusted for more entries than the file can hold.
-constexpr std::size_t MIN_TILE_RECORD_BYTES = 2 * NUM_TILE_FIELDS;
-constexpr std::size_t MIN_NET_RECORD_BYTES = 2 * (NUM_NET_FIXED_FIELDS + 2);
-constexpr std::size_t MIN_ROUTED_RECORD_BYTES = 2 * NUM_ROUTED_FIELDS;
+// The shortest text a record can have, a character and a separator per field
+// ("0 0 a 0 0 0 0 0\n" for a tile): a header count is never trusted for more
+// entries than the file can hold.
+constexpr std::size_t MIN_BYTES_PER_FIELD = 2;
+constexpr std::size_t MIN_TILE_RECORD_BYTES = MIN_BYTES_PER_FIELD * NUM_TILE_FIELDS;
+constexpr std::size_t MIN_NET_RECORD_BYTES = MIN_BYTES_PER_FIELD * (NUM_NET_FIXED_FIELDS + 2);
 // Longest part of a field that a message quotes.
 constexpr std::size_t MAX_QUOTED_FIELD = 40;
 
@@ -142,14 +152,21 @@ class LINE_READER {
         return value;
     }
 
-    // Header line: the keyword, then one integer per name. The column line
-    // is read by require_column_line once the numbers have been checked.
-    std::vector<int> read_header(const char* keyword, const std::vector<std::string>& names)
+    // Header line: the keyword, then one integer per name and, with `form`,
+    // the word that marks the directional form, which sets *form. The column
+    // line is read by require_column_line once the numbers have been checked.
+    std::vector<int> read_header(const char* keyword, const std::vector<std::string>& names,
+                                 DESIGN_FORM* form = nullptr)
     {
         require_next("the header line");
         if (m_fields.empty() || m_fields[0] != keyword)
             fail("the header must start with '" + std::string(keyword) + "'");
-        require_fields(names.size() + 1, "header");
+        const bool marked = form != nullptr && m_fields.size() == names.size() + 2;
+        if (marked && m_fields.back() != DIRECTIONAL_WORD)
+            fail("the header's last word " + quote(m_fields.back()) + " is not '" + DIRECTIONAL_WORD + "'");
+        if (form != nullptr)
+            *form = marked ? DESIGN_FORM::DIRECTIONAL : DESIGN_FORM::UNDIRECTED;
+        require_fields(names.size() + (marked ? 2 : 1), "header");
         std::vector<int> values;
         for (std::size_t i = 0; i < names.size(); ++i)
             values.push_back(get_int_at_least(i + 1, "the header's " + names[i], 0));
@@ -283,8 +300,20 @@ void read_net_record(LINE_READER& reader, int expected_id, DESIGN& design)
     design.net_start.push_back(static_cast<int>(design.pin_x.size()));
 }
 
-// The sums that routed.txt promises: all = the three direction columns =
-// the two length columns, and no length column above the tile's supply.
+// The word that names a form in messages.
+const char* get_form_word(DESIGN_FORM form) { return form == DESIGN_FORM::DIRECTIONAL ? "directional" : "undirected"; }
+
+// A routed count above the tile's supply of the same name.
+void check_within_supply(const LINE_READER& reader, const char* name, int used, int supply)
+{
+    if (used > supply)
+        reader.fail(std::string("the routed ") + name + " " + std::to_string(used) + " exceeds the tile's supply of " +
+                    std::to_string(supply));
+}
+
+// The sums that an undirected routed.txt promises: all = the three direction
+// columns = the two length columns, and no length column above the tile's
+// supply.
 void check_routed_sums(const LINE_READER& reader, const DESIGN& design, std::size_t tile)
 {
     const auto& r = design.routed;
@@ -305,10 +334,17 @@ void check_routed_sums(const LINE_READER& reader, const DESIGN& design, std::siz
                                                                          {ROUTED_V12, &design.v12},
                                                                          {ROUTED_LAB_IN, &design.lab_in}};
     for (const auto& [column, supply] : bounded)
-        if (r[column][tile] > (*supply)[tile])
-            reader.fail(std::string("the routed ") + ROUTED_COLUMN_NAMES[column] + " " +
-                        std::to_string(r[column][tile]) + " exceeds the tile's supply of " +
-                        std::to_string((*supply)[tile]));
+        check_within_supply(reader, ROUTED_COLUMN_NAMES[column], r[column][tile], (*supply)[tile]);
+}
+
+// A directional routed.txt promises each column at most the tile's supply of
+// the same name.
+void check_directional_usage(const LINE_READER& reader, const DESIGN& design, std::size_t tile)
+{
+    for (int c = 0; c < NUM_DIRECTIONAL_COLUMNS; ++c) {
+        const int supply = c == DIRECTIONAL_LAB_IN ? design.lab_in[tile] : design.direction_supply[c][tile];
+        check_within_supply(reader, DIRECTIONAL_COLUMN_NAMES[c], design.routed[c][tile], supply);
+    }
 }
 
 }  // namespace
@@ -316,7 +352,7 @@ void check_routed_sums(const LINE_READER& reader, const DESIGN& design, std::siz
 void read_tiles(const std::string& path, DESIGN& design)
 {
     LINE_READER reader(path);
-    const std::vector<int> header = reader.read_header("tiles", {"NX", "NY"});
+    const std::vector<int> header = reader.read_header("tiles", {"NX", "NY"}, &design.form);
     for (int side : header)
         if (side < 1 || side > MAX_GRID_SIDE)
             reader.fail("the header's grid side " + std::to_string(side) + " is not between 1 and " +
@@ -324,8 +360,17 @@ void read_tiles(const std::string& path, DESIGN& design)
     design.nx = header[0];
     design.ny = header[1];
     reader.require_column_line();
+    // The four wire columns of the form, then lab_in, in file order.
+    std::array<std::vector<int>*, NUM_DIRECTIONAL_COLUMNS> columns = {&design.h4, &design.h12, &design.v4, &design.v12,
+                                                                      &design.lab_in};
+    std::array<const char*, NUM_DIRECTIONAL_COLUMNS> names = {"h4", "h12", "v4", "v12", "lab_in"};
+    if (design.form == DESIGN_FORM::DIRECTIONAL)
+        for (int c = 0; c < NUM_DIRECTIONS; ++c) {
+            columns[c] = &design.direction_supply[c];
+            names[c] = DIRECTIONAL_COLUMN_NAMES[c];
+        }
     const std::size_t reserve = reader.get_reserve(design.get_num_tiles(), MIN_TILE_RECORD_BYTES);
-    for (std::vector<int>* column : {&design.h4, &design.h12, &design.v4, &design.v12, &design.lab_in})
+    for (std::vector<int>* column : columns)
         column->reserve(reserve);
     design.tile_kind.reserve(reserve);
     for (int y = 0; y < design.ny; ++y)
@@ -337,11 +382,8 @@ void read_tiles(const std::string& path, DESIGN& design)
                 reader.fail("the tile kind " + quote(reader.get_field(2)) +
                             " is unknown (logic, ramb, ramt, io, dsp0 to dsp3, ipcon or empty)");
             design.tile_kind.emplace_back(reader.get_field(2));
-            design.h4.push_back(reader.get_count(3, "h4"));
-            design.h12.push_back(reader.get_count(4, "h12"));
-            design.v4.push_back(reader.get_count(5, "v4"));
-            design.v12.push_back(reader.get_count(6, "v12"));
-            design.lab_in.push_back(reader.get_count(7, "lab_in"));
+            for (int c = 0; c < NUM_DIRECTIONAL_COLUMNS; ++c)
+                columns[c]->push_back(reader.get_count(3 + c, names[c]));
         }
     reader.require_end("tile");
 }
@@ -370,22 +412,30 @@ void read_nets(const std::string& path, DESIGN& design)
 void read_routed(const std::string& path, DESIGN& design)
 {
     LINE_READER reader(path);
-    const std::vector<int> header = reader.read_header("routed", {"NX", "NY"});
+    DESIGN_FORM form = DESIGN_FORM::UNDIRECTED;
+    const std::vector<int> header = reader.read_header("routed", {"NX", "NY"}, &form);
     check_grid_header(reader, design, header[0], header[1]);
+    if (form != design.form)
+        reader.fail(std::string("the header marks the ") + get_form_word(form) + " form but tiles.txt has the " +
+                    get_form_word(design.form) + " one, and a design folder holds one form");
     reader.require_column_line();
-    const std::size_t reserve = reader.get_reserve(design.get_num_tiles(), MIN_ROUTED_RECORD_BYTES);
-    for (std::vector<int>& column : design.routed) {
-        column.clear();
+    const std::vector<const char*> names = get_routed_column_names(form);
+    const std::size_t num_fields = 2 + names.size();
+    const std::size_t reserve = reader.get_reserve(design.get_num_tiles(), MIN_BYTES_PER_FIELD * num_fields);
+    design.routed.assign(names.size(), {});
+    for (std::vector<int>& column : design.routed)
         column.reserve(reserve);
-    }
     for (int y = 0; y < design.ny; ++y)
         for (int x = 0; x < design.nx; ++x) {
             reader.require_next("the routed usage of tile " + format_loc(x, y));
-            reader.require_fields(NUM_ROUTED_FIELDS, "routed tile");
+            reader.require_fields(num_fields, "routed tile");
             check_tile_position(reader, reader.get_int(0, "x"), reader.get_int(1, "y"), x, y);
-            for (int c = 0; c < NUM_ROUTED_COLUMNS; ++c)
-                design.routed[c].push_back(reader.get_count(2 + c, ROUTED_COLUMN_NAMES[c]));
-            check_routed_sums(reader, design, design.get_tile_index(x, y));
+            for (std::size_t c = 0; c < names.size(); ++c)
+                design.routed[c].push_back(reader.get_count(2 + c, names[c]));
+            if (form == DESIGN_FORM::DIRECTIONAL)
+                check_directional_usage(reader, design, design.get_tile_index(x, y));
+            else
+                check_routed_sums(reader, design, design.get_tile_index(x, y));
         }
     reader.require_end("routed tile");
     design.has_routed = true;

@@ -1,5 +1,6 @@
 // Reader of a placed-and-routed design folder (tiles.txt, nets.txt and the
-// optional routed.txt) into flat arrays, checking every line.
+// optional routed.txt), in either of its two forms, into flat arrays,
+// checking every line.
 #ifndef CONGESTION_DESIGN_READER_H
 #define CONGESTION_DESIGN_READER_H
 
@@ -39,7 +40,19 @@ constexpr int MAX_GRID_SIDE = 4096;
 // converts to float exactly.
 constexpr int MAX_TILE_COUNT = 1 << 24;
 
-// Columns of routed.txt after x and y, in file order.
+// The two forms of a design folder. An undirected design's wires have no
+// fixed direction: tiles.txt counts them by axis and length (h4 h12 v4 v12)
+// and routed.txt splits their usage by the side of the driving switch. A
+// directional design's wires each carry a signal one way: both files count
+// them per direction (right left up down). The header of tiles.txt and of
+// routed.txt says which form the file has ("directional" after the
+// numbers); a folder holds one form.
+enum class DESIGN_FORM { UNDIRECTED, DIRECTIONAL };
+
+// The word after a directional file's header numbers.
+constexpr const char* DIRECTIONAL_WORD = "directional";
+
+// Columns of an undirected routed.txt after x and y, in file order.
 enum ROUTED_COLUMN : int {
     ROUTED_H_ALL,
     ROUTED_H_LEFT,
@@ -59,19 +72,47 @@ enum ROUTED_COLUMN : int {
     NUM_ROUTED_COLUMNS
 };
 
-// Column names of routed.txt, indexed by ROUTED_COLUMN.
+// Column names of an undirected routed.txt, indexed by ROUTED_COLUMN.
 extern const std::array<const char*, NUM_ROUTED_COLUMNS> ROUTED_COLUMN_NAMES;
+
+// Columns of a directional routed.txt after x and y, and of a directional
+// tiles.txt after x, y and kind, in file order: wires per direction (right =
+// increasing x, up = increasing y), then Lab Input.
+enum DIRECTIONAL_COLUMN : int {
+    DIRECTIONAL_RIGHT,
+    DIRECTIONAL_LEFT,
+    DIRECTIONAL_UP,
+    DIRECTIONAL_DOWN,
+    DIRECTIONAL_LAB_IN,
+    NUM_DIRECTIONAL_COLUMNS
+};
+constexpr int NUM_DIRECTIONS = DIRECTIONAL_LAB_IN;
+
+// Column names of a directional routed.txt, indexed by DIRECTIONAL_COLUMN.
+extern const std::array<const char*, NUM_DIRECTIONAL_COLUMNS> DIRECTIONAL_COLUMN_NAMES;
+
+// The names of routed.txt's columns after x and y in a form, in file order;
+// DESIGN::routed is indexed alike.
+std::vector<const char*> get_routed_column_names(DESIGN_FORM form);
 
 // One design. Per-tile arrays have nx * ny entries indexed by y * nx + x
 // (x the column, y the row, row 0 at the bottom). Net n's pins are
 // pin_x/pin_y[net_start[n] .. net_start[n + 1] - 1], the driver first.
+// Code that maps the design onto resource types asks design_netlist.h
+// (get_design_supply, get_routed_truth) rather than these columns.
 struct DESIGN {
     std::string name;  // the folder's name
     int nx = 0;
     int ny = 0;
+    DESIGN_FORM form = DESIGN_FORM::UNDIRECTED;
 
     std::vector<std::string> tile_kind;
-    std::vector<int> h4, h12, v4, v12, lab_in;  // supply per tile
+    // Wire supply per tile: h4, h12, v4, v12 in the undirected form, empty in
+    // the directional one; direction_supply (indexed by DIRECTIONAL_COLUMN
+    // below NUM_DIRECTIONS) the reverse.
+    std::vector<int> h4, h12, v4, v12;
+    std::array<std::vector<int>, NUM_DIRECTIONS> direction_supply;
+    std::vector<int> lab_in;  // Lab Input supply per tile, both forms
 
     std::vector<int> net_start;  // num_nets + 1 entries
     std::vector<int> pin_x, pin_y;
@@ -81,7 +122,9 @@ struct DESIGN {
 
     bool has_routed_lengths = true;  // false when nets.txt holds ROUTING_UNKNOWN
     bool has_routed = false;
-    std::array<std::vector<int>, NUM_ROUTED_COLUMNS> routed;  // per tile, when has_routed
+    // Per column of routed.txt in the design's form (indexed by ROUTED_COLUMN
+    // or DIRECTIONAL_COLUMN), per tile; empty without routed.txt.
+    std::vector<std::vector<int>> routed;
 
     int get_num_nets() const { return static_cast<int>(net_start.size()) - 1; }
     int get_num_pins(int net) const { return net_start[net + 1] - net_start[net]; }
@@ -93,15 +136,24 @@ struct DESIGN {
         return (flags[net] & (NET_FLAG_GLOBAL | NET_FLAG_CONSTANT)) == 0 && get_num_pins(net) >= 2;
     }
     // True when the tile has supply of at least one wire kind.
-    bool has_wire_supply(std::size_t tile) const { return h4[tile] + h12[tile] + v4[tile] + v12[tile] > 0; }
+    bool has_wire_supply(std::size_t tile) const
+    {
+        if (form == DESIGN_FORM::DIRECTIONAL)
+            return direction_supply[DIRECTIONAL_RIGHT][tile] + direction_supply[DIRECTIONAL_LEFT][tile] +
+                       direction_supply[DIRECTIONAL_UP][tile] + direction_supply[DIRECTIONAL_DOWN][tile] >
+                   0;
+        return h4[tile] + h12[tile] + v4[tile] + v12[tile] > 0;
+    }
 };
 
-// Reads DIR/tiles.txt, DIR/nets.txt and, when it exists, DIR/routed.txt.
-// Throws DESIGN_ERROR on the first fault found.
+// Reads DIR/tiles.txt, DIR/nets.txt and, when it exists, DIR/routed.txt,
+// of either form. Throws DESIGN_ERROR on the first fault found, and when
+// routed.txt's form is not that of tiles.txt.
 DESIGN read_design(const std::string& dir);
 
 // The single readers, for callers that hold the files elsewhere. The design
-// must already hold the grid (read_tiles) before read_nets or read_routed.
+// must already hold the grid and form (read_tiles) before read_nets or
+// read_routed.
 void read_tiles(const std::string& path, DESIGN& design);
 void read_nets(const std::string& path, DESIGN& design);
 void read_routed(const std::string& path, DESIGN& design);

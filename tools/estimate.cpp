@@ -59,6 +59,7 @@ ESTIMATE_RUN::ESTIMATE_RUN(const DESIGN& design, const ESTIMATE_OPTIONS& options
     m_report.design = design.name;
     m_report.nx = design.nx;
     m_report.ny = design.ny;
+    m_report.form = design.form;
     m_report.num_nets = design.get_num_nets();
     m_report.nets_estimated = static_cast<int>(m_nets.size());
     const std::vector<int> loads = count_load_pins(design, m_nets);
@@ -239,32 +240,23 @@ void ESTIMATE_RUN::add_accuracy()
     using TYPE = CONGESTION::RESOURCE_TYPE;
     struct COMPARISON {
         const char* estimate;
-        const char* truth;
         std::vector<TYPE> estimate_types;
-        std::vector<ROUTED_COLUMN> truth_columns;
         bool baseline_horizontal;
         bool baseline_vertical;
     };
     const std::vector<COMPARISON> comparisons = {
-        {"HORIZONTAL_LEFT", "h_left", {CONGESTION::HORIZONTAL_LEFT}, {ROUTED_H_LEFT}, true, false},
-        {"HORIZONTAL_RIGHT", "h_right", {CONGESTION::HORIZONTAL_RIGHT}, {ROUTED_H_RIGHT}, true, false},
-        {"VERTICAL_UP", "v_up", {CONGESTION::VERTICAL_UP}, {ROUTED_V_UP}, false, true},
-        {"VERTICAL_DOWN", "v_down", {CONGESTION::VERTICAL_DOWN}, {ROUTED_V_DOWN}, false, true},
-        {"H (left+right)",
-         "h_all",
-         {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT},
-         {ROUTED_H_ALL},
-         true,
-         false},
-        {"V (up+down)", "v_all", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}, {ROUTED_V_ALL}, false, true},
+        {"HORIZONTAL_LEFT", {CONGESTION::HORIZONTAL_LEFT}, true, false},
+        {"HORIZONTAL_RIGHT", {CONGESTION::HORIZONTAL_RIGHT}, true, false},
+        {"VERTICAL_UP", {CONGESTION::VERTICAL_UP}, false, true},
+        {"VERTICAL_DOWN", {CONGESTION::VERTICAL_DOWN}, false, true},
+        {"H (left+right)", {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT}, true, false},
+        {"V (up+down)", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}, false, true},
         {"all wires",
-         "h_all+v_all",
          {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP,
           CONGESTION::VERTICAL_DOWN},
-         {ROUTED_H_ALL, ROUTED_V_ALL},
          true,
          true},
-        {"LAB_INPUT", "lab_in", {CONGESTION::LAB_INPUT}, {ROUTED_LAB_IN}, false, false},
+        {"LAB_INPUT", {CONGESTION::LAB_INPUT}, false, false},
     };
 
     std::vector<std::size_t> tiles;
@@ -274,6 +266,7 @@ void ESTIMATE_RUN::add_accuracy()
     m_report.has_truth = true;
     m_report.tiles_compared = static_cast<int>(tiles.size());
     for (const COMPARISON& comparison : comparisons) {
+        const ROUTED_TRUTH routed = get_routed_truth(m_design.form, comparison.estimate_types);
         std::vector<double> estimate, base, truth;
         for (std::size_t tile : tiles) {
             double e = 0.0;
@@ -286,16 +279,13 @@ void ESTIMATE_RUN::add_accuracy()
                 b += baseline.vertical[tile];
             if (!comparison.baseline_horizontal && !comparison.baseline_vertical)
                 b = pins[tile];
-            double r = 0.0;
-            for (ROUTED_COLUMN column : comparison.truth_columns)
-                r += m_design.routed[column][tile];
             estimate.push_back(e);
             base.push_back(b);
-            truth.push_back(r);
+            truth.push_back(get_routed_usage(m_design, routed, tile));
         }
         ACCURACY_ROW row;
         row.estimate = comparison.estimate;
-        row.truth = comparison.truth;
+        row.truth = routed.name;
         row.estimate_figures = get_agreement(truth, estimate);
         row.baseline_figures = get_agreement(truth, base);
         row.estimate_sum = sum(estimate);
@@ -312,22 +302,19 @@ std::vector<HEATMAP> ESTIMATE_RUN::get_heatmaps() const
         const char* stem;
         const char* name;
         std::vector<TYPE> types;
-        std::vector<ROUTED_COLUMN> truth_columns;
     };
     const std::vector<MAP> maps = {
-        {"horizontal_left", "Horizontal Left", {CONGESTION::HORIZONTAL_LEFT}, {ROUTED_H_LEFT}},
-        {"horizontal_right", "Horizontal Right", {CONGESTION::HORIZONTAL_RIGHT}, {ROUTED_H_RIGHT}},
-        {"vertical_up", "Vertical Up", {CONGESTION::VERTICAL_UP}, {ROUTED_V_UP}},
-        {"vertical_down", "Vertical Down", {CONGESTION::VERTICAL_DOWN}, {ROUTED_V_DOWN}},
-        {"horizontal",
-         "Horizontal (left + right)",
-         {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT},
-         {ROUTED_H_ALL}},
-        {"vertical", "Vertical (up + down)", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}, {ROUTED_V_ALL}},
-        {"lab_input", "Lab Input", {CONGESTION::LAB_INPUT}, {ROUTED_LAB_IN}},
+        {"horizontal_left", "Horizontal Left", {CONGESTION::HORIZONTAL_LEFT}},
+        {"horizontal_right", "Horizontal Right", {CONGESTION::HORIZONTAL_RIGHT}},
+        {"vertical_up", "Vertical Up", {CONGESTION::VERTICAL_UP}},
+        {"vertical_down", "Vertical Down", {CONGESTION::VERTICAL_DOWN}},
+        {"horizontal", "Horizontal (left + right)", {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT}},
+        {"vertical", "Vertical (up + down)", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}},
+        {"lab_input", "Lab Input", {CONGESTION::LAB_INPUT}},
     };
     std::vector<HEATMAP> heatmaps;
     for (const MAP& map : maps) {
+        const ROUTED_TRUTH truth = get_routed_truth(m_design.form, map.types);
         TILE_MAP estimate{"estimated utilization (smoothed demand / supply)", {}};
         TILE_MAP routed{"routed usage / supply", {}};
         for (std::size_t tile = 0; tile < m_design.get_num_tiles(); ++tile) {
@@ -337,10 +324,7 @@ std::vector<HEATMAP> ESTIMATE_RUN::get_heatmaps() const
                 demand += m_smooth_demand[type][tile];
                 supply += m_supply[type][tile];
             }
-            double used = 0.0;
-            if (m_design.has_routed)
-                for (ROUTED_COLUMN column : map.truth_columns)
-                    used += m_design.routed[column][tile];
+            const double used = m_design.has_routed ? get_routed_usage(m_design, truth, tile) : 0.0;
             estimate.values.push_back(supply > 0.0 ? demand / supply : NO_SUPPLY);
             routed.values.push_back(supply > 0.0 ? used / supply : NO_SUPPLY);
         }

@@ -66,6 +66,7 @@ struct REPORT {
     std::string design;
     int nx = 0;
     int ny = 0;
+    DESIGN_FORM form = DESIGN_FORM::UNDIRECTED;  // a directional design's supply ignores options.supply
     int num_nets = 0;
     int nets_estimated = 0;
     int load_pins = 0;

@@ -47,6 +47,7 @@ class USAGE_ERROR : public std::runtime_error {
 struct COMMAND_LINE {
     std::string design_dir;
     ESTIMATE_OPTIONS options;
+    bool supply_given = false;  // --supply on the command line, not its default
     int threads = 0;
     bool timings = true;
     std::string json_path;
@@ -103,7 +104,8 @@ po::options_description get_option_descriptions(const ESTIMATE_OPTIONS& d)
         "overflow (smoothed demand minus smoothed supply, not below 0)")(
         "supply", po::value<std::string>()->default_value(get_supply_word(d.supply)),
         "wire supply per direction: half ((h4+h12)/2 left and right, (v4+v12)/2 up and down) or full "
-        "(all the wires in each direction); Lab Input supply is lab_in")(
+        "(all the wires in each direction); Lab Input supply is lab_in. A directional design's supply "
+        "per direction is used as it is, and --supply is refused on it")(
         "wirelength", po::value<std::string>()->default_value(get_wirelength_word(d.wirelength)),
         "wire-length estimate of the bbox model: hpwl (box width and height) or oracle (the routed lengths "
         "routed_x, routed_y: uses the routing result, for comparison only)")(
@@ -183,6 +185,7 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
                                                                                   : CONGESTION_POLICY::OVERFLOW;
     o.supply =
         parse_word(text("supply"), "--supply", {"half", "full"}) == 0 ? SUPPLY_MAPPING::HALF : SUPPLY_MAPPING::FULL;
+    line.supply_given = !values["supply"].defaulted();
     o.wirelength = parse_word(text("wirelength"), "--wirelength", {"hpwl", "oracle"}) == 0
                        ? WIRELENGTH_SOURCE::HALF_PERIMETER
                        : WIRELENGTH_SOURCE::ROUTED_ORACLE;
@@ -251,8 +254,9 @@ void check_wire_supply(const COMMAND_LINE& line, const DESIGN& design)
     for (std::size_t tile = 0; tile < design.get_num_tiles(); ++tile)
         if (design.has_wire_supply(tile))
             return;
-    warn("no tile of " + (std::filesystem::path(line.design_dir) / "tiles.txt").string() +
-         " has wire supply (h4, h12, v4 and v12 are 0 everywhere), so the wire utilization figures mean nothing.");
+    const char* columns = design.form == DESIGN_FORM::DIRECTIONAL ? "right, left, up and down" : "h4, h12, v4 and v12";
+    warn("no tile of " + (std::filesystem::path(line.design_dir) / "tiles.txt").string() + " has wire supply (" +
+         columns + " are 0 everywhere), so the wire utilization figures mean nothing.");
 }
 
 bool writes_standard_output(const COMMAND_LINE& line)
@@ -309,6 +313,9 @@ int run_tool(const COMMAND_LINE& line)
     if (line.options.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE && !design.has_routed_lengths)
         throw USAGE_ERROR("--wirelength oracle needs the routed lengths of nets.txt, but " + line.design_dir +
                           " was placed and not routed");
+    if (line.supply_given && design.form == DESIGN_FORM::DIRECTIONAL)
+        throw USAGE_ERROR("--supply does not apply to " + line.design_dir +
+                          ", whose tiles.txt gives the supply per direction, used as it is");
     const double read_ms = get_ms_since(start);
     check_wire_supply(line, design);
 

@@ -32,6 +32,12 @@ nlohmann::json get_agreement_json(const AGREEMENT& agreement)
             {"top10_share", get_number(agreement.top_share)}};
 }
 
+// The supply setting in force: a directional design's supply is its own.
+const char* get_supply_setting(const REPORT& r)
+{
+    return r.form == DESIGN_FORM::DIRECTIONAL ? DIRECTIONAL_WORD : get_supply_word(r.options.supply);
+}
+
 }  // namespace
 
 const char* get_model_word(CONGESTION::NET_MODEL model)
@@ -70,7 +76,7 @@ void print_report(std::ostream& os, const REPORT& r, bool with_timings)
         "settings: model %s, window %d,%d, uniform %s, policy %s, supply %s, wire length %s%s, "
         "peak window %d, chunks %d",
         get_model_word(o.model), o.parallel_dim, o.perpendicular_dim, o.uniform ? "yes" : "no",
-        get_policy_word(o.policy), get_supply_word(o.supply), get_wirelength_word(o.wirelength),
+        get_policy_word(o.policy), get_supply_setting(r), get_wirelength_word(o.wirelength),
         o.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE ? " (uses the routing result)" : "", o.peak_dim, o.num_chunks);
     os << (with_timings ? format(", threads %d\n", r.threads) : std::string("\n"));
     os << format("smoothing algorithm: %s\n", r.algorithm.c_str());
@@ -141,7 +147,7 @@ nlohmann::json get_report_json(const REPORT& r, bool with_timings)
                         {"window", {o.parallel_dim, o.perpendicular_dim}},
                         {"uniform", o.uniform},
                         {"policy", get_policy_word(o.policy)},
-                        {"supply", get_supply_word(o.supply)},
+                        {"supply", get_supply_setting(r)},
                         {"wirelength", get_wirelength_word(o.wirelength)},
                         {"peak_window", o.peak_dim},
                         {"chunks", o.num_chunks}};

@@ -47,19 +47,26 @@ py::object get_design_object(const DESIGN& design)
     py::object routed = py::none();
     if (design.has_routed) {
         py::dict columns;
-        for (int c = 0; c < NUM_ROUTED_COLUMNS; ++c)
-            columns[ROUTED_COLUMN_NAMES[c]] = get_tile_array(design, design.routed[c]);
+        const std::vector<const char*> names = get_routed_column_names(design.form);
+        for (std::size_t c = 0; c < names.size(); ++c)
+            columns[names[c]] = get_tile_array(design, design.routed[c]);
         routed = columns;
     }
     py::dict fields;
     fields["name"] = design.name;
     fields["nx"] = design.nx;
     fields["ny"] = design.ny;
+    fields["form"] = design.form == DESIGN_FORM::DIRECTIONAL ? DIRECTIONAL_WORD : "undirected";
     fields["tile_kind"] = get_tile_kinds(design);
-    fields["h4"] = get_tile_array(design, design.h4);
-    fields["h12"] = get_tile_array(design, design.h12);
-    fields["v4"] = get_tile_array(design, design.v4);
-    fields["v12"] = get_tile_array(design, design.v12);
+    if (design.form == DESIGN_FORM::DIRECTIONAL) {
+        for (int c = 0; c < NUM_DIRECTIONS; ++c)
+            fields[DIRECTIONAL_COLUMN_NAMES[c]] = get_tile_array(design, design.direction_supply[c]);
+    } else {
+        fields["h4"] = get_tile_array(design, design.h4);
+        fields["h12"] = get_tile_array(design, design.h12);
+        fields["v4"] = get_tile_array(design, design.v4);
+        fields["v12"] = get_tile_array(design, design.v12);
+    }
     fields["lab_in"] = get_tile_array(design, design.lab_in);
     fields["num_nets"] = num_nets;
     fields["net_start"] = get_net_array(design.net_start);
@@ -94,20 +101,24 @@ void bind_design_loader(py::module_& module)
 {
     module.def("load_design", &load_design, py::arg("path"), R"doc(
 Reads a placed-and-routed design folder (tiles.txt, nets.txt, optional
-routed.txt; format in data/FORMAT.md) with the estimator tool's reader.
-Any fault raises ValueError naming the file and the line.
+routed.txt; format in data/FORMAT.md) of either form with the estimator
+tool's reader. Any fault raises ValueError naming the file and the line.
 
 Returns a namespace of:
   name, nx, ny, num_nets
+  form                       "undirected" or "directional"
   tile_kind                  (nx, ny) str
-  h4, h12, v4, v12, lab_in   (nx, ny) int32 wire and Lab Input counts per tile
+  h4, h12, v4, v12           (nx, ny) int32 wire counts per tile (undirected)
+  right, left, up, down      (nx, ny) int32 wires per direction (directional;
+                             the supply of HORIZONTAL_RIGHT, ... as it is)
+  lab_in                     (nx, ny) int32 Lab Input count per tile
   net_start, pin_x, pin_y    CSR pins, driver first (Netlist's arrays)
   flags, weight              (num_nets,) flag bits (1 global, 2 constant,
                              4 no span wire) and weight
   boxes                      (num_nets, 4) xl, xr, yb, yt of the pins
   routed_x, routed_y, n_wires  (num_nets,) routed lengths and wire counts,
                              -1 in a design placed and not routed
-  routed                     dict of routed.txt columns, (nx, ny) int32
-                             each, or None without routed.txt
+  routed                     dict of routed.txt columns of the form, (nx, ny)
+                             int32 each, or None without routed.txt
 )doc");
 }

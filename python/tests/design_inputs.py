@@ -7,7 +7,10 @@ GLOBAL_OR_CONSTANT = 1 | 2
 
 
 def design_supply(d, full=False):
-    """The tool's supply mapping: wires per direction (half or all), Lab Input lab_in."""
+    """The tool's supply: a directional design's own per direction, else the wires of an axis
+    (half or all) in each of its directions; Lab Input lab_in."""
+    if d.form == "directional":
+        return np.stack([d.left, d.right, d.up, d.down, d.lab_in]).astype(np.float32)
     share = np.float32(1.0 if full else 0.5)
     horizontal = (d.h4 + d.h12).astype(np.float32) * share
     vertical = (d.v4 + d.v12).astype(np.float32) * share

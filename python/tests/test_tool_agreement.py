@@ -22,15 +22,17 @@ POLICIES = {"ratio": "utilization", "overflow": "overflow"}
 WIRE_TYPES_IN_ENUM_ORDER = [cg.HORIZONTAL_LEFT, cg.HORIZONTAL_RIGHT, cg.VERTICAL_UP, cg.VERTICAL_DOWN]
 
 
-def run_tool(tmp_path, s):
+def run_tool(tmp_path, s, design_dir=DESIGN_DIR):
+    """The tool's JSON report; a directional design takes no --supply."""
     tool = os.environ.get("CONGESTION_ESTIMATE_TOOL")
     if not tool:
         pytest.skip("CONGESTION_ESTIMATE_TOOL is not set (ctest sets it when the tool is built)")
     report = tmp_path / "report.json"
-    subprocess.run([tool, str(DESIGN_DIR), "--json", str(report), "--model", s["model"],
+    supply = ["--supply", s["supply"]] if cg.load_design(design_dir).form == "undirected" else []
+    subprocess.run([tool, str(design_dir), "--json", str(report), "--model", s["model"],
                     "--window", "%d,%d" % s["window"], "--uniform", "yes" if s["uniform"] else "no",
-                    "--policy", s["policy"], "--supply", s["supply"], "--wirelength", s["wirelength"],
-                    "--peak-window", str(s["peak_window"]), "--chunks", str(s["chunks"])],
+                    "--policy", s["policy"], "--wirelength", s["wirelength"],
+                    "--peak-window", str(s["peak_window"]), "--chunks", str(s["chunks"])] + supply,
                    check=True, stdout=subprocess.DEVNULL)
     return json.loads(report.read_text())
 
@@ -89,3 +91,39 @@ def test_estimate_equals_the_tools_figures(tmp_path, design, name):
     with np.errstate(divide="ignore", invalid="ignore"):
         over = np.where(supply > 0, est.smooth_demand[:4] / supply, 0) > 1.0
     assert int(over.any(axis=0).sum()) == report["routability"]["tiles_over_100_percent"]
+
+
+def directional_copy(folder):
+    """The bundled design in the directional form, each direction with a supply of its own
+    (right h4 + h12, left h4, up v4 + v12, down v12) and the routed usage by direction."""
+    folder.mkdir()
+    tiles = (DESIGN_DIR / "tiles.txt").read_text().splitlines()
+    lines = [tiles[0] + " directional", "# x y kind right left up down lab_in"]
+    for line in tiles[2:]:
+        x, y, kind, h4, h12, v4, v12, lab_in = line.split()
+        h4, h12, v4, v12 = int(h4), int(h12), int(v4), int(v12)
+        lines.append(f"{x} {y} {kind} {h4 + h12} {h4} {v4 + v12} {v12} {lab_in}")
+    (folder / "tiles.txt").write_text("\n".join(lines) + "\n")
+    routed = (DESIGN_DIR / "routed.txt").read_text().splitlines()
+    lines = [routed[0] + " directional", "# x y right left up down lab_in"]
+    for line in routed[2:]:
+        x, y, _, h_left, h_right, _, _, v_up, v_down, _, h4, _, _, v12, _, lab_in, _ = line.split()
+        # Usage stays within the supply of its direction.
+        left, down = min(int(h_left), int(h4)), min(int(v_down), int(v12))
+        lines.append(f"{x} {y} {h_right} {left} {v_up} {down} {lab_in}")
+    (folder / "routed.txt").write_text("\n".join(lines) + "\n")
+    (folder / "nets.txt").write_text((DESIGN_DIR / "nets.txt").read_text())
+    return folder
+
+
+def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tmp_path, design):
+    d = cg.load_design(directional_copy(tmp_path / "directional"))
+    assert d.form == "directional" and design.form == "undirected"
+    assert not hasattr(d, "h4")
+    assert np.array_equal(d.right, design.h4 + design.h12) and np.array_equal(d.left, design.h4)
+    assert np.array_equal(d.up, design.v4 + design.v12) and np.array_equal(d.down, design.v12)
+    assert sorted(d.routed) == ["down", "lab_in", "left", "right", "up"]
+    assert np.array_equal(d.routed["right"], design.routed["h_right"])
+    report = run_tool(tmp_path, SETTINGS["defaults"], tmp_path / "directional")
+    assert report["settings"]["supply"] == "directional"
+    assert "%016x" % run_python(d, SETTINGS["defaults"]).cookie == report["cookie"]

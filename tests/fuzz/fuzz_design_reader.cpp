@@ -1,5 +1,6 @@
 // libFuzzer harness of the design reader: the first input byte picks the file
-// (tiles.txt, nets.txt or routed.txt), the rest is that file's content.
+// (tiles.txt, nets.txt, routed.txt, or a routed.txt read against a
+// directional grid), the rest is that file's content.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,8 +13,8 @@
 
 namespace {
 
-enum FILE_KIND : int { TILES, NETS, ROUTED, NUM_FILE_KINDS };
-constexpr const char* FILE_NAMES[NUM_FILE_KINDS] = {"tiles.txt", "nets.txt", "routed.txt"};
+enum FILE_KIND : int { TILES, NETS, ROUTED, DIRECTIONAL_ROUTED, NUM_FILE_KINDS };
+constexpr const char* FILE_NAMES[NUM_FILE_KINDS] = {"tiles.txt", "nets.txt", "routed.txt", "routed.txt"};
 
 // A rejection is one sentence: after "PATH, line N: " at most this many
 // characters. The longest sentence of the reader, with every number at its
@@ -36,6 +37,25 @@ const DESIGN& get_sample_grid()
     static const DESIGN grid = [] {
         DESIGN design;
         read_tiles(std::string(SAMPLE_DESIGN) + "/tiles.txt", design);
+        return design;
+    }();
+    return grid;
+}
+
+// The bundled grid in the directional form: each axis's wires in both of its
+// directions.
+const DESIGN& get_directional_grid()
+{
+    static const DESIGN grid = [] {
+        DESIGN design = get_sample_grid();
+        design.form = DESIGN_FORM::DIRECTIONAL;
+        for (std::size_t tile = 0; tile < design.get_num_tiles(); ++tile) {
+            const int horizontal = design.h4[tile] + design.h12[tile];
+            const int vertical = design.v4[tile] + design.v12[tile];
+            for (int c = 0; c < NUM_DIRECTIONS; ++c)
+                design.direction_supply[c].push_back(c == DIRECTIONAL_RIGHT || c == DIRECTIONAL_LEFT ? horizontal
+                                                                                                     : vertical);
+        }
         return design;
     }();
     return grid;
@@ -77,15 +97,24 @@ void check_accepted(FILE_KIND kind, const DESIGN& design)
 {
     const std::size_t tiles = design.get_num_tiles();
     switch (kind) {
-    case TILES:
+    case TILES: {
         if (design.nx < 1 || design.nx > MAX_GRID_SIDE || design.ny < 1 || design.ny > MAX_GRID_SIDE)
             fail("accepted a grid of " + std::to_string(design.nx) + " x " + std::to_string(design.ny));
-        for (const std::vector<int>* column : {&design.h4, &design.h12, &design.v4, &design.v12, &design.lab_in})
-            if (column->size() != tiles)
-                fail("a supply column does not hold one value per tile");
+        // The wire columns of the file's form hold one value per tile, those
+        // of the other form none.
+        const std::size_t undirected = design.form == DESIGN_FORM::DIRECTIONAL ? 0 : tiles;
+        for (const std::vector<int>* column : {&design.h4, &design.h12, &design.v4, &design.v12})
+            if (column->size() != undirected)
+                fail("an undirected supply column does not match the form");
+        for (const std::vector<int>& column : design.direction_supply)
+            if (column.size() != tiles - undirected)
+                fail("a directional supply column does not match the form");
+        if (design.lab_in.size() != tiles)
+            fail("the lab_in column does not hold one value per tile");
         if (design.tile_kind.size() != tiles)
             fail("the tile kinds do not hold one value per tile");
         break;
+    }
     case NETS: {
         const int nets = design.get_num_nets();
         if (nets < 0 || design.net_start.front() != 0 || design.flags.size() != static_cast<std::size_t>(nets) ||
@@ -104,8 +133,11 @@ void check_accepted(FILE_KIND kind, const DESIGN& design)
         break;
     }
     case ROUTED:
+    case DIRECTIONAL_ROUTED:
         if (!design.has_routed)
             fail("routed.txt was read but has_routed is false");
+        if (design.routed.size() != get_routed_column_names(design.form).size())
+            fail("the routed columns are not those of the grid's form");
         for (const std::vector<int>& column : design.routed)
             if (column.size() != tiles)
                 fail("a routed column does not hold one value per tile");
@@ -131,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("cannot write " + path);
     }
 
-    DESIGN design = kind == TILES ? DESIGN() : get_sample_grid();
+    DESIGN design = kind == TILES ? DESIGN() : kind == DIRECTIONAL_ROUTED ? get_directional_grid() : get_sample_grid();
     try {
         if (kind == TILES)
             read_tiles(path, design);

@@ -62,6 +62,7 @@ TEST(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
         {"tiles.txt", 1, "tiles 34", "needs 3 fields but the line has 2"},
         {"tiles.txt", 1, "tile 34 34", "the header must start with 'tiles'"},
         {"tiles.txt", 1, "tiles 0 34", "grid side 0 is not between 1 and 4096"},
+        {"tiles.txt", 1, "tiles 34 34 directed", "the header's last word 'directed' is not 'directional'"},
         {"tiles.txt", 2, "x y kind", "must be the column line starting with '#'"},
         {"tiles.txt", 4, "1 0 io 4x 0 64 24 10", "h4 '4x' is not a whole number"},
         {"tiles.txt", 4, "1 0 io\t4 0 64 24 10 7", "needs 8 fields but the line has 9"},
@@ -104,6 +105,9 @@ TEST(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
         {"nets.txt", 3, "0 3 6 0 16 17 32 32 -1 -1 -1 16 32 16 32 17 32",
          "flag 4 (no span wire used) is set on a net that was not routed"},
         {"routed.txt", 1, "routed 33 34", "the header's grid 33 x 34 differs"},
+        {"routed.txt", 1, "routed 34 34 directional",
+         "the header marks the directional form but tiles.txt has the undirected one, and a design folder holds one "
+         "form."},
         {"routed.txt", 517, "4 15 2 1 0 0 1 0 0 1 0 1 0 1 0 0 1", "h_all 2 differs from h_left + h_right + h_drv = 1"},
         {"routed.txt", 517, "4 15 1 1 0 0 1 0 0 1 0 0 0 1 0 0 1", "h_all 1 differs from h4 + h12 = 0"},
         {"routed.txt", 517, "4 15 1 1 0 0 1 0 0 1 0 1 0 1 0 99 1",
@@ -181,6 +185,54 @@ TEST(DesignReaderFaults, RoutedTruthIsOptionalAndBlankTrailingLinesAndCrLfAreAcc
     const DESIGN design = read_design(dir.get_path().string());
     EXPECT_FALSE(design.has_routed);
     EXPECT_EQ(design.lab_in[design.get_tile_index(1, 0)], 10);
+}
+
+TEST(DesignReaderDirectional, ReadsEachDirectionIntoItsOwnColumn)
+{
+    SCRATCH_DIR dir;
+    write_directional_design(dir.get_path());
+    const DESIGN design = read_design(dir.get_path().string());
+    EXPECT_EQ(design.form, DESIGN_FORM::DIRECTIONAL);
+    ASSERT_EQ(design.get_num_tiles(), static_cast<size_t>(DIRECTIONAL_TILES));
+    EXPECT_TRUE(design.h4.empty() && design.h12.empty() && design.v4.empty() && design.v12.empty());
+    ASSERT_EQ(design.routed.size(), static_cast<size_t>(NUM_DIRECTIONAL_COLUMNS));
+    for (int tile = 0; tile < DIRECTIONAL_TILES; ++tile) {
+        for (int c = 0; c < NUM_DIRECTIONS; ++c)
+            EXPECT_EQ(design.direction_supply[c].at(tile), DIRECTIONAL_SUPPLY[tile][c]) << tile << " " << c;
+        EXPECT_EQ(design.lab_in.at(tile), DIRECTIONAL_SUPPLY[tile][DIRECTIONAL_LAB_IN]) << tile;
+        for (int c = 0; c < NUM_DIRECTIONAL_COLUMNS; ++c)
+            EXPECT_EQ(design.routed[c].at(tile), DIRECTIONAL_USAGE[tile][c]) << tile << " " << c;
+    }
+    EXPECT_EQ(design.get_num_nets(), 4);
+}
+
+// routed.txt line 8 is tile (1, 1), supply right 6, left 5, up 4, down 3,
+// lab_in 8.
+TEST(DesignReaderDirectional, RefusesUsageAboveTheSupplyOfTheSameNameAndAnUndirectedRoutedFile)
+{
+    SCRATCH_DIR dir;
+    write_directional_design(dir.get_path());
+    const fs::path path = dir.get_path() / "routed.txt";
+    const std::vector<std::string> original = read_lines(path);
+    const LINE_FAULT faults[] = {
+        {"routed.txt", 8, "1 1 3 6 2 0 3", "the routed left 6 exceeds the tile's supply of 5."},
+        {"routed.txt", 8, "1 1 3 1 2 4 3", "the routed down 4 exceeds the tile's supply of 3."},
+        {"routed.txt", 1, "routed 4 3",
+         "the header marks the undirected form but tiles.txt has the directional one, and a design folder holds one "
+         "form."},
+    };
+    for (const LINE_FAULT& fault : faults) {
+        std::vector<std::string> lines = original;
+        lines.at(fault.line - 1) = fault.text;
+        write_lines(path, lines);
+        try {
+            read_design(dir.get_path().string());
+            ADD_FAILURE() << "no error for " << fault.text;
+        } catch (const DESIGN_ERROR& error) {
+            EXPECT_EQ(std::string(error.what()),
+                      path.string() + ", line " + std::to_string(fault.line) + ": " + fault.phrase);
+        }
+    }
 }
 
 }  // namespace

@@ -453,4 +453,86 @@ TEST(ToolOutputs, AFailedOutputSaysWhatWasAlreadyWritten)
     }
 }
 
+// The 4 x 3 directional design of the test support: its supply is used as it
+// is, each accuracy row and heatmap sets the estimate of some directions
+// against the routed usage of the same directions, the baseline spreads the
+// nets' boxes as on any design, and --supply is refused.
+TEST(DirectionalDesign, SupplyIsUsedAsItIsAndRowsCompareLikeWithLike)
+{
+    SCRATCH_DIR dir;
+    const fs::path folder = dir.get_path() / "design";
+    write_directional_design(folder);
+    const fs::path json_path = dir.get_path() / "report.json";
+    const PROGRAM_RESULT result =
+        run_tool({folder.string(), "--json", json_path.string(), "--heatmaps", (dir.get_path() / "png").string()},
+                 dir.get_path());
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    for (const char* stem : HEATMAP_STEMS)
+        EXPECT_TRUE(starts_with(read_text(dir.get_path() / "png" / (std::string(stem) + ".png")), PNG_SIGNATURE));
+    const nlohmann::json report = nlohmann::json::parse(read_text(json_path));
+    EXPECT_EQ(report["settings"]["supply"], "directional");
+
+    // Table columns: right 0, left 1, up 2, down 3, lab_in 4. Baseline: the
+    // nets' widths 1, 1, 3, 0 and heights 0, 1, 0, 2, and their 9 pins, all
+    // in tiles with wire supply.
+    struct ROW {
+        const char* estimate;
+        const char* truth;
+        std::vector<int> columns;
+        double baseline_sum;
+    };
+    const ROW rows[] = {
+        {"HORIZONTAL_LEFT", "left", {1}, 5.0},
+        {"HORIZONTAL_RIGHT", "right", {0}, 5.0},
+        {"VERTICAL_UP", "up", {2}, 3.0},
+        {"VERTICAL_DOWN", "down", {3}, 3.0},
+        {"H (left+right)", "right+left", {0, 1}, 5.0},
+        {"V (up+down)", "up+down", {2, 3}, 3.0},
+        {"all wires", "right+left+up+down", {0, 1, 2, 3}, 8.0},
+        {"LAB_INPUT", "lab_in", {4}, 9.0},
+    };
+    const nlohmann::json& accuracy = report["accuracy"]["rows"];
+    ASSERT_EQ(accuracy.size(), std::size(rows));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const ROW& row = rows[i];
+        int truth = 0;
+        for (int tile = 0; tile < DIRECTIONAL_TILES; ++tile) {
+            const auto& supply = DIRECTIONAL_SUPPLY[tile];
+            if (supply[0] + supply[1] + supply[2] + supply[3] > 0)
+                for (int column : row.columns)
+                    truth += DIRECTIONAL_USAGE[tile][column];
+        }
+        EXPECT_EQ(accuracy[i]["estimate"], row.estimate);
+        EXPECT_EQ(accuracy[i]["truth"], row.truth);
+        EXPECT_EQ(accuracy[i]["sums"]["routed"].get<double>(), truth) << row.truth;
+        EXPECT_NEAR(accuracy[i]["sums"]["baseline"].get<double>(), row.baseline_sum, 1e-12) << row.truth;
+    }
+
+    const DESIGN design = read_design(folder.string());
+    ESTIMATE_RUN run(design, ESTIMATE_OPTIONS(), 0.0);
+    run.run();
+    const std::pair<CONGESTION::RESOURCE_TYPE, int> columns[] = {{CONGESTION::HORIZONTAL_LEFT, 1},
+                                                                 {CONGESTION::HORIZONTAL_RIGHT, 0},
+                                                                 {CONGESTION::VERTICAL_UP, 2},
+                                                                 {CONGESTION::VERTICAL_DOWN, 3},
+                                                                 {CONGESTION::LAB_INPUT, 4}};
+    const HEATMAP vertical = run.get_heatmaps().at(5);
+    ASSERT_EQ(vertical.file_stem, "vertical");
+    for (int tile = 0; tile < DIRECTIONAL_TILES; ++tile) {
+        const int x = tile % DIRECTIONAL_NX, y = tile / DIRECTIONAL_NX;
+        for (const auto& [type, column] : columns)
+            EXPECT_EQ(run.get_estimator().get_supply(x, y, type), DIRECTIONAL_SUPPLY[tile][column]) << x << "," << y;
+        const int supply = DIRECTIONAL_SUPPLY[tile][2] + DIRECTIONAL_SUPPLY[tile][3];
+        const double routed = vertical.panels.at(1).values[tile];
+        if (supply > 0)
+            EXPECT_EQ(routed, (DIRECTIONAL_USAGE[tile][2] + DIRECTIONAL_USAGE[tile][3]) / double(supply)) << tile;
+        else
+            EXPECT_TRUE(std::isnan(routed)) << tile;
+    }
+
+    expect_refused({folder.string(), "--supply", "half"}, dir, EXIT_BAD_INPUT,
+                   "--supply does not apply to " + folder.string() +
+                       ", whose tiles.txt gives the supply per direction, used as it is (see --help).");
+}
+
 }  // namespace

@@ -55,6 +55,59 @@ void copy_sample_design(const std::filesystem::path& dir)
                                    std::filesystem::copy_options::overwrite_existing);
 }
 
+const DIRECTIONAL_TABLE DIRECTIONAL_SUPPLY = {{
+    {0, 0, 0, 0, 0},
+    {2, 2, 1, 0, 4},
+    {2, 2, 1, 0, 4},
+    {0, 0, 0, 0, 0},  // y = 0
+    {1, 0, 3, 3, 4},
+    {6, 5, 4, 3, 8},
+    {6, 5, 4, 3, 8},
+    {0, 1, 3, 3, 4},  // y = 1
+    {0, 0, 0, 0, 0},
+    {2, 2, 0, 1, 4},
+    {2, 2, 0, 1, 4},
+    {0, 0, 0, 0, 0},  // y = 2
+}};
+
+const DIRECTIONAL_TABLE DIRECTIONAL_USAGE = {{
+    {0, 0, 0, 0, 0},
+    {1, 0, 1, 0, 1},
+    {0, 1, 0, 0, 0},
+    {0, 0, 0, 0, 0},  // y = 0
+    {1, 0, 0, 0, 1},
+    {3, 1, 2, 0, 3},
+    {2, 2, 1, 1, 4},
+    {0, 1, 0, 0, 0},  // y = 1
+    {0, 0, 0, 0, 0},
+    {0, 0, 0, 1, 0},
+    {1, 0, 0, 0, 1},
+    {0, 0, 0, 0, 0},  // y = 2
+}};
+
+void write_directional_design(const std::filesystem::path& dir)
+{
+    static const char* const KINDS[DIRECTIONAL_TILES] = {"empty", "io", "io",    "empty", "io", "logic",
+                                                         "logic", "io", "empty", "io",    "io", "empty"};
+    std::filesystem::create_directories(dir);
+    std::vector<std::string> tiles = {"tiles 4 3 directional", "# x y kind right left up down lab_in"};
+    std::vector<std::string> routed = {"routed 4 3 directional", "# x y right left up down lab_in"};
+    for (int tile = 0; tile < DIRECTIONAL_TILES; ++tile) {
+        const std::string at = std::to_string(tile % DIRECTIONAL_NX) + " " + std::to_string(tile / DIRECTIONAL_NX);
+        tiles.push_back(at + " " + KINDS[tile]);
+        routed.push_back(at);
+        for (int c = 0; c < NUM_DIRECTIONAL_COLUMNS; ++c) {
+            tiles.back() += " " + std::to_string(DIRECTIONAL_SUPPLY[tile][c]);
+            routed.back() += " " + std::to_string(DIRECTIONAL_USAGE[tile][c]);
+        }
+    }
+    write_lines(dir / "tiles.txt", tiles);
+    write_lines(dir / "routed.txt", routed);
+    write_lines(dir / "nets.txt", {"nets 4 4 3", "# id npins flags weight xl xr yb yt routed_x routed_y n_wires",
+                                   "0 2 0 0 1 2 1 1 1 0 1 1 1 2 1", "1 3 0 0 1 2 0 1 1 1 2 1 0 2 1 2 1",
+                                   "2 2 0 0 0 3 1 1 3 0 2 0 1 3 1", "3 2 0 0 1 1 0 2 0 2 1 1 0 1 2"});
+}
+
 namespace {
 
 std::string quote(const std::string& text)

@@ -2,9 +2,12 @@
 #ifndef TOOL_TEST_SUPPORT_H
 #define TOOL_TEST_SUPPORT_H
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "tools/design_reader.h"
 
 // A fresh empty folder under the system's temporary folder, removed with the
 // object.
@@ -27,6 +30,26 @@ std::string read_text(const std::filesystem::path& path);
 // Copies tiles.txt, nets.txt and routed.txt of the sample design into `dir`,
 // made when missing.
 void copy_sample_design(const std::filesystem::path& dir);
+
+// A directional design of 4 x 3 tiles, its tables indexed y * 4 + x:
+//   y=2:  empty  io     io     empty
+//   y=1:  io     logic  logic  io
+//   y=0:  empty  io     io     empty
+// Each direction has a supply of its own (right 6, left 5, up 4, down 3 in a
+// logic tile), so that supply read from a wrong column or shared out as an
+// undirected design's shows. Four nets: two in row 1, one from (1, 0) to
+// (2, 1), one up column 1.
+constexpr int DIRECTIONAL_NX = 4;
+constexpr int DIRECTIONAL_NY = 3;
+constexpr int DIRECTIONAL_TILES = DIRECTIONAL_NX * DIRECTIONAL_NY;
+// right, left, up, down and lab_in of each tile.
+using DIRECTIONAL_TABLE = std::array<std::array<int, NUM_DIRECTIONAL_COLUMNS>, DIRECTIONAL_TILES>;
+extern const DIRECTIONAL_TABLE DIRECTIONAL_SUPPLY;
+extern const DIRECTIONAL_TABLE DIRECTIONAL_USAGE;
+
+// Writes the design's tiles.txt, nets.txt and routed.txt into `dir`, made
+// when missing.
+void write_directional_design(const std::filesystem::path& dir);
 
 // How a program run ended and what it printed.
 struct PROGRAM_RESULT {
