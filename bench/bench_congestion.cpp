@@ -606,6 +606,9 @@ void print_ratios(const RATIO_REPORTER& r)
                 "plain_bounding_box_local/1000/1000000", "<= 25");
     print_ratio(r, "update_demand bbox (1 thread) / plain bbox kernel", "update_demand_local/1000/1000000/1/1",
                 "plain_bounding_box_local/1000/1000000", "<= 25");
+    std::printf("-- design reader, synthetic 1000 x 1000 design, 200 000 nets\n");
+    print_ratio(r, "read design / plain pass over its bytes (1 thread)", "BM_ToolReadDesign",
+                "BM_ToolReadDesignPlainPass", "");
     std::printf("-- whole estimate 1000 x 1000, 1 000 000 nets, supply to metrics\n");
     print_time(r, "1 thread (ms)", "whole_estimate/1000/1000000/1", "");
     print_time(r, "2 threads (ms)", "whole_estimate/1000/1000000/2", "< 1500");

@@ -1,8 +1,13 @@
 // The estimator tool's own costs on a 1000 x 1000 device: the routability
 // figures over every (tile, wire type) entry, against one full sort of the
-// same entries, and a pair of heatmap panels drawn and written as PNG.
+// same entries; a pair of heatmap panels drawn and written as PNG; and the
+// design reader on the synthetic design of scripts/synthetic_design.py,
+// against a plain pass over the same bytes.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -11,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "tools/design_reader.h"
 #include "tools/heatmap.h"
 #include "tools/statistics.h"
 
@@ -20,6 +26,9 @@ constexpr int DEVICE_SIDE = 1000;
 constexpr int WIRE_TYPES = 4;
 constexpr unsigned SEED = 11;
 constexpr double LARGEST_UTILIZATION = 1.2;
+constexpr int SYNTHETIC_NETS = 200000;
+constexpr std::size_t PLAIN_PASS_BLOCK = std::size_t{1} << 20;
+const char* const DESIGN_FILES[] = {"tiles.txt", "nets.txt"};
 const std::vector<double> ACE_PERCENTAGES = {0.5, 1.0, 2.0, 5.0};
 
 // Single precision, as the tool's utilizations are.
@@ -77,8 +86,80 @@ void BM_ToolHeatmapPair(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(tiles));
 }
 
+// The synthetic design of DEVICE_SIDE x DEVICE_SIDE tiles and SYNTHETIC_NETS
+// nets, written once by the project's script into the temporary folder (it
+// gives the same files every time); empty when it cannot be made.
+std::string get_synthetic_design()
+{
+    static const std::string dir = [] {
+        const std::filesystem::path folder =
+            std::filesystem::temp_directory_path() /
+            ("congestion_bench_synthetic_" + std::to_string(DEVICE_SIDE) + "_" + std::to_string(SYNTHETIC_NETS));
+        if (std::filesystem::exists(folder / "nets.txt"))
+            return folder.string();
+        const std::string command = "python3 " CONGESTION_SOURCE_DIR "/scripts/synthetic_design.py " + folder.string() +
+                                    ".tmp " + std::to_string(DEVICE_SIDE) + " " + std::to_string(SYNTHETIC_NETS);
+        std::error_code error;
+        if (std::system(command.c_str()) != 0 ||
+            (std::filesystem::rename(folder.string() + ".tmp", folder, error), error))
+            return std::string();
+        return folder.string();
+    }();
+    return dir;
+}
+
+std::int64_t get_design_bytes(const std::string& dir)
+{
+    std::int64_t bytes = 0;
+    for (const char* name : DESIGN_FILES)
+        bytes += static_cast<std::int64_t>(std::filesystem::file_size(std::filesystem::path(dir) / name));
+    return bytes;
+}
+
+void BM_ToolReadDesign(benchmark::State& state)
+{
+    const std::string dir = get_synthetic_design();
+    if (dir.empty()) {
+        state.SkipWithError("scripts/synthetic_design.py could not write the synthetic design");
+        return;
+    }
+    for (auto _ : state) {
+        const DESIGN design = read_design(dir);
+        benchmark::DoNotOptimize(design.pin_x.data());
+    }
+    state.SetBytesProcessed(state.iterations() * get_design_bytes(dir));
+}
+
+// Baseline: the same files read in large blocks and their lines counted,
+// the least a line reader does.
+void BM_ToolReadDesignPlainPass(benchmark::State& state)
+{
+    const std::string dir = get_synthetic_design();
+    if (dir.empty()) {
+        state.SkipWithError("scripts/synthetic_design.py could not write the synthetic design");
+        return;
+    }
+    std::vector<char> block(PLAIN_PASS_BLOCK);
+    for (auto _ : state) {
+        std::size_t lines = 0;
+        for (const char* name : DESIGN_FILES) {
+            std::FILE* file = std::fopen((std::filesystem::path(dir) / name).c_str(), "rb");
+            for (std::size_t n; file != nullptr && (n = std::fread(block.data(), 1, block.size(), file)) > 0;)
+                for (const char* at = block.data();
+                     (at = static_cast<const char*>(std::memchr(at, '\n', block.data() + n - at))) != nullptr; ++at)
+                    ++lines;
+            if (file != nullptr)
+                std::fclose(file);
+        }
+        benchmark::DoNotOptimize(lines);
+    }
+    state.SetBytesProcessed(state.iterations() * get_design_bytes(dir));
+}
+
 }  // namespace
 
+BENCHMARK(BM_ToolReadDesign)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ToolReadDesignPlainPass)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ToolAce)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolAceFullSortBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolHeatmapPair)->Unit(benchmark::kMillisecond);
