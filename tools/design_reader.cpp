@@ -2,16 +2,25 @@
 #include "tools/design_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 const std::array<const char*, NUM_ROUTED_COLUMNS> ROUTED_COLUMN_NAMES = {
     "h_all", "h_left", "h_right", "h_drv", "v_all", "v_up",   "v_down", "v_drv",
     "h4",    "h12",    "v4",      "v12",   "local", "lab_in", "sw"};
+
+const std::array<const char*, NUM_TILE_KINDS> TILE_KIND_NAMES = {"logic", "ramb", "ramt", "io",    "dsp0",
+                                                                 "dsp1",  "dsp2", "dsp3", "ipcon", "empty"};
 
 const std::array<const char*, NUM_DIRECTIONAL_COLUMNS> DIRECTIONAL_COLUMN_NAMES = {"right", "left", "up", "down",
                                                                                    "lab_in"};
@@ -65,57 +74,104 @@ std::string quote(std::string_view field)
     return quoted + (field.size() > MAX_QUOTED_FIELD ? "...'" : "'");
 }
 
-// Reads one file line by line and splits lines into space-separated fields;
-// every fault becomes a DESIGN_ERROR naming the file and the current line.
+// What a message calls a value: a fixed name, or a function that makes one,
+// called only when a message needs it, so that a record's many values cost
+// no text while they are fine.
+std::string get_name(const char* name) { return name; }
+const std::string& get_name(const std::string& name) { return name; }
+template <typename MAKE, typename = std::enable_if_t<std::is_invocable_v<const MAKE&>>>
+std::string get_name(const MAKE& make)
+{
+    return make();
+}
+
+// Reads one file line by line, in large blocks, and splits lines into space-
+// or tab-separated fields; every fault becomes a DESIGN_ERROR naming the file
+// and the current line. Only one block of the file is held at a time (more
+// only for a line longer than a block). A line ends at '\n' (a '\r' before
+// it is dropped) or at the end of the file.
 class LINE_READER {
  public:
-    explicit LINE_READER(const std::string& path) : m_path(path), m_stream(path, std::ios::binary)
+    explicit LINE_READER(const std::string& path) : m_path(path)
     {
         std::error_code error;
         if (std::filesystem::is_directory(path, error))
             throw DESIGN_ERROR(path, 0, "is a directory, not a file");
-        if (!m_stream)
+        m_descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_descriptor < 0)
             throw DESIGN_ERROR(path, 0, "cannot be opened for reading");
-        const auto size = std::filesystem::file_size(path, error);
-        m_file_size = error ? 0 : static_cast<std::size_t>(size);
+        struct stat status {};
+        if (::fstat(m_descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
+            m_file_size = static_cast<std::size_t>(status.st_size);
+            ::posix_fadvise(m_descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+        }
+        m_buffer.resize(std::min(BLOCK_BYTES, m_file_size + 1));
     }
+    ~LINE_READER() { ::close(m_descriptor); }
+    LINE_READER(const LINE_READER&) = delete;
+    LINE_READER& operator=(const LINE_READER&) = delete;
 
     // Reads the next line into the fields; false at the end of the file.
     bool next()
     {
-        if (!std::getline(m_stream, m_line))
-            return false;
-        ++m_line_number;
-        if (!m_line.empty() && m_line.back() == '\r')
-            m_line.pop_back();
-        m_fields.clear();
-        std::string_view rest(m_line);
-        while (!rest.empty()) {
-            const std::size_t start = rest.find_first_not_of(" \t");
-            if (start == std::string_view::npos)
+        // The unread bytes before `scanned` hold no '\n'.
+        std::size_t scanned = m_begin;
+        const char* newline = nullptr;
+        while ((newline = static_cast<const char*>(std::memchr(m_buffer.data() + scanned, '\n', m_end - scanned))) ==
+               nullptr) {
+            if (m_at_end) {
+                if (m_begin == m_end)
+                    return false;
                 break;
-            rest.remove_prefix(start);
-            const std::size_t end = std::min(rest.find_first_of(" \t"), rest.size());
-            m_fields.push_back(rest.substr(0, end));
-            rest.remove_prefix(end);
+            }
+            scanned = m_end - m_begin;
+            refill();
+        }
+        const char* begin = m_buffer.data() + m_begin;
+        const char* end = newline != nullptr ? newline : m_buffer.data() + m_end;
+        m_begin = newline != nullptr ? static_cast<std::size_t>(newline - m_buffer.data()) + 1 : m_end;
+        ++m_line_number;
+        if (end != begin && end[-1] == '\r')
+            --end;
+        m_line = std::string_view(begin, static_cast<std::size_t>(end - begin));
+        // Each field is read as a number where it starts: a whole number
+        // ends where the field does and its value is kept, so that most
+        // bytes are looked at once; anything else is kept as text and
+        // parsed again, for its message, only when it is asked for.
+        m_fields.clear();
+        for (const char* at = begin;;) {
+            while (at != end && is_separator(*at))
+                ++at;
+            if (at == end)
+                break;
+            // Written member by member in place: a field assembled aside and
+            // copied in costs a stalled load on every field.
+            FIELD& field = m_fields.emplace_back();
+            field.text = at;
+            const auto [number_end, error] = std::from_chars(at, end, field.value);
+            at = number_end;
+            field.is_number = error == std::errc() && (at == end || is_separator(*at));
+            while (at != end && !is_separator(*at))
+                ++at;
+            field.length = static_cast<std::size_t>(at - field.text);
         }
         return true;
     }
 
     // Reads the next line, which must exist; `missing` says what was expected.
-    void require_next(const std::string& missing)
+    template <typename NAME>
+    void require_next(const NAME& missing)
     {
         if (!next())
-            throw DESIGN_ERROR(m_path, m_line_number + 1, "the file ends where " + missing + " was expected");
+            throw DESIGN_ERROR(m_path, m_line_number + 1, "the file ends where " + get_name(missing) + " was expected");
     }
 
     [[noreturn]] void fail(const std::string& what) const { throw DESIGN_ERROR(m_path, m_line_number, what); }
 
     std::size_t get_num_fields() const { return m_fields.size(); }
-    std::string_view get_field(std::size_t i) const { return m_fields[i]; }
-    const std::string& get_line() const { return m_line; }
+    std::string_view get_field(std::size_t i) const { return m_fields[i].get_text(); }
 
-    void require_fields(std::size_t count, const char* record)
+    void require_fields(std::size_t count, const char* record) const
     {
         if (m_fields.size() != count)
             fail("a " + std::string(record) + " needs " + std::to_string(count) + " fields but the line has " +
@@ -123,32 +179,34 @@ class LINE_READER {
     }
 
     // The field as a whole decimal integer; `name` says which value it is.
-    int get_int(std::size_t i, const std::string& name) const
+    template <typename NAME>
+    int get_int(std::size_t i, const NAME& name) const
     {
-        const std::string_view text = m_fields[i];
+        if (m_fields[i].is_number)
+            return m_fields[i].value;
+        const std::string_view text = m_fields[i].get_text();
         int value = 0;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (error == std::errc::result_out_of_range)
-            fail(name + " " + quote(text) + " is out of range");
         if (error != std::errc() || end != text.data() + text.size())
-            fail(name + " " + quote(text) + " is not a whole number");
+            fail_number(get_name(name), text, error);
         return value;
     }
 
-    int get_int_at_least(std::size_t i, const std::string& name, int minimum) const
+    template <typename NAME>
+    int get_int_at_least(std::size_t i, const NAME& name, int minimum) const
     {
         const int value = get_int(i, name);
         if (value < minimum)
-            fail(name + " " + std::to_string(value) + " is below " + std::to_string(minimum));
+            fail(get_name(name) + " " + std::to_string(value) + " is below " + std::to_string(minimum));
         return value;
     }
 
     // A per-tile count, 0 to MAX_TILE_COUNT.
-    int get_count(std::size_t i, const std::string& name) const
+    int get_count(std::size_t i, const char* name) const
     {
         const int value = get_int_at_least(i, name, 0);
         if (value > MAX_TILE_COUNT)
-            fail(name + " " + std::to_string(value) + " is above " + std::to_string(MAX_TILE_COUNT));
+            fail(std::string(name) + " " + std::to_string(value) + " is above " + std::to_string(MAX_TILE_COUNT));
         return value;
     }
 
@@ -159,11 +217,11 @@ class LINE_READER {
                                  DESIGN_FORM* form = nullptr)
     {
         require_next("the header line");
-        if (m_fields.empty() || m_fields[0] != keyword)
+        if (m_fields.empty() || m_fields[0].get_text() != keyword)
             fail("the header must start with '" + std::string(keyword) + "'");
         const bool marked = form != nullptr && m_fields.size() == names.size() + 2;
-        if (marked && m_fields.back() != DIRECTIONAL_WORD)
-            fail("the header's last word " + quote(m_fields.back()) + " is not '" + DIRECTIONAL_WORD + "'");
+        if (marked && m_fields.back().get_text() != DIRECTIONAL_WORD)
+            fail("the header's last word " + quote(m_fields.back().get_text()) + " is not '" + DIRECTIONAL_WORD + "'");
         if (form != nullptr)
             *form = marked ? DESIGN_FORM::DIRECTIONAL : DESIGN_FORM::UNDIRECTED;
         require_fields(names.size() + (marked ? 2 : 1), "header");
@@ -188,6 +246,11 @@ class LINE_READER {
                 fail("a line follows the last " + std::string(record) + " the header announces");
     }
 
+    // The file's size in bytes, 0 when it is not a regular file; the bytes of
+    // the lines read so far (at least 1).
+    std::size_t get_file_size() const { return m_file_size; }
+    std::size_t get_bytes_read() const { return std::max<std::size_t>(m_bytes_before_buffer + m_begin, 1); }
+
     // How many entries may be reserved for `count` records of at least
     // `min_bytes` each: never more than the file can hold.
     std::size_t get_reserve(std::size_t count, std::size_t min_bytes) const
@@ -195,24 +258,68 @@ class LINE_READER {
         return std::min(count, m_file_size / min_bytes + 1);
     }
 
-    const std::string& get_path() const { return m_path; }
-
  private:
+    // Bytes read at a time.
+    static constexpr std::size_t BLOCK_BYTES = std::size_t{1} << 20;
+
+    // Fields are separated by spaces and tabs; every byte above the space
+    // belongs to a field, which one comparison tells for almost all bytes.
+    static bool is_separator(char c) { return static_cast<unsigned char>(c) <= ' ' && (c == ' ' || c == '\t'); }
+
+    [[noreturn]] void fail_number(const std::string& name, std::string_view text, std::errc error) const
+    {
+        if (error == std::errc::result_out_of_range)
+            fail(name + " " + quote(text) + " is out of range");
+        fail(name + " " + quote(text) + " is not a whole number");
+    }
+
+    // Moves the unread bytes to the front of the buffer, doubles a buffer
+    // that one line fills, and reads what fits after them.
+    void refill()
+    {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_bytes_before_buffer += m_begin;
+        m_end -= m_begin;
+        m_begin = 0;
+        if (m_end == m_buffer.size())
+            m_buffer.resize(std::max(BLOCK_BYTES, 2 * m_buffer.size()));
+        ssize_t count = 0;
+        do
+            count = ::read(m_descriptor, m_buffer.data() + m_end, m_buffer.size() - m_end);
+        while (count < 0 && errno == EINTR);
+        if (count < 0)
+            throw DESIGN_ERROR(m_path, 0, std::string("cannot be read: ") + std::strerror(errno));
+        m_at_end = count == 0;
+        m_end += static_cast<std::size_t>(count);
+    }
+
     std::string m_path;
-    std::ifstream m_stream;
+    int m_descriptor = -1;
     std::size_t m_file_size = 0;
-    std::string m_line;
+    std::vector<char> m_buffer;
+    std::size_t m_bytes_before_buffer = 0;  // the file's bytes before the buffer's first
+    std::size_t m_begin = 0;                // the unread bytes of the buffer: [m_begin, m_end)
+    std::size_t m_end = 0;
+    bool m_at_end = false;
+    std::string_view m_line;
     int m_line_number = 0;
-    std::vector<std::string_view> m_fields;
+    struct FIELD {
+        const char* text = nullptr;
+        std::size_t length = 0;
+        bool is_number = false;  // a whole number that fits an int: value
+        int value = 0;
+        std::string_view get_text() const { return {text, length}; }
+    };
+    std::vector<FIELD> m_fields;
 };
 
-// Tile kinds of the format, in the order its description lists them.
-constexpr std::array<std::string_view, 10> TILE_KINDS = {"logic", "ramb", "ramt", "io",    "dsp0",
-                                                         "dsp1",  "dsp2", "dsp3", "ipcon", "empty"};
-
-bool is_tile_kind(std::string_view text)
+// The index of a tile kind in TILE_KIND_NAMES, or -1.
+int find_tile_kind(std::string_view text)
 {
-    return std::find(TILE_KINDS.begin(), TILE_KINDS.end(), text) != TILE_KINDS.end();
+    for (int kind = 0; kind < NUM_TILE_KINDS; ++kind)
+        if (text == TILE_KIND_NAMES[kind])
+            return kind;
+    return -1;
 }
 
 void check_grid_header(LINE_READER& reader, const DESIGN& design, int nx, int ny)
@@ -230,6 +337,23 @@ void check_tile_position(const LINE_READER& reader, int x, int y, int expected_x
                     " was expected");
 }
 
+// nets.txt does not count its pins. Their arrays start with one pin per net,
+// the least there can be; when they fill, they are sized for the pins per
+// byte read so far, projected over the whole file with a margin: a file of
+// like nets throughout sizes them twice.
+void reserve_pins(const LINE_READER& reader, DESIGN& design, std::size_t npins)
+{
+    constexpr double MARGIN = 1.05;
+    const std::size_t needed = design.pin_x.size() + npins;
+    const double pins_per_byte = static_cast<double>(needed) / static_cast<double>(reader.get_bytes_read());
+    const auto projected =
+        static_cast<std::size_t>(pins_per_byte * static_cast<double>(reader.get_file_size()) * MARGIN);
+    const std::size_t capacity = design.pin_x.capacity();
+    const std::size_t size = std::max({needed, projected, capacity + capacity / 2});
+    design.pin_x.reserve(size);
+    design.pin_y.reserve(size);
+}
+
 void read_net_record(LINE_READER& reader, int expected_id, DESIGN& design)
 {
     if (reader.get_num_fields() < NUM_NET_FIXED_FIELDS)
@@ -244,6 +368,8 @@ void read_net_record(LINE_READER& reader, int expected_id, DESIGN& design)
     if (reader.get_num_fields() != expected_fields)
         reader.fail("a net of " + std::to_string(npins) + " pins needs " + std::to_string(expected_fields) +
                     " fields but the line has " + std::to_string(reader.get_num_fields()));
+    if (design.pin_x.size() + npins > design.pin_x.capacity())
+        reserve_pins(reader, design, static_cast<std::size_t>(npins));
     const int flags = reader.get_int_at_least(2, "the flags", 0);
     if (flags > MAX_NET_FLAGS)
         reader.fail("the flags " + std::to_string(flags) + " hold bits other than 1, 2 and 4");
@@ -256,8 +382,9 @@ void read_net_record(LINE_READER& reader, int expected_id, DESIGN& design)
                     std::to_string(design.nx) + " x " + std::to_string(design.ny) + " grid");
     int pin_box[4] = {design.nx, -1, design.ny, -1};
     for (int p = 0; p < npins; ++p) {
-        const int x = reader.get_int(NUM_NET_FIXED_FIELDS + 2 * p, "the x of pin " + std::to_string(p));
-        const int y = reader.get_int(NUM_NET_FIXED_FIELDS + 2 * p + 1, "the y of pin " + std::to_string(p));
+        const int x = reader.get_int(NUM_NET_FIXED_FIELDS + 2 * p, [p] { return "the x of pin " + std::to_string(p); });
+        const int y =
+            reader.get_int(NUM_NET_FIXED_FIELDS + 2 * p + 1, [p] { return "the y of pin " + std::to_string(p); });
         if (x < 0 || x >= design.nx || y < 0 || y >= design.ny)
             reader.fail("pin " + std::to_string(p) + " at " + format_loc(x, y) + " lies outside the " +
                         std::to_string(design.nx) + " x " + std::to_string(design.ny) + " grid");
@@ -317,7 +444,7 @@ void check_within_supply(const LINE_READER& reader, const char* name, int used, 
 void check_routed_sums(const LINE_READER& reader, const DESIGN& design, std::size_t tile)
 {
     const auto& r = design.routed;
-    const auto check_sum = [&](ROUTED_COLUMN all, int sum, const std::string& parts) {
+    const auto check_sum = [&](ROUTED_COLUMN all, int sum, const char* parts) {
         if (r[all][tile] != sum)
             reader.fail(std::string(ROUTED_COLUMN_NAMES[all]) + " " + std::to_string(r[all][tile]) + " differs from " +
                         parts + " = " + std::to_string(sum));
@@ -375,13 +502,14 @@ void read_tiles(const std::string& path, DESIGN& design)
     design.tile_kind.reserve(reserve);
     for (int y = 0; y < design.ny; ++y)
         for (int x = 0; x < design.nx; ++x) {
-            reader.require_next("the tile " + format_loc(x, y));
+            reader.require_next([x, y] { return "the tile " + format_loc(x, y); });
             reader.require_fields(NUM_TILE_FIELDS, "tile");
             check_tile_position(reader, reader.get_int(0, "x"), reader.get_int(1, "y"), x, y);
-            if (!is_tile_kind(reader.get_field(2)))
+            const int kind = find_tile_kind(reader.get_field(2));
+            if (kind < 0)
                 reader.fail("the tile kind " + quote(reader.get_field(2)) +
                             " is unknown (logic, ramb, ramt, io, dsp0 to dsp3, ipcon or empty)");
-            design.tile_kind.emplace_back(reader.get_field(2));
+            design.tile_kind.push_back(static_cast<std::uint8_t>(kind));
             for (int c = 0; c < NUM_DIRECTIONAL_COLUMNS; ++c)
                 columns[c]->push_back(reader.get_count(3 + c, names[c]));
         }
@@ -401,9 +529,12 @@ void read_nets(const std::string& path, DESIGN& design)
         column->reserve(reserve);
     design.net_start.reserve(reserve + 1);
     design.net_start.assign(1, 0);
+    design.pin_x.reserve(reserve);
+    design.pin_y.reserve(reserve);
     for (int net = 0; net < num_nets; ++net) {
-        reader.require_next("net " + std::to_string(net) + " of the " + std::to_string(num_nets) +
-                            " the header announces");
+        reader.require_next([net, num_nets] {
+            return "net " + std::to_string(net) + " of the " + std::to_string(num_nets) + " the header announces";
+        });
         read_net_record(reader, net, design);
     }
     reader.require_end("net");
@@ -427,7 +558,7 @@ void read_routed(const std::string& path, DESIGN& design)
         column.reserve(reserve);
     for (int y = 0; y < design.ny; ++y)
         for (int x = 0; x < design.nx; ++x) {
-            reader.require_next("the routed usage of tile " + format_loc(x, y));
+            reader.require_next([x, y] { return "the routed usage of tile " + format_loc(x, y); });
             reader.require_fields(num_fields, "routed tile");
             check_tile_position(reader, reader.get_int(0, "x"), reader.get_int(1, "y"), x, y);
             for (std::size_t c = 0; c < names.size(); ++c)

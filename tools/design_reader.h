@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ enum class DESIGN_FORM { UNDIRECTED, DIRECTIONAL };
 
 // The word after a directional file's header numbers.
 constexpr const char* DIRECTIONAL_WORD = "directional";
+
+// Tile kinds of the format, in the order its description lists them;
+// DESIGN::tile_kind holds indices into this list.
+constexpr int NUM_TILE_KINDS = 10;
+extern const std::array<const char*, NUM_TILE_KINDS> TILE_KIND_NAMES;
 
 // Columns of an undirected routed.txt after x and y, in file order.
 enum ROUTED_COLUMN : int {
@@ -106,7 +112,7 @@ struct DESIGN {
     int ny = 0;
     DESIGN_FORM form = DESIGN_FORM::UNDIRECTED;
 
-    std::vector<std::string> tile_kind;
+    std::vector<std::uint8_t> tile_kind;  // index into TILE_KIND_NAMES
     // Wire supply per tile: h4, h12, v4, v12 in the undirected form, empty in
     // the directional one; direction_supply (indexed by DIRECTIONAL_COLUMN
     // below NUM_DIRECTIONS) the reverse.

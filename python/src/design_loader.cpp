@@ -33,7 +33,7 @@ py::object get_tile_kinds(const DESIGN& design)
     py::list kinds;
     for (int x = 0; x < design.nx; ++x)
         for (int y = 0; y < design.ny; ++y)
-            kinds.append(design.tile_kind[design.get_tile_index(x, y)]);
+            kinds.append(TILE_KIND_NAMES[design.tile_kind[design.get_tile_index(x, y)]]);
     return py::module_::import("numpy").attr("array")(kinds).attr("reshape")(design.nx, design.ny);
 }
 
