@@ -1,6 +1,9 @@
 // The design reader on the bundled design and on malformed copies of it.
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -39,6 +42,11 @@ TEST(DesignReaderSample, ReadsTheBundledDesignWithItsDocumentedTotals)
     ASSERT_TRUE(design.has_routed);
     for (const std::vector<int>& column : design.routed)
         EXPECT_EQ(column.size(), design.get_num_tiles());
+    // The kinds of four tiles, as tiles.txt names them.
+    const std::pair<std::pair<int, int>, std::string> kinds[] = {
+        {{0, 0}, "empty"}, {{1, 0}, "io"}, {{8, 1}, "ramb"}, {{5, 5}, "logic"}};
+    for (const auto& [at, kind] : kinds)
+        EXPECT_EQ(TILE_KIND_NAMES.at(design.tile_kind.at(design.get_tile_index(at.first, at.second))), kind);
 }
 
 // One edited line each: file, line number (one past the last appends), the
@@ -185,6 +193,74 @@ TEST(DesignReaderFaults, RoutedTruthIsOptionalAndBlankTrailingLinesAndCrLfAreAcc
     const DESIGN design = read_design(dir.get_path().string());
     EXPECT_FALSE(design.has_routed);
     EXPECT_EQ(design.lab_in[design.get_tile_index(1, 0)], 10);
+}
+
+// The reader takes files in blocks of 1 MiB: a nets.txt of about 2.5 MB whose
+// lines cross block boundaries, one net longer than a block, and a last line
+// without '\n' reads as written, and a fault on the last line names it.
+TEST(DesignReaderBlocks, LinesAcrossBlocksAndLongerThanABlockReadAsWritten)
+{
+    constexpr int NETS = 40000;
+    constexpr int LONG_NET = NETS / 2;
+    constexpr int LONG_NET_PINS = 200000;  // "x y " of 6 bytes each: 1.2 MB
+    SCRATCH_DIR dir;
+    copy_sample_design(dir.get_path());
+    const auto pin = [](int net, int p) {
+        return std::pair<int, int>{(net + 3 * p) % SAMPLE_SIDE, (net / SAMPLE_SIDE + 5 * p) % SAMPLE_SIDE};
+    };
+    std::vector<std::string> lines = {"nets " + std::to_string(NETS) + " 34 34", "# id npins ..."};
+    long long sum_x = 0;
+    long long sum_y = 0;
+    for (int net = 0; net < NETS; ++net) {
+        const int npins = net == LONG_NET ? LONG_NET_PINS : 2 + net % 3;
+        int box[4] = {SAMPLE_SIDE, -1, SAMPLE_SIDE, -1};
+        std::string pins;
+        for (int p = 0; p < npins; ++p) {
+            const auto [x, y] = pin(net, p);
+            box[0] = std::min(box[0], x);
+            box[1] = std::max(box[1], x);
+            box[2] = std::min(box[2], y);
+            box[3] = std::max(box[3], y);
+            pins += " " + std::to_string(x) + " " + std::to_string(y);
+            sum_x += x;
+            sum_y += y;
+        }
+        lines.push_back(std::to_string(net) + " " + std::to_string(npins) + " 0 0 " + std::to_string(box[0]) + " " +
+                        std::to_string(box[1]) + " " + std::to_string(box[2]) + " " + std::to_string(box[3]) +
+                        " 1 1 1" + pins);
+    }
+    const fs::path path = dir.get_path() / "nets.txt";
+    const auto write_without_last_newline = [&](const std::vector<std::string>& text) {
+        write_lines(path, text);
+        fs::resize_file(path, fs::file_size(path) - 1);
+    };
+    write_without_last_newline(lines);
+    ASSERT_GT(fs::file_size(path), std::uintmax_t{2} << 20);
+
+    const DESIGN design = read_design(dir.get_path().string());
+    ASSERT_EQ(design.get_num_nets(), NETS);
+    EXPECT_EQ(design.get_num_pins(LONG_NET), LONG_NET_PINS);
+    long long read_x = 0;
+    long long read_y = 0;
+    for (std::size_t i = 0; i < design.pin_x.size(); ++i) {
+        read_x += design.pin_x[i];
+        read_y += design.pin_y[i];
+    }
+    EXPECT_EQ(read_x, sum_x);
+    EXPECT_EQ(read_y, sum_y);
+    const int last_pin = design.net_start[NETS] - 1;
+    EXPECT_EQ(std::make_pair(design.pin_x[last_pin], design.pin_y[last_pin]), pin(NETS - 1, 2 + (NETS - 1) % 3 - 1));
+
+    lines.back().replace(0, lines.back().find(' '), "7");
+    write_without_last_newline(lines);
+    try {
+        read_design(dir.get_path().string());
+        ADD_FAILURE() << "no error for the last net's id";
+    } catch (const DESIGN_ERROR& error) {
+        EXPECT_EQ(std::string(error.what()), path.string() + ", line " + std::to_string(NETS + 2) +
+                                                 ": the net id 7 is out of order, " + std::to_string(NETS - 1) +
+                                                 " was expected.");
+    }
 }
 
 TEST(DesignReaderDirectional, ReadsEachDirectionIntoItsOwnColumn)
