@@ -453,10 +453,12 @@ TEST(ToolOutputs, AFailedOutputSaysWhatWasAlreadyWritten)
     }
 }
 
-// The 4 x 3 directional design of the test support: its supply is used as it
-// is, each accuracy row and heatmap sets the estimate of some directions
-// against the routed usage of the same directions, the baseline spreads the
-// nets' boxes as on any design, and --supply is refused.
+// The 4 x 3 directional design of the test support: each accuracy row sets
+// the estimate of some directions against the routed usage of the same
+// directions, the baseline spreads the nets' boxes as on any design, the
+// heatmaps are drawn, and --supply is refused. (That its supply is used as it
+// is shows in the Python suite, whose estimate from the design's columns
+// must give the tool's cookie.)
 TEST(DirectionalDesign, SupplyIsUsedAsItIsAndRowsCompareLikeWithLike)
 {
     SCRATCH_DIR dir;
@@ -506,28 +508,6 @@ TEST(DirectionalDesign, SupplyIsUsedAsItIsAndRowsCompareLikeWithLike)
         EXPECT_EQ(accuracy[i]["truth"], row.truth);
         EXPECT_EQ(accuracy[i]["sums"]["routed"].get<double>(), truth) << row.truth;
         EXPECT_NEAR(accuracy[i]["sums"]["baseline"].get<double>(), row.baseline_sum, 1e-12) << row.truth;
-    }
-
-    const DESIGN design = read_design(folder.string());
-    ESTIMATE_RUN run(design, ESTIMATE_OPTIONS(), 0.0);
-    run.run();
-    const std::pair<CONGESTION::RESOURCE_TYPE, int> columns[] = {{CONGESTION::HORIZONTAL_LEFT, 1},
-                                                                 {CONGESTION::HORIZONTAL_RIGHT, 0},
-                                                                 {CONGESTION::VERTICAL_UP, 2},
-                                                                 {CONGESTION::VERTICAL_DOWN, 3},
-                                                                 {CONGESTION::LAB_INPUT, 4}};
-    const HEATMAP vertical = run.get_heatmaps().at(5);
-    ASSERT_EQ(vertical.file_stem, "vertical");
-    for (int tile = 0; tile < DIRECTIONAL_TILES; ++tile) {
-        const int x = tile % DIRECTIONAL_NX, y = tile / DIRECTIONAL_NX;
-        for (const auto& [type, column] : columns)
-            EXPECT_EQ(run.get_estimator().get_supply(x, y, type), DIRECTIONAL_SUPPLY[tile][column]) << x << "," << y;
-        const int supply = DIRECTIONAL_SUPPLY[tile][2] + DIRECTIONAL_SUPPLY[tile][3];
-        const double routed = vertical.panels.at(1).values[tile];
-        if (supply > 0)
-            EXPECT_EQ(routed, (DIRECTIONAL_USAGE[tile][2] + DIRECTIONAL_USAGE[tile][3]) / double(supply)) << tile;
-        else
-            EXPECT_TRUE(std::isnan(routed)) << tile;
     }
 
     expect_refused({folder.string(), "--supply", "half"}, dir, EXIT_BAD_INPUT,
