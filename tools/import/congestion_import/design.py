@@ -51,12 +51,14 @@ class DESIGN_DATA:
     """The nets of a dump and, when it was taken after routing, the routed
     usage per tile. `diagnostics` counts what could not be mapped."""
 
+    DIAGNOSTICS = ("span_wires_unmapped", "span_wires_dangling")
+
     def __init__(self, chipdb, dump):
         self.chipdb = chipdb
         self.routed = dump["stage"] == "routed"
         self.nets = []
         self.skipped_no_driver = 0
-        self.diagnostics = {"span_wires_unmapped": 0, "span_wires_dangling": 0}
+        self.diagnostics = dict.fromkeys(self.DIAGNOSTICS, 0)
         self.usage = {}  # (x, y) -> {column: count}
         for record in sorted(dump["nets"], key=lambda record: record["name"]):
             if record["driver"] is None:
@@ -67,11 +69,14 @@ class DESIGN_DATA:
                 self._count_routing(net, record["wires"])
             self.nets.append(net)
 
+    def _is_global(self, record):
+        return get_wire_type(split_wire_name(record["driver"][1])[2]) == "global"
+
     def _make_net(self, record):
         driver_type, driver_wire = record["driver"]
         pins = [split_wire_name(wire)[:2] for wire in [driver_wire] + record["users"]]
         flags = 0
-        if get_wire_type(split_wire_name(driver_wire)[2]) == "global":
+        if self._is_global(record):
             flags |= FLAG_GLOBAL
         if record["name"] in _CONSTANT_NETS or driver_type in _CONSTANT_DRIVERS:
             flags |= FLAG_CONSTANT

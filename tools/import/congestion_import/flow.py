@@ -1,7 +1,8 @@
-# Runs yosys and nextpnr-ice40 for the importer and turns their failures into one sentence each.
+# Runs yosys and nextpnr for the importer and turns their failures into one sentence each.
 import os
 import re
 import shutil
+import signal
 import subprocess
 import time
 
@@ -18,13 +19,48 @@ DSP_DEVICES = ("up5k",)
 
 CHIPDB_DIR = "/usr/share/fpga-icestorm/chipdb"
 
+# The importer's exit statuses, listed once: --help and docs/importer.md show this table.
+EXIT_WRITTEN = 0
+EXIT_FAILED = 1
+EXIT_USAGE = 2
+EXIT_DOES_NOT_FIT = 3
+EXIT_NOT_ROUTED = 4
+EXIT_INTERRUPTED = 130
+EXIT_STATUSES = (
+    (EXIT_WRITTEN, "the design folder was written (routed, or placed only with --no-route)"),
+    (EXIT_FAILED, "nothing usable was written: an input, a tool or the output folder failed (one sentence "
+                  "on standard error says which)"),
+    (EXIT_USAGE, "the command line is not understood"),
+    (EXIT_DOES_NOT_FIT, "the design does not fit the device"),
+    (EXIT_NOT_ROUTED, "routing did not reach zero overuse within --max-route-iterations: the folder holds the "
+                      "placed design, meta.txt says routed no and the last iteration's overuse"),
+    (EXIT_INTERRUPTED, "interrupted (Ctrl-C or SIGTERM)"),
+)
+
 # nextpnr's messages when the design needs more of something than the device has.
 _DOES_NOT_FIT = re.compile(r"does not fit|Design uses|Unable to find (?:a )?(?:legal )?placement|"
                            r"failed to place|too many|no BEL", re.IGNORECASE)
 
+# router2's line after each iteration, and the lines that start the steps of nextpnr (the
+# generic flow announces its own).
+_ROUTER_ITERATION = re.compile(r"iter=(\d+) wires=\d+ overused=(\d+) overuse=(\d+)")
+_STEP_MARKERS = (
+    ("congestion-import-step ", None),
+    ("Info: Packing constants", "placement"),
+    ("Info: Routing..", "routing"),
+    ("Info: Running router2", "routing"),
+)
+
+_IDENTIFIER = re.compile(r"[A-Za-z_][A-Za-z0-9_$]*$")
+
 
 class IMPORT_ERROR(Exception):
-    """A failure the user can act on; str() is one sentence."""
+    """A failure the user can act on; str() is one sentence, `status` the
+    exit status."""
+
+    def __init__(self, sentence, status=EXIT_FAILED):
+        super().__init__(sentence)
+        self.status = status
 
 
 def find_program(name, package):
@@ -62,6 +98,15 @@ def get_version(program):
     return lines[0].strip() if lines else "unknown"
 
 
+def parse_define(text):
+    """(name, value) of a --define NAME=VALUE."""
+    name, equals, value = text.partition("=")
+    if not equals or not _IDENTIFIER.match(name) or not value or re.search(r"[\s\"';\\]", value):
+        raise IMPORT_ERROR("--define '%s' is not NAME=VALUE with a Verilog name and a value without spaces, "
+                           "quotes or semicolons." % text, EXIT_USAGE)
+    return name, value
+
+
 def _first_error(log_path):
     try:
         with open(log_path, errors="replace") as log:
@@ -75,35 +120,111 @@ def _first_error(log_path):
     return None
 
 
-def synthesize(yosys, sources, top, device, out_dir, json_path):
-    """Runs synth_ice40 on the Verilog sources, with the DSP blocks of the
-    devices that have them; returns (yosys script, seconds)."""
-    log_path = os.path.join(out_dir, "yosys.log")
-    options = (" -top " + top if top else "") + (" -dsp" if device in DSP_DEVICES else "")
-    script = 'synth_ice40%s -json "%s"; stat' % (options, json_path)
-    started = time.time()
-    result = subprocess.run([yosys, "-q", "-l", log_path, "-p", script] + sources,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def _run_yosys(yosys, arguments, log_path):
+    result = subprocess.run([yosys, "-q", "-l", log_path] + arguments, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
     if result.returncode != 0:
         error = _first_error(log_path)
-        raise IMPORT_ERROR("synthesis failed%s: see the yosys log %s." %
-                           (" (" + error + ")" if error else "", log_path))
-    return "read_verilog %s; synth_ice40%s -json synth.json; stat" % (
-        " ".join(os.path.basename(s) for s in sources), options), time.time() - started
+        raise IMPORT_ERROR("synthesis failed%s: see the yosys log %s." % (" (" + error + ")" if error else "",
+                                                                           log_path))
 
 
-def place_and_route(nextpnr, arguments, log_path, environment, device):
-    """Runs nextpnr-ice40; returns the seconds it took."""
+def get_top_parameters(yosys, sources, top, defines, work_dir, log_path):
+    """The names of the parameters of the module `top` (yosys lists a module
+    read with defines as $abstract\\NAME). `work_dir` must not hold spaces."""
+    listing = os.path.join(work_dir, "parameters.txt")
+    define_options = [option for name, value in defines for option in ("-D", "%s=%s" % (name, value))]
+    _run_yosys(yosys, define_options + ["-p", "tee -q -o %s chparam -list" % listing] + sources, log_path)
+    parameters, module = {}, None
+    with open(listing) as text:
+        for line in text:
+            if not line.startswith(" "):
+                module = line.strip().rstrip(":").replace("$abstract\\", "")
+            elif line.strip():
+                parameters.setdefault(module, []).append(line.strip())
+    return parameters.get(top, [])
+
+
+def synthesize(yosys, sources, out_dir, json_path, commands, defines=(), parameters=()):
+    """Runs yosys on the sources with the defines, then sets the top-level
+    parameters [(name, value, top)] and runs `commands` (a list of yosys
+    commands, where "{json}" stands for the netlist written and "{share}/"
+    for the folder of this package). Returns (the script as meta.txt
+    records it, seconds)."""
+    log_path = os.path.join(out_dir, "yosys.log")
+    define_options = [option for name, value in defines for option in ("-D", "%s=%s" % (name, value))]
+    prefix = ["chparam -set %s %s %s" % parameter for parameter in parameters]
+    share = os.path.dirname(os.path.abspath(__file__)) + os.sep
+    script = "; ".join(prefix + [command.replace("{json}", '"%s"' % json_path).replace("{share}/", share)
+                                 for command in commands])
     started = time.time()
-    result = subprocess.run([nextpnr, "-q", "-l", log_path] + arguments, env=environment,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if result.returncode != 0:
-        error = _first_error(log_path) or "exit status %d" % result.returncode
-        if _DOES_NOT_FIT.search(error):
-            raise IMPORT_ERROR("the design does not fit the device %s (%s): see the nextpnr log %s." %
-                               (device, error, log_path))
-        raise IMPORT_ERROR("nextpnr-ice40 failed (%s): see the nextpnr log %s." % (error, log_path))
-    return time.time() - started
+    _run_yosys(yosys, define_options + ["-p", script] + sources, log_path)
+    reads = " ".join(["-D%s=%s" % define for define in defines] + [os.path.basename(s) for s in sources])
+    recorded = "; ".join(["read_verilog " + reads] + prefix +
+                         [command.replace("{json}", "synth.json").replace("{share}/", "") for command in commands])
+    return recorded, time.time() - started
+
+
+class NEXTPNR_RUN:
+    """A run of nextpnr whose output is read as it comes: steps reported to
+    `progress`, router2's iterations counted and, past `max_iterations`,
+    nextpnr stopped. Afterwards: `status` (exit status of nextpnr, None when
+    stopped), `iterations` and `overuse` of the last router2 iteration seen
+    (0 and None before routing), `stopped` (True when the bound stopped it),
+    `errors` (the last lines that were no nextpnr Info lines)."""
+
+    def __init__(self, nextpnr, arguments, log_path, environment, progress, max_iterations=None):
+        self.iterations, self.overuse, self.stopped, self.errors = 0, None, False, []
+        started = time.time()
+        process = subprocess.Popen([nextpnr, "-l", log_path] + arguments, env=environment, text=True,
+                                   errors="replace", stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        try:
+            for line in process.stdout:
+                self._read(line, progress)
+                if max_iterations is not None and self.iterations >= max_iterations and self.overuse:
+                    self.stopped = True
+                    process.send_signal(signal.SIGTERM)
+                    break
+        finally:
+            if process.poll() is None and not self.stopped:
+                process.kill()
+            process.stdout.close()
+            self.status = process.wait()
+        if self.stopped:
+            self.status = None
+        self.seconds = time.time() - started
+
+    def _read(self, line, progress):
+        for marker, step in _STEP_MARKERS:
+            if line.startswith(marker):
+                progress.start(step or line[len(marker):].strip())
+                return
+        found = _ROUTER_ITERATION.search(line)
+        if found:
+            self.iterations = int(found.group(1))
+            self.overuse = int(found.group(3))
+            progress.update("iteration %d, overuse %d" % (self.iterations, self.overuse))
+        elif not line.startswith(("Info:", "Warning:")) and line.strip():
+            self.errors = (self.errors + [line.strip()])[-5:]
+
+    def get_error(self, log_path):
+        """One clause saying why nextpnr failed."""
+        error = _first_error(log_path)
+        python_errors = [line for line in self.errors if re.match(r"\w*(Error|Exception)\b", line)]
+        if python_errors:
+            return python_errors[-1]
+        return error or "exit status %d" % self.status
+
+
+def check_nextpnr(run, log_path, program, fits_what):
+    """Turns a failed nextpnr run into one sentence."""
+    if run.status == 0 or run.stopped:
+        return
+    error = run.get_error(log_path)
+    if _DOES_NOT_FIT.search(error):
+        raise IMPORT_ERROR("the design does not fit the device %s (%s): see the nextpnr log %s." %
+                           (fits_what, error, log_path), EXIT_DOES_NOT_FIT)
+    raise IMPORT_ERROR("%s failed (%s): see the nextpnr log %s." % (program, error, log_path))
 
 
 def read_log_times(log_path):

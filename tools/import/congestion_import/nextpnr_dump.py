@@ -1,10 +1,12 @@
-# Runs inside nextpnr-ice40 and writes the placed (or routed) design as JSON for the importer.
-"""nextpnr runs this file with the design in `ctx`: as --post-route script
-of the normal flow, or as --run script that packs and places only. It writes what the importer needs and nothing else: per net its
-driver and load pin wires, and after routing every wire bound to the net with
-the location and source wire of the switch (pip) that drives it; cell counts
-and bel use. The environment names the output file (CONGESTION_IMPORT_DUMP,
-`{stage}` replaced by placed or routed) and, for --run, asks for packing and
+# Runs inside nextpnr and writes the placed (or routed) design as JSON for the importer.
+"""nextpnr-ice40 runs this file with the design in `ctx`: as --post-route
+script of the normal flow, or as --run script that packs and places only.
+The generic flow (generic_nextpnr.py) imports it and calls dump(). A dump
+holds what the importer needs and nothing else: per net its driver and load
+pin wires, and after routing every wire bound to the net with the location
+and source wire of the switch (pip) that drives it; cell counts and bel use.
+The environment names the output file (CONGESTION_IMPORT_DUMP, `{stage}`
+replaced by placed or routed) and, for --run, asks for packing and
 placement (CONGESTION_IMPORT_PLACE_ONLY=1)."""
 
 import json
@@ -12,7 +14,7 @@ import os
 import time
 
 
-def get_pin_wire(cell, port):
+def get_pin_wire(ctx, cell, port):
     """The wire of a cell port's bel pin; None for a port that is no pin of
     the bel (nextpnr then leaves it unconnected)."""
     try:
@@ -21,19 +23,22 @@ def get_pin_wire(cell, port):
         return None
 
 
-def dump(stage, started):
+def dump(ctx, stage, extra=None):
+    """Writes the dump of `stage` (placed or routed), with the entries of
+    `extra` added."""
+    started = time.time()
     routed = stage == "routed"
     nets = []
     for name, net in ctx.nets:
         driver = net.driver
         record = {"name": name, "driver": None, "users": []}
         if driver.cell is not None and driver.cell.bel:
-            wire = get_pin_wire(driver.cell, driver.port)
+            wire = get_pin_wire(ctx, driver.cell, driver.port)
             if wire:
                 record["driver"] = [str(driver.cell.type), wire]
         for user in net.users:
             if user.cell is not None and user.cell.bel:
-                wire = get_pin_wire(user.cell, user.port)
+                wire = get_pin_wire(ctx, user.cell, user.port)
                 if wire:
                     record["users"].append(wire)
         if routed:
@@ -57,21 +62,23 @@ def dump(stage, started):
         use[1] += 1
         if ctx.getBoundBelCell(bel):
             use[0] += 1
-    result = {"chip": ctx.getChipName(), "stage": stage, "nets": nets, "cells": cells, "bels": bels,
-              "export_s": time.time() - started}
+    result = {"chip": ctx.getChipName(), "stage": stage, "nets": nets, "cells": cells, "bels": bels}
+    result.update(extra or {})
+    result["export_s"] = time.time() - started
     path = os.environ["CONGESTION_IMPORT_DUMP"].replace("{stage}", stage)
     with open(path + ".tmp", "w") as out:
         json.dump(result, out)
     os.replace(path + ".tmp", path)
 
 
-def main():
+def main(ctx):
     if os.environ.get("CONGESTION_IMPORT_PLACE_ONLY") == "1":
         ctx.pack()
         ctx.place()
-        dump("placed", time.time())
+        dump(ctx, "placed")
     else:
-        dump("routed", time.time())
+        dump(ctx, "routed")
 
 
-main()
+if "ctx" in globals():
+    main(ctx)  # noqa: F821 (nextpnr's context)
