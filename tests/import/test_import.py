@@ -1,23 +1,36 @@
 #!/usr/bin/env python3
-# Tests of congestion-import; they need the open iCE40 flow and exit 77 (skipped) without it.
+# Tests of congestion-import; they need yosys, nextpnr-ice40 and nextpnr-generic and exit 77 (skipped) without them.
 """Usage: test_import.py IMPORT_TOOL ESTIMATE_TOOL"""
 
 import os
+import pty
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
 
+import check_generic
 import check_import
 
 SKIPPED = 77
-FLOW = ("yosys", "nextpnr-ice40")
+FLOW = ("yosys", "nextpnr-ice40", "nextpnr-generic")
 CHIPDB = "/usr/share/fpga-icestorm/chipdb/chipdb-1k.txt"
 
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # The project's example: many medium and long connections, so span wires in both directions.
-EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "lfsr_mesh",
-                       "lfsr_mesh.v")
+EXAMPLE = os.path.join(ROOT, "examples", "lfsr_mesh", "lfsr_mesh.v")
+# The other example, sized by its parameter TAPS: 16 taps fill no 16 x 16 generic device, 2 fill it by half.
+FIR = os.path.join(ROOT, "examples", "fir_mac", "fir_mac.v")
+SMALL_FIR = ["--top", "fir_mac", "--define", "TAPS=2", "--arch", "generic", "--grid", "16x16"]
+
+# A multiplier that synth_ice40 puts into a DSP block of the up5k unless told otherwise.
+MULTIPLIER = """
+module mul(input clk, input [7:0] a, input [7:0] b, output reg [15:0] p);
+    always @(posedge clk) p <= a * b;
+endmodule
+"""
 
 # More flip-flops than an hx1k has logic cells.
 TOO_BIG_DESIGN = """
@@ -50,6 +63,92 @@ class IMPORT_TEST(unittest.TestCase):
     def run_import(self, *arguments, environment=None):
         return subprocess.run([sys.executable, self.tool] + list(arguments), capture_output=True, text=True,
                               env=environment)
+
+    def read_meta(self, folder):
+        with open(os.path.join(folder, "meta.txt")) as text:
+            return dict(line.rstrip("\n").partition(" ")[::2] for line in text)
+
+    def test_generic_import_counts_what_nextpnr_routed_and_reroutes_its_placement(self):
+        out = os.path.join(self.work, "generic")
+        os.makedirs(out)
+        for stale in ("report.json", "notes.txt"):  # an earlier import's file, and one of the user's
+            self.write(os.path.join("generic", stale), "{}")
+        routed_json = os.path.join(self.work, "generic-routed.json")
+        result = self.run_import(FIR, *SMALL_FIR, "--out", out, "--nextpnr-arg=--write=" + routed_json)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(sorted(set(os.listdir(out)) & {"report.json", "notes.txt"}), ["notes.txt"])
+        self.assertEqual(check_generic.check_folder(out, routed_json), [])
+
+        # The same inputs and seed give the same folder, timings, folder name and --write aside.
+        again = os.path.join(self.work, "generic-again")
+        self.assertEqual(self.run_import(FIR, *SMALL_FIR, "--out", again).returncode, 0)
+        for name in ("tiles.txt", "nets.txt", "netnames.txt", "routed.txt", "placement.txt", "synth.json"):
+            with open(os.path.join(out, name), "rb") as first, open(os.path.join(again, name), "rb") as second:
+                self.assertEqual(first.read(), second.read(), name)
+        timeless = [{k: v for k, v in self.read_meta(folder).items()
+                     if not k.startswith("time_") and k not in ("design", "nextpnr_extra_args")}
+                    for folder in (out, again)]
+        self.assertEqual(timeless[0], timeless[1])
+
+        # Too narrow a channel: one track leaves an I/O pin without any path, two are stopped at the
+        # bound; either way the placed design is kept.
+        for tracks, outcome, iterations in (("1:1", "unroutable", "0"), ("1:2", "iteration-bound", "2")):
+            narrow = os.path.join(self.work, "generic-" + outcome)
+            result = self.run_import("--reroute", out, "--tracks", tracks, "--max-route-iterations", "2",
+                                     "--out", narrow)
+            self.assertEqual(result.returncode, 4, result.stderr)
+            meta = self.read_meta(narrow)
+            self.assertEqual((meta["routed"], meta["route_result"], meta["route_iterations"], meta["tracks"]),
+                             ("no", outcome, iterations, tracks))
+            self.assertEqual(int(meta["route_overuse"]) > 0, outcome == "iteration-bound")
+            self.assertFalse(os.path.exists(os.path.join(narrow, "routed.txt")))
+        # A wider one routes the same placement: the same pins, and the counts match nextpnr's routing.
+        wide = os.path.join(self.work, "generic-wide")
+        wide_json = os.path.join(self.work, "generic-wide.json")
+        result = self.run_import("--reroute", out, "--tracks", "1:10,2:10,4:8", "--out", wide,
+                                 "--nextpnr-arg=--write=" + wide_json)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(check_generic.check_folder(wide, wide_json), [])
+
+        def pins(folder):  # nets.txt but for what only routing knows (flag 4 and the routed columns)
+            with open(os.path.join(folder, "nets.txt")) as text:
+                rows = [line.split() for line in text.read().splitlines()[2:]]
+            return [row[:2] + [str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
+        self.assertEqual(pins(wide), pins(out))
+        self.assertEqual(pins(narrow), pins(out))
+
+    def test_progress_names_the_steps_on_a_terminal_unless_quiet(self):
+        for quiet in ([], ["--quiet"]):
+            with self.subTest(quiet=quiet):
+                process_id, terminal = pty.fork()
+                if process_id == 0:  # the child: the import with a terminal as standard error
+                    os.execv(sys.executable, [sys.executable, self.tool, FIR, *SMALL_FIR, "--no-route", "--out",
+                                              os.path.join(self.work, "progress")] + quiet)
+                shown = b""
+                while True:
+                    try:
+                        chunk = os.read(terminal, 4096)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    shown += chunk
+                os.waitpid(process_id, 0)
+                steps = re.findall(r"congestion-import: (\w+) [\d.]+ s", shown.decode())
+                self.assertEqual(steps, [] if quiet else ["synthesis", "architecture", "placement", "export"])
+
+    def test_no_dsp_keeps_the_multipliers_of_an_up5k_in_logic(self):
+        out = os.path.join(self.work, "no-dsp")
+        result = self.run_import(self.write("mul.v", MULTIPLIER), "--top", "mul", "--device", "up5k", "--no-dsp",
+                                 "--no-route", "--out", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotIn("cells.SB_MAC16", self.read_meta(out))
+
+    def test_version_is_the_projects(self):
+        with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake:
+            version = re.search(r"project\(congestion VERSION ([\d.]+)", cmake.read()).group(1)
+        result = self.run_import("--version")
+        self.assertEqual(result.stdout.splitlines()[0], "congestion-import " + version)
 
     def test_routed_and_placed_imports_keep_the_format_promises(self):
         routed = os.path.join(self.work, "routed")
@@ -117,8 +216,34 @@ class IMPORT_TEST(unittest.TestCase):
         out = os.path.join(self.work, "refused")
         broken = self.write("broken.v", "module broken(input a, output b); assign b = ; endmodule\n")
         too_big = self.write("big.v", TOO_BIG_DESIGN)
+        empty = self.write("empty.v", "module empty(input a); endmodule\n")
+        ice40_netlist = self.write("ice40.json", '{"modules": {"t": {"attributes": {"top": "1"}, "ports": {}, '
+                                   '"cells": {"c": {"type": "SB_LUT4", "connections": {}}}}}}')
+        not_generic = os.path.join(self.work, "not-generic")
+        os.makedirs(not_generic, exist_ok=True)
+        self.write(os.path.join("not-generic", "meta.txt"), "design x\narch ice40\n")
         no_path = dict(os.environ, PATH=self.work)
+        generic = ["--arch", "generic"]
         cases = [
+            ([EXAMPLE, "--device", "hx1k", "--out", "-"], None, 2,
+             ["--out names -, which is standard output: give the folder to write the design into."]),
+            ([EXAMPLE, "--device", "hx1k", "--out", EXAMPLE], None, 2, ["--out names %s, which is a file" % EXAMPLE]),
+            ([EXAMPLE, *generic, "--device", "hx1k"], None, 2, ["--device does not apply to --arch generic."]),
+            ([EXAMPLE, "--device", "hx1k", "--grid", "8x8"], None, 2, ["--grid does not apply to --arch ice40."]),
+            ([EXAMPLE, *generic, "--grid", "8x2"], None, 2, ["--grid 8x2 is outside 3..1000 tiles per side."]),
+            ([EXAMPLE, *generic, "--tracks", "1:4,1:2"], None, 2,
+             ["--tracks 1:4,1:2: the wire length 1 is given twice."]),
+            ([EXAMPLE, *generic, "--define", "2X=1"], None, 2, ["--define '2X=1' is not NAME=VALUE"]),
+            (["--reroute", not_generic, "--max-route-iterations", "3"], None, 2,
+             ["--reroute needs --tracks: the channel to route the placement on."]),
+            (["--reroute", not_generic, "--tracks", "1:4"], None, 1,
+             ["--reroute %s: the folder is no import of --arch generic." % not_generic]),
+            ([empty, "--top", "empty", *generic], None, 1,
+             ["the design synthesizes to no cells: nothing in its top module empty drives an output."]),
+            ([ice40_netlist, *generic], None, 1, ["the netlist has cells of type SB_LUT4, which the generic "
+                                                  "architecture does not have"]),
+            ([too_big, "--top", "big", *generic, "--grid", "8x8"], None, 3,
+             ["the design does not fit the device of 8x8 tiles: it needs "]),
             ([EXAMPLE, "--device", "hx2k"], None, 2,
              ["unknown device 'hx2k': the devices are lp1k, hx1k, lp8k, hx8k, up5k."]),
             ([EXAMPLE, "--device", "hx1k", "--package", "qn99"], None, 2,
@@ -132,7 +257,9 @@ class IMPORT_TEST(unittest.TestCase):
         ]
         for arguments, environment, status, fragments in cases:
             with self.subTest(message=fragments[0]):
-                result = self.run_import(*arguments, "--out", out, environment=environment)
+                if "--out" not in arguments:
+                    arguments = arguments + ["--out", out]
+                result = self.run_import(*arguments, environment=environment)
                 self.assertEqual(result.returncode, status)
                 self.assertTrue(result.stderr.startswith("congestion-import: " + fragments[0]), result.stderr)
                 for fragment in fragments[1:]:
@@ -142,7 +269,8 @@ class IMPORT_TEST(unittest.TestCase):
 
 if __name__ == "__main__":
     if not all(shutil.which(program) for program in FLOW) or not os.path.exists(CHIPDB):
-        print("the open iCE40 flow (yosys, nextpnr-ice40, fpga-icestorm-chipdb) is not installed: skipped")
+        print("the open flows (yosys, nextpnr-ice40, nextpnr-generic, fpga-icestorm-chipdb) are not installed: "
+              "skipped")
         sys.exit(SKIPPED)
     IMPORT_TEST.tool, IMPORT_TEST.estimate = sys.argv[1], sys.argv[2]
     sys.path.insert(0, os.path.dirname(os.path.realpath(IMPORT_TEST.tool)))

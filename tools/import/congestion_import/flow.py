@@ -51,6 +51,9 @@ _STEP_MARKERS = (
     ("Info: Running router2", "routing"),
 )
 
+# router2's error for an arc that no path of the device connects.
+_NO_ROUTE = "ERROR: Failed to route arc"
+
 _IDENTIFIER = re.compile(r"[A-Za-z_][A-Za-z0-9_$]*$")
 
 
@@ -171,10 +174,11 @@ class NEXTPNR_RUN:
     nextpnr stopped. Afterwards: `status` (exit status of nextpnr, None when
     stopped), `iterations` and `overuse` of the last router2 iteration seen
     (0 and None before routing), `stopped` (True when the bound stopped it),
-    `errors` (the last lines that were no nextpnr Info lines)."""
+    `unroutable` (router2's error when it found no route at all for an arc,
+    else None), `errors` (the last lines that were no nextpnr Info lines)."""
 
     def __init__(self, nextpnr, arguments, log_path, environment, progress, max_iterations=None):
-        self.iterations, self.overuse, self.stopped, self.errors = 0, None, False, []
+        self.iterations, self.overuse, self.stopped, self.unroutable, self.errors = 0, None, False, None, []
         started = time.time()
         process = subprocess.Popen([nextpnr, "-l", log_path] + arguments, env=environment, text=True,
                                    errors="replace", stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -206,19 +210,24 @@ class NEXTPNR_RUN:
             progress.update("iteration %d, overuse %d" % (self.iterations, self.overuse))
         elif not line.startswith(("Info:", "Warning:")) and line.strip():
             self.errors = (self.errors + [line.strip()])[-5:]
+            if line.startswith(_NO_ROUTE):
+                self.unroutable = line[len("ERROR: "):].strip().rstrip(".")
 
     def get_error(self, log_path):
-        """One clause saying why nextpnr failed."""
+        """One clause saying why nextpnr failed: its first error, else the
+        exception of the Python script it ran."""
         error = _first_error(log_path)
+        if error and not error.startswith("Error occurred while executing Python script"):
+            return error
         python_errors = [line for line in self.errors if re.match(r"\w*(Error|Exception)\b", line)]
-        if python_errors:
-            return python_errors[-1]
-        return error or "exit status %d" % self.status
+        return python_errors[-1] if python_errors else error or "exit status %d" % self.status
 
 
 def check_nextpnr(run, log_path, program, fits_what):
-    """Turns a failed nextpnr run into one sentence."""
-    if run.status == 0 or run.stopped:
+    """Turns a failed nextpnr run into one sentence; a run stopped by the
+    iteration bound, or that found no route for an arc, is left to the
+    caller."""
+    if run.status == 0 or run.stopped or run.unroutable:
         return
     error = run.get_error(log_path)
     if _DOES_NOT_FIT.search(error):

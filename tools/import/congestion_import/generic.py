@@ -108,7 +108,7 @@ def _place_and_route(arguments, arch, netlist, placement, mode, seed, progress, 
     run = flow.NEXTPNR_RUN(nextpnr, nextpnr_arguments + arguments.nextpnr_args, log_path, environment, progress,
                            arguments.max_route_iterations)
     flow.check_nextpnr(run, log_path, "nextpnr-generic", "of %dx%d tiles" % (arch.nx, arch.ny))
-    routed = mode != "place" and not run.stopped
+    routed = mode != "place" and not run.stopped and not run.unroutable
     with open(dump_path.replace("{stage}", "routed" if routed else "placed")) as dump_file:
         return run, json.load(dump_file), routed
 
@@ -119,20 +119,28 @@ def _export(arguments, arch, run, dump, routed, progress, meta_in):
     started = time.time()
     out = arguments.out
     data = generic_design.GENERIC_DESIGN_DATA(arch, dump)
-    data.iterations = run.iterations
     generic_design.write_tiles(arch, os.path.join(out, "tiles.txt"))
     data.write_nets(os.path.join(out, "nets.txt"))
     data.write_netnames(os.path.join(out, "netnames.txt"))
     if routed:
         data.write_routed(os.path.join(out, "routed.txt"))
-    overuse = data.overuse = 0 if routed else -1 if run.overuse is None else run.overuse
+    overuse = 0 if routed else -1 if run.overuse is None else run.overuse
+    if routed or arguments.no_route:
+        result = "routed" if routed else "not-attempted"
+    elif run.unroutable:
+        result = "unroutable"
+        data.not_routed = "nextpnr found no path at all for an arc (%s)" % run.unroutable
+    else:
+        result = "iteration-bound"
+        data.not_routed = ("routing still left an overuse of %d after %d router iterations "
+                           "(--max-route-iterations)" % (overuse, run.iterations))
     meta = [("design", os.path.basename(os.path.abspath(out))), ("arch", "generic"),
             ("grid", "%d %d" % (arch.nx, arch.ny)), ("slices", arch.slices), ("lut", arch.lut),
             ("tracks", generic_arch.format_tracks(arch.tracks)), ("tracks_per_direction", arch.get_track_count()),
             ("iobs_per_tile", generic_arch.IOBS_PER_TILE), ("globals", generic_arch.GLOBALS),
             ("arch_script_sha256", get_sha256(ARCH_SCRIPT)), ("pips", dump["pips"]),
             ("stage", "routed" if routed else "placed"), ("routed", "yes" if routed else "no"),
-            ("route_iterations", run.iterations), ("route_overuse", overuse),
+            ("route_result", result), ("route_iterations", run.iterations), ("route_overuse", overuse),
             ("max_route_iterations", arguments.max_route_iterations),
             ("nets", len(data.nets)), ("pins", data.get_num_pins()),
             ("nets_skipped_no_driver", data.skipped_no_driver)]

@@ -32,7 +32,7 @@ Switches (pips), all located in the tile they belong to:
 - connection box: every wire covering a tile feeds LOCALS_PER_SEGMENT of
   the tile's local tracks, which (with the tile's own outputs) feed the
   input pins, each pin a window of LOCALS_PER_PIN tracks; I/O pins read the
-  wires covering their tile directly;
+  wires that run towards the edge in their tile directly;
 - clock: each logic tile has one clock wire (nextpnr allows one clock per
   tile) fed by the GLOBALS global wires, which every I/O input can drive,
   and by local tracks.
@@ -282,6 +282,32 @@ def _add_routing_wires(ctx, arch):
     return starts, arrivals, covers
 
 
+def get_pip_end_name(name, x, y):
+    """A wire's name as a pip of tile (x, y) names it: the local part when
+    the wire is named in that tile, else the local part and the offset of
+    the wire's tile (E4_2@-4.0), GLB.G<n> for a global wire."""
+    parts = name.split("/")
+    if parts[0] == "GLB":
+        return "GLB." + parts[1]
+    wx, wy = int(parts[0][1:]), int(parts[1][1:])
+    return parts[2] if (wx, wy) == (x, y) else "%s@%d.%d" % (parts[2], wx - x, wy - y)
+
+
+def parse_pip_name(name):
+    """(x, y, source wire, sink wire) of a pip's name."""
+    x, y, ends = name.split("/", 2)
+    x, y = int(x[1:]), int(y[1:])
+    wires = []
+    for end in ends.split(">"):
+        local, at, offset = end.partition("@")
+        if local.startswith("GLB."):
+            wires.append("GLB/" + local[4:])
+        else:
+            dx, dy = (int(value) for value in offset.split(".")) if at else (0, 0)
+            wires.append("X%d/Y%d/%s" % (x + dx, y + dy, local))
+    return x, y, wires[0], wires[1]
+
+
 def build(ctx, arch):
     """Builds the device in nextpnr's context; returns the number of pips."""
     from nextpnrpy_generic import Loc  # only there inside nextpnr
@@ -302,11 +328,20 @@ def build(ctx, arch):
         tile = "X%d/Y%d/" % (x, y)
         loc = Loc(x, y, 0)
         added = set()
+        end_names = {}
 
+        # A pip is named after its tile, source and sink: X<x>/Y<y>/<source>><sink>, each end
+        # as get_pip_end_name gives it, so that a route can be read back from the names alone.
         def add_pip(kind, source, sink, delay):
             if (source, sink) not in added:
                 added.add((source, sink))
-                ctx.addPip(tile + "P%d" % len(added), kind, source, sink, delay, loc)
+                ends = []
+                for wire in (source, sink):
+                    end = end_names.get(wire)
+                    if end is None:
+                        end = end_names[wire] = get_pip_end_name(wire, x, y)
+                    ends.append(end)
+                ctx.addPip(tile + ends[0] + ">" + ends[1], kind, source, sink, delay, loc)
 
         tile_starts = starts.get((x, y), [])
         by_direction = {d: [s for s in tile_starts if s[0][0] == d] for d in DIRECTIONS}
@@ -340,8 +375,13 @@ def build(ctx, arch):
             for name in globals_:
                 add_pip("GCLK", name, tile + CLOCK_WIRE, pin_delay)
         else:
-            for i in range(max(len(segments), TAPS_PER_IO_PIN * len(pins)) if segments else 0):
-                add_pip("IN", segments[i % len(segments)], pins[i % len(pins)], pin_delay)
+            # Only the wires that run towards the edge bring signals to an I/O tile.
+            inward = "W" if x == 0 else "E" if x == arch.nx - 1 else "S" if y == 0 else "N"
+            segments = [name for key, name in covers.get((x, y), []) if key[0] == inward]
+            for p, pin in enumerate(pins):
+                first = p * len(segments) // len(pins)
+                for k in range(min(len(segments), TAPS_PER_IO_PIN)):
+                    add_pip("IN", segments[(first + k) % len(segments)], pin, pin_delay)
             for out in outputs:
                 for name in globals_:
                     add_pip("GBUF", out, name, pin_delay)
