@@ -1,11 +1,12 @@
-# Entry points: `make run`, `make test`, `make bench`, `make example`. Each
+# Entry points: `make run`, `make test`, `make bench`, `make example`,
+# `make example-generic`, `make generic-designs`. Each
 # first installs the Debian packages that it needs, and only those
 # (scripts/install-deps.sh).
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build tool run test bench example clean
+.PHONY: all build tool run test bench example example-generic generic-designs clean
 
 all: build
 
@@ -57,6 +58,24 @@ example: tool
 		--out $(EXAMPLE_OUT)/design
 	$(BUILD)/tools/congestion-estimate $(EXAMPLE_OUT)/design --json $(EXAMPLE_OUT)/report.json \
 		--heatmaps $(EXAMPLE_OUT)/heatmaps
+
+# The wide-datapath example (examples/fir_mac, 12 taps) on a generic 40 x 40
+# device of nextpnr-generic: synthesized, placed, routed, imported, and
+# estimated with the accuracy against the router's result.
+example-generic: tool
+	@scripts/install-deps.sh flow
+	$(BUILD)/tools/congestion-import examples/fir_mac/fir_mac.v --top fir_mac --define TAPS=12 \
+		--arch generic --grid 40x40 --out $(EXAMPLE_OUT)-generic/design
+	$(BUILD)/tools/congestion-estimate $(EXAMPLE_OUT)-generic/design --json $(EXAMPLE_OUT)-generic/report.json \
+		--heatmaps $(EXAMPLE_OUT)-generic/heatmaps
+
+# The data set of generic design folders: both examples on devices of
+# 20 x 20 to 80 x 80 tiles, in $(GENERIC_OUT) (about 10 minutes).
+GENERIC_OUT ?= $(OUT)/generic
+GENERIC_SIZES ?= 20,40,60,80
+generic-designs: tool
+	@scripts/install-deps.sh flow
+	scripts/generic_designs.py $(BUILD)/tools/congestion-import $(GENERIC_OUT) --sizes $(GENERIC_SIZES)
 
 clean:
 	rm -rf $(BUILD)

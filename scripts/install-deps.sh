@@ -7,9 +7,10 @@
 #   bench     run and Google Benchmark (make bench)
 #   sanitize  run and GoogleTest (scripts/sanitize.sh)
 #   fuzz      the design reader's fuzzer, built by clang (scripts/fuzz.sh)
-#   flow      the open iCE40 flow that congestion-import runs (yosys,
+#   flow      the open flows that congestion-import runs (yosys,
 #             nextpnr-ice40 and icestorm's chip databases, which
-#             fpga-icestorm only recommends); --flow means the same
+#             fpga-icestorm only recommends; nextpnr-generic for
+#             --arch generic); --flow means the same
 set -eu
 library="cmake make g++ libtbb-dev libboost-dev"
 tool="libboost-program-options-dev nlohmann-json3-dev libpng-dev libcairo2-dev fonts-dejavu-core pkg-config"
@@ -23,7 +24,7 @@ for word in "$@"; do
         bench) packages="$packages $library $tool libbenchmark-dev" ;;
         sanitize) packages="$packages $library $tool libgtest-dev" ;;
         fuzz) packages="$packages cmake make libtbb-dev libboost-dev clang-14 libclang-rt-14-dev" ;;
-        flow|--flow) packages="$packages python3 yosys nextpnr-ice40 fpga-icestorm fpga-icestorm-chipdb" ;;
+        flow|--flow) packages="$packages python3 yosys nextpnr-ice40 nextpnr-generic fpga-icestorm fpga-icestorm-chipdb" ;;
         *) packages="$packages $word" ;;
     esac
 done
