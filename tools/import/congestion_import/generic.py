@@ -25,11 +25,13 @@ MAX_TRACKS = 1000
 
 # Generic synthesis ending in a K-input LUT mapping; the flip-flops legalised to the one type
 # the architecture has (positive edge, no enable, set or reset: those become LUT logic, an
-# asynchronous reset a synchronous one first), then mapped to the cells nextpnr packs.
+# asynchronous reset a synchronous one first), then mapped to the cells nextpnr packs, without
+# the source locations that would name the installed map file.
 SYNTHESIS = ("read_verilog -lib {share}/generic_cells.v", "synth -flatten%(top)s -run :fine%(extra)s",
              "opt -fast -full", "memory_map", "opt -full", "techmap", "opt -fast", "async2sync",
              "dfflegalize -cell $_DFF_P_ 01", "abc -lut %(lut)d", "opt -fast",
-             "techmap -map {share}/generic_map.v", "opt_clean", "stat", "write_json {json}")
+             "techmap -map {share}/generic_map.v", "setattr -unset src t:LUT t:DFF", "opt_clean", "stat",
+             "write_json {json}")
 
 
 def _usage_error(sentence):
