@@ -15,15 +15,14 @@ all-wires estimate correlate with the routed usage."""
 import json
 import os
 import re
-import subprocess
 import sys
-import tempfile
+
+import check_import
 
 DIRECTION_COLUMN = {"E": "right", "W": "left", "N": "up", "S": "down"}
 COLUMNS = ("right", "left", "up", "down", "lab_in")
 ROUTING_WIRE = re.compile(r"X(\d+)/Y(\d+)/([EWNS])(\d+)_(\d+)$")
 LAB_INPUT = re.compile(r"X(\d+)/Y(\d+)/(I\d+_\d+|CLK|IOI\d+|IOE\d+)$")
-MIN_ALL_WIRES_PEARSON = 0.8
 
 
 def read_grid(path, header):
@@ -139,22 +138,8 @@ def check_folder(folder, routed_json, tool=None):
                 faults.append("net %s has routed_x routed_y n_wires %s, nextpnr's routing gives %s" %
                               (names[values[0]], values[8:11], list(expected)))
     if tool:
-        faults += check_estimate(folder, tool)
+        faults += check_import.check_estimate(folder, tool, True)
     return faults
-
-
-def check_estimate(folder, tool):
-    with tempfile.TemporaryDirectory() as work:
-        report_path = os.path.join(work, "report.json")
-        result = subprocess.run([tool, folder, "--json", report_path], capture_output=True, text=True)
-        if result.returncode != 0:
-            return ["the estimate tool refused the folder: " + result.stderr.strip()]
-        with open(report_path) as report_file:
-            rows = json.load(report_file)["accuracy"]["rows"]
-    pearson = [row["estimate_figures"]["pearson"] for row in rows if row["estimate"] == "all wires"][0]
-    if not pearson > MIN_ALL_WIRES_PEARSON:
-        return ["the all-wires Pearson correlation %s is not above %s" % (pearson, MIN_ALL_WIRES_PEARSON)]
-    return []
 
 
 def main(argv):

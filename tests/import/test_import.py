@@ -77,7 +77,7 @@ class IMPORT_TEST(unittest.TestCase):
         result = self.run_import(FIR, *SMALL_FIR, "--out", out, "--nextpnr-arg=--write=" + routed_json)
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         self.assertEqual(sorted(set(os.listdir(out)) & {"report.json", "notes.txt"}), ["notes.txt"])
-        self.assertEqual(check_generic.check_folder(out, routed_json), [])
+        self.assertEqual(check_generic.check_folder(out, routed_json, self.estimate), [])
 
         # The same inputs and seed give the same folder, timings, folder name and --write aside.
         again = os.path.join(self.work, "generic-again")
@@ -125,14 +125,11 @@ class IMPORT_TEST(unittest.TestCase):
                     os.execv(sys.executable, [sys.executable, self.tool, FIR, *SMALL_FIR, "--no-route", "--out",
                                               os.path.join(self.work, "progress")] + quiet)
                 shown = b""
-                while True:
-                    try:
-                        chunk = os.read(terminal, 4096)
-                    except OSError:
-                        break
-                    if not chunk:
-                        break
-                    shown += chunk
+                try:
+                    while chunk := os.read(terminal, 4096):
+                        shown += chunk
+                except OSError:  # the child has closed the terminal
+                    pass
                 os.waitpid(process_id, 0)
                 steps = re.findall(r"congestion-import: (\w+) [\d.]+ s", shown.decode())
                 self.assertEqual(steps, [] if quiet else ["synthesis", "architecture", "placement", "export"])
@@ -144,11 +141,15 @@ class IMPORT_TEST(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertNotIn("cells.SB_MAC16", self.read_meta(out))
 
-    def test_version_is_the_projects(self):
+    def test_version_is_the_projects_and_help_lists_the_documented_exit_statuses(self):
         with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake:
             version = re.search(r"project\(congestion VERSION ([\d.]+)", cmake.read()).group(1)
         result = self.run_import("--version")
         self.assertEqual(result.stdout.splitlines()[0], "congestion-import " + version)
+        with open(os.path.join(ROOT, "docs", "importer.md")) as page:
+            documented = re.findall(r"^\| (\d+) \|", page.read(), re.MULTILINE)
+        listed = re.findall(r"^  (\d+) ", self.run_import("--help").stdout.partition("exit statuses:")[2], re.MULTILINE)
+        self.assertEqual(listed, documented)
 
     def test_routed_and_placed_imports_keep_the_format_promises(self):
         routed = os.path.join(self.work, "routed")

@@ -32,8 +32,8 @@ EXIT_STATUSES = (
                   "on standard error says which)"),
     (EXIT_USAGE, "the command line is not understood"),
     (EXIT_DOES_NOT_FIT, "the design does not fit the device"),
-    (EXIT_NOT_ROUTED, "routing did not reach zero overuse within --max-route-iterations: the folder holds the "
-                      "placed design, meta.txt says routed no and the last iteration's overuse"),
+    (EXIT_NOT_ROUTED, "routing did not reach zero overuse within --max-route-iterations, or found no path for a "
+                      "connection: the folder holds the placed design, meta.txt says routed no and why"),
     (EXIT_INTERRUPTED, "interrupted (Ctrl-C or SIGTERM)"),
 )
 
@@ -50,6 +50,9 @@ _STEP_MARKERS = (
     ("Info: Routing..", "routing"),
     ("Info: Running router2", "routing"),
 )
+
+# How long nextpnr may take to end after being asked to stop.
+_STOP_SECONDS = 10
 
 # router2's error for an arc that no path of the device connects.
 _NO_ROUTE = "ERROR: Failed to route arc"
@@ -193,7 +196,11 @@ class NEXTPNR_RUN:
             if process.poll() is None and not self.stopped:
                 process.kill()
             process.stdout.close()
-            self.status = process.wait()
+            try:
+                self.status = process.wait(timeout=_STOP_SECONDS)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                self.status = process.wait()
         if self.stopped:
             self.status = None
         self.seconds = time.time() - started

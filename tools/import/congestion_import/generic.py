@@ -1,4 +1,4 @@
-# The generic import: synthesis to K-input LUTs and flip-flops, placement and bounded routing in nextpnr-generic, the directional design folder.
+# The generic import: synthesis to LUTs and flip-flops, placement and bounded routing in nextpnr-generic, the folder.
 import hashlib
 import json
 import math

@@ -1,4 +1,4 @@
-# The island-style architecture of `congestion-import --arch generic`: its layout, and its construction in nextpnr-generic.
+# The island-style architecture of `congestion-import --arch generic`: its layout, and its build in nextpnr.
 """Run by nextpnr-generic as a --pre-pack script (with `ctx` in its globals),
 this file builds the device that the environment describes (see
 ARCH.from_environment); the importer's flow inside nextpnr calls build()

@@ -1,4 +1,4 @@
-# The directional design files of a generic device: supply and routed usage per direction, from the layout and nextpnr's dump.
+# The directional files of a generic device: supply and routed usage per direction, from layout and dump.
 """Counting conventions of the directional form (data/FORMAT.md states them
 for users):
 

@@ -1,4 +1,4 @@
-# Runs inside nextpnr-generic as its --run script: the generic device built, the design placed (or its saved placement bound) and routed, each stage dumped.
+# Runs inside nextpnr-generic (--run): builds the device, places or binds a saved placement, routes, dumps.
 """The importer runs nextpnr-generic with this script and the package's
 folder on PYTHONPATH. The environment gives the device (generic_arch), the
 dump path (nextpnr_dump), the placement file CONGESTION_IMPORT_PLACEMENT
