@@ -525,9 +525,11 @@ class RATIO_REPORTER : public benchmark::ConsoleReporter {
     // Time of a case in ms, or a negative value when it did not run.
     double ms(const std::string& name) const
     {
-        const auto found = m_ms.find(name + "/real_time");
-        if (found != m_ms.end())
-            return found->second;
+        for (const char* timing : {"/real_time", "/manual_time"}) {
+            const auto found = m_ms.find(name + timing);
+            if (found != m_ms.end())
+                return found->second;
+        }
         const auto plain = m_ms.find(name);
         return plain == m_ms.end() ? -1.0 : plain->second;
     }
@@ -609,6 +611,11 @@ void print_ratios(const RATIO_REPORTER& r)
     std::printf("-- design reader, synthetic 1000 x 1000 design, 200 000 nets\n");
     print_ratio(r, "read design / plain pass over its bytes (1 thread)", "BM_ToolReadDesign",
                 "BM_ToolReadDesignPlainPass", "");
+    std::printf("-- the estimator tool on a synthetic 1000 x 1000 design, 200 000 nets\n");
+    for (const char* threads : {"1", "2"})
+        print_ratio(r, threads[0] == '1' ? "heatmaps / wire demand (1 thread)" : "heatmaps / wire demand (2 threads)",
+                    std::string("BM_ToolHeatmaps/threads:") + threads,
+                    std::string("BM_ToolWireDemand/threads:") + threads, "<= 1");
     std::printf("-- whole estimate 1000 x 1000, 1 000 000 nets, supply to metrics\n");
     print_time(r, "1 thread (ms)", "whole_estimate/1000/1000000/1", "");
     print_time(r, "2 threads (ms)", "whole_estimate/1000/1000000/2", "< 1500");

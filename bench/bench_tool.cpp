@@ -1,23 +1,29 @@
 // The estimator tool's own costs on a 1000 x 1000 device: the routability
 // figures over every (tile, wire type) entry, against one full sort of the
-// same entries; a pair of heatmap panels drawn and written as PNG; and the
-// design reader on the synthetic design of scripts/synthetic_design.py,
-// against a plain pass over the same bytes.
+// same entries; a pair of heatmap panels drawn and written as PNG; and, on
+// the synthetic design of scripts/synthetic_design.py, the design reader
+// against a plain pass over the same bytes and the tool's heatmaps against
+// its wire demand.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <tbb/global_control.h>
 
 #include "tools/design_reader.h"
+#include "tools/estimate.h"
 #include "tools/heatmap.h"
+#include "tools/output_file.h"
 #include "tools/statistics.h"
 
 namespace {
@@ -70,15 +76,21 @@ void BM_ToolHeatmapPair(benchmark::State& state)
     // Two smooth hills, as placed designs give, rather than noise that no
     // real map looks like.
     const std::size_t tiles = std::size_t{DEVICE_SIDE} * DEVICE_SIDE;
-    HEATMAP pair{"pair", "synthetic: a pair", {{"estimate", {}}, {"routed", {}}}};
+    std::vector<float> estimate;
+    std::vector<float> routed;
     for (int y = 0; y < DEVICE_SIDE; ++y)
         for (int x = 0; x < DEVICE_SIDE; ++x) {
             const double dx = x - 0.5 * DEVICE_SIDE;
             const double dy = y - 0.4 * DEVICE_SIDE;
             const double hill = std::exp(-(dx * dx + dy * dy) / (0.2 * DEVICE_SIDE * DEVICE_SIDE));
-            pair.panels[0].values.push_back(LARGEST_UTILIZATION * hill);
-            pair.panels[1].values.push_back(LARGEST_UTILIZATION * hill * hill);
+            estimate.push_back(static_cast<float>(LARGEST_UTILIZATION * hill));
+            routed.push_back(static_cast<float>(LARGEST_UTILIZATION * hill * hill));
         }
+    const HEATMAP pair{
+        "pair",
+        "synthetic: a pair",
+        {get_values_panel("estimate", PANEL_KIND::UTILIZATION, std::move(estimate), DEVICE_SIDE, DEVICE_SIDE),
+         get_values_panel("routed", PANEL_KIND::UTILIZATION, std::move(routed), DEVICE_SIDE, DEVICE_SIDE)}};
     const std::string path = (std::filesystem::temp_directory_path() / "congestion_bench_heatmap.png").string();
     for (auto _ : state)
         write_heatmap_png(path, DEVICE_SIDE, DEVICE_SIDE, pair, HEATMAP_SCALE::SHARED);
@@ -156,6 +168,69 @@ void BM_ToolReadDesignPlainPass(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * get_design_bytes(dir));
 }
 
+// The tool's estimate of the synthetic design, run once; no estimate when
+// the design cannot be made.
+struct SYNTHETIC_RUN {
+    DESIGN design;
+    std::unique_ptr<ESTIMATE_RUN> run;
+    SYNTHETIC_RUN()
+    {
+        const std::string dir = get_synthetic_design();
+        if (dir.empty())
+            return;
+        design = read_design(dir);
+        run = std::make_unique<ESTIMATE_RUN>(design, ESTIMATE_OPTIONS(), 0.0);
+        run->run();
+    }
+};
+
+const SYNTHETIC_RUN& get_synthetic_run()
+{
+    static const SYNTHETIC_RUN run;
+    return run;
+}
+
+// Args: threads. The tool's heatmaps phase: every heatmap of the estimate
+// drawn, encoded and staged (the staged files are removed, not committed).
+void BM_ToolHeatmaps(benchmark::State& state)
+{
+    const tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(0));
+    const SYNTHETIC_RUN& synthetic = get_synthetic_run();
+    if (!synthetic.run) {
+        state.SkipWithError("scripts/synthetic_design.py could not write the synthetic design");
+        return;
+    }
+    const std::string dir = (std::filesystem::temp_directory_path() / "congestion_bench_heatmaps").string();
+    for (auto _ : state) {
+        OUTPUT_SET outputs;
+        stage_heatmaps(outputs, dir, *synthetic.run, HEATMAP_SCALE::SHARED);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(synthetic.design.get_num_tiles()));
+}
+
+// Args: threads. The wire demand of the same estimate, its baseline.
+void BM_ToolWireDemand(benchmark::State& state)
+{
+    const tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(0));
+    const SYNTHETIC_RUN& synthetic = get_synthetic_run();
+    if (!synthetic.run) {
+        state.SkipWithError("scripts/synthetic_design.py could not write the synthetic design");
+        return;
+    }
+    const ESTIMATE_OPTIONS options;
+    DESIGN_NETLIST netlist(synthetic.design, options.policy, options.wirelength);
+    CONGESTION estimator(synthetic.design.nx, synthetic.design.ny, &netlist);
+    set_design_supply(estimator, synthetic.design, options.supply);
+    estimator.generate_smooth_wire_supply(options.parallel_dim, options.perpendicular_dim);
+    for (auto _ : state) {
+        estimator.clear_demand();
+        const auto start = std::chrono::steady_clock::now();
+        estimator.update_demand(synthetic.run->get_nets(), options.model);
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(synthetic.run->get_nets().size()));
+}
+
 }  // namespace
 
 BENCHMARK(BM_ToolReadDesign)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -163,3 +238,5 @@ BENCHMARK(BM_ToolReadDesignPlainPass)->Unit(benchmark::kMillisecond)->UseRealTim
 BENCHMARK(BM_ToolAce)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolAceFullSortBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolHeatmapPair)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolHeatmaps)->Unit(benchmark::kMillisecond)->UseRealTime()->ArgName("threads")->Arg(1)->Arg(2);
+BENCHMARK(BM_ToolWireDemand)->Unit(benchmark::kMillisecond)->UseManualTime()->ArgName("threads")->Arg(1)->Arg(2);

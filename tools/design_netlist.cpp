@@ -81,36 +81,17 @@ double get_routed_usage(const DESIGN& design, const ROUTED_TRUTH& truth, std::si
     return usage;
 }
 
-TYPE_TILE_VALUES get_design_supplies(const DESIGN& design, SUPPLY_MAPPING mapping)
-{
-    TYPE_TILE_VALUES supplies;
-    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
-        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
-        supplies[t].resize(design.get_num_tiles());
-        for (int y = 0; y < design.ny; ++y)
-            for (int x = 0; x < design.nx; ++x) {
-                const float supply = get_design_supply(design, x, y, type, mapping);
-                supplies[t][design.get_tile_index(x, y)] = supply > 0.0f ? supply : 0.0f;
-            }
-    }
-    return supplies;
-}
-
-void set_design_supply(CONGESTION& estimator, const DESIGN& design, const TYPE_TILE_VALUES& supplies)
+void set_design_supply(CONGESTION& estimator, const DESIGN& design, SUPPLY_MAPPING mapping)
 {
     for (int x = 0; x < design.nx; ++x)
         for (int y = 0; y < design.ny; ++y)
             for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
-                const float supply = supplies[t][design.get_tile_index(x, y)];
+                const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+                const float supply = get_design_supply(design, x, y, type, mapping);
                 // A positive supply is final in the estimator; zero is its default.
                 if (supply > 0.0f)
-                    estimator.set_supply(x, y, static_cast<CONGESTION::RESOURCE_TYPE>(t), supply);
+                    estimator.set_supply(x, y, type, supply);
             }
-}
-
-void set_design_supply(CONGESTION& estimator, const DESIGN& design, SUPPLY_MAPPING mapping)
-{
-    set_design_supply(estimator, design, get_design_supplies(design, mapping));
 }
 
 std::vector<int> get_estimated_nets(const DESIGN& design)

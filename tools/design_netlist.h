@@ -53,12 +53,8 @@ double get_routed_usage(const DESIGN& design, const ROUTED_TRUTH& truth, std::si
 // One value per resource type and tile (index y * nx + x).
 using TYPE_TILE_VALUES = std::array<std::vector<float>, CONGESTION::NUM_RESOURCE_TYPES>;
 
-// The supply the estimator holds for the design under the mapping: the
-// design's where it is positive, else 0, the estimator's default.
-TYPE_TILE_VALUES get_design_supplies(const DESIGN& design, SUPPLY_MAPPING mapping);
-
-// Sets every positive supply of the design into the estimator.
-void set_design_supply(CONGESTION& estimator, const DESIGN& design, const TYPE_TILE_VALUES& supplies);
+// Sets every positive supply of the design under the mapping into the
+// estimator; the others stay 0, the estimator's default.
 void set_design_supply(CONGESTION& estimator, const DESIGN& design, SUPPLY_MAPPING mapping);
 
 // The nets that routing wires carry (DESIGN::is_routed_net), in id order.

@@ -22,7 +22,40 @@ namespace {
 constexpr int LAB_INPUT_WINDOW = 1;
 constexpr double MS_PER_SECOND = 1000.0;
 // Heatmap value of a tile without supply of the mapped types.
-constexpr double NO_SUPPLY = std::numeric_limits<double>::quiet_NaN();
+constexpr float NO_SUPPLY = std::numeric_limits<float>::quiet_NaN();
+// Tile columns read from the estimator at once; its grids hold each
+// column's tiles side by side.
+constexpr int COLUMNS_PER_BLOCK = 16;
+
+using TYPE = CONGESTION::RESOURCE_TYPE;
+
+// One heatmap: the types whose demand and supply it sums; its routed usage
+// is get_routed_truth's for them.
+struct HEATMAP_MAP {
+    const char* stem;
+    const char* name;
+    std::vector<TYPE> types;
+};
+
+const std::vector<HEATMAP_MAP> HEATMAP_MAPS = {
+    {"horizontal_left", "Horizontal Left", {CONGESTION::HORIZONTAL_LEFT}},
+    {"horizontal_right", "Horizontal Right", {CONGESTION::HORIZONTAL_RIGHT}},
+    {"vertical_up", "Vertical Up", {CONGESTION::VERTICAL_UP}},
+    {"vertical_down", "Vertical Down", {CONGESTION::VERTICAL_DOWN}},
+    {"horizontal", "Horizontal (left + right)", {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT}},
+    {"vertical", "Vertical (up + down)", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}},
+    {"lab_input", "Lab Input", {CONGESTION::LAB_INPUT}},
+};
+
+// Writes get(x, y) of the tile columns first_x .. end_x - 1 into out, column
+// after column, the order in which the estimator's grids lie.
+template <typename GET>
+void read_columns(int ny, int first_x, int end_x, float* out, const GET& get)
+{
+    for (int x = first_x; x < end_x; ++x)
+        for (int y = 0; y < ny; ++y)
+            *out++ = get(x, y);
+}
 
 double time_ms(const std::function<void()>& phase)
 {
@@ -77,10 +110,7 @@ void ESTIMATE_RUN::run()
     m_report.threads = static_cast<int>(
         std::min<std::size_t>(allowed, static_cast<std::size_t>(tbb::this_task_arena::max_concurrency())));
     auto& phases = m_report.phase_ms;
-    phases.emplace_back("set supply", time_ms([&] {
-                            m_supply = get_design_supplies(m_design, o.supply);
-                            set_design_supply(m_estimator, m_design, m_supply);
-                        }));
+    phases.emplace_back("set supply", time_ms([&] { set_design_supply(m_estimator, m_design, o.supply); }));
     phases.emplace_back("smooth wire supply",
                         time_ms([&] { m_estimator.generate_smooth_wire_supply(o.parallel_dim, o.perpendicular_dim); }));
     phases.emplace_back("wire demand", time_ms([&] { m_estimator.update_demand(m_nets, o.model); }));
@@ -102,7 +132,6 @@ void ESTIMATE_RUN::run()
 
 void ESTIMATE_RUN::add_queries()
 {
-    read_tile_values();
     m_report.types.resize(CONGESTION::NUM_RESOURCE_TYPES);
     // The library's queries only read the estimate, so the independent ones
     // run side by side; each writes its own figure.
@@ -123,33 +152,12 @@ void ESTIMATE_RUN::add_queries()
     congestion_internal::parallel_loop(static_cast<int>(queries.size()), [&](int i) { queries[i](); });
 }
 
-void ESTIMATE_RUN::read_tile_values()
-{
-    // The estimator keeps its grids column by column and the design row by
-    // row: square blocks keep both sides of the copy within a few pages.
-    constexpr int BLOCK = 32;
-    const int nx = m_design.nx;
-    const int ny = m_design.ny;
-    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
-        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
-        std::vector<float>& values = m_smooth_demand[t];
-        values.resize(m_design.get_num_tiles());
-        congestion_internal::parallel_loop((nx + BLOCK - 1) / BLOCK, [&](int column_block) {
-            const int first_x = column_block * BLOCK;
-            const int end_x = std::min(nx, first_x + BLOCK);
-            for (int first_y = 0; first_y < ny; first_y += BLOCK)
-                for (int x = first_x; x < end_x; ++x)
-                    for (int y = first_y; y < std::min(ny, first_y + BLOCK); ++y)
-                        values[m_design.get_tile_index(x, y)] = m_estimator.get_smooth_demand(x, y, type);
-        });
-    }
-}
-
 void ESTIMATE_RUN::add_utilization_figures()
 {
     // One pass over the smoothed utilization map gives the smoothed peaks and
     // the routability: every (tile, wire type) entry with supply is one
-    // value. Rows of tiles run in parallel, each with figures of its own.
+    // value. Blocks of columns run in parallel, each with figures and
+    // entries of its own, joined in column order.
     const int nx = m_design.nx;
     const int ny = m_design.ny;
     struct PEAK {
@@ -166,61 +174,63 @@ void ESTIMATE_RUN::add_utilization_figures()
             }
         }
     };
-    struct ROW {
+    struct BLOCK {
         std::array<PEAK, CONGESTION::NUM_RESOURCE_TYPES> peaks;
-        std::size_t num_entries = 0;
+        std::vector<float> entries;
         int tiles_over_capacity = 0;
     };
-    std::vector<ROW> rows(static_cast<std::size_t>(ny));
-    // First the count of entries per row, so that each row writes its
-    // entries at their place; then the figures and the entries.
-    congestion_internal::parallel_blocks(ny, [&](int first_y, int end_y) {
-        for (int y = first_y; y != end_y; ++y)
-            for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
-                if (t == CONGESTION::LAB_INPUT)
-                    continue;
-                const float* supply = &m_supply[t][m_design.get_tile_index(0, y)];
-                rows[y].num_entries += static_cast<std::size_t>(
-                    std::count_if(supply, supply + nx, [](float value) { return value > 0.0f; }));
-            }
-    });
-    std::vector<std::size_t> first_entry(static_cast<std::size_t>(ny) + 1, 0);
-    for (int y = 0; y < ny; ++y)
-        first_entry[y + 1] = first_entry[y] + rows[y].num_entries;
-    std::vector<float> entries(first_entry.back());
-    congestion_internal::parallel_blocks(ny, [&](int first_y, int end_y) {
-        for (int y = first_y; y != end_y; ++y) {
-            ROW& row = rows[y];
-            float* entry = entries.data() + first_entry[y];
-            for (int x = 0; x < nx; ++x) {
-                const std::size_t tile = m_design.get_tile_index(x, y);
+    std::vector<BLOCK> blocks(static_cast<std::size_t>((nx + COLUMNS_PER_BLOCK - 1) / COLUMNS_PER_BLOCK));
+    congestion_internal::parallel_loop(static_cast<int>(blocks.size()), [&](int b) {
+        BLOCK& block = blocks[b];
+        const int first_x = b * COLUMNS_PER_BLOCK;
+        const int end_x = std::min(nx, first_x + COLUMNS_PER_BLOCK);
+        const std::size_t tiles = static_cast<std::size_t>(end_x - first_x) * ny;
+        std::array<std::vector<float>, CONGESTION::NUM_RESOURCE_TYPES> demand, supply;
+        for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+            const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+            demand[t].resize(tiles);
+            supply[t].resize(tiles);
+            read_columns(ny, first_x, end_x, demand[t].data(),
+                         [&](int x, int y) { return m_estimator.get_smooth_demand(x, y, type); });
+            read_columns(ny, first_x, end_x, supply[t].data(),
+                         [&](int x, int y) { return m_estimator.get_supply(x, y, type); });
+        }
+        for (int x = first_x; x < end_x; ++x)
+            for (int y = 0; y < ny; ++y) {
+                const std::size_t tile = static_cast<std::size_t>(x - first_x) * ny + y;
                 bool over_capacity = false;
                 for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
-                    const float supply = m_supply[t][tile];
-                    if (supply <= 0.0f)
+                    if (supply[t][tile] <= 0.0f)
                         continue;
-                    const float utilization = m_smooth_demand[t][tile] / supply;
-                    row.peaks[t].offer(utilization, {x, y});
+                    const float utilization = demand[t][tile] / supply[t][tile];
+                    block.peaks[t].offer(utilization, {x, y});
                     if (t == CONGESTION::LAB_INPUT)
                         continue;
-                    *entry++ = utilization;
+                    block.entries.push_back(utilization);
                     over_capacity = over_capacity || utilization > 1.0f;
                 }
-                row.tiles_over_capacity += over_capacity ? 1 : 0;
+                block.tiles_over_capacity += over_capacity ? 1 : 0;
             }
-        }
     });
 
     std::array<PEAK, CONGESTION::NUM_RESOURCE_TYPES> peaks;
-    for (const ROW& row : rows) {
+    std::size_t num_entries = 0;
+    for (const BLOCK& block : blocks) {
         for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t)
-            if (row.peaks[t].tile.x >= 0)
-                peaks[t].offer(row.peaks[t].utilization, row.peaks[t].tile);
-        m_report.tiles_over_capacity += row.tiles_over_capacity;
+            if (block.peaks[t].tile.x >= 0)
+                peaks[t].offer(block.peaks[t].utilization, block.peaks[t].tile);
+        m_report.tiles_over_capacity += block.tiles_over_capacity;
+        num_entries += block.entries.size();
     }
     for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
         m_report.types[t].smoothed_peak_utilization = peaks[t].utilization;
         m_report.types[t].smoothed_peak_tile = peaks[t].tile;
+    }
+    std::vector<float> entries;
+    entries.reserve(num_entries);
+    for (BLOCK& block : blocks) {
+        entries.insert(entries.end(), block.entries.begin(), block.entries.end());
+        std::vector<float>().swap(block.entries);
     }
     const std::vector<double> aces = get_ace(entries, {ACE_PERCENTS.begin(), ACE_PERCENTS.end()});
     std::copy(aces.begin(), aces.end(), m_report.ace.begin());
@@ -228,9 +238,33 @@ void ESTIMATE_RUN::add_utilization_figures()
         std::accumulate(m_report.ace.begin(), m_report.ace.end(), 0.0) / static_cast<double>(m_report.ace.size());
 }
 
+TYPE_TILE_VALUES ESTIMATE_RUN::read_smooth_demand() const
+{
+    // The estimator keeps its grids column by column and the design row by
+    // row: square blocks keep both sides of the copy within a few pages.
+    constexpr int BLOCK = 32;
+    const int nx = m_design.nx;
+    const int ny = m_design.ny;
+    TYPE_TILE_VALUES values;
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+        values[t].resize(m_design.get_num_tiles());
+        congestion_internal::parallel_loop((nx + BLOCK - 1) / BLOCK, [&](int column_block) {
+            const int first_x = column_block * BLOCK;
+            const int end_x = std::min(nx, first_x + BLOCK);
+            for (int first_y = 0; first_y < ny; first_y += BLOCK)
+                for (int x = first_x; x < end_x; ++x)
+                    for (int y = first_y; y < std::min(ny, first_y + BLOCK); ++y)
+                        values[t][m_design.get_tile_index(x, y)] = m_estimator.get_smooth_demand(x, y, type);
+        });
+    }
+    return values;
+}
+
 void ESTIMATE_RUN::add_accuracy()
 {
     const BASELINE baseline = compute_baseline(m_design, m_nets);
+    const TYPE_TILE_VALUES smooth_demand = read_smooth_demand();
     // The baseline's Lab Input is every pin of the estimated nets, drivers too.
     std::vector<int> pins(m_design.get_num_tiles(), 0);
     for (int net : m_nets)
@@ -271,7 +305,7 @@ void ESTIMATE_RUN::add_accuracy()
         for (std::size_t tile : tiles) {
             double e = 0.0;
             for (TYPE type : comparison.estimate_types)
-                e += m_smooth_demand[type][tile];
+                e += smooth_demand[type][tile];
             double b = 0.0;
             if (comparison.baseline_horizontal)
                 b += baseline.horizontal[tile];
@@ -295,43 +329,79 @@ void ESTIMATE_RUN::add_accuracy()
     }
 }
 
-std::vector<HEATMAP> ESTIMATE_RUN::get_heatmaps() const
+std::vector<std::string> ESTIMATE_RUN::get_heatmap_stems() const
 {
-    using TYPE = CONGESTION::RESOURCE_TYPE;
-    struct MAP {
-        const char* stem;
-        const char* name;
-        std::vector<TYPE> types;
-    };
-    const std::vector<MAP> maps = {
-        {"horizontal_left", "Horizontal Left", {CONGESTION::HORIZONTAL_LEFT}},
-        {"horizontal_right", "Horizontal Right", {CONGESTION::HORIZONTAL_RIGHT}},
-        {"vertical_up", "Vertical Up", {CONGESTION::VERTICAL_UP}},
-        {"vertical_down", "Vertical Down", {CONGESTION::VERTICAL_DOWN}},
-        {"horizontal", "Horizontal (left + right)", {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT}},
-        {"vertical", "Vertical (up + down)", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}},
-        {"lab_input", "Lab Input", {CONGESTION::LAB_INPUT}},
-    };
-    std::vector<HEATMAP> heatmaps;
-    for (const MAP& map : maps) {
-        const ROUTED_TRUTH truth = get_routed_truth(m_design.form, map.types);
-        TILE_MAP estimate{"estimated utilization (smoothed demand / supply)", {}};
-        TILE_MAP routed{"routed usage / supply", {}};
-        for (std::size_t tile = 0; tile < m_design.get_num_tiles(); ++tile) {
-            double demand = 0.0;
-            double supply = 0.0;
-            for (TYPE type : map.types) {
-                demand += m_smooth_demand[type][tile];
-                supply += m_supply[type][tile];
-            }
-            const double used = m_design.has_routed ? get_routed_usage(m_design, truth, tile) : 0.0;
-            estimate.values.push_back(supply > 0.0 ? demand / supply : NO_SUPPLY);
-            routed.values.push_back(supply > 0.0 ? used / supply : NO_SUPPLY);
+    std::vector<std::string> stems;
+    for (const HEATMAP_MAP& map : HEATMAP_MAPS)
+        stems.emplace_back(map.stem);
+    return stems;
+}
+
+void ESTIMATE_RUN::read_utilization(const std::vector<CONGESTION::RESOURCE_TYPE>& types, int first_x, int end_x,
+                                    float* out) const
+{
+    read_columns(m_design.ny, first_x, end_x, out, [&](int x, int y) {
+        float demand = 0.0f;
+        float supply = 0.0f;
+        for (CONGESTION::RESOURCE_TYPE type : types) {
+            demand += m_estimator.get_smooth_demand(x, y, type);
+            supply += m_estimator.get_supply(x, y, type);
         }
-        HEATMAP heatmap{map.stem, m_design.name + ": " + map.name, {std::move(estimate)}};
-        if (m_design.has_routed)
-            heatmap.panels.push_back(std::move(routed));
-        heatmaps.push_back(std::move(heatmap));
-    }
-    return heatmaps;
+        return supply > 0.0f ? demand / supply : NO_SUPPLY;
+    });
+}
+
+HEATMAP ESTIMATE_RUN::get_heatmap(int i) const
+{
+    const HEATMAP_MAP& map = HEATMAP_MAPS[static_cast<std::size_t>(i)];
+    HEATMAP heatmap{map.stem, m_design.name + ": " + map.name, {}};
+    heatmap.panels.push_back(
+        {"estimated utilization (smoothed demand / supply)", PANEL_KIND::UTILIZATION,
+         [this, &map](int first_x, int end_x, float* out) { read_utilization(map.types, first_x, end_x, out); }});
+    if (!m_design.has_routed)
+        return heatmap;
+    const auto get_supply = [this, &map](int x, int y) {
+        float supply = 0.0f;
+        for (CONGESTION::RESOURCE_TYPE type : map.types)
+            supply += m_estimator.get_supply(x, y, type);
+        return supply;
+    };
+    const ROUTED_TRUTH truth = get_routed_truth(m_design.form, map.types);
+    const auto get_used = [this, truth](std::size_t tile) { return get_routed_usage(m_design, truth, tile); };
+    heatmap.panels.push_back({"routed usage / supply", PANEL_KIND::UTILIZATION,
+                              [this, get_supply, get_used](int first_x, int end_x, float* out) {
+                                  read_columns(m_design.ny, first_x, end_x, out, [&](int x, int y) {
+                                      const float supply = get_supply(x, y);
+                                      const auto used = static_cast<float>(get_used(m_design.get_tile_index(x, y)));
+                                      return supply > 0.0f ? used / supply : NO_SUPPLY;
+                                  });
+                              }});
+
+    // Estimate and truth count in different units, so their percentile
+    // ranks among the tiles with supply are compared: (rank - 1) / (n - 1)
+    // of the estimate minus that of the routed usage.
+    std::vector<std::size_t> tiles;
+    std::vector<double> estimate;
+    std::vector<double> routed;
+    for (int x = 0; x < m_design.nx; ++x)
+        for (int y = 0; y < m_design.ny; ++y) {
+            if (!(get_supply(x, y) > 0.0f))
+                continue;
+            double demand = 0.0;
+            for (CONGESTION::RESOURCE_TYPE type : map.types)
+                demand += m_estimator.get_smooth_demand(x, y, type);
+            tiles.push_back(m_design.get_tile_index(x, y));
+            estimate.push_back(demand);
+            routed.push_back(get_used(tiles.back()));
+        }
+    const std::vector<double> estimate_ranks = get_average_ranks(estimate);
+    const std::vector<double> routed_ranks = get_average_ranks(routed);
+    const double last_rank = std::max<double>(1.0, static_cast<double>(tiles.size()) - 1.0);
+    std::vector<float> difference(m_design.get_num_tiles(), NO_SUPPLY);
+    for (std::size_t i = 0; i < tiles.size(); ++i)
+        difference[tiles[i]] = static_cast<float>((estimate_ranks[i] - routed_ranks[i]) / last_rank);
+    heatmap.panels.push_back(get_values_panel("percentile rank of the estimate minus routed (red: estimate too high)",
+                                              PANEL_KIND::RANK_DIFFERENCE, std::move(difference), m_design.nx,
+                                              m_design.ny));
+    return heatmap;
 }

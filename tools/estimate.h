@@ -11,6 +11,7 @@
 #include "fitter/h/congestion_export.h"
 #include "tools/design_netlist.h"
 #include "tools/design_reader.h"
+#include "tools/heatmap.h"
 
 // Settings of one estimate; the defaults are the tool's defaults.
 struct ESTIMATE_OPTIONS {
@@ -88,19 +89,6 @@ struct REPORT {
     std::vector<ACCURACY_ROW> accuracy;
 };
 
-// One map of per-tile values (index y * nx + x) for a heatmap.
-struct TILE_MAP {
-    std::string title;
-    std::vector<double> values;
-};
-
-// A heatmap file: the estimate's map and, with routed truth, the routed map.
-struct HEATMAP {
-    std::string file_stem;
-    std::string title;  // the design and the map, above the panels
-    std::vector<TILE_MAP> panels;
-};
-
 // "new" or "original": the smoothing algorithm the library selected at load.
 const char* get_algorithm_name();
 
@@ -118,15 +106,25 @@ class ESTIMATE_RUN {
     const std::vector<int>& get_nets() const { return m_nets; }
     // Appends a phase timed outside run(), e.g. the drawing of heatmaps.
     void add_phase_time(const std::string& phase, double ms) { m_report.phase_ms.emplace_back(phase, ms); }
-    // Utilization maps of the estimate (smoothed demand over supply) and,
-    // with routed truth, routed usage over the same supply; after run().
-    std::vector<HEATMAP> get_heatmaps() const;
+    // The file stems of the heatmaps, in the order of get_heatmap.
+    std::vector<std::string> get_heatmap_stems() const;
+    // Heatmap i: the estimate's utilization of one map (smoothed demand over
+    // supply of its types) and, with routed truth, routed usage over the
+    // same supply and the difference of the two's percentile ranks. Its
+    // panels read the estimator and the design, which must outlive them;
+    // after run().
+    HEATMAP get_heatmap(int i) const;
 
  private:
     void add_queries();
-    void read_tile_values();
     void add_utilization_figures();
     void add_accuracy();
+    // The smoothed demand of every type, index y * nx + x.
+    TYPE_TILE_VALUES read_smooth_demand() const;
+    // Smoothed demand over supply of the summed types for the tile columns
+    // first_x .. end_x - 1, as TILE_COLUMNS writes them.
+    void read_utilization(const std::vector<CONGESTION::RESOURCE_TYPE>& types, int first_x, int end_x,
+                          float* out) const;
 
     const DESIGN& m_design;
     ESTIMATE_OPTIONS m_options;
@@ -134,10 +132,6 @@ class ESTIMATE_RUN {
     CONGESTION m_estimator;
     std::vector<int> m_nets;
     REPORT m_report;
-    // The supply the estimator holds and, read once after the estimate, its
-    // smoothed demand.
-    TYPE_TILE_VALUES m_supply;
-    TYPE_TILE_VALUES m_smooth_demand;
 };
 
 #endif

@@ -269,18 +269,12 @@ bool writes_standard_output(const COMMAND_LINE& line)
 
 // Stages every output, the heatmaps first so that their time is in the
 // report, then puts them all in place.
-void write_outputs(const COMMAND_LINE& line, ESTIMATE_RUN& run, const DESIGN& design)
+void write_outputs(const COMMAND_LINE& line, ESTIMATE_RUN& run)
 {
     OUTPUT_SET outputs;
     if (!line.heatmap_dir.empty()) {
         const auto start = std::chrono::steady_clock::now();
-        outputs.create_folder(line.heatmap_dir);
-        const std::string label = "the heatmaps in " + line.heatmap_dir;
-        for (const HEATMAP& heatmap : run.get_heatmaps())
-            outputs.stage((std::filesystem::path(line.heatmap_dir) / (heatmap.file_stem + ".png")).string(), label,
-                          [&](const std::string& file) {
-                              write_heatmap_png(file, design.nx, design.ny, heatmap, line.heatmap_scale);
-                          });
+        stage_heatmaps(outputs, line.heatmap_dir, run, line.heatmap_scale);
         run.add_phase_time("heatmaps", get_ms_since(start));
     }
     if (!writes_standard_output(line)) {
@@ -321,7 +315,7 @@ int run_tool(const COMMAND_LINE& line)
 
     ESTIMATE_RUN run(design, line.options, read_ms);
     run.run();
-    write_outputs(line, run, design);
+    write_outputs(line, run);
     return 0;
 }
 

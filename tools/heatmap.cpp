@@ -1,21 +1,22 @@
-// Heatmap drawing with Cairo: tiles, titles, axes and a colour legend.
+// Heatmap drawing: the layout, the pixel values of each panel, the tiles and
+// colour legends written straight into a palette image, titles and axes.
 #include "tools/heatmap.h"
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cmath>
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include <cairo.h>
-#include <png.h>
 
+#include "h/parallel_blocks.h"
+#include "tools/estimate.h"
 #include "tools/output_file.h"
+#include "tools/palette_image.h"
 
 namespace {
 
@@ -25,86 +26,38 @@ constexpr int MAX_CELL = 24;
 constexpr int MARGIN = 16;
 constexpr int FIGURE_TITLE_HEIGHT = 26;
 constexpr int PANEL_TITLE_HEIGHT = 22;
-constexpr int Y_AXIS_WIDTH = 52;
-constexpr int X_AXIS_HEIGHT = 36;
+constexpr int Y_AXIS_WIDTH = 56;
+constexpr int X_AXIS_HEIGHT = 38;
 constexpr int MIN_PANEL_GRID_WIDTH = 300;
 constexpr int LEGEND_GAP = 12;
 constexpr int LEGEND_BAR_WIDTH = 16;
-constexpr int LEGEND_LABEL_WIDTH = 72;
+constexpr int LEGEND_LABEL_WIDTH = 80;
 constexpr int PANEL_EXTRA_WIDTH = Y_AXIS_WIDTH + LEGEND_GAP + LEGEND_BAR_WIDTH + LEGEND_LABEL_WIDTH;
 constexpr int EXTRA_HEIGHT = MARGIN + FIGURE_TITLE_HEIGHT + PANEL_TITLE_HEIGHT + X_AXIS_HEIGHT + MARGIN;
+constexpr int SWATCH_HEIGHT = 10;
 constexpr double FONT_SIZE = 12.0;
 constexpr double TITLE_FONT_SIZE = 14.0;
 constexpr int LEGEND_TICKS = 5;
-constexpr int LEGEND_STEPS = 128;
-constexpr double NO_SUPPLY_GREY = 0.82;
-constexpr double BYTE_SCALE = 255.0;
-
-struct RGB {
-    double r, g, b;
-};
-
-// A perceptually ordered dark-blue to yellow scale, sampled at 9 stops.
-constexpr std::array<RGB, 9> COLOUR_STOPS = {{{0.267, 0.005, 0.329},
-                                              {0.279, 0.175, 0.483},
-                                              {0.230, 0.322, 0.546},
-                                              {0.173, 0.449, 0.558},
-                                              {0.128, 0.567, 0.551},
-                                              {0.154, 0.681, 0.504},
-                                              {0.360, 0.785, 0.388},
-                                              {0.668, 0.862, 0.196},
-                                              {0.993, 0.906, 0.144}}};
-
-RGB get_colour(double fraction)
-{
-    const double position = std::clamp(fraction, 0.0, 1.0) * (COLOUR_STOPS.size() - 1);
-    const std::size_t low = std::min(static_cast<std::size_t>(position), COLOUR_STOPS.size() - 2);
-    const double t = position - static_cast<double>(low);
-    const RGB& a = COLOUR_STOPS[low];
-    const RGB& b = COLOUR_STOPS[low + 1];
-    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
-}
-
-void draw_text(cairo_t* cr, double x, double y, const std::string& text, double size)
-{
-    cairo_set_font_size(cr, size);
-    cairo_set_source_rgb(cr, 0.0, 0.0, 0.0);
-    cairo_move_to(cr, x, y);
-    cairo_show_text(cr, text.c_str());
-}
-
-// Text whose right end (or centre) lies at x.
-void draw_text_ending_at(cairo_t* cr, double x, double y, const std::string& text, double size, double part = 1.0)
-{
-    cairo_set_font_size(cr, size);
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
-    draw_text(cr, x - part * extents.x_advance, y, text, size);
-}
-
-std::string format_value(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g", value);
-    return text;
-}
-
-std::uint32_t get_pixel(const RGB& colour)
-{
-    const auto byte = [](double c) { return static_cast<std::uint32_t>(std::lround(c * BYTE_SCALE)); };
-    return byte(colour.r) << 16 | byte(colour.g) << 8 | byte(colour.b);
-}
-
-double get_largest(const std::vector<double>& values)
-{
-    double largest = 0.0;
-    for (double value : values)
-        if (std::isfinite(value))
-            largest = std::max(largest, value);
-    return largest;
-}
+// Labelled ticks lie at least this far apart, so that four-digit labels
+// never touch; unlabelled ticks between them at least MIN_MINOR_SPACING.
+constexpr int MIN_TICK_SPACING = 40;
+constexpr int MIN_MINOR_SPACING = 5;
+constexpr int TICK_LENGTH = 5;
+constexpr int MINOR_TICK_LENGTH = 2;
+// Tiles over their supply get a red frame of this width when their cell is
+// large enough to keep the tile's own colour inside it, else are all red.
+constexpr int MIN_FRAMED_CELL = 4;
+constexpr int WIDE_FRAME_CELL = 12;
+constexpr float OVER_CAPACITY = 1.0f;
+// Pixel columns whose tiles a panel's reader reads at once.
+constexpr int PIXEL_COLUMNS_PER_READ = 16;
 
 int divide_up(int a, int b) { return (a + b - 1) / b; }
+
+COLOUR_SCALE get_scale(PANEL_KIND kind, double top)
+{
+    return kind == PANEL_KIND::RANK_DIFFERENCE ? COLOUR_SCALE::get_diverging() : COLOUR_SCALE::get_sequential(top);
+}
 
 // Sizes of an image of `panels` panels of an nx by ny grid.
 struct LAYOUT {
@@ -117,6 +70,13 @@ struct LAYOUT {
     int panel_width;
     int width;
     int height;
+    int grid_top;
+
+    int get_grid_left(int panel) const { return MARGIN + panel * (panel_width + MARGIN) + Y_AXIS_WIDTH; }
+    int get_legend_left(int panel) const
+    {
+        return get_grid_left(panel) + std::max(grid_width, MIN_PANEL_GRID_WIDTH) + LEGEND_GAP;
+    }
 };
 
 LAYOUT get_layout(int nx, int ny, int panels)
@@ -135,156 +95,255 @@ LAYOUT get_layout(int nx, int ny, int panels)
     layout.panel_width = std::max(layout.grid_width, MIN_PANEL_GRID_WIDTH) + PANEL_EXTRA_WIDTH;
     layout.width = MARGIN + panels * (layout.panel_width + MARGIN);
     layout.height = EXTRA_HEIGHT + layout.grid_height;
+    layout.grid_top = MARGIN + FIGURE_TITLE_HEIGHT + PANEL_TITLE_HEIGHT;
     return layout;
 }
 
-// Fills the grid of one panel straight into the image's pixels: drawing
-// each tile as a Cairo rectangle costs seconds on a large device.
-void fill_grid(cairo_surface_t* surface, const LAYOUT& layout, int left, int top, const std::vector<double>& pixels,
-               double scale_top)
+void draw_text(cairo_t* cr, double x, double y, const std::string& text, double size)
 {
-    unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    const std::uint32_t grey = get_pixel({NO_SUPPLY_GREY, NO_SUPPLY_GREY, NO_SUPPLY_GREY});
-    const double scale = scale_top > 0.0 ? scale_top : 1.0;
-    for (int py = 0; py < layout.pixels_y; ++py)
-        for (int px = 0; px < layout.pixels_x; ++px) {
-            const double value = pixels[static_cast<std::size_t>(py) * layout.pixels_x + px];
-            const std::uint32_t colour = std::isnan(value) ? grey : get_pixel(get_colour(value / scale));
-            // Row 0 is the bottom row of the device, so it is drawn last.
-            const int row = top + (layout.pixels_y - 1 - py) * layout.cell;
-            for (int dy = 0; dy < layout.cell; ++dy) {
-                auto* line = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(row + dy) * stride);
-                std::fill_n(line + left + px * layout.cell, layout.cell, colour);
-            }
-        }
+    cairo_set_font_size(cr, size);
+    cairo_move_to(cr, x, y);
+    cairo_show_text(cr, text.c_str());
 }
 
-// The axes of one panel: the first and last tile of each side and its name.
-void draw_axes(cairo_t* cr, const LAYOUT& layout, int left, int top, int nx, int ny)
+// Text whose right end (part 1) or centre (part 0.5) lies at x.
+void draw_text_ending_at(cairo_t* cr, double x, double y, const std::string& text, double size, double part = 1.0)
 {
-    const double bottom = top + layout.grid_height;
-    const double numbers = bottom + FONT_SIZE + 2.0;
-    draw_text(cr, left, numbers, "0", FONT_SIZE);
-    draw_text_ending_at(cr, left + layout.grid_width, numbers, std::to_string(nx - 1), FONT_SIZE);
-    draw_text_ending_at(cr, left + 0.5 * layout.grid_width, numbers + FONT_SIZE + 4.0, "x (column)", FONT_SIZE, 0.5);
-    draw_text_ending_at(cr, left - 4.0, bottom, "0", FONT_SIZE);
-    draw_text_ending_at(cr, left - 4.0, top + FONT_SIZE, std::to_string(ny - 1), FONT_SIZE);
+    cairo_set_font_size(cr, size);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, text.c_str(), &extents);
+    draw_text(cr, x - part * extents.x_advance, y, text, size);
+}
+
+std::string format_value(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return text;
+}
+
+// Ticks of one axis: at the multiples of the labelled step, and unlabelled
+// ones between them where they fit. `place(tile)` is the screen coordinate
+// of the tile's centre along the axis; `mark(at, length, label)` draws one.
+template <typename PLACE, typename MARK>
+void draw_ticks(int tiles, double pixels_per_tile, const PLACE& place, const MARK& mark)
+{
+    const int step = get_tick_step(pixels_per_tile, MIN_TICK_SPACING);
+    // 1, 2 and 5 times a power of ten: its fifth, half or fifth again.
+    int leading = step;
+    while (leading >= 10)
+        leading /= 10;
+    const int minor = leading == 2 ? step / 2 : step / 5;
+    if (minor >= 1 && minor * pixels_per_tile >= MIN_MINOR_SPACING)
+        for (int tile = minor; tile < tiles; tile += minor)
+            if (tile % step != 0)
+                mark(place(tile), MINOR_TICK_LENGTH, std::string());
+    for (int tile = 0; tile < tiles; tile += step)
+        mark(place(tile), TICK_LENGTH, std::to_string(tile));
+}
+
+// The axes of one panel: ticks at regular intervals and each axis's name
+// with its range.
+void draw_axes(cairo_t* cr, const LAYOUT& layout, int left, int nx, int ny)
+{
+    const int top = layout.grid_top;
+    const int bottom = top + layout.grid_height;
+    const int k = layout.tiles_per_pixel;
+    const double pixels_per_tile = static_cast<double>(layout.cell) / k;
+    const auto centre = [&](int tile) { return (tile / k) * layout.cell + layout.cell / 2; };
+    draw_ticks(
+        nx, pixels_per_tile, [&](int x) { return left + centre(x); },
+        [&](int at, int length, const std::string& label) {
+            cairo_rectangle(cr, at, bottom, 1, length);
+            cairo_fill(cr);
+            if (!label.empty())
+                draw_text_ending_at(cr, at + 0.5, bottom + TICK_LENGTH + FONT_SIZE, label, FONT_SIZE, 0.5);
+        });
+    draw_ticks(
+        ny, pixels_per_tile, [&](int y) { return bottom - 1 - centre(y); },
+        [&](int at, int length, const std::string& label) {
+            cairo_rectangle(cr, left - length, at, length, 1);
+            cairo_fill(cr);
+            if (!label.empty())
+                draw_text_ending_at(cr, left - TICK_LENGTH - 3.0, at + 0.5 + FONT_SIZE * 0.35, label, FONT_SIZE);
+        });
+    draw_text_ending_at(cr, left + 0.5 * layout.grid_width, bottom + TICK_LENGTH + 2.0 * FONT_SIZE + 4.0,
+                        "x (column, 0 to " + std::to_string(nx - 1) + ")", FONT_SIZE, 0.5);
     cairo_save(cr);
-    cairo_translate(cr, left - Y_AXIS_WIDTH + FONT_SIZE + 2.0, top + 0.5 * layout.grid_height);
+    cairo_translate(cr, left - Y_AXIS_WIDTH + FONT_SIZE, top + 0.5 * layout.grid_height);
     cairo_rotate(cr, -M_PI / 2.0);
-    draw_text_ending_at(cr, 0.0, 0.0, "y (row)", FONT_SIZE, 0.5);
+    draw_text_ending_at(cr, 0.0, 0.0, "y (row, 0 to " + std::to_string(ny - 1) + ")", FONT_SIZE, 0.5);
     cairo_restore(cr);
 }
 
-// The colour legend right of a panel's grid, and the grey of no supply.
-void draw_legend(cairo_t* cr, const LAYOUT& layout, double bar_left, int top, double scale_top)
+// The labels of a panel's legend, bottom first.
+std::vector<std::string> get_panel_legend_labels(PANEL_KIND kind, double top)
 {
-    const std::vector<std::string> labels = get_legend_labels(scale_top);
-    const double label_left = bar_left + LEGEND_BAR_WIDTH + 6.0;
-    if (labels.size() == 1) {
-        // A map that is 0 everywhere: one swatch of the colour of 0.
-        const RGB colour = get_colour(0.0);
-        cairo_set_source_rgb(cr, colour.r, colour.g, colour.b);
-        cairo_rectangle(cr, bar_left, top + layout.grid_height - FONT_SIZE, LEGEND_BAR_WIDTH, FONT_SIZE);
-        cairo_fill(cr);
-        draw_text(cr, label_left, top + layout.grid_height - 1.0, labels[0], FONT_SIZE);
-    } else {
-        const double height = static_cast<double>(layout.grid_height) / LEGEND_STEPS;
-        for (int step = 0; step < LEGEND_STEPS; ++step) {
-            const RGB colour = get_colour((step + 0.5) / LEGEND_STEPS);
-            cairo_set_source_rgb(cr, colour.r, colour.g, colour.b);
-            cairo_rectangle(cr, bar_left, top + layout.grid_height - (step + 1) * height, LEGEND_BAR_WIDTH,
-                            height + 0.5);
-            cairo_fill(cr);
-        }
-        for (std::size_t tick = 0; tick < labels.size(); ++tick) {
-            const double y = top + layout.grid_height * (1.0 - static_cast<double>(tick) / (labels.size() - 1));
-            cairo_set_source_rgb(cr, 0.0, 0.0, 0.0);
-            cairo_set_line_width(cr, 1.0);
-            cairo_move_to(cr, bar_left + LEGEND_BAR_WIDTH, y);
-            cairo_line_to(cr, bar_left + LEGEND_BAR_WIDTH + 4.0, y);
-            cairo_stroke(cr);
-            draw_text(cr, label_left, y + FONT_SIZE * 0.35, labels[tick], FONT_SIZE);
-        }
-    }
-    const double swatch = top + layout.grid_height + FONT_SIZE + 4.0;
-    cairo_set_source_rgb(cr, NO_SUPPLY_GREY, NO_SUPPLY_GREY, NO_SUPPLY_GREY);
-    cairo_rectangle(cr, bar_left, swatch - FONT_SIZE + 2.0, LEGEND_BAR_WIDTH, FONT_SIZE - 2.0);
-    cairo_fill(cr);
-    draw_text(cr, label_left, swatch, "no supply", FONT_SIZE);
+    if (kind == PANEL_KIND::RANK_DIFFERENCE)
+        return {"-1 too low", "-0.5", "0", "+0.5", "+1 too high"};
+    return get_legend_labels(top);
 }
 
-// Writes an RGB24 image as an 8-bit RGB PNG; "" when done, else the reason.
-// Cairo's own writer compresses hard, which takes seconds on the noisy maps
-// of a large device; the fastest level makes files a little larger instead.
-std::string write_png(cairo_surface_t* surface, const std::string& path)
+// Where a panel's legend lies: the colour bar right of the grid, its labels,
+// and below it the swatches of no supply and, for utilization, of a tile
+// over its supply.
+struct LEGEND {
+    PANEL_KIND kind;
+    int left;
+    int top;
+    int height;
+    std::vector<std::string> labels;
+
+    int get_label_left() const { return left + LEGEND_BAR_WIDTH + 6; }
+    int get_swatch_top(int i) const { return top + height + 6 + i * (SWATCH_HEIGHT + 6); }
+};
+
+LEGEND get_legend(const LAYOUT& layout, int panel, PANEL_KIND kind, double top_value)
 {
-    const int width = cairo_image_surface_get_width(surface);
-    const int height = cairo_image_surface_get_height(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    const unsigned char* data = cairo_image_surface_get_data(surface);
-    std::vector<png_byte> row(static_cast<std::size_t>(width) * 3);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        return std::strerror(errno);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    // libpng reports its errors by a long jump back here; nothing between
-    // this point and the jump owns a resource of its own.
-    if (info == nullptr || setjmp(png_jmpbuf(png)) != 0) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(file);
-        return "the PNG encoder failed";
-    }
-    png_init_io(png, file);
-    png_set_compression_level(png, 1);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
-                 PNG_FILTER_TYPE_BASE);
-    png_write_info(png, info);
-    for (int y = 0; y < height; ++y) {
-        const auto* pixels = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::size_t>(y) * stride);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = static_cast<png_byte>(pixels[x] >> 16);
-            row[3 * x + 1] = static_cast<png_byte>(pixels[x] >> 8);
-            row[3 * x + 2] = static_cast<png_byte>(pixels[x]);
+    return {kind, layout.get_legend_left(panel), layout.grid_top, layout.grid_height,
+            get_panel_legend_labels(kind, top_value)};
+}
+
+void draw_legend_text(cairo_t* cr, const LEGEND& legend)
+{
+    if (legend.labels.size() == 1) {
+        draw_text(cr, legend.get_label_left(), legend.top + legend.height - 1.0, legend.labels[0], FONT_SIZE);
+    } else {
+        for (std::size_t tick = 0; tick < legend.labels.size(); ++tick) {
+            const double fraction = 1.0 - static_cast<double>(tick) / (legend.labels.size() - 1);
+            const int y = legend.top + static_cast<int>(std::lround(legend.height * fraction));
+            cairo_rectangle(cr, legend.left + LEGEND_BAR_WIDTH, std::min(y, legend.top + legend.height - 1), 4, 1);
+            cairo_fill(cr);
+            draw_text(cr, legend.get_label_left(), y + FONT_SIZE * 0.35, legend.labels[tick], FONT_SIZE);
         }
-        png_write_row(png, row.data());
     }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    const bool written = std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !written)
-        return std::strerror(errno);
-    return "";
+    draw_text(cr, legend.get_label_left(), legend.get_swatch_top(0) + SWATCH_HEIGHT, "no supply", FONT_SIZE);
+    if (legend.kind == PANEL_KIND::UTILIZATION)
+        draw_text(cr, legend.get_label_left(), legend.get_swatch_top(1) + SWATCH_HEIGHT, "over 100 %", FONT_SIZE);
+}
+
+// The legend's colours, over the white that compose left there.
+void fill_legend(PALETTE_IMAGE& image, const LEGEND& legend)
+{
+    if (legend.labels.size() == 1) {
+        // A map that is 0 everywhere: one swatch of the colour of 0.
+        image.fill_rectangle(legend.left, legend.top + legend.height - SWATCH_HEIGHT, LEGEND_BAR_WIDTH, SWATCH_HEIGHT,
+                             get_scale(legend.kind, 0.0).get_index(0.0f));
+    } else {
+        // Row r of the bar, from the bottom, shows the value at its centre.
+        const COLOUR_SCALE scale = get_scale(legend.kind, 1.0);
+        for (int r = 0; r < legend.height; ++r) {
+            const double fraction = (r + 0.5) / legend.height;
+            const double value = legend.kind == PANEL_KIND::RANK_DIFFERENCE ? 2.0 * fraction - 1.0 : fraction;
+            image.fill_rectangle(legend.left, legend.top + legend.height - 1 - r, LEGEND_BAR_WIDTH, 1,
+                                 scale.get_index(static_cast<float>(value)));
+        }
+    }
+    image.fill_rectangle(legend.left, legend.get_swatch_top(0), LEGEND_BAR_WIDTH, SWATCH_HEIGHT, NO_SUPPLY_INDEX);
+    if (legend.kind == PANEL_KIND::UTILIZATION)
+        image.fill_rectangle(legend.left, legend.get_swatch_top(1), LEGEND_BAR_WIDTH, SWATCH_HEIGHT,
+                             OVER_CAPACITY_INDEX);
+}
+
+// One screen row of a panel's grid: grid row `row` from the top.
+void fill_grid_row(const LAYOUT& layout, PANEL_KIND kind, const std::vector<float>& pixels, const COLOUR_SCALE& scale,
+                   int row, std::uint8_t* out)
+{
+    const int cell = layout.cell;
+    const int py = layout.pixels_y - 1 - row / cell;  // row 0 of the device is at the bottom
+    const int dy = row % cell;
+    const int frame = cell >= WIDE_FRAME_CELL ? 2 : 1;
+    const bool frame_row = dy < frame || dy >= cell - frame;
+    const float* values = pixels.data() + static_cast<std::size_t>(py) * layout.pixels_x;
+    for (int px = 0; px < layout.pixels_x; ++px) {
+        const float value = values[px];
+        std::uint8_t* at = out + px * cell;
+        if (std::isnan(value)) {
+            std::fill_n(at, cell, NO_SUPPLY_INDEX);
+            continue;
+        }
+        const std::uint8_t colour = scale.get_index(value);
+        if (kind != PANEL_KIND::UTILIZATION || !(value > OVER_CAPACITY)) {
+            std::fill_n(at, cell, colour);
+        } else if (cell < MIN_FRAMED_CELL || frame_row) {
+            std::fill_n(at, cell, OVER_CAPACITY_INDEX);
+        } else {
+            std::fill_n(at, frame, OVER_CAPACITY_INDEX);
+            std::fill_n(at + frame, cell - 2 * frame, colour);
+            std::fill_n(at + cell - frame, frame, OVER_CAPACITY_INDEX);
+        }
+    }
 }
 
 }  // namespace
 
-std::vector<double> get_pixel_values(const std::vector<double>& values, int nx, int ny, int tiles_per_pixel)
+HEATMAP_PANEL get_values_panel(const std::string& title, PANEL_KIND kind, std::vector<float> values, int nx, int ny)
+{
+    auto held = std::make_shared<const std::vector<float>>(std::move(values));
+    return {title, kind, [held, nx, ny](int first_x, int end_x, float* out) {
+                for (int x = first_x; x < end_x; ++x)
+                    for (int y = 0; y < ny; ++y)
+                        *out++ = (*held)[static_cast<std::size_t>(y) * nx + x];
+            }};
+}
+
+std::vector<float> get_pixel_values(const HEATMAP_PANEL& panel, int nx, int ny, int tiles_per_pixel)
 {
     const int k = tiles_per_pixel;
     const int width = divide_up(nx, k);
     const int height = divide_up(ny, k);
-    std::vector<double> pixels(static_cast<std::size_t>(width) * height, std::numeric_limits<double>::quiet_NaN());
-    for (int y = 0; y < ny; ++y)
-        for (int x = 0; x < nx; ++x) {
-            const double value = values[static_cast<std::size_t>(y) * nx + x];
-            double& pixel = pixels[static_cast<std::size_t>(y / k) * width + x / k];
-            if (!std::isnan(value) && (std::isnan(pixel) || value > pixel))
-                pixel = value;
+    std::vector<float> pixels(static_cast<std::size_t>(width) * height);
+    // Blocks of pixel columns: each reads its tiles' whole columns, as the
+    // estimator holds them, and writes its pixels row after row.
+    congestion_internal::parallel_loop(divide_up(width, PIXEL_COLUMNS_PER_READ), [&](int block) {
+        const int first_px = block * PIXEL_COLUMNS_PER_READ;
+        const int end_px = std::min(width, first_px + PIXEL_COLUMNS_PER_READ);
+        const int first_x = first_px * k;
+        const int end_x = std::min(nx, end_px * k);
+        std::vector<float> tiles(static_cast<std::size_t>(end_x - first_x) * ny);
+        panel.read_columns(first_x, end_x, tiles.data());
+        const int columns = end_px - first_px;
+        std::vector<float> block_pixels;
+        if (k == 1)
+            block_pixels.swap(tiles);
+        else
+            block_pixels.assign(static_cast<std::size_t>(columns) * height, std::numeric_limits<float>::quiet_NaN());
+        for (int x = first_x; k > 1 && x < end_x; ++x) {
+            const float* column = tiles.data() + static_cast<std::size_t>(x - first_x) * ny;
+            float* pixel_column = block_pixels.data() + static_cast<std::size_t>(x / k - first_px) * height;
+            for (int y = 0; y < ny; ++y) {
+                float& pixel = pixel_column[y / k];
+                if (!std::isnan(column[y]) && (std::isnan(pixel) || column[y] > pixel))
+                    pixel = column[y];
+            }
         }
+        for (int py = 0; py < height; ++py)
+            for (int px = first_px; px < end_px; ++px)
+                pixels[static_cast<std::size_t>(py) * width + px] =
+                    block_pixels[static_cast<std::size_t>(px - first_px) * height + py];
+    });
     return pixels;
 }
 
-std::vector<double> get_scale_tops(const HEATMAP& heatmap, HEATMAP_SCALE scale)
+std::vector<double> get_scale_tops(const HEATMAP& heatmap, const std::vector<std::vector<float>>& pixels,
+                                   HEATMAP_SCALE scale)
 {
     std::vector<double> tops;
-    for (const TILE_MAP& panel : heatmap.panels)
-        tops.push_back(get_largest(panel.values));
-    if (scale == HEATMAP_SCALE::SHARED && !tops.empty())
-        tops.assign(tops.size(), *std::max_element(tops.begin(), tops.end()));
+    double shared = 0.0;
+    for (std::size_t p = 0; p < heatmap.panels.size(); ++p) {
+        float largest = heatmap.panels[p].kind == PANEL_KIND::RANK_DIFFERENCE ? 1.0f : 0.0f;
+        // NaN compares false: tiles without supply are passed over.
+        if (heatmap.panels[p].kind == PANEL_KIND::UTILIZATION)
+            for (float value : pixels[p])
+                largest = value > largest && value <= std::numeric_limits<float>::max() ? value : largest;
+        tops.push_back(largest);
+        if (heatmap.panels[p].kind == PANEL_KIND::UTILIZATION)
+            shared = std::max(shared, static_cast<double>(largest));
+    }
+    if (scale == HEATMAP_SCALE::SHARED)
+        for (std::size_t p = 0; p < tops.size(); ++p)
+            if (heatmap.panels[p].kind == PANEL_KIND::UTILIZATION)
+                tops[p] = shared;
     return tops;
 }
 
@@ -298,42 +357,77 @@ std::vector<std::string> get_legend_labels(double top)
     return labels;
 }
 
+HEATMAP_GRID get_heatmap_grid(int nx, int ny, int panels, int panel)
+{
+    const LAYOUT layout = get_layout(nx, ny, panels);
+    return {layout.get_grid_left(panel), layout.grid_top, layout.cell, layout.tiles_per_pixel, layout.pixels_y};
+}
+
+int get_tick_step(double pixels_per_tile, int min_spacing)
+{
+    for (int power = 1;; power *= 10)
+        for (int leading : {1, 2, 5})
+            if (leading * power * pixels_per_tile >= min_spacing || power > std::numeric_limits<int>::max() / 100)
+                return leading * power;
+}
+
 void write_heatmap_png(const std::string& path, int nx, int ny, const HEATMAP& heatmap, HEATMAP_SCALE scale)
 {
     const int panels = static_cast<int>(heatmap.panels.size());
     const LAYOUT layout = get_layout(nx, ny, panels);
-    const std::vector<double> tops = get_scale_tops(heatmap, scale);
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, layout.width, layout.height);
-    cairo_t* cr = cairo_create(surface);
-    cairo_set_source_rgb(cr, 1.0, 1.0, 1.0);
-    cairo_paint(cr);
-    cairo_surface_flush(surface);
-    const int top = MARGIN + FIGURE_TITLE_HEIGHT + PANEL_TITLE_HEIGHT;
-    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
-        for (int p = 0; p < panels; ++p)
-            fill_grid(surface, layout, MARGIN + p * (layout.panel_width + MARGIN) + Y_AXIS_WIDTH, top,
-                      get_pixel_values(heatmap.panels[p].values, nx, ny, layout.tiles_per_pixel), tops[p]);
-        cairo_surface_mark_dirty(surface);
-    }
+    std::vector<std::vector<float>> pixels;
+    for (const HEATMAP_PANEL& panel : heatmap.panels)
+        pixels.push_back(get_pixel_values(panel, nx, ny, layout.tiles_per_pixel));
+    const std::vector<double> tops = get_scale_tops(heatmap, pixels, scale);
+
+    PALETTE_IMAGE image(layout.width, layout.height);
+    cairo_t* cr = image.get_cairo();
     cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
     draw_text(cr, MARGIN, MARGIN + TITLE_FONT_SIZE, heatmap.title, TITLE_FONT_SIZE);
     cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     for (int p = 0; p < panels; ++p) {
-        const int left = MARGIN + p * (layout.panel_width + MARGIN) + Y_AXIS_WIDTH;
+        const int left = layout.get_grid_left(p);
         std::string title = heatmap.panels[p].title;
         if (layout.tiles_per_pixel > 1)
             title += ", largest of " + std::to_string(layout.tiles_per_pixel) + " x " +
                      std::to_string(layout.tiles_per_pixel) + " tiles a pixel";
-        draw_text(cr, left, top - 6.0, title, FONT_SIZE);
-        draw_axes(cr, layout, left, top, nx, ny);
-        draw_legend(cr, layout, left + std::max(layout.grid_width, MIN_PANEL_GRID_WIDTH) + LEGEND_GAP, top, tops[p]);
+        draw_text(cr, left, layout.grid_top - 6.0, title, FONT_SIZE);
+        draw_axes(cr, layout, left, nx, ny);
     }
-    const cairo_status_t drawn = cairo_status(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    const std::string failure =
-        drawn == CAIRO_STATUS_SUCCESS ? write_png(surface, path) : cairo_status_to_string(drawn);
-    cairo_surface_destroy(surface);
-    if (!failure.empty())
+    std::vector<LEGEND> legends;
+    for (int p = 0; p < panels; ++p) {
+        legends.push_back(get_legend(layout, p, heatmap.panels[p].kind, tops[p]));
+        draw_legend_text(cr, legends.back());
+    }
+    const char* failure = image.get_failure();
+    if (failure != nullptr)
         throw OUTPUT_ERROR(failure);
+    std::vector<COLOUR_SCALE> scales;
+    std::vector<int> lefts;
+    for (int p = 0; p < panels; ++p) {
+        scales.push_back(get_scale(heatmap.panels[p].kind, tops[p]));
+        lefts.push_back(layout.get_grid_left(p));
+    }
+    image.compose(layout.grid_top, layout.grid_height, lefts, layout.grid_width,
+                  [&](int p, int row, std::uint8_t* out) {
+                      fill_grid_row(layout, heatmap.panels[p].kind, pixels[p], scales[p], row, out);
+                  });
+    // The legends' colours go over the white that compose left there.
+    for (const LEGEND& legend : legends)
+        fill_legend(image, legend);
+    const std::string written = image.write_png(path);
+    if (!written.empty())
+        throw OUTPUT_ERROR(written);
+}
+
+void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale)
+{
+    outputs.create_folder(dir);
+    std::vector<std::string> paths;
+    for (const std::string& stem : run.get_heatmap_stems())
+        paths.push_back((std::filesystem::path(dir) / (stem + ".png")).string());
+    const REPORT& report = run.get_report();
+    outputs.stage_each(paths, "the heatmaps in " + dir, [&](std::size_t i, const std::string& file) {
+        write_heatmap_png(file, report.nx, report.ny, run.get_heatmap(static_cast<int>(i)), scale);
+    });
 }

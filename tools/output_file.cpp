@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "h/parallel_blocks.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -128,8 +130,7 @@ OUTPUT_SET::~OUTPUT_SET()
         fs::remove(folder, error);  // only when empty: a committed folder holds its outputs
 }
 
-void OUTPUT_SET::stage(const std::string& path, const std::string& label,
-                       const std::function<void(const std::string&)>& write)
+OUTPUT_SET::OUTPUT& OUTPUT_SET::add(const std::string& path, const std::string& label)
 {
     OUTPUT output{path, label, get_output_target(path), ""};
     if (output.target.is_stream) {
@@ -145,14 +146,36 @@ void OUTPUT_SET::stage(const std::string& path, const std::string& label,
             (file.parent_path() / ("." + file.filename().string() + ".tmp" + std::to_string(::getpid()))).string();
     }
     m_outputs.push_back(output);
-    try {
-        write(output.staged);
-    } catch (const std::exception& error) {
-        fail(path, error.what());
+    return m_outputs.back();
+}
+
+void OUTPUT_SET::stage(const std::string& path, const std::string& label,
+                       const std::function<void(const std::string&)>& write)
+{
+    stage_each({path}, label, [&](std::size_t, const std::string& file) { write(file); });
+}
+
+void OUTPUT_SET::stage_each(const std::vector<std::string>& paths, const std::string& label,
+                            const std::function<void(std::size_t, const std::string&)>& write)
+{
+    const std::size_t first = m_outputs.size();
+    for (const std::string& path : paths)
+        add(path, label);
+    std::vector<std::string> failures(paths.size());
+    congestion_internal::parallel_loop(static_cast<int>(paths.size()), [&](int i) {
+        try {
+            write(static_cast<std::size_t>(i), m_outputs[first + i].staged);
+        } catch (const std::exception& error) {
+            failures[i] = error.what();
+        }
+    });
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!failures[i].empty())
+            fail(paths[i], failures[i]);
+        std::error_code error;
+        if (!fs::is_regular_file(m_outputs[first + i].staged, error))
+            fail(paths[i], "the file could not be created");
     }
-    std::error_code error;
-    if (!fs::is_regular_file(output.staged, error))
-        fail(path, "the file could not be created");
 }
 
 void OUTPUT_SET::stage_text(const std::string& path, const std::string& label, const std::string& text)

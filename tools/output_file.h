@@ -57,6 +57,11 @@ class OUTPUT_SET {
     // list of what was written; outputs of one label are listed once.
     void stage(const std::string& path, const std::string& label, const std::function<void(const std::string&)>& write);
     void stage_text(const std::string& path, const std::string& label, const std::string& text);
+    // Stages every one of `paths` as stage does, calling write(i, file) for
+    // paths[i] on several threads at once. A failure is reported for the
+    // first failed path in their order, after every write has ended.
+    void stage_each(const std::vector<std::string>& paths, const std::string& label,
+                    const std::function<void(std::size_t, const std::string&)>& write);
 
     // Creates the folder `path` for outputs to be staged in; commit removes
     // it again, when it stays empty, if the run fails.
@@ -72,6 +77,8 @@ class OUTPUT_SET {
         std::string staged;
     };
 
+    // Adds the output and chooses the name it is staged under.
+    OUTPUT& add(const std::string& path, const std::string& label);
     void put_in_place(OUTPUT& output);
     [[noreturn]] void fail(const std::string& path, const std::string& reason);
     void remove_staged();

@@ -40,9 +40,6 @@ constexpr int EXIT_BAD_INPUT = 2;
 constexpr const char* PNG_SIGNATURE = "\x89PNG\r\n\x1a\n";
 constexpr const char* HEATMAP_STEMS[] = {"horizontal_left", "horizontal_right", "vertical_up", "vertical_down",
                                          "horizontal",      "vertical",         "lab_input"};
-constexpr double NO_SUPPLY = std::numeric_limits<double>::quiet_NaN();
-// The heatmaps divide in double, the report's peaks in float.
-constexpr double DIVISION_PRECISION = 1e-6;
 constexpr int MANY_THREADS = 4096;
 
 PROGRAM_RESULT run_tool(const std::vector<std::string>& args, const fs::path& dir, const std::string& stdout_path = "")
@@ -143,49 +140,78 @@ TEST(SampleRun, ReportsHoldTheLibrarysFiguresAndTheCookie)
     EXPECT_NE(text.find(std::string("\nestimator cookie: ") + hex + "\n"), std::string::npos);
 }
 
+// A panel's values, index y * nx + x.
+std::vector<float> read_panel(const HEATMAP_PANEL& panel, int nx, int ny)
+{
+    std::vector<float> columns(static_cast<size_t>(nx) * ny);
+    panel.read_columns(0, nx, columns.data());
+    std::vector<float> values(columns.size());
+    for (int x = 0; x < nx; ++x)
+        for (int y = 0; y < ny; ++y)
+            values[static_cast<size_t>(y) * nx + x] = columns[static_cast<size_t>(x) * ny + y];
+    return values;
+}
+
+// The percentile rank of values[i] among `values`, counted: the share of the
+// others below it, ties counted half.
+double count_percentile(const std::vector<double>& values, size_t i)
+{
+    double below = 0.0;
+    for (size_t j = 0; j < values.size(); ++j)
+        below += j == i ? 0.0 : values[j] < values[i] ? 1.0 : values[j] == values[i] ? 0.5 : 0.0;
+    return below / static_cast<double>(values.size() - 1);
+}
+
 // The smoothed peaks are the largest values of the single-type heatmaps; the
-// routed panel of a heatmap is routed usage over the map's supply; the
-// threads are those that could run.
-TEST(SampleRun, HeatmapsShowTheSmoothedPeaksAndRoutedUsage)
+// routed panel of a heatmap is routed usage over the map's supply; the rank
+// panel is the estimate's percentile rank minus routed usage's among the
+// tiles with supply; the threads are those that could run.
+TEST(SampleRun, HeatmapsShowTheSmoothedPeaksRoutedUsageAndRankDifferences)
 {
     const SAMPLE_RUN& s = sample();
     const REPORT& report = s.run.get_report();
+    const DESIGN& design = s.design;
+    const CONGESTION& estimator = s.run.get_estimator();
     EXPECT_EQ(report.threads, tbb::this_task_arena::max_concurrency());
-    const std::vector<HEATMAP> heatmaps = s.run.get_heatmaps();
-    ASSERT_EQ(heatmaps.size(), 7u);
+    const std::vector<std::string> stems = s.run.get_heatmap_stems();
+    ASSERT_EQ(stems, std::vector<std::string>(std::begin(HEATMAP_STEMS), std::end(HEATMAP_STEMS)));
     for (const TYPE_FIGURES& figures : report.types) {
-        const std::string stem = HEATMAP_STEMS[figures.type == CONGESTION::LAB_INPUT ? 6 : figures.type];
-        const auto heatmap =
-            std::find_if(heatmaps.begin(), heatmaps.end(), [&](const HEATMAP& h) { return h.file_stem == stem; });
-        ASSERT_NE(heatmap, heatmaps.end());
-        const std::vector<double>& values = heatmap->panels[0].values;
-        double largest = 0.0;
-        for (double value : values)
+        const int map = figures.type == CONGESTION::LAB_INPUT ? 6 : figures.type;
+        const std::vector<float> values = read_panel(s.run.get_heatmap(map).panels[0], design.nx, design.ny);
+        float largest = 0.0f;
+        for (float value : values)
             largest = std::isnan(value) ? largest : std::max(largest, value);
-        const double tolerance = largest * DIVISION_PRECISION;
-        EXPECT_NEAR(figures.smoothed_peak_utilization, largest, tolerance) << stem;
+        EXPECT_EQ(figures.smoothed_peak_utilization, largest) << stems[map];
         const CONGESTION::LOC tile = figures.smoothed_peak_tile;
-        EXPECT_NEAR(values[s.design.get_tile_index(tile.x, tile.y)], largest, tolerance) << stem;
+        EXPECT_EQ(values[design.get_tile_index(tile.x, tile.y)], largest) << stems[map];
     }
 
-    const DESIGN& design = s.design;
-    const HEATMAP& horizontal = heatmaps[4];
-    EXPECT_EQ(horizontal.file_stem, "horizontal");
-    ASSERT_EQ(horizontal.panels.size(), 2u);
-    int compared = 0;
+    const HEATMAP horizontal = s.run.get_heatmap(4);
+    ASSERT_EQ(horizontal.panels.size(), 3u);
+    EXPECT_EQ(horizontal.panels[2].kind, PANEL_KIND::RANK_DIFFERENCE);
+    const std::vector<float> routed = read_panel(horizontal.panels[1], design.nx, design.ny);
+    const std::vector<float> difference = read_panel(horizontal.panels[2], design.nx, design.ny);
+    std::vector<size_t> tiles;
+    std::vector<double> estimate_demand, routed_usage;
     for (size_t tile = 0; tile < design.get_num_tiles(); ++tile) {
         const int x = static_cast<int>(tile % design.nx), y = static_cast<int>(tile / design.nx);
-        const double supply = static_cast<double>(s.run.get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_LEFT)) +
-                              s.run.get_estimator().get_supply(x, y, CONGESTION::HORIZONTAL_RIGHT);
-        const double routed = horizontal.panels[1].values[tile];
-        if (supply > 0.0) {
-            EXPECT_EQ(routed, (0.0 + design.routed[ROUTED_H_ALL][tile]) / supply) << x << "," << y;
-            compared += design.routed[ROUTED_H_ALL][tile] > 0;
+        const float supply = estimator.get_supply(x, y, CONGESTION::HORIZONTAL_LEFT) +
+                             estimator.get_supply(x, y, CONGESTION::HORIZONTAL_RIGHT);
+        if (supply > 0.0f) {
+            EXPECT_EQ(routed[tile], static_cast<float>(design.routed[ROUTED_H_ALL][tile]) / supply) << x << "," << y;
+            tiles.push_back(tile);
+            estimate_demand.push_back(0.0 + estimator.get_smooth_demand(x, y, CONGESTION::HORIZONTAL_LEFT) +
+                                      estimator.get_smooth_demand(x, y, CONGESTION::HORIZONTAL_RIGHT));
+            routed_usage.push_back(design.routed[ROUTED_H_ALL][tile]);
         } else {
-            EXPECT_TRUE(std::isnan(routed)) << x << "," << y;
+            EXPECT_TRUE(std::isnan(routed[tile]) && std::isnan(difference[tile])) << x << "," << y;
         }
     }
-    EXPECT_GT(compared, 100);
+    ASSERT_GT(tiles.size(), 100u);
+    for (size_t i = 0; i < tiles.size(); ++i)
+        EXPECT_NEAR(difference[tiles[i]], count_percentile(estimate_demand, i) - count_percentile(routed_usage, i),
+                    1e-6)
+            << tiles[i];
 }
 
 // The pixel values of a large grid: 5 by 3 tiles, 2 tiles to a pixel side,
@@ -195,42 +221,79 @@ TEST(SampleRun, HeatmapsShowTheSmoothedPeaksAndRoutedUsage)
 //   y=0:   0   3   4   5  NaN
 TEST(Heatmap, EachPixelShowsTheLargestOfItsTiles)
 {
-    const std::vector<double> tiles = {0,         3,         4,         5,         NO_SUPPLY, 1,         2, NO_SUPPLY,
-                                       NO_SUPPLY, NO_SUPPLY, NO_SUPPLY, NO_SUPPLY, 7,         NO_SUPPLY, 1};
-    const std::vector<double> pixels = get_pixel_values(tiles, 5, 3, 2);
+    const float no_supply = std::numeric_limits<float>::quiet_NaN();
+    const HEATMAP_PANEL panel = get_values_panel(
+        "tiles", PANEL_KIND::UTILIZATION,
+        {0, 3, 4, 5, no_supply, 1, 2, no_supply, no_supply, no_supply, no_supply, no_supply, 7, no_supply, 1}, 5, 3);
+    const std::vector<float> pixels = get_pixel_values(panel, 5, 3, 2);
     ASSERT_EQ(pixels.size(), 6u);
-    EXPECT_EQ(pixels[0], 3.0);
-    EXPECT_EQ(pixels[1], 5.0);
+    EXPECT_EQ(pixels[0], 3.0f);
+    EXPECT_EQ(pixels[1], 5.0f);
     EXPECT_TRUE(std::isnan(pixels[2]));
     EXPECT_TRUE(std::isnan(pixels[3]));
-    EXPECT_EQ(pixels[4], 7.0);
-    EXPECT_EQ(pixels[5], 1.0);
+    EXPECT_EQ(pixels[4], 7.0f);
+    EXPECT_EQ(pixels[5], 1.0f);
 }
 
-// A 3 by 1 map of 0, the largest value and no supply: the tiles show the two
-// ends of the colour scale and the grey of tiles without supply. The widest
-// grid the reader accepts, in a pair of panels, is capped in size.
-TEST(Heatmap, ColoursRunFromTheLowEndToTheHighEndAndTheSizeIsCapped)
+// An image read back, and the colour of a pixel.
+class PNG_IMAGE {
+ public:
+    explicit PNG_IMAGE(const std::string& path) : m_image(cairo_image_surface_create_from_png(path.c_str())) {}
+    ~PNG_IMAGE() { cairo_surface_destroy(m_image); }
+    bool is_read() const { return cairo_surface_status(m_image) == CAIRO_STATUS_SUCCESS; }
+    int get_width() const { return cairo_image_surface_get_width(m_image); }
+    int get_height() const { return cairo_image_surface_get_height(m_image); }
+    uint32_t get_rgb(int x, int y) const
+    {
+        const unsigned char* row =
+            cairo_image_surface_get_data(m_image) + static_cast<size_t>(y) * cairo_image_surface_get_stride(m_image);
+        return *reinterpret_cast<const uint32_t*>(row + 4 * x) & 0xffffff;
+    }
+
+ private:
+    cairo_surface_t* m_image;
+};
+
+void expect_colour(uint32_t rgb, double r, double g, double b, const std::string& what)
+{
+    EXPECT_NEAR(rgb >> 16 & 255, r * 255.0, 1.0) << what;
+    EXPECT_NEAR(rgb >> 8 & 255, g * 255.0, 1.0) << what;
+    EXPECT_NEAR(rgb & 255, b * 255.0, 1.0) << what;
+}
+
+// A 4 by 1 utilization map of 0, 0.5, no supply and 2 (the top) beside a rank
+// difference of -1, 0, no supply and 1: the tiles show the ends of their
+// scales, near-white for no difference, the grey of no supply, and a red
+// frame around the tile over its supply. The widest grid the reader
+// accepts, in a pair of panels, is capped in size.
+TEST(Heatmap, TilesShowTheEndsOfTheirScalesAndThoseOverSupplyAreFramedInRed)
 {
     SCRATCH_DIR dir;
     const std::string path = (dir.get_path() / "map.png").string();
-    write_heatmap_png(path, 3, 1, HEATMAP{"map", "map", {TILE_MAP{"map", {0.0, 2.5, NO_SUPPLY}}}},
+    const float no_supply = std::numeric_limits<float>::quiet_NaN();
+    write_heatmap_png(path, 4, 1,
+                      {"map",
+                       "map",
+                       {get_values_panel("utilization", PANEL_KIND::UTILIZATION, {0.0f, 0.5f, no_supply, 2.0f}, 4, 1),
+                        get_values_panel("ranks", PANEL_KIND::RANK_DIFFERENCE, {-1.0f, 0.0f, no_supply, 1.0f}, 4, 1)}},
                       HEATMAP_SCALE::SHARED);
-    cairo_surface_t* image = cairo_image_surface_create_from_png(path.c_str());
-    ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
-    const unsigned char* pixels = cairo_image_surface_get_data(image);
-    const int stride = cairo_image_surface_get_stride(image);
-    // Tiles of 24 pixels from (68, 64): the centre of tile x is (80 + 24 x, 76).
-    const auto expect_colour = [&](int x, double r, double g, double b) {
-        const uint32_t rgb = *reinterpret_cast<const uint32_t*>(pixels + 76 * stride + 4 * (80 + 24 * x));
-        EXPECT_NEAR(rgb >> 16 & 255, r * 255.0, 1.0) << x;
-        EXPECT_NEAR(rgb >> 8 & 255, g * 255.0, 1.0) << x;
-        EXPECT_NEAR(rgb & 255, b * 255.0, 1.0) << x;
+    const PNG_IMAGE image(path);
+    ASSERT_TRUE(image.is_read());
+    // The pixel at (dx, dy) within the cell of tile x of a panel.
+    const auto at = [&](int panel, int x, int dx, int dy) {
+        const HEATMAP_GRID grid = get_heatmap_grid(4, 1, 2, panel);
+        return image.get_rgb(grid.left + x * grid.cell + dx, grid.top + dy);
     };
-    expect_colour(0, 0.267, 0.005, 0.329);
-    expect_colour(1, 0.993, 0.906, 0.144);
-    expect_colour(2, 0.82, 0.82, 0.82);
-    cairo_surface_destroy(image);
+    const int middle = get_heatmap_grid(4, 1, 2, 0).cell / 2;
+    expect_colour(at(0, 0, middle, middle), 0.267, 0.005, 0.329, "0: the low end");
+    expect_colour(at(0, 2, middle, middle), 0.82, 0.82, 0.82, "no supply");
+    expect_colour(at(0, 3, middle, middle), 0.993, 0.906, 0.144, "2: the top, inside the frame");
+    for (const auto& [dx, dy] : {std::pair{0, middle}, std::pair{middle, 0}, std::pair{2 * middle - 1, middle}})
+        expect_colour(at(0, 3, dx, dy), 0.894, 0.102, 0.110, "the frame of a tile over its supply");
+    expect_colour(at(0, 1, 0, 0), 0.230, 0.322, 0.546, "a quarter of the top (the third of nine stops), unframed");
+    expect_colour(at(1, 0, 0, 0), 0.230, 0.299, 0.754, "-1: estimate too low");
+    expect_colour(at(1, 1, 0, 0), 0.970, 0.970, 0.970, "no difference");
+    expect_colour(at(1, 3, 0, 0), 0.706, 0.016, 0.150, "+1: estimate too high, unframed");
 
     const int nx = MAX_GRID_SIDE;
     const int ny = 3;
@@ -238,22 +301,47 @@ TEST(Heatmap, ColoursRunFromTheLowEndToTheHighEndAndTheSizeIsCapped)
         path, nx, ny,
         {"wide",
          "wide: a pair",
-         {{"estimate", std::vector<double>(nx * ny, 1.0)}, {"routed", std::vector<double>(nx * ny, 0.5)}}},
+         {get_values_panel("estimate", PANEL_KIND::UTILIZATION, std::vector<float>(nx * ny, 1.0f), nx, ny),
+          get_values_panel("routed", PANEL_KIND::UTILIZATION, std::vector<float>(nx * ny, 0.5f), nx, ny)}},
         HEATMAP_SCALE::SHARED);
-    image = cairo_image_surface_create_from_png(path.c_str());
-    ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
-    EXPECT_LE(cairo_image_surface_get_width(image), MAX_HEATMAP_SIDE);
-    EXPECT_LE(cairo_image_surface_get_height(image), MAX_HEATMAP_SIDE);
-    cairo_surface_destroy(image);
+    const PNG_IMAGE wide(path);
+    ASSERT_TRUE(wide.is_read());
+    EXPECT_LE(wide.get_width(), MAX_HEATMAP_SIDE);
+    EXPECT_LE(wide.get_height(), MAX_HEATMAP_SIDE);
 }
 
-TEST(Heatmap, PanelsOfAPairShareOneScaleUnlessToldOtherwiseAndAZeroMapSaysSo)
+// Utilization panels share one scale unless told otherwise; a rank
+// difference keeps its own; a zero map says so.
+TEST(Heatmap, UtilizationPanelsShareOneScaleUnlessToldOtherwiseAndAZeroMapSaysSo)
 {
-    const HEATMAP pair{"pair", "pair", {{"estimate", {0.0, 2.0, NO_SUPPLY}}, {"routed", {1.0, 0.5, NO_SUPPLY}}}};
-    EXPECT_EQ(get_scale_tops(pair, HEATMAP_SCALE::SHARED), (std::vector<double>{2.0, 2.0}));
-    EXPECT_EQ(get_scale_tops(pair, HEATMAP_SCALE::SEPARATE), (std::vector<double>{2.0, 1.0}));
+    const float no_supply = std::numeric_limits<float>::quiet_NaN();
+    const HEATMAP maps{"maps",
+                       "maps",
+                       {{"estimate", PANEL_KIND::UTILIZATION, {}},
+                        {"routed", PANEL_KIND::UTILIZATION, {}},
+                        {"ranks", PANEL_KIND::RANK_DIFFERENCE, {}}}};
+    const std::vector<std::vector<float>> pixels = {{0.0f, 2.0f, no_supply}, {1.0f, 0.5f, no_supply}, {-1.0f, 0.5f}};
+    EXPECT_EQ(get_scale_tops(maps, pixels, HEATMAP_SCALE::SHARED), (std::vector<double>{2.0, 2.0, 1.0}));
+    EXPECT_EQ(get_scale_tops(maps, pixels, HEATMAP_SCALE::SEPARATE), (std::vector<double>{2.0, 1.0, 1.0}));
     EXPECT_EQ(get_legend_labels(2.0), (std::vector<std::string>{"0", "0.5", "1", "1.5", "2"}));
     EXPECT_EQ(get_legend_labels(0.0), std::vector<std::string>{"0 everywhere"});
+}
+
+// Labelled ticks lie at multiples of 1, 2 or 5 times a power of ten, the
+// smallest such step that keeps them the given distance apart, from a tile
+// drawn several pixels wide to several tiles to a pixel.
+TEST(Heatmap, AxisTicksLieAtTheSmallestRoundStepThatKeepsThemApart)
+{
+    const std::vector<int> round = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000};
+    for (double pixels_per_tile : {24.0, 14.0, 4.0, 1.0, 0.5, 1.0 / 3.0, 0.01}) {
+        const int step = get_tick_step(pixels_per_tile, 40);
+        const auto found = std::find(round.begin(), round.end(), step);
+        ASSERT_NE(found, round.end()) << pixels_per_tile;
+        EXPECT_GE(step * pixels_per_tile, 40.0) << pixels_per_tile;
+        if (found != round.begin()) {
+            EXPECT_LT(*(found - 1) * pixels_per_tile, 40.0) << pixels_per_tile;
+        }
+    }
 }
 
 // Without routed truth, timings or wire supply (every tile's h4, h12, v4 and
