@@ -674,6 +674,7 @@ int report_first_call(int size, int nets, CONGESTION::NET_MODEL model)
 
 #if defined(CONGESTION_BENCH_DESIGNS)
 void register_design_benchmarks(const std::string& source_dir, const std::string& shared_designs);
+int report_tool_memory(const std::string& design_dir);
 #endif
 
 int main(int argc, char** argv)
@@ -683,6 +684,10 @@ int main(int argc, char** argv)
             return report_memory(1000, 1000000);
         else if (std::strncmp(argv[i], "--first-call=", 13) == 0)
             return report_first_call(1000, 1000000, static_cast<CONGESTION::NET_MODEL>(std::atoi(argv[i] + 13)));
+#if defined(CONGESTION_BENCH_DESIGNS)
+        else if (std::strncmp(argv[i], "--tool-memory=", 14) == 0)
+            return report_tool_memory(argv[i] + 14);
+#endif
     register_all();
 #if defined(CONGESTION_BENCH_DESIGNS)
     register_design_benchmarks(CONGESTION_SOURCE_DIR, CONGESTION_SHARED_DESIGNS);

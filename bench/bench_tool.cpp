@@ -3,7 +3,8 @@
 // same entries; a pair of heatmap panels drawn and written as PNG; and, on
 // the synthetic design of scripts/synthetic_design.py, the design reader
 // against a plain pass over the same bytes and the tool's heatmaps against
-// its wire demand.
+// its wire demand; and the memory of the tool's estimate of a design folder
+// against the library's.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,6 +18,11 @@
 #include <string>
 #include <vector>
 
+#include <cstdio>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
 
@@ -24,6 +30,7 @@
 #include "tools/estimate.h"
 #include "tools/heatmap.h"
 #include "tools/output_file.h"
+#include "tools/report.h"
 #include "tools/statistics.h"
 
 namespace {
@@ -231,7 +238,67 @@ void BM_ToolWireDemand(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(synthetic.run->get_nets().size()));
 }
 
+// The resident memory of the process now, in bytes.
+double get_resident_bytes()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+}
+
+// The largest resident memory of the process so far, in bytes.
+double get_peak_resident_bytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) * 1024.0;
+}
+
 }  // namespace
+
+// The tool's estimate of a design folder with its defaults, the heatmaps
+// and the JSON report, and what it holds: the design, the library at its
+// peak (its grids and the update's scratch: the growth of the resident
+// memory from before the estimator is made to the end of the estimate),
+// and the whole process at its peak.
+int report_tool_memory(const std::string& design_dir)
+{
+    constexpr double MIB = 1024.0 * 1024.0;
+    const double at_start = get_resident_bytes();
+    DESIGN design;
+    try {
+        design = read_design(design_dir);
+    } catch (const DESIGN_ERROR& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    const double with_design = get_resident_bytes();
+    ESTIMATE_RUN run(design, ESTIMATE_OPTIONS(), 0.0);
+    const double before_estimate = get_resident_bytes();
+    run.run();
+    const double library_peak = get_peak_resident_bytes() - before_estimate;
+    const std::string dir = (std::filesystem::temp_directory_path() / "congestion_bench_memory").string();
+    {
+        OUTPUT_SET outputs;
+        stage_heatmaps(outputs, dir, run, HEATMAP_SCALE::SHARED);
+        outputs.stage_text(dir + ".json", "the JSON report", get_report_json(run.get_report()).dump(2));
+    }
+    const double process_peak = get_peak_resident_bytes();
+    std::printf("estimate of %s (%d x %d tiles, %d nets), heatmaps and JSON\n", design_dir.c_str(), design.nx,
+                design.ny, design.get_num_nets());
+    std::printf("  the process before the design:           %8.1f MiB\n", at_start / MIB);
+    std::printf("  the design as read:                      %8.1f MiB\n", (with_design - at_start) / MIB);
+    std::printf("  the tool's netlist and net list:         %8.1f MiB\n", (before_estimate - with_design) / MIB);
+    std::printf("  the library at its peak:                 %8.1f MiB\n", library_peak / MIB);
+    std::printf("  the whole process at its peak:           %8.1f MiB\n", process_peak / MIB);
+    std::printf("  process peak / library peak:             %8.2f  (target <= 1.25)\n", process_peak / library_peak);
+    return 0;
+}
 
 BENCHMARK(BM_ToolReadDesign)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ToolReadDesignPlainPass)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -85,18 +85,17 @@ ESTIMATE_RUN::ESTIMATE_RUN(const DESIGN& design, const ESTIMATE_OPTIONS& options
     : m_design(design),
       m_options(options),
       m_netlist(design, options.policy, options.wirelength),
-      m_estimator(design.nx, design.ny, &m_netlist),
       m_nets(get_estimated_nets(design))
 {
-    m_estimator.set_num_chunks(options.num_chunks);
     m_report.design = design.name;
     m_report.nx = design.nx;
     m_report.ny = design.ny;
     m_report.form = design.form;
     m_report.num_nets = design.get_num_nets();
     m_report.nets_estimated = static_cast<int>(m_nets.size());
-    const std::vector<int> loads = count_load_pins(design, m_nets);
-    m_report.load_pins = std::accumulate(loads.begin(), loads.end(), 0);
+    // Every pin of a net but its first, the driver, is a load.
+    for (int net : m_nets)
+        m_report.load_pins += design.get_num_pins(net) - 1;
     m_report.algorithm = get_algorithm_name();
     m_report.options = options;
     m_report.phase_ms.emplace_back("read design", read_ms);
@@ -110,6 +109,12 @@ void ESTIMATE_RUN::run()
     m_report.threads = static_cast<int>(
         std::min<std::size_t>(allowed, static_cast<std::size_t>(tbb::this_task_arena::max_concurrency())));
     auto& phases = m_report.phase_ms;
+    // The estimator's grids are allocated and cleared here, the first of
+    // the library's work.
+    phases.emplace_back("create estimator", time_ms([&] {
+                            m_estimator = CONGESTION(m_design.nx, m_design.ny, &m_netlist);
+                            m_estimator.set_num_chunks(o.num_chunks);
+                        }));
     phases.emplace_back("set supply", time_ms([&] { set_design_supply(m_estimator, m_design, o.supply); }));
     phases.emplace_back("smooth wire supply",
                         time_ms([&] { m_estimator.generate_smooth_wire_supply(o.parallel_dim, o.perpendicular_dim); }));

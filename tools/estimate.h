@@ -97,8 +97,9 @@ class ESTIMATE_RUN {
  public:
     ESTIMATE_RUN(const DESIGN& design, const ESTIMATE_OPTIONS& options, double read_ms);
 
-    // Supply, smoothed supply, demand, Lab Input demand, smoothing,
-    // congestion update, queries, baseline and accuracy, each timed.
+    // The estimator, supply, smoothed supply, demand, Lab Input demand,
+    // smoothing, congestion update, queries, baseline and accuracy, each
+    // timed.
     void run();
 
     const REPORT& get_report() const { return m_report; }
@@ -129,7 +130,7 @@ class ESTIMATE_RUN {
     const DESIGN& m_design;
     ESTIMATE_OPTIONS m_options;
     DESIGN_NETLIST m_netlist;
-    CONGESTION m_estimator;
+    CONGESTION m_estimator;  // of no tiles until run() makes it
     std::vector<int> m_nets;
     REPORT m_report;
 };
