@@ -108,30 +108,29 @@ void ESTIMATE_RUN::run()
     const auto allowed = tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism);
     m_report.threads = static_cast<int>(
         std::min<std::size_t>(allowed, static_cast<std::size_t>(tbb::this_task_arena::max_concurrency())));
-    auto& phases = m_report.phase_ms;
+    const auto phase = [this](const char* name, const std::function<void()>& work) {
+        if (m_progress != nullptr)
+            m_progress->begin(name);
+        m_report.phase_ms.emplace_back(name, time_ms(work));
+    };
     // The estimator's grids are allocated and cleared here, the first of
     // the library's work.
-    phases.emplace_back("create estimator", time_ms([&] {
-                            m_estimator = CONGESTION(m_design.nx, m_design.ny, &m_netlist);
-                            m_estimator.set_num_chunks(o.num_chunks);
-                        }));
-    phases.emplace_back("set supply", time_ms([&] { set_design_supply(m_estimator, m_design, o.supply); }));
-    phases.emplace_back("smooth wire supply",
-                        time_ms([&] { m_estimator.generate_smooth_wire_supply(o.parallel_dim, o.perpendicular_dim); }));
-    phases.emplace_back("wire demand", time_ms([&] { m_estimator.update_demand(m_nets, o.model); }));
-    phases.emplace_back("lab input demand",
-                        time_ms([&] { m_estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL); }));
-    phases.emplace_back("smooth wire demand", time_ms([&] {
-                            m_estimator.generate_smooth_wire_demand(o.parallel_dim, o.perpendicular_dim, o.uniform);
-                        }));
-    phases.emplace_back("smooth lab input demand", time_ms([&] {
-                            m_estimator.generate_smooth_demand(LAB_INPUT_WINDOW, LAB_INPUT_WINDOW,
-                                                               CONGESTION::LAB_INPUT);
-                        }));
-    phases.emplace_back("update congestion", time_ms([&] { m_estimator.update_congestion(true); }));
-    phases.emplace_back("queries", time_ms([&] { add_queries(); }));
+    phase("create estimator", [&] {
+        m_estimator = CONGESTION(m_design.nx, m_design.ny, &m_netlist);
+        m_estimator.set_num_chunks(o.num_chunks);
+    });
+    phase("set supply", [&] { set_design_supply(m_estimator, m_design, o.supply); });
+    phase("smooth wire supply", [&] { m_estimator.generate_smooth_wire_supply(o.parallel_dim, o.perpendicular_dim); });
+    phase("wire demand", [&] { m_estimator.update_demand(m_nets, o.model); });
+    phase("lab input demand", [&] { m_estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL); });
+    phase("smooth wire demand",
+          [&] { m_estimator.generate_smooth_wire_demand(o.parallel_dim, o.perpendicular_dim, o.uniform); });
+    phase("smooth lab input demand",
+          [&] { m_estimator.generate_smooth_demand(LAB_INPUT_WINDOW, LAB_INPUT_WINDOW, CONGESTION::LAB_INPUT); });
+    phase("update congestion", [&] { m_estimator.update_congestion(true); });
+    phase("queries", [&] { add_queries(); });
     if (m_design.has_routed)
-        phases.emplace_back("baseline and accuracy", time_ms([&] { add_accuracy(); }));
+        phase("baseline and accuracy", [&] { add_accuracy(); });
     m_report.cookie = m_estimator.get_cookie();
 }
 

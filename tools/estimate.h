@@ -12,6 +12,7 @@
 #include "tools/design_netlist.h"
 #include "tools/design_reader.h"
 #include "tools/heatmap.h"
+#include "tools/progress.h"
 
 // Settings of one estimate; the defaults are the tool's defaults.
 struct ESTIMATE_OPTIONS {
@@ -99,8 +100,10 @@ class ESTIMATE_RUN {
 
     // The estimator, supply, smoothed supply, demand, Lab Input demand,
     // smoothing, congestion update, queries, baseline and accuracy, each
-    // timed.
+    // timed and, with a progress display, shown as it begins.
     void run();
+    // Shows the phases of run() on `progress`, which must outlive the run.
+    void set_progress(PROGRESS* progress) { m_progress = progress; }
 
     const REPORT& get_report() const { return m_report; }
     const CONGESTION& get_estimator() const { return m_estimator; }
@@ -133,6 +136,7 @@ class ESTIMATE_RUN {
     CONGESTION m_estimator;  // of no tiles until run() makes it
     std::vector<int> m_nets;
     REPORT m_report;
+    PROGRESS* m_progress = nullptr;
 };
 
 #endif

@@ -22,6 +22,7 @@
 #include "tools/estimate.h"
 #include "tools/heatmap.h"
 #include "tools/output_file.h"
+#include "tools/progress.h"
 #include "tools/report.h"
 
 namespace po = boost::program_options;
@@ -50,6 +51,7 @@ struct COMMAND_LINE {
     bool supply_given = false;  // --supply on the command line, not its default
     int threads = 0;
     bool timings = true;
+    bool quiet = false;
     std::string json_path;
     std::string heatmap_dir;
     std::string dump_path;
@@ -93,6 +95,8 @@ po::options_description get_option_descriptions(const ESTIMATE_OPTIONS& d)
     const std::string window = std::to_string(d.parallel_dim) + "," + std::to_string(d.perpendicular_dim);
     po::options_description options("Options");
     options.add_options()("help,h", "print this help and exit")(
+        "version", "print the version of the tool and its library and exit")(
+        "quiet,q", "show no progress on standard error (shown only when it is a terminal)")(
         "model", po::value<std::string>()->default_value(get_model_word(d.model)),
         "net model: path (pin-based crossing probabilities) or bbox (box and wire length spread by supply)")(
         "window", po::value<std::string>()->default_value(window),
@@ -138,11 +142,14 @@ std::string get_usage(const po::options_description& options)
           << "Outputs are written completely or not at all: a symbolic link is followed and its target replaced,\n"
           << "a replaced file keeps its permissions, and standard output, FIFOs and devices are written directly.\n"
           << "When an output goes to standard output, the text report is left out.\n\n"
-          << options;
+          << options << "\nExit status:\n"
+          << "  " << EXIT_SUCCESS << "  the estimate was made and every output written\n"
+          << "  " << EXIT_OUTPUT_FAILED << "  an output could not be written (the message says which were)\n"
+          << "  " << EXIT_BAD_INPUT << "  the command line or the design is wrong (the message says where)\n";
     return usage.str();
 }
 
-// The parsed command line, or nothing when help was printed.
+// The parsed command line, or nothing when help or the version was printed.
 std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
 {
     const ESTIMATE_OPTIONS defaults;
@@ -160,6 +167,10 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     }
     if (values.count("help") != 0) {
         std::cout << get_usage(visible);
+        return std::nullopt;
+    }
+    if (values.count("version") != 0) {
+        std::cout << PROGRAM << " (congestion library " << CONGESTION_VERSION << ")\n";
         return std::nullopt;
     }
     if (values.count("design") == 0)
@@ -193,6 +204,7 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     o.num_chunks = parse_int(text("chunks"), "--chunks", 1, MAX_CHUNKS);
     line.threads = parse_int(text("threads"), "--threads", 0, MAX_THREADS);
     line.timings = values.count("no-timings") == 0;
+    line.quiet = values.count("quiet") != 0;
     line.heatmap_scale = parse_word(text("heatmap-scale"), "--heatmap-scale", {"shared", "separate"}) == 0
                              ? HEATMAP_SCALE::SHARED
                              : HEATMAP_SCALE::SEPARATE;
@@ -269,14 +281,16 @@ bool writes_standard_output(const COMMAND_LINE& line)
 
 // Stages every output, the heatmaps first so that their time is in the
 // report, then puts them all in place.
-void write_outputs(const COMMAND_LINE& line, ESTIMATE_RUN& run)
+void write_outputs(const COMMAND_LINE& line, ESTIMATE_RUN& run, PROGRESS& progress)
 {
     OUTPUT_SET outputs;
     if (!line.heatmap_dir.empty()) {
         const auto start = std::chrono::steady_clock::now();
-        stage_heatmaps(outputs, line.heatmap_dir, run, line.heatmap_scale);
+        progress.begin("heatmaps", static_cast<int>(run.get_heatmap_stems().size()));
+        stage_heatmaps(outputs, line.heatmap_dir, run, line.heatmap_scale, &progress);
         run.add_phase_time("heatmaps", get_ms_since(start));
     }
+    progress.begin("writing outputs");
     if (!writes_standard_output(line)) {
         std::ostringstream report;
         print_report(report, run.get_report(), line.timings);
@@ -291,6 +305,8 @@ void write_outputs(const COMMAND_LINE& line, ESTIMATE_RUN& run)
     if (!line.dump_netlist_path.empty())
         outputs.stage(line.dump_netlist_path, line.dump_netlist_path,
                       [&](const std::string& file) { run.get_estimator().dump_netlist(run.get_nets(), file.c_str()); });
+    // The last line of progress ends before the report starts.
+    progress.end();
     outputs.commit();
 }
 
@@ -302,7 +318,9 @@ int run_tool(const COMMAND_LINE& line)
     if (line.threads > 0)
         threads = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism,
                                                         static_cast<std::size_t>(line.threads));
+    PROGRESS progress(!line.quiet && ::isatty(STDERR_FILENO) == 1, PROGRAM, std::cerr);
     const auto start = std::chrono::steady_clock::now();
+    progress.begin("read design");
     const DESIGN design = read_design(line.design_dir);
     if (line.options.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE && !design.has_routed_lengths)
         throw USAGE_ERROR("--wirelength oracle needs the routed lengths of nets.txt, but " + line.design_dir +
@@ -311,11 +329,13 @@ int run_tool(const COMMAND_LINE& line)
         throw USAGE_ERROR("--supply does not apply to " + line.design_dir +
                           ", whose tiles.txt gives the supply per direction, used as it is");
     const double read_ms = get_ms_since(start);
+    progress.end();
     check_wire_supply(line, design);
 
     ESTIMATE_RUN run(design, line.options, read_ms);
+    run.set_progress(&progress);
     run.run();
-    write_outputs(line, run);
+    write_outputs(line, run, progress);
     return 0;
 }
 

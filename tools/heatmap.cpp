@@ -17,6 +17,7 @@
 #include "tools/estimate.h"
 #include "tools/output_file.h"
 #include "tools/palette_image.h"
+#include "tools/progress.h"
 
 namespace {
 
@@ -420,7 +421,8 @@ void write_heatmap_png(const std::string& path, int nx, int ny, const HEATMAP& h
         throw OUTPUT_ERROR(written);
 }
 
-void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale)
+void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale,
+                    PROGRESS* progress)
 {
     outputs.create_folder(dir);
     std::vector<std::string> paths;
@@ -429,5 +431,7 @@ void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_
     const REPORT& report = run.get_report();
     outputs.stage_each(paths, "the heatmaps in " + dir, [&](std::size_t i, const std::string& file) {
         write_heatmap_png(file, report.nx, report.ny, run.get_heatmap(static_cast<int>(i)), scale);
+        if (progress != nullptr)
+            progress->add_step();
     });
 }

@@ -9,6 +9,7 @@
 
 class ESTIMATE_RUN;
 class OUTPUT_SET;
+class PROGRESS;
 
 // Whether the utilization panels of one heatmap share one colour scale (so
 // that equal colours mean equal values) or each runs from 0 to its own
@@ -97,7 +98,9 @@ HEATMAP_GRID get_heatmap_grid(int nx, int ny, int panels, int panel);
 void write_heatmap_png(const std::string& path, int nx, int ny, const HEATMAP& heatmap, HEATMAP_SCALE scale);
 
 // Stages every heatmap of `run` into the folder `dir` (made when missing) as
-// FILE_STEM.png, the images drawn and encoded side by side.
-void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale);
+// FILE_STEM.png, the images drawn and encoded side by side; with a progress
+// display, a step for each image written.
+void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale,
+                    PROGRESS* progress = nullptr);
 
 #endif

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <iterator>
 #include <limits>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,6 +31,7 @@
 #include "tools/design_reader.h"
 #include "tools/estimate.h"
 #include "tools/heatmap.h"
+#include "tools/progress.h"
 
 namespace {
 
@@ -442,6 +444,46 @@ TEST(EstimateTool, RefusesBadInputWithOneSentence)
     expect_refused({design.string(), "--wirelength", "oracle"}, dir, EXIT_BAD_INPUT,
                    "--wirelength oracle needs the routed lengths of nets.txt, but " + design.string() +
                        " was placed and not routed (see --help).");
+}
+
+// On a terminal the tool shows each phase on a line of its own with its
+// time, a phase of steps with their count; --quiet shows nothing, as does a
+// standard error that is no terminal (every other test). --version names
+// the library's version, --help the exit statuses.
+TEST(ToolFeedback, ProgressOnATerminalOnlyTheVersionAndTheExitStatuses)
+{
+    const SCRATCH_DIR dir;
+    const std::string maps = (dir.get_path() / "maps").string();
+    const PROGRAM_RESULT shown =
+        run_program_on_terminal(ESTIMATE_TOOL, {SAMPLE_DESIGN, "--heatmaps", maps}, dir.get_path());
+    ASSERT_EQ(shown.exit_code, 0) << shown.err;
+    EXPECT_TRUE(starts_with(shown.out, "design picorv32_ex")) << shown.out;
+    for (const char* phase :
+         {"read design", "create estimator", "wire demand", "queries", "heatmaps 7/7", "writing outputs"})
+        EXPECT_TRUE(std::regex_search(
+            shown.err, std::regex(std::string("\rcongestion-estimate: ") + phase + " [0-9]+\\.[0-9] s\x1b\\[K\n")))
+            << phase << " in " << shown.err;
+    const PROGRAM_RESULT quiet = run_program_on_terminal(ESTIMATE_TOOL, {SAMPLE_DESIGN, "-q"}, dir.get_path());
+    EXPECT_EQ(quiet.exit_code, 0);
+    EXPECT_EQ(quiet.err, "");
+
+    // A long phase's line is rewritten in place until it ends.
+    std::ostringstream lines;
+    {
+        PROGRESS progress(true, "tool", lines);
+        progress.begin("heatmaps", 7);
+        progress.add_step();
+        progress.update();
+        progress.add_step();
+    }
+    EXPECT_TRUE(std::regex_match(lines.str(), std::regex("\rtool: heatmaps 1/7 \\.\\.\\. [0-9.]+ s\x1b\\[K\n")))
+        << lines.str();
+
+    EXPECT_EQ(run_tool({"--version"}, dir.get_path()).out,
+              "congestion-estimate (congestion library " CONGESTION_VERSION ")\n");
+    const std::string help = run_tool({"--help"}, dir.get_path()).out;
+    for (int status : {0, EXIT_OUTPUT_FAILED, EXIT_BAD_INPUT})
+        EXPECT_NE(help.find("\n  " + std::to_string(status) + "  "), std::string::npos) << status;
 }
 
 // Every name under `dir`, relative to it, sorted.

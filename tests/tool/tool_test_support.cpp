@@ -6,7 +6,10 @@
 #include <random>
 #include <sstream>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 SCRATCH_DIR::SCRATCH_DIR()
@@ -137,5 +140,58 @@ PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::st
     result.err = read_text(err);
     std::filesystem::remove(out);
     std::filesystem::remove(err);
+    return result;
+}
+
+PROGRAM_RESULT run_program_on_terminal(const std::string& program, const std::vector<std::string>& args,
+                                       const std::filesystem::path& dir)
+{
+    const std::filesystem::path out = dir / "stdout.txt";
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
+        return {};
+    // The terminal's other side is opened here, before the child exists, so
+    // that reading never finds it closed too early; it passes newlines as
+    // they are written.
+    const int side = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
+    termios settings{};
+    if (side < 0 || ::tcgetattr(side, &settings) != 0)
+        return {};
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    ::tcsetattr(side, TCSANOW, &settings);
+    std::vector<std::string> words = {program};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int output = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (output < 0 || ::dup2(side, STDERR_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0)
+            ::_exit(127);
+        ::close(terminal);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(side);
+    // Reading ends (EIO) once the child has closed its side.
+    PROGRAM_RESULT result;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+        if (got > 0)
+            result.err.append(buffer, static_cast<size_t>(got));
+        else if (got < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = read_text(out);
+    std::filesystem::remove(out);
     return result;
 }

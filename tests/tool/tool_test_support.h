@@ -64,4 +64,10 @@ struct PROGRAM_RESULT {
 PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
                            const std::filesystem::path& dir, const std::string& stdout_path = "");
 
+// Runs `program` as run_program does, but with its standard error on a new
+// terminal; `err` holds what the terminal received, `out` the standard
+// output.
+PROGRAM_RESULT run_program_on_terminal(const std::string& program, const std::vector<std::string>& args,
+                                       const std::filesystem::path& dir);
+
 #endif
