@@ -6,6 +6,7 @@ BASELINE compute_baseline(const DESIGN& design, const std::vector<int>& nets)
     BASELINE baseline;
     baseline.horizontal.assign(design.get_num_tiles(), 0.0);
     baseline.vertical.assign(design.get_num_tiles(), 0.0);
+    baseline.pins.assign(design.get_num_tiles(), 0);
     for (int net : nets) {
         const int width = design.xr[net] - design.xl[net];
         const int height = design.yt[net] - design.yb[net];
@@ -17,6 +18,8 @@ BASELINE compute_baseline(const DESIGN& design, const std::vector<int>& nets)
                 baseline.horizontal[design.get_tile_index(x, y)] += horizontal;
                 baseline.vertical[design.get_tile_index(x, y)] += vertical;
             }
+        for (int pin = design.net_start[net]; pin < design.net_start[net + 1]; ++pin)
+            ++baseline.pins[design.get_tile_index(design.pin_x[pin], design.pin_y[pin])];
     }
     return baseline;
 }

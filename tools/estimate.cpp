@@ -269,11 +269,6 @@ void ESTIMATE_RUN::add_accuracy()
 {
     const BASELINE baseline = compute_baseline(m_design, m_nets);
     const TYPE_TILE_VALUES smooth_demand = read_smooth_demand();
-    // The baseline's Lab Input is every pin of the estimated nets, drivers too.
-    std::vector<int> pins(m_design.get_num_tiles(), 0);
-    for (int net : m_nets)
-        for (int pin = m_design.net_start[net]; pin < m_design.net_start[net + 1]; ++pin)
-            ++pins[m_design.get_tile_index(m_design.pin_x[pin], m_design.pin_y[pin])];
 
     using TYPE = CONGESTION::RESOURCE_TYPE;
     struct COMPARISON {
@@ -316,7 +311,7 @@ void ESTIMATE_RUN::add_accuracy()
             if (comparison.baseline_vertical)
                 b += baseline.vertical[tile];
             if (!comparison.baseline_horizontal && !comparison.baseline_vertical)
-                b = pins[tile];
+                b = baseline.pins[tile];
             estimate.push_back(e);
             base.push_back(b);
             truth.push_back(get_routed_usage(m_design, routed, tile));

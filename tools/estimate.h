@@ -107,6 +107,7 @@ class ESTIMATE_RUN {
 
     const REPORT& get_report() const { return m_report; }
     const CONGESTION& get_estimator() const { return m_estimator; }
+    const DESIGN& get_design() const { return m_design; }
     const std::vector<int>& get_nets() const { return m_nets; }
     // Appends a phase timed outside run(), e.g. the drawing of heatmaps.
     void add_phase_time(const std::string& phase, double ms) { m_report.phase_ms.emplace_back(phase, ms); }
@@ -118,6 +119,11 @@ class ESTIMATE_RUN {
     // panels read the estimator and the design, which must outlive them;
     // after run().
     HEATMAP get_heatmap(int i) const;
+    // Smoothed demand over supply of the summed types (NaN without supply)
+    // for the tile columns first_x .. end_x - 1, as TILE_COLUMNS writes them;
+    // the value of the heatmaps and the routability figures. After run().
+    void read_utilization(const std::vector<CONGESTION::RESOURCE_TYPE>& types, int first_x, int end_x,
+                          float* out) const;
 
  private:
     void add_queries();
@@ -125,10 +131,6 @@ class ESTIMATE_RUN {
     void add_accuracy();
     // The smoothed demand of every type, index y * nx + x.
     TYPE_TILE_VALUES read_smooth_demand() const;
-    // Smoothed demand over supply of the summed types for the tile columns
-    // first_x .. end_x - 1, as TILE_COLUMNS writes them.
-    void read_utilization(const std::vector<CONGESTION::RESOURCE_TYPE>& types, int first_x, int end_x,
-                          float* out) const;
 
     const DESIGN& m_design;
     ESTIMATE_OPTIONS m_options;

@@ -20,6 +20,7 @@
 #include "host/zol_cfg_ini.h"
 #include "tools/design_reader.h"
 #include "tools/estimate.h"
+#include "tools/grid_files.h"
 #include "tools/heatmap.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
@@ -54,6 +55,7 @@ struct COMMAND_LINE {
     bool quiet = false;
     std::string json_path;
     std::string heatmap_dir;
+    std::string grids_dir;
     std::string dump_path;
     std::string dump_netlist_path;
     HEATMAP_SCALE heatmap_scale = HEATMAP_SCALE::SHARED;
@@ -123,6 +125,9 @@ po::options_description get_option_descriptions(const ESTIMATE_OPTIONS& d)
         "the outputs of two runs can be compared byte for byte")(
         "json", po::value<std::string>(), "write the whole report as JSON to FILE (- for standard output)")(
         "heatmaps", po::value<std::string>(), "write PNG heatmaps into the folder DIR (created if missing)")(
+        "grids", po::value<std::string>(),
+        "write every per-tile map as a NumPy .npy file, with the index grids.json, into the folder DIR (created if "
+        "missing)")(
         "heatmap-scale", po::value<std::string>()->default_value("shared"),
         "colour scale of the estimate and routed panels of a heatmap: shared (equal colours are equal values) "
         "or separate (each panel from 0 to its own largest value)")(
@@ -223,10 +228,12 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     };
     line.json_path = path_text("json");
     line.heatmap_dir = path_text("heatmaps");
+    line.grids_dir = path_text("grids");
     line.dump_path = path_text("dump");
     line.dump_netlist_path = path_text("dump-netlist");
-    if (line.heatmap_dir == STANDARD_OUTPUT)
-        throw USAGE_ERROR("--heatmaps needs a folder, not standard output");
+    for (const auto& [name, dir] : {std::pair{"--heatmaps", &line.heatmap_dir}, std::pair{"--grids", &line.grids_dir}})
+        if (*dir == STANDARD_OUTPUT)
+            throw USAGE_ERROR(std::string(name) + " needs a folder, not standard output");
     const std::pair<const char*, const std::string*> outputs[] = {
         {"--json", &line.json_path}, {"--dump", &line.dump_path}, {"--dump-netlist", &line.dump_netlist_path}};
     for (std::size_t i = 0; i < std::size(outputs); ++i)
@@ -244,10 +251,11 @@ void check_outputs(const COMMAND_LINE& line)
     for (const std::string* path : {&line.json_path, &line.dump_path, &line.dump_netlist_path})
         if (!path->empty())
             check_output_path(*path);
-    std::error_code error;
-    if (!line.heatmap_dir.empty() && std::filesystem::exists(line.heatmap_dir, error) &&
-        !std::filesystem::is_directory(line.heatmap_dir, error))
-        throw OUTPUT_ERROR("cannot write heatmaps into " + line.heatmap_dir + ": it is not a directory.");
+    for (const auto& [what, dir] : {std::pair{"heatmaps", &line.heatmap_dir}, std::pair{"grids", &line.grids_dir}}) {
+        std::error_code error;
+        if (!dir->empty() && std::filesystem::exists(*dir, error) && !std::filesystem::is_directory(*dir, error))
+            throw OUTPUT_ERROR(std::string("cannot write ") + what + " into " + *dir + ": it is not a directory.");
+    }
 }
 
 // The library reads the switch itself and takes any other text for off.
@@ -286,10 +294,11 @@ void write_outputs(const COMMAND_LINE& line, ESTIMATE_RUN& run, PROGRESS& progre
     OUTPUT_SET outputs;
     if (!line.heatmap_dir.empty()) {
         const auto start = std::chrono::steady_clock::now();
-        progress.begin("heatmaps", static_cast<int>(run.get_heatmap_stems().size()));
         stage_heatmaps(outputs, line.heatmap_dir, run, line.heatmap_scale, &progress);
         run.add_phase_time("heatmaps", get_ms_since(start));
     }
+    if (!line.grids_dir.empty())
+        stage_grids(outputs, line.grids_dir, run, &progress);
     progress.begin("writing outputs");
     if (!writes_standard_output(line)) {
         std::ostringstream report;

@@ -429,6 +429,8 @@ void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_
     for (const std::string& stem : run.get_heatmap_stems())
         paths.push_back((std::filesystem::path(dir) / (stem + ".png")).string());
     const REPORT& report = run.get_report();
+    if (progress != nullptr)
+        progress->begin("heatmaps", static_cast<int>(paths.size()));
     outputs.stage_each(paths, "the heatmaps in " + dir, [&](std::size_t i, const std::string& file) {
         write_heatmap_png(file, report.nx, report.ny, run.get_heatmap(static_cast<int>(i)), scale);
         if (progress != nullptr)

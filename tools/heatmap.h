@@ -99,7 +99,7 @@ void write_heatmap_png(const std::string& path, int nx, int ny, const HEATMAP& h
 
 // Stages every heatmap of `run` into the folder `dir` (made when missing) as
 // FILE_STEM.png, the images drawn and encoded side by side; with a progress
-// display, a step for each image written.
+// display, the phase "heatmaps" with a step for each image written.
 void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale,
                     PROGRESS* progress = nullptr);
 

@@ -12,5 +12,7 @@ void bind_netlist(py::module_& module);
 void bind_estimator(py::module_& module);
 // The function load_design (design_loader.cpp).
 void bind_design_loader(py::module_& module);
+// The function load_grids (grids_loader.cpp).
+void bind_grids_loader(py::module_& module);
 
 #endif

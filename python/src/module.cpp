@@ -12,7 +12,8 @@ PYBIND11_MODULE(congestion, module)
     module.doc() = R"doc(
 Routing-congestion estimation for placement on NumPy arrays: Estimator wraps
 the C++ estimator of a grid of nx by ny tiles, Netlist holds nets as CSR
-arrays, load_design reads a design folder. Results equal those of the C++
+arrays, load_design reads a design folder, load_grids the maps that
+congestion-estimate --grids writes. Results equal those of the C++
 library bit for bit.)doc";
     module.attr("__version__") = CONGESTION_VERSION;
 
@@ -43,4 +44,5 @@ library bit for bit.)doc";
     bind_netlist(module);
     bind_estimator(module);
     bind_design_loader(module);
+    bind_grids_loader(module);
 }

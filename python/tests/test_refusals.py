@@ -1,4 +1,5 @@
 """Every input the engine would stop the process on, garbage and stale tables raise ValueError first; Ctrl-C."""
+import json
 import os
 import signal
 import threading
@@ -119,6 +120,21 @@ def test_input_error_raises_value_error(case):
     call, message = CASES[case]
     with pytest.raises(ValueError, match=message):
         call()
+
+
+@pytest.mark.parametrize("array, cut, message", [
+    (np.zeros((2, 3), np.float64), 0, r"g.npy: it holds '<f8' values, not little-endian float32\.$"),
+    (np.asfortranarray(np.zeros((2, 3), np.float32)), 0, "in Fortran order"),
+    (np.zeros((3, 2), np.float32), 0, r"its shape is not \(2, 3\) as grids.json says"),
+    (np.zeros((2, 3), np.float32), 4, "holds 20 bytes of values, not 24"),
+])
+def test_load_grids_refuses_a_map_it_cannot_read(tmp_path, array, cut, message):
+    np.save(tmp_path / "g.npy", array)
+    data = (tmp_path / "g.npy").read_bytes()
+    (tmp_path / "g.npy").write_bytes(data[:len(data) - cut])
+    (tmp_path / "grids.json").write_text(json.dumps({"nx": 2, "ny": 3, "grids": [{"name": "g", "file": "g.npy"}]}))
+    with pytest.raises(ValueError, match=message):
+        cg.load_grids(tmp_path)
 
 
 def test_refused_supply_writes_nothing():

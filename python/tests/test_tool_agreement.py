@@ -23,13 +23,14 @@ WIRE_TYPES_IN_ENUM_ORDER = [cg.HORIZONTAL_LEFT, cg.HORIZONTAL_RIGHT, cg.VERTICAL
 
 
 def run_tool(tmp_path, s, design_dir=DESIGN_DIR):
-    """The tool's JSON report; a directional design takes no --supply."""
+    """The tool's JSON report; its --grids maps are in tmp_path/grids; a directional design takes no --supply."""
     tool = os.environ.get("CONGESTION_ESTIMATE_TOOL")
     if not tool:
         pytest.skip("CONGESTION_ESTIMATE_TOOL is not set (ctest sets it when the tool is built)")
     report = tmp_path / "report.json"
     supply = ["--supply", s["supply"]] if cg.load_design(design_dir).form == "undirected" else []
-    subprocess.run([tool, str(design_dir), "--json", str(report), "--model", s["model"],
+    subprocess.run([tool, str(design_dir), "--json", str(report), "--grids", str(tmp_path / "grids"),
+                    "--model", s["model"],
                     "--window", "%d,%d" % s["window"], "--uniform", "yes" if s["uniform"] else "no",
                     "--policy", s["policy"], "--wirelength", s["wirelength"],
                     "--peak-window", str(s["peak_window"]), "--chunks", str(s["chunks"])] + supply,
@@ -127,3 +128,32 @@ def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tm
     report = run_tool(tmp_path, SETTINGS["defaults"], tmp_path / "directional")
     assert report["settings"]["supply"] == "directional"
     assert "%016x" % run_python(d, SETTINGS["defaults"]).cookie == report["cookie"]
+
+
+@pytest.mark.parametrize("name", sorted(SETTINGS))
+def test_the_tools_grids_are_the_estimators_arrays(tmp_path, design, name):
+    s = SETTINGS[name]
+    run_tool(tmp_path, s)
+    est = run_python(design, s)
+    grids = cg.load_grids(tmp_path / "grids")
+    index = json.loads((tmp_path / "grids" / "grids.json").read_text())
+    assert list(grids) == [entry["name"] for entry in index["grids"]]
+    for entry in index["grids"]:
+        assert np.array_equal(grids[entry["name"]], np.load(tmp_path / "grids" / entry["file"]), equal_nan=True)
+        assert grids[entry["name"]].shape == (design.nx, design.ny) == tuple(entry["shape"])
+
+    for t in cg.ResourceType.__members__.values():
+        word = t.name.lower()
+        for quantity, array in [("supply", est.supply), ("demand", est.demand), ("smooth_demand", est.smooth_demand),
+                                ("utilization", est.utilization), ("overflow", est.overflow)]:
+            assert np.array_equal(grids[quantity + "_" + word], array[t]), quantity + "_" + word
+        supply = est.supply[t]
+        with np.errstate(divide="ignore", invalid="ignore"):
+            expected = np.where(supply > 0, est.smooth_demand[t] / supply, np.float32(np.nan))
+        assert np.array_equal(grids["smoothed_utilization_" + word], expected, equal_nan=True), word
+    for column, usage in design.routed.items():
+        assert np.array_equal(grids["routed_" + column], usage), column
+    pins = np.zeros((design.nx, design.ny))
+    on_estimated_nets = np.isin(np.repeat(np.arange(design.num_nets), np.diff(design.net_start)), estimated_nets(design))
+    np.add.at(pins, (design.pin_x[on_estimated_nets], design.pin_y[on_estimated_nets]), 1)
+    assert np.array_equal(grids["baseline_lab_input"], pins)

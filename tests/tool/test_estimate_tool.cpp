@@ -418,6 +418,7 @@ TEST(EstimateTool, RefusesBadInputWithOneSentence)
         {{SAMPLE_DESIGN, "--json", "--no-timings"},
          "the value '--no-timings' of --json is not a file name "
          "(write ./--no-timings for a file of that name) (see --help)."},
+        {{SAMPLE_DESIGN, "--grids", "-"}, "--grids needs a folder, not standard output (see --help)."},
         {{SAMPLE_DESIGN, "--json", "-", "--dump", "/dev/stdout"},
          "--json and --dump name the same output /dev/stdout (see --help)."},
     };
