@@ -576,7 +576,10 @@ DESIGN read_design(const std::string& dir)
 {
     std::error_code error;
     if (!std::filesystem::is_directory(dir, error))
-        throw DESIGN_ERROR(dir, 0, "is not a design folder (no such directory)");
+        throw DESIGN_ERROR(dir, 0,
+                           std::filesystem::exists(dir, error)
+                               ? "is a file, not a design folder (a folder holding tiles.txt and nets.txt)"
+                               : "is not a design folder (no such directory)");
     const std::filesystem::path folder(dir);
     DESIGN design;
     design.name = std::filesystem::absolute(folder, error).lexically_normal().filename().string();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <boost/program_options.hpp>
@@ -22,6 +23,7 @@
 #include "tools/estimate.h"
 #include "tools/grid_files.h"
 #include "tools/heatmap.h"
+#include "tools/interrupts.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
 #include "tools/report.h"
@@ -150,7 +152,9 @@ std::string get_usage(const po::options_description& options)
           << options << "\nExit status:\n"
           << "  " << EXIT_SUCCESS << "  the estimate was made and every output written\n"
           << "  " << EXIT_OUTPUT_FAILED << "  an output could not be written (the message says which were)\n"
-          << "  " << EXIT_BAD_INPUT << "  the command line or the design is wrong (the message says where)\n";
+          << "  " << EXIT_BAD_INPUT << "  the command line or the design is wrong (the message says where)\n"
+          << "  " << EXIT_INTERRUPTED + SIGINT << ", " << EXIT_INTERRUPTED + SIGTERM
+          << "  interrupted by Ctrl-C (SIGINT) or SIGTERM; what was not yet written is removed\n";
     return usage.str();
 }
 
@@ -192,8 +196,8 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
                                                                           : CONGESTION::BOUNDING_BOX_MODEL;
     const std::string window = text("window");
     const std::size_t comma = window.find(',');
-    if (comma == std::string::npos)
-        throw USAGE_ERROR("the value '" + window + "' of --window is not PARALLEL,PERPENDICULAR");
+    if (comma == std::string::npos || window.find(',', comma + 1) != std::string::npos)
+        throw USAGE_ERROR("the value '" + window + "' of --window is not two numbers PARALLEL,PERPENDICULAR");
     o.parallel_dim = parse_int(window.substr(0, comma), "--window", 1, MAX_WINDOW);
     o.perpendicular_dim = parse_int(window.substr(comma + 1), "--window", 1, MAX_WINDOW);
     o.uniform = parse_word(text("uniform"), "--uniform", {"no", "yes"}) == 1;
@@ -251,11 +255,9 @@ void check_outputs(const COMMAND_LINE& line)
     for (const std::string* path : {&line.json_path, &line.dump_path, &line.dump_netlist_path})
         if (!path->empty())
             check_output_path(*path);
-    for (const auto& [what, dir] : {std::pair{"heatmaps", &line.heatmap_dir}, std::pair{"grids", &line.grids_dir}}) {
-        std::error_code error;
-        if (!dir->empty() && std::filesystem::exists(*dir, error) && !std::filesystem::is_directory(*dir, error))
-            throw OUTPUT_ERROR(std::string("cannot write ") + what + " into " + *dir + ": it is not a directory.");
-    }
+    for (const auto& [what, dir] : {std::pair{"heatmaps", &line.heatmap_dir}, std::pair{"grids", &line.grids_dir}})
+        if (!dir->empty())
+            check_output_folder(*dir, what);
 }
 
 // The library reads the switch itself and takes any other text for off.
@@ -328,6 +330,7 @@ int run_tool(const COMMAND_LINE& line)
         threads = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism,
                                                         static_cast<std::size_t>(line.threads));
     PROGRESS progress(!line.quiet && ::isatty(STDERR_FILENO) == 1, PROGRAM, std::cerr);
+    const INTERRUPTS interrupts(PROGRAM, progress);
     const auto start = std::chrono::steady_clock::now();
     progress.begin("read design");
     const DESIGN design = read_design(line.design_dir);
@@ -352,6 +355,7 @@ int run_tool(const COMMAND_LINE& line)
 
 int main(int argc, char** argv)
 {
+    INTERRUPTS::block();
     try {
         const std::optional<COMMAND_LINE> line = parse_command_line(argc, argv);
         return line ? run_tool(*line) : 0;

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <mutex>
+#include <set>
 #include <system_error>
 
 #include <fcntl.h>
@@ -69,7 +71,62 @@ bool copy_to(const std::string& from, int descriptor)
     return ok;
 }
 
+// The name a file is staged under beside its target.
+std::string get_staging_path(const fs::path& target)
+{
+    return (target.parent_path() / ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()))).string();
+}
+
+// Whether a file can be made in the folder `dir`: one is made under a
+// staging name and removed. "" when it can, else the reason.
+std::string probe_folder(const fs::path& dir)
+{
+    const std::string probe = get_staging_path(dir / "congestion-estimate");
+    const int descriptor = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (descriptor < 0)
+        return errno == EEXIST ? "" : get_errno_message();
+    ::close(descriptor);
+    ::unlink(probe.c_str());
+    return "";
+}
+
+// Every staged file and created folder of the process's OUTPUT_SETs, which
+// remove_staged_outputs removes when a run is interrupted. Never destroyed:
+// an interruption may come while the process exits.
+struct STAGED_REGISTRY {
+    std::mutex mutex;
+    std::set<std::string> files;
+    std::vector<std::string> folders;  // deepest first
+};
+
+STAGED_REGISTRY& get_registry()
+{
+    static auto* registry = new STAGED_REGISTRY;
+    return *registry;
+}
+
+void forget_folders(const std::vector<std::string>& folders)
+{
+    STAGED_REGISTRY& registry = get_registry();
+    const std::lock_guard<std::mutex> lock(registry.mutex);
+    for (const std::string& folder : folders)
+        registry.folders.erase(std::remove(registry.folders.begin(), registry.folders.end(), folder),
+                               registry.folders.end());
+}
+
 }  // namespace
+
+void remove_staged_outputs()
+{
+    STAGED_REGISTRY& registry = get_registry();
+    const std::lock_guard<std::mutex> lock(registry.mutex);
+    for (const std::string& file : registry.files)
+        ::unlink(file.c_str());
+    for (const std::string& folder : registry.folders)
+        ::rmdir(folder.c_str());  // only when empty: a folder may hold what was already there
+    registry.files.clear();
+    registry.folders.clear();
+}
 
 OUTPUT_TARGET get_output_target(const std::string& path)
 {
@@ -120,6 +177,25 @@ void check_output_path(const std::string& path)
         throw OUTPUT_ERROR("cannot write " + path + ": it is a directory.");
     if (!parent.empty() && !fs::is_directory(parent, error))
         throw OUTPUT_ERROR("cannot write " + path + ": the directory " + parent.string() + " does not exist.");
+    const std::string reason = probe_folder(parent.empty() ? fs::path(".") : parent);
+    if (!reason.empty())
+        throw OUTPUT_ERROR("cannot write " + path + ": " + reason + ".");
+}
+
+void check_output_folder(const std::string& dir, const std::string& what)
+{
+    std::error_code error;
+    if (fs::exists(dir, error) && !fs::is_directory(dir, error))
+        throw OUTPUT_ERROR("cannot write " + what + " into " + dir + ": it is not a directory.");
+    // A folder to be made is made in the nearest one that exists.
+    fs::path existing = fs::absolute(dir, error);
+    while (!fs::exists(existing, error) && existing.has_relative_path())
+        existing = existing.parent_path();
+    if (!fs::is_directory(existing, error))
+        throw OUTPUT_ERROR("cannot write " + what + " into " + dir + ": " + existing.string() + " is not a directory.");
+    const std::string reason = probe_folder(existing);
+    if (!reason.empty())
+        throw OUTPUT_ERROR("cannot write " + what + " into " + dir + ": " + reason + ".");
 }
 
 OUTPUT_SET::~OUTPUT_SET()
@@ -128,6 +204,7 @@ OUTPUT_SET::~OUTPUT_SET()
     std::error_code error;
     for (const std::string& folder : m_created_folders)
         fs::remove(folder, error);  // only when empty: a committed folder holds its outputs
+    forget_folders(m_created_folders);
 }
 
 OUTPUT_SET::OUTPUT& OUTPUT_SET::add(const std::string& path, const std::string& label)
@@ -141,9 +218,12 @@ OUTPUT_SET::OUTPUT& OUTPUT_SET::add(const std::string& path, const std::string& 
         ::close(descriptor);
         output.staged = name;
     } else {
-        const fs::path file(output.target.path);
-        output.staged =
-            (file.parent_path() / ("." + file.filename().string() + ".tmp" + std::to_string(::getpid()))).string();
+        output.staged = get_staging_path(output.target.path);
+    }
+    {
+        STAGED_REGISTRY& registry = get_registry();
+        const std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.files.insert(output.staged);
     }
     m_outputs.push_back(output);
     return m_outputs.back();
@@ -181,11 +261,13 @@ void OUTPUT_SET::stage_each(const std::vector<std::string>& paths, const std::st
 void OUTPUT_SET::stage_text(const std::string& path, const std::string& label, const std::string& text)
 {
     stage(path, label, [&](const std::string& file) {
-        std::ofstream stream(file, std::ios::binary | std::ios::trunc);
-        stream << text;
-        stream.close();
-        if (!stream)
-            throw OUTPUT_ERROR("writing " + file + " failed");
+        FILE* stream = std::fopen(file.c_str(), "wb");
+        if (stream == nullptr)
+            throw OUTPUT_ERROR(get_errno_message());
+        const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+        const int saved = errno;
+        if (std::fclose(stream) != 0 || !written)
+            throw OUTPUT_ERROR(written ? get_errno_message() : std::strerror(saved));
     });
 }
 
@@ -194,10 +276,18 @@ void OUTPUT_SET::create_folder(const std::string& path)
     std::error_code error;
     if (fs::exists(path, error))
         return;
+    // Each folder made, deepest first, so that a failed run removes them all.
+    std::vector<std::string> made;
+    for (fs::path folder = fs::absolute(path, error); !fs::exists(folder, error) && folder.has_relative_path();
+         folder = folder.parent_path())
+        made.push_back(folder.string());
     fs::create_directories(path, error);
     if (error)
         fail(path, "the folder cannot be created: " + error.message());
-    m_created_folders.push_back(path);
+    m_created_folders.insert(m_created_folders.begin(), made.begin(), made.end());
+    STAGED_REGISTRY& registry = get_registry();
+    const std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.folders.insert(registry.folders.begin(), made.begin(), made.end());
 }
 
 void OUTPUT_SET::commit()
@@ -228,6 +318,7 @@ void OUTPUT_SET::commit()
     for (OUTPUT& output : m_outputs)
         if (output.target.is_stream)
             put_in_place(output);
+    forget_folders(m_created_folders);
     m_created_folders.clear();
 }
 
@@ -246,10 +337,20 @@ void OUTPUT_SET::put_in_place(OUTPUT& output)
         std::error_code error;
         fs::remove(output.staged, error);
     } else {
+        // Renamed and forgotten as one step for remove_staged_outputs.
+        STAGED_REGISTRY& registry = get_registry();
+        std::unique_lock<std::mutex> lock(registry.mutex);
         std::error_code error;
         fs::rename(output.staged, output.target.path, error);
-        if (error)
+        if (error) {
+            lock.unlock();
             fail(output.path, error.message());
+        }
+    }
+    {
+        STAGED_REGISTRY& registry = get_registry();
+        const std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.files.erase(output.staged);
     }
     output.staged.clear();
     if (std::find(m_written.begin(), m_written.end(), output.label) == m_written.end())
@@ -258,10 +359,13 @@ void OUTPUT_SET::put_in_place(OUTPUT& output)
 
 void OUTPUT_SET::remove_staged()
 {
+    STAGED_REGISTRY& registry = get_registry();
+    const std::lock_guard<std::mutex> lock(registry.mutex);
     std::error_code error;
     for (OUTPUT& output : m_outputs)
         if (!output.staged.empty()) {
             fs::remove(output.staged, error);
+            registry.files.erase(output.staged);
             output.staged.clear();
         }
 }
@@ -272,6 +376,7 @@ void OUTPUT_SET::fail(const std::string& path, const std::string& reason)
     std::error_code error;
     for (const std::string& folder : m_created_folders)
         fs::remove(folder, error);
+    forget_folders(m_created_folders);
     m_created_folders.clear();
     std::string written;
     for (std::size_t i = 0; i < m_written.size(); ++i)

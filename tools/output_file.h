@@ -36,8 +36,20 @@ struct OUTPUT_TARGET {
 OUTPUT_TARGET get_output_target(const std::string& path);
 
 // Throws OUTPUT_ERROR unless `path` can hold a regular output file: the
-// folder its target lies in exists and the target is not a folder.
+// folder its target lies in exists, a file can be made there (one is made
+// and removed; else the system's reason, e.g. "Permission denied") and the
+// target is not a folder.
 void check_output_path(const std::string& path);
+
+// Throws OUTPUT_ERROR, naming the outputs as `what`, unless `dir` is a
+// folder, or can be made, in which files can be made.
+void check_output_folder(const std::string& dir, const std::string& what);
+
+// Removes every file that an OUTPUT_SET of the process has staged and not
+// yet put in place, and every folder one made that is still empty: for a
+// run interrupted by a signal, from a thread of its own (it locks a mutex,
+// so not from a signal handler).
+void remove_staged_outputs();
 
 // The outputs of one run. Each is first written completely: a regular file
 // under a hidden temporary name beside its target, a stream's content into
@@ -84,8 +96,8 @@ class OUTPUT_SET {
     void remove_staged();
 
     std::vector<OUTPUT> m_outputs;
-    std::vector<std::string> m_created_folders;
-    std::vector<std::string> m_written;  // labels, in the order written
+    std::vector<std::string> m_created_folders;  // the last made first
+    std::vector<std::string> m_written;          // labels, in the order written
 };
 
 #endif

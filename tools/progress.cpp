@@ -23,15 +23,23 @@ PROGRESS::~PROGRESS()
 {
     if (!m_shown)
         return;
+    break_line();
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
-        if (!m_phase.empty())
-            m_os << "\n" << std::flush;
-        m_phase.clear();
     }
     m_wake.notify_one();
     m_updater.join();
+}
+
+void PROGRESS::break_line()
+{
+    if (!m_shown)
+        return;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_phase.empty())
+        m_os << "\n" << std::flush;
+    m_phase.clear();
 }
 
 void PROGRESS::begin(const std::string& phase, int steps)

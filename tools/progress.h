@@ -31,6 +31,9 @@ class PROGRESS {
     void add_step();
     // Ends the current phase: its line with the time it took.
     void end();
+    // Ends a phase's line, if one is open, without a time, so that a
+    // message can follow on a line of its own.
+    void break_line();
     // Rewrites the current phase's line with its elapsed time and steps;
     // what the updating thread does while a phase runs long.
     void update();

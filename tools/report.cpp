@@ -1,9 +1,11 @@
 // Text and JSON forms of the estimate's report.
 #include "tools/report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -19,6 +21,35 @@ std::string format(const char* pattern, ...)
 }
 
 std::string format_figure(double value) { return std::isfinite(value) ? format("%8.3f", value) : format("%8s", "n/a"); }
+
+// Marks the peak cells of a type that no tile supplies.
+constexpr const char* NO_PEAK = "none";
+// Spaces between the columns of a table.
+constexpr std::size_t COLUMN_GAP = 2;
+
+// Rows of cells under their headers, each column as wide as its widest cell
+// and COLUMN_GAP apart: the first left-aligned, the others right-aligned.
+void print_table(std::ostream& os, const std::vector<std::string>& headers,
+                 const std::vector<std::vector<std::string>>& rows)
+{
+    std::vector<std::size_t> widths;
+    for (const std::string& header : headers)
+        widths.push_back(header.size());
+    for (const std::vector<std::string>& row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], row[c].size());
+    const auto print_row = [&](const std::vector<std::string>& cells) {
+        std::string line;
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            const std::string padding(widths[c] - cells[c].size(), ' ');
+            line += c == 0 ? cells[c] + padding : std::string(COLUMN_GAP, ' ') + padding + cells[c];
+        }
+        os << line << "\n";
+    };
+    print_row(headers);
+    for (const std::vector<std::string>& row : rows)
+        print_row(row);
+}
 
 nlohmann::json get_number(double value)
 {
@@ -88,18 +119,27 @@ void print_report(std::ostream& os, const REPORT& r, bool with_timings)
             os << format("%-26s %10.3f\n", phase.c_str(), ms);
     }
 
-    os << format("\n%-18s %14s %10s %10s %10s %10s %14s\n", "resource", "total demand", "peak util", "peak tile",
-                 "smoothed", "its tile", "total overflow");
+    // A type without supply on any tile has no peak: its four peak cells
+    // say so alike.
+    std::vector<std::vector<std::string>> rows;
     for (const TYPE_FIGURES& t : r.types) {
-        const std::string tile = format("(%d,%d)", t.peak_tile.x, t.peak_tile.y);
-        const std::string smoothed_tile = format("(%d,%d)", t.smoothed_peak_tile.x, t.smoothed_peak_tile.y);
-        os << format("%-18s %14.6g %10.4f %10s %10.4f %10s %14.6g\n", CONGESTION::get_string_for_resource_type(t.type),
-                     t.total_demand, t.peak_utilization, tile.c_str(), t.smoothed_peak_utilization,
-                     smoothed_tile.c_str(), t.total_overflow);
+        const bool has_peak = t.smoothed_peak_tile.x >= 0;
+        const auto peak_cell = [&](const char* pattern, auto... values) {
+            return has_peak ? format(pattern, values...) : std::string(NO_PEAK);
+        };
+        rows.push_back({CONGESTION::get_string_for_resource_type(t.type), format("%.6g", t.total_demand),
+                        peak_cell("%.4f", t.peak_utilization), peak_cell("(%d,%d)", t.peak_tile.x, t.peak_tile.y),
+                        peak_cell("%.4f", t.smoothed_peak_utilization),
+                        peak_cell("(%d,%d)", t.smoothed_peak_tile.x, t.smoothed_peak_tile.y),
+                        format("%.6g", t.total_overflow)});
     }
+    os << "\n";
+    print_table(
+        os, {"resource", "total demand", "peak util", "peak tile", "smoothed peak", "smoothed tile", "total overflow"},
+        rows);
     os << format(
-        "peak util: demand before smoothing over supply in the %d x %d peak window; smoothed: the largest\n"
-        "smoothed demand over supply of one tile, as in the heatmaps and the routability figures\n",
+        "peak util: demand before smoothing over supply in the %d x %d peak window; smoothed peak: the\n"
+        "largest smoothed demand over supply of one tile, as in the heatmaps and the routability figures\n",
         o.peak_dim, o.peak_dim);
     os << format("\naverage chip utilization: above 0 %.4f, above 1 %.4f\n", r.avg_chip_utilization_0,
                  r.avg_chip_utilization_1);
@@ -138,6 +178,7 @@ nlohmann::json get_report_json(const REPORT& r, bool with_timings)
 {
     const ESTIMATE_OPTIONS& o = r.options;
     nlohmann::json json;
+    json["format_version"] = REPORT_FORMAT_VERSION;
     json["design"] = r.design;
     json["grid"] = {{"nx", r.nx}, {"ny", r.ny}};
     json["nets"] = {{"in_file", r.num_nets}, {"estimated", r.nets_estimated}, {"load_pins", r.load_pins}};

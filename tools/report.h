@@ -23,6 +23,10 @@ const char* get_type_word(CONGESTION::RESOURCE_TYPE type);
 // byte.
 void print_report(std::ostream& os, const REPORT& report, bool with_timings = true);
 
+// The version of the JSON report's form, its field "format_version": raised
+// whenever a field changes its meaning; a field is never taken away.
+constexpr int REPORT_FORMAT_VERSION = 1;
+
 // The whole report as JSON; a figure that is not a number becomes null. The
 // cookie is a string of 16 hexadecimal digits, since many JSON readers hold
 // numbers as doubles. Each resource has both peaks, labelled:

@@ -6,8 +6,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <limits>
 #include <regex>
@@ -19,6 +24,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cairo.h>
@@ -32,6 +38,7 @@
 #include "tools/estimate.h"
 #include "tools/heatmap.h"
 #include "tools/progress.h"
+#include "tools/report.h"
 
 namespace {
 
@@ -129,13 +136,14 @@ TEST(SampleRun, ReportsHoldTheLibrarysFiguresAndTheCookie)
         EXPECT_EQ(resource["peak_utilization"].get<float>(), peak);
         EXPECT_EQ(resource["peak_tile"], (std::vector<int>{tile.x, tile.y}));
         // Each resource's line: its total demand with 6 significant digits.
-        char line[160];
-        std::snprintf(line, sizeof line, "\n%-18s %14.6g ", resource["name"].get<std::string>().c_str(),
+        char cells[160];
+        std::snprintf(cells, sizeof cells, "\n%s +%.6g  ", resource["name"].get<std::string>().c_str(),
                       resource["total_demand"].get<double>());
-        EXPECT_NE(text.find(line), std::string::npos) << line;
+        EXPECT_TRUE(std::regex_search(text, std::regex(cells))) << cells;
     }
     EXPECT_EQ(s.json["avg_chip_utilization"]["above_0"].get<float>(), estimator.get_avg_chip_utilization(0.0f));
     EXPECT_EQ(s.json["avg_chip_utilization"]["above_1"].get<float>(), estimator.get_avg_chip_utilization(1.0f));
+    EXPECT_TRUE(s.json["format_version"].is_number_integer());
     char hex[sizeof "0123456789abcdef"];
     std::snprintf(hex, sizeof hex, "%016llx", s.run.get_estimator().get_cookie());
     EXPECT_EQ(s.json["cookie"], hex);
@@ -419,14 +427,28 @@ TEST(EstimateTool, RefusesBadInputWithOneSentence)
          "the value '--no-timings' of --json is not a file name "
          "(write ./--no-timings for a file of that name) (see --help)."},
         {{SAMPLE_DESIGN, "--grids", "-"}, "--grids needs a folder, not standard output (see --help)."},
+        {{SAMPLE_DESIGN, "--window", "3,1,2"},
+         "the value '3,1,2' of --window is not two numbers PARALLEL,PERPENDICULAR (see --help)."},
+        {{SAMPLE_DESIGN "/tiles.txt"},
+         SAMPLE_DESIGN "/tiles.txt: is a file, not a design folder (a folder holding tiles.txt and nets.txt)."},
         {{SAMPLE_DESIGN, "--json", "-", "--dump", "/dev/stdout"},
          "--json and --dump name the same output /dev/stdout (see --help)."},
     };
     for (const auto& [args, sentence] : bad_arguments)
         expect_refused(args, dir, EXIT_BAD_INPUT, sentence);
-    // An output that cannot be written is refused before any work.
+    // An output that cannot be written is refused before any work, with the
+    // system's reason: a folder the user may not write (the superuser may
+    // write any folder but those of the kernel's own file systems).
     expect_refused({SAMPLE_DESIGN, "--json", absent + "/r.json"}, dir, EXIT_OUTPUT_FAILED,
                    "cannot write " + absent + "/r.json: the directory " + absent + " does not exist.");
+    const fs::path closed = ::geteuid() == 0 ? fs::path("/sys") : dir.get_path() / "closed";
+    fs::create_directories(closed);
+    fs::permissions(closed, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
+    const int probe = ::open((closed / "probe").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_LT(probe, 0) << closed << " takes new files";
+    const std::string reason = std::strerror(errno);
+    expect_refused({SAMPLE_DESIGN, "--json", (closed / "r.json").string()}, dir, EXIT_OUTPUT_FAILED,
+                   "cannot write " + (closed / "r.json").string() + ": " + reason + ".");
 
     // Placed only: every routed length unknown, and flag 4 never set.
     const fs::path design = dir.get_path() / "design";
@@ -495,6 +517,122 @@ std::vector<std::string> list_tree(const fs::path& dir)
         names.push_back(entry.path().lexically_relative(dir).string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The resource table keeps its columns at any size: every line as long as
+// the header, each column's cells ending where its header ends, at least two
+// spaces between columns; a type that no tile supplies shows "none" in
+// each of its peak cells.
+TEST(Report, TheResourceTableKeepsItsColumnsAtAnySize)
+{
+    REPORT report;
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+        TYPE_FIGURES figures;
+        figures.type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+        figures.total_demand = 123456789.0f * static_cast<float>(t);
+        if (t != CONGESTION::VERTICAL_UP) {
+            figures.peak_utilization = 12.5f;
+            figures.peak_tile = {2249, 1699};
+            figures.smoothed_peak_utilization = 3.25;
+            figures.smoothed_peak_tile = {t, 4095};
+        }
+        report.types.push_back(figures);
+    }
+    std::ostringstream text;
+    print_report(text, report, false);
+    std::istringstream lines(text.str());
+    std::vector<std::string> table;
+    for (std::string line; std::getline(lines, line);)
+        if (starts_with(line, "resource") || !table.empty()) {
+            if (starts_with(line, "peak util:"))
+                break;
+            table.push_back(line);
+        }
+    ASSERT_EQ(table.size(), 1u + CONGESTION::NUM_RESOURCE_TYPES);
+    // The end of each cell after the first: where a run of spaces begins
+    // after text, and the end of the line.
+    const auto get_cell_ends = [](const std::string& line) {
+        std::vector<size_t> ends;
+        for (size_t i = 1; i + 1 < line.size(); ++i)
+            if (line[i] != ' ' && line[i + 1] == ' ' && line[i + 2] == ' ')
+                ends.push_back(i + 1);
+        ends.push_back(line.size());
+        return ends;
+    };
+    const std::vector<size_t> header_ends = get_cell_ends(table[0]);
+    EXPECT_EQ(header_ends.size(), 7u) << table[0];
+    for (size_t row = 1; row < table.size(); ++row) {
+        const std::vector<size_t> ends = get_cell_ends(table[row]);
+        // The first column is aligned left: its end is its own.
+        EXPECT_EQ(std::vector<size_t>(ends.begin() + 1, ends.end()),
+                  std::vector<size_t>(header_ends.begin() + 1, header_ends.end()))
+            << table[0] << "\n"
+            << table[row];
+    }
+    EXPECT_TRUE(std::regex_search(table[1 + CONGESTION::VERTICAL_UP], std::regex("  none  +none  +none  +none  +0$")))
+        << table[1 + CONGESTION::VERTICAL_UP];
+    EXPECT_NE(table[1].find("(2249,1699)"), std::string::npos);
+}
+
+// A design large enough that its outputs take a while to stage.
+void write_large_design(const fs::path& dir)
+{
+    constexpr int SIDE = 400;
+    constexpr int NETS = 20000;
+    fs::create_directories(dir);
+    std::ofstream tiles(dir / "tiles.txt");
+    tiles << "tiles " << SIDE << " " << SIDE << "\n# x y kind h4 h12 v4 v12 lab_in\n";
+    for (int y = 0; y < SIDE; ++y)
+        for (int x = 0; x < SIDE; ++x)
+            tiles << x << " " << y << " logic 60 26 60 26 35\n";
+    std::ofstream nets(dir / "nets.txt");
+    nets << "nets " << NETS << " " << SIDE << " " << SIDE
+         << "\n# id npins flags weight xl xr yb yt routed_x routed_y n_wires pins\n";
+    for (int net = 0; net < NETS; ++net) {
+        const int x = net % (SIDE - 1);
+        const int y = net / (SIDE - 1) * 7 % (SIDE - 1);
+        nets << net << " 2 0 0 " << x << " " << x + 1 << " " << y << " " << y + 1 << " 0 0 0 " << x << " " << y << " "
+             << x + 1 << " " << y + 1 << "\n";
+    }
+}
+
+// Ctrl-C or SIGTERM while the outputs are staged ends the run with 128 +
+// the signal's number and leaves nothing behind, not even the folders it
+// made.
+TEST(ToolOutputs, AnInterruptedRunLeavesNothingItStaged)
+{
+    const SCRATCH_DIR dir;
+    const fs::path design = dir.get_path() / "design";
+    write_large_design(design);
+    const fs::path maps = dir.get_path() / "maps";
+    const fs::path grids = dir.get_path() / "grids";
+    const fs::path dump = dir.get_path() / "dump.txt";
+    const auto is_staging = [&] {
+        std::error_code error;
+        for (const fs::path& folder : {maps, grids})
+            for (const auto& entry : fs::directory_iterator(folder, error))
+                if (entry.path().filename().string()[0] == '.')
+                    return true;
+        return false;
+    };
+    for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
+        const pid_t tool = start_program(
+            ESTIMATE_TOOL,
+            {design.string(), "--heatmaps", maps.string(), "--grids", grids.string(), "--dump", dump.string()},
+            dir.get_path());
+        int status = 0;
+        while (!is_staging() && ::waitpid(tool, &status, WNOHANG) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(is_staging()) << "the run ended before it staged an output: "
+                                  << wait_program(tool, dir.get_path()).err;
+        ::kill(tool, signal);
+        const PROGRAM_RESULT result = wait_program(tool, dir.get_path());
+        EXPECT_EQ(result.exit_code, 128 + signal);
+        EXPECT_EQ(result.err, std::string("congestion-estimate: interrupted by ") + name +
+                                  "; what was not yet written was removed.\n");
+        EXPECT_EQ(list_tree(dir.get_path()),
+                  (std::vector<std::string>{"design", "design/nets.txt", "design/tiles.txt"}));
+    }
 }
 
 TEST(ToolOutputs, ASymbolicLinkIsFollowedAndTheFileItReplacesKeepsItsPermissions)

@@ -121,6 +121,16 @@ std::string quote(const std::string& text)
     return quoted + "'";
 }
 
+// The arguments of execv: pointers into `words`, then a null pointer.
+std::vector<char*> get_argv(std::vector<std::string>& words)
+{
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
 }  // namespace
 
 PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
@@ -161,10 +171,7 @@ PROGRAM_RESULT run_program_on_terminal(const std::string& program, const std::ve
     ::tcsetattr(side, TCSANOW, &settings);
     std::vector<std::string> words = {program};
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = get_argv(words);
     const pid_t child = ::fork();
     if (child == 0) {
         const int output = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -193,5 +200,37 @@ PROGRAM_RESULT run_program_on_terminal(const std::string& program, const std::ve
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.out = read_text(out);
     std::filesystem::remove(out);
+    return result;
+}
+
+pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir)
+{
+    std::vector<std::string> words = {program};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv = get_argv(words);
+    const std::string out = (dir / "stdout.txt").string();
+    const std::string err = (dir / "stderr.txt").string();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int output = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int error = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (output < 0 || error < 0 || ::dup2(output, STDOUT_FILENO) < 0 || ::dup2(error, STDERR_FILENO) < 0)
+            ::_exit(127);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+PROGRAM_RESULT wait_program(pid_t child, const std::filesystem::path& dir)
+{
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    PROGRAM_RESULT result;
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    result.out = read_text(dir / "stdout.txt");
+    result.err = read_text(dir / "stderr.txt");
+    std::filesystem::remove(dir / "stdout.txt");
+    std::filesystem::remove(dir / "stderr.txt");
     return result;
 }

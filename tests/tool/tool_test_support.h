@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 #include "tools/design_reader.h"
 
 // A fresh empty folder under the system's temporary folder, removed with the
@@ -63,6 +65,12 @@ struct PROGRAM_RESULT {
 // standard output goes there instead and `out` stays empty.
 PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
                            const std::filesystem::path& dir, const std::string& stdout_path = "");
+
+// Starts `program` with `args`, its standard output and error going to
+// files of `dir`; wait_program waits for it and reads them. A program that a
+// signal ended has the exit code 128 + the signal's number, as a shell says.
+pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir);
+PROGRAM_RESULT wait_program(pid_t child, const std::filesystem::path& dir);
 
 // Runs `program` as run_program does, but with its standard error on a new
 // terminal; `err` holds what the terminal received, `out` the standard
