@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages that the named targets need, when any is
 # missing; without a target, those of every target.
-# Usage: scripts/install-deps.sh [run|test|bench|sanitize|fuzz|flow ...] [extra package ...]
+# Usage: scripts/install-deps.sh [--list] [run|test|bench|sanitize|fuzz|flow ...] [extra package ...]
+#   --list    print the targets' packages on one line and install nothing
 #   run       the library and the estimator tool (make run)
 #   test      run, GoogleTest, and the Python package with pytest (make test)
 #   bench     run and Google Benchmark (make bench)
@@ -12,6 +13,11 @@
 #             fpga-icestorm only recommends; nextpnr-generic for
 #             --arch generic); --flow means the same
 set -eu
+list=
+if [ "${1:-}" = --list ]; then
+    list=yes
+    shift
+fi
 library="cmake make g++ libtbb-dev libboost-dev"
 tool="libboost-program-options-dev nlohmann-json3-dev libpng-dev libcairo2-dev fonts-dejavu-core pkg-config"
 python="python3-dev python3-numpy python3-pybind11 pybind11-dev python3-pytest"
@@ -28,6 +34,11 @@ for word in "$@"; do
         *) packages="$packages $word" ;;
     esac
 done
+if [ -n "$list" ]; then
+    echo $packages | tr ' ' '\n' | awk '!seen[$0]++' | tr '\n' ' ' | sed 's/ $//'
+    echo
+    exit 0
+fi
 missing=""
 for package in $packages; do
     case " $missing " in *" $package "*) continue ;; esac
@@ -44,5 +55,13 @@ if [ "$(id -u)" -ne 0 ]; then
 else
     sudo=
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+# apt's progress goes to a log that is shown only when it fails.
+log=$(mktemp)
+if ! { $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+        $sudo apt-get install -y -qq --no-install-recommends $missing; } >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "installing$missing failed (apt-get's output above)" >&2
+    exit 1
+fi
+rm -f "$log"
