@@ -13,6 +13,8 @@ namespace {
 
 constexpr int BOX_FIELDS = 4;
 constexpr int WIRELENGTH_FIELDS = 2;
+// A load's weight must lie above this: its share of the net is weight + 1.
+constexpr float LOWEST_LOAD_WEIGHT = -1.0f;
 
 std::string format_loc(int x, int y) { return "(" + std::to_string(x) + ", " + std::to_string(y) + ")"; }
 
@@ -52,6 +54,15 @@ ARRAY_NETLIST::ARRAY_NETLIST(const py::object& net_start, const py::object& pin_
     const py::ssize_t num_nets = get_num_nets();
     m_pin_weight = pin_weight.is_none() ? std::vector<float>(m_pin_x.size(), 0.0f)
                                         : to_finite_array(pin_weight, "pin_weight", {num_pins});
+    // A load's share of its net is its weight + 1; a driver's weight is
+    // never read.
+    for (int net = 0; net < num_nets; ++net)
+        for (int pin = m_net_start[net] + 1; pin < m_net_start[net + 1]; ++pin)
+            if (!(m_pin_weight[pin] > LOWEST_LOAD_WEIGHT))
+                throw py::value_error("pin_weight holds " + std::to_string(m_pin_weight[pin]) + " for pin " +
+                                      std::to_string(pin - m_net_start[net]) + " of net " + std::to_string(net) +
+                                      " (flat index " + std::to_string(pin) +
+                                      "): a load's share is its weight + 1, so a load's weight must be above -1");
     if (boxes.is_none()) {
         m_boxes.reserve(static_cast<std::size_t>(num_nets) * BOX_FIELDS);
         for (int net = 0; net < num_nets; ++net) {
@@ -139,7 +150,8 @@ pin_y[...], pin 0 of each net being its driver (every net needs one).
 net_start   integer (num_nets + 1,), starting at 0, strictly increasing
 pin_x/pin_y integer (num_pins,), tile coordinates
 pin_weight  float (num_pins,) or None (all 0), finite: the path-probability
-            model weighs a load by pin_weight + 1
+            model weighs a load by pin_weight + 1, so a load's weight must
+            be above -1
 boxes       integer (num_nets, 4) as xl, xr, yb, yt (inclusive) or None (the
             box of the pins): read by the bounding-box model
 wirelength  float (num_nets, 2), finite, horizontal and vertical, in tiles,
@@ -152,29 +164,39 @@ by the estimator's worker threads without the GIL.)doc")
                       const py::object&>(),
              py::arg("net_start"), py::arg("pin_x"), py::arg("pin_y"), py::arg("pin_weight") = py::none(),
              py::arg("boxes") = py::none(), py::arg("wirelength") = py::none())
-        .def_property_readonly("num_nets", py::overload_cast<>(&ARRAY_NETLIST::get_num_nets, py::const_))
-        .def_property_readonly("num_pins", py::overload_cast<>(&ARRAY_NETLIST::get_num_pins, py::const_))
+        .def_property_readonly("num_nets", py::overload_cast<>(&ARRAY_NETLIST::get_num_nets, py::const_),
+                               "The number of nets.")
+        .def_property_readonly("num_pins", py::overload_cast<>(&ARRAY_NETLIST::get_num_pins, py::const_),
+                               "The number of pins of all nets.")
         .def("__len__", &ARRAY_NETLIST::get_num_nets)
-        .def_property_readonly("net_start",
-                               [](const ARRAY_NETLIST& n) {
-                                   return make_int_array({static_cast<py::ssize_t>(n.get_net_start().size())},
-                                                         n.get_net_start());
-                               })
-        .def_property_readonly("pin_x",
-                               [](const ARRAY_NETLIST& n) { return make_int_array({n.get_num_pins()}, n.get_pin_x()); })
-        .def_property_readonly("pin_y",
-                               [](const ARRAY_NETLIST& n) { return make_int_array({n.get_num_pins()}, n.get_pin_y()); })
+        .def_property_readonly(
+            "net_start",
+            [](const ARRAY_NETLIST& n) {
+                return make_int_array({static_cast<py::ssize_t>(n.get_net_start().size())}, n.get_net_start());
+            },
+            "Where each net's pins begin, then num_pins (a copy).")
+        .def_property_readonly(
+            "pin_x", [](const ARRAY_NETLIST& n) { return make_int_array({n.get_num_pins()}, n.get_pin_x()); },
+            "Each pin's column (a copy).")
+        .def_property_readonly(
+            "pin_y", [](const ARRAY_NETLIST& n) { return make_int_array({n.get_num_pins()}, n.get_pin_y()); },
+            "Each pin's row (a copy).")
         .def_property_readonly(
             "pin_weight",
-            [](const ARRAY_NETLIST& n) { return make_float_array({n.get_num_pins()}, n.get_pin_weights()); })
-        .def_property_readonly("boxes",
-                               [](const ARRAY_NETLIST& n) {
-                                   return make_int_array({n.get_num_nets(), BOX_FIELDS}, n.get_boxes());
-                               })
-        .def_property_readonly("wirelength",
-                               [](const ARRAY_NETLIST& n) {
-                                   return make_float_array({n.get_num_nets(), WIRELENGTH_FIELDS}, n.get_wirelengths());
-                               })
+            [](const ARRAY_NETLIST& n) { return make_float_array({n.get_num_pins()}, n.get_pin_weights()); },
+            "Each pin's weight (a copy).")
+        .def_property_readonly(
+            "boxes",
+            [](const ARRAY_NETLIST& n) {
+                return make_int_array({n.get_num_nets(), BOX_FIELDS}, n.get_boxes());
+            },
+            "Each net's box xl, xr, yb, yt (a copy).")
+        .def_property_readonly(
+            "wirelength",
+            [](const ARRAY_NETLIST& n) {
+                return make_float_array({n.get_num_nets(), WIRELENGTH_FIELDS}, n.get_wirelengths());
+            },
+            "Each net's horizontal and vertical wire length (a copy).")
         .def("__repr__", [](const ARRAY_NETLIST& n) {
             return "<congestion.Netlist: " + std::to_string(n.get_num_nets()) + " nets, " +
                    std::to_string(n.get_num_pins()) + " pins>";

@@ -3,6 +3,7 @@
 // from firing; and the netlist interface's policies.
 #include "python/src/estimator.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -248,6 +249,13 @@ void ESTIMATOR::update_demand(const py::object& source, const py::object& model_
         if (!nets.is_none())
             throw py::value_error("nets is for the net models; LAB_INPUT_MODEL reads every tile of its array");
         lab_input = to_int_array(source, "the Lab Input demand", {get_nx(), get_ny()}).values;
+        const auto negative = std::find_if(lab_input.begin(), lab_input.end(), [](int demand) { return demand < 0; });
+        if (negative != lab_input.end()) {
+            const auto at = negative - lab_input.begin();
+            throw py::value_error("the Lab Input demand holds " + std::to_string(*negative) + " at tile (" +
+                                  std::to_string(at / get_ny()) + ", " + std::to_string(at % get_ny()) +
+                                  "): a count of load pins cannot be negative");
+        }
         loan.lab_input = &lab_input;
     } else {
         if (!is_netlist)

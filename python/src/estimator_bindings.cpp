@@ -35,8 +35,8 @@ void bind_estimator(py::module_& module)
     using E = ESTIMATOR;
     py::class_<E>(module, "Estimator", CLASS_DOC)
         .def(py::init<long long, long long>(), py::arg("nx"), py::arg("ny"))
-        .def_property_readonly("nx", &E::get_nx)
-        .def_property_readonly("ny", &E::get_ny)
+        .def_property_readonly("nx", &E::get_nx, "Columns of the grid (x is 0..nx-1).")
+        .def_property_readonly("ny", &E::get_ny, "Rows of the grid (y is 0..ny-1).")
         .def_property("num_chunks", &E::get_num_chunks, &E::set_num_chunks,
                       "Chunks of the chunked parallel loops (1..4096, default 16). Results do not depend on the "
                       "thread count; they may differ in the last bits between chunk counts.")
@@ -46,7 +46,7 @@ void bind_estimator(py::module_& module)
              "Sets the supply from a float (5, nx, ny) array of finite values, 0 or more; zero entries are left "
              "unset. A positive supply is final: setting a tile that already has one raises ValueError, and "
              "nothing is written. Call smooth_supply (again) afterwards.")
-        .def("supply_at", &E::get_supply, py::arg("x"), py::arg("y"), py::arg("type"))
+        .def("supply_at", &E::get_supply, py::arg("x"), py::arg("y"), py::arg("type"), "One tile's supply of a type.")
         .def("max_supply", &E::get_max_supply, py::arg("type"), "The largest supply ever set for the type.")
         .def("avg_supply", &E::get_avg_supply, py::arg("type"), py::arg("x") = py::none(), py::arg("y") = py::none(),
              py::arg("window_size") = py::none(),
@@ -79,29 +79,37 @@ void bind_estimator(py::module_& module)
              "times slower than the built-in policies (see docs/python.md). build_window_sums prepares "
              "congestion_in_window.")
 
-        .def("demand_at", &E::get_demand, py::arg("x"), py::arg("y"), py::arg("type"))
-        .def("smooth_demand_at", &E::get_smooth_demand, py::arg("x"), py::arg("y"), py::arg("type"))
+        .def("demand_at", &E::get_demand, py::arg("x"), py::arg("y"), py::arg("type"),
+             "One tile's demand of a type, before smoothing.")
+        .def("smooth_demand_at", &E::get_smooth_demand, py::arg("x"), py::arg("y"), py::arg("type"),
+             "One tile's smoothed demand of a type, from the algorithm selected at import.")
         .def("utilization_at", &E::get_util, py::arg("x"), py::arg("y"), py::arg("type"),
              "Demand over supply, 0 where the supply is not positive.")
         .def("overflow_at", &E::get_overflow, py::arg("x"), py::arg("y"), py::arg("type"),
              "Smoothed demand minus supply, not below 0.")
-        .def_property_readonly("supply", &E::get_supply_grids)
+        .def_property_readonly("supply", &E::get_supply_grids, "Supply of every type, (5, nx, ny).")
         .def_property_readonly("smoothed_supply", &E::get_smooth_supply_grids,
                                "Smoothed supply of the wire types (Lab Input: zeros).")
-        .def_property_readonly("demand", &E::get_demand_grids)
-        .def_property_readonly("smooth_demand", &E::get_smooth_demand_grids)
-        .def_property_readonly("utilization", &E::get_util_grids)
+        .def_property_readonly("demand", &E::get_demand_grids, "Demand of every type before smoothing, (5, nx, ny).")
+        .def_property_readonly("smooth_demand", &E::get_smooth_demand_grids,
+                               "Smoothed demand of every type, (5, nx, ny).")
+        .def_property_readonly("utilization", &E::get_util_grids,
+                               "Demand over supply of every type, 0 where the supply is not positive, (5, nx, ny).")
         .def_property_readonly("congestion", &E::get_congestion_grids,
                                "Congestion of the wire types from the last update_congestion (Lab Input: zeros).")
-        .def_property_readonly("overflow", &E::get_overflow_grids)
+        .def_property_readonly("overflow", &E::get_overflow_grids,
+                               "Smoothed demand minus supply of every type, not below 0, (5, nx, ny).")
 
-        .def("total_demand", &E::get_total_demand, py::arg("type"))
-        .def("total_overflow", &E::get_total_overflow, py::arg("type"))
+        .def("total_demand", &E::get_total_demand, py::arg("type"),
+             "The type's demand summed over the grid, x outer, y inner, in float32.")
+        .def("total_overflow", &E::get_total_overflow, py::arg("type"),
+             "The type's overflow (as overflow_at) summed over the grid, x outer, y inner.")
         .def("peak_utilization", &E::get_peak_utilization, py::arg("dim"), py::arg("type"), py::arg("debug") = false,
              "(utilization, (x, y)) of the most used tile after smoothing the type's demand over dim by dim "
              "tiles, whatever the algorithm; debug writes the search to the process's standard output.")
         .def("avg_chip_utilization", &E::get_avg_chip_utilization, py::arg("threshold"),
-             "Demand over supply of the (tile, wire type) pairs whose utilization exceeds threshold.")
+             "Demand over supply of the (tile, wire type) pairs whose utilization exceeds threshold, a finite "
+             "number.")
         .def("congestion_in_window", &E::get_congestion_in_window, py::arg("type"), py::arg("xmin"), py::arg("xmax"),
              py::arg("ymin"), py::arg("ymax"), "Sum of a wire type's congestion over an inclusive window.")
         .def("num_non_empty_in_window", &E::get_num_non_empty_in_window, py::arg("xmin"), py::arg("xmax"),

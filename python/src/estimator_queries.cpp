@@ -2,6 +2,7 @@
 // preceded by the checks that keep the engine's fatal checks from firing.
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <fstream>
 #include <string>
 
@@ -159,6 +160,8 @@ py::tuple ESTIMATOR::get_peak_utilization(long long dim, const py::object& type,
 
 float ESTIMATOR::get_avg_chip_utilization(float threshold)
 {
+    if (!std::isfinite(threshold))
+        throw py::value_error("threshold " + std::to_string(threshold) + " is not a finite number");
     READING operation(m_operation);
     return m_engine.get_avg_chip_utilization(threshold);
 }

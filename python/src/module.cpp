@@ -3,12 +3,25 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <string>
+
 #include "fitter/congestion/congestion_impl.h"
 #include "python/src/arguments.h"
 #include "python/src/bindings.h"
 
 PYBIND11_MODULE(congestion, module)
 {
+    // Every array goes through NumPy: without it the module fails here, with
+    // a sentence, rather than at its first call.
+    try {
+        py::module_::import("numpy");
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_ImportError))
+            throw;
+        throw py::import_error(
+            "the module congestion needs NumPy (Debian's python3-numpy), which cannot be imported: " +
+            std::string(py::str(error.value())));
+    }
     module.doc() = R"doc(
 Routing-congestion estimation for placement on NumPy arrays: Estimator wraps
 the C++ estimator of a grid of nx by ny tiles, Netlist holds nets as CSR

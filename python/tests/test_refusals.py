@@ -2,6 +2,8 @@
 import json
 import os
 import signal
+import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -78,6 +80,8 @@ CASES = {
     "net without driver": (lambda: cg.Netlist([0, 2, 2], [0, 1], [0, 0]), "net 1 has no pins"),
     "NaN pin weight": (lambda: netlist(pin_weight=[0.0, np.nan]), "pin_weight holds nan at flat index 1"),
     "infinite wire length": (lambda: netlist(wirelength=[[3.0, -np.inf]]), "wirelength holds -inf"),
+    "load weight -1": (lambda: netlist(pin_weight=[-5.0, -1.0]),
+                       r"pin_weight holds -1.0+ for pin 1 of net 0 \(flat index 1\): a load's share is its weight \+ 1"),
     # demand
     "net model 3": (lambda: fresh().update_demand(netlist(), 3), "model 3"),
     "pin outside": (lambda: fresh().update_demand(netlist([(0, 0), (NX, 1)]), cg.PATH_PROBABILITY),
@@ -86,6 +90,8 @@ CASES = {
                     "leaves the 6 x 4 grid"),
     "net index": (lambda: fresh().update_demand(netlist(), cg.PATH_PROBABILITY, nets=[1]), "nets holds 1"),
     "lab input from a netlist": (lambda: fresh().update_demand(netlist(), cg.LAB_INPUT_MODEL), "not a Netlist"),
+    "negative lab input": (lambda: fresh().update_demand(np.eye(NX, NY, k=2, dtype=np.int32) * -3, cg.LAB_INPUT),
+                           r"holds -3 at tile \(0, 2\): a count of load pins cannot be negative"),
     "box model on stale supply": (lambda: set_last_column(smoothed_supply()).update_demand(netlist(), cg.BOUNDING_BOX),
                                   "BOUNDING_BOX_MODEL needs the smoothed supply: call smooth_supply again"),
     # smoothing, windows and calling order
@@ -104,6 +110,7 @@ CASES = {
         congested()), "congestion_in_window needs the window sums of the current congestion"),
     "lab input window": (lambda: congested().congestion_in_window(cg.LAB_INPUT, 0, 1, 0, 1), "wire type"),
     "skip_cols twice": (lambda: fresh().dump("/dev/null", [1, 1]), "twice"),
+    "NaN threshold": (lambda: congested().avg_chip_utilization(np.nan), "threshold nan is not a finite number"),
 }
 if NEW:
     # The new algorithm counts supplied tiles in smooth_supply's table; the
@@ -135,6 +142,34 @@ def test_load_grids_refuses_a_map_it_cannot_read(tmp_path, array, cut, message):
     (tmp_path / "grids.json").write_text(json.dumps({"nx": 2, "ny": 3, "grids": [{"name": "g", "file": "g.npy"}]}))
     with pytest.raises(ValueError, match=message):
         cg.load_grids(tmp_path)
+
+
+def test_importing_without_numpy_says_so():
+    """Without NumPy the import fails with a sentence, not the first call."""
+    hide_numpy = "import sys; sys.modules['numpy'] = None; import congestion"
+    result = subprocess.run([sys.executable, "-c", hide_numpy], capture_output=True, text=True)
+    assert result.returncode != 0
+    assert "ImportError: the module congestion needs NumPy (Debian's python3-numpy)" in result.stderr
+
+
+def test_every_public_class_function_and_member_says_what_it_does():
+    """A docstring beyond the signature that pybind11 writes itself."""
+    def described(name, obj):
+        doc = obj.__doc__ or ""
+        return any(line.strip() and not line.lstrip().startswith(name + "(") for line in doc.splitlines())
+    undocumented = []
+    for name, obj in vars(cg).items():
+        if name.startswith("_") or not callable(obj):
+            continue
+        if not described(name, obj):
+            undocumented.append(name)
+        # Classes' members; an enum's own name and value are pybind11's.
+        members = vars(obj) if isinstance(obj, type) and "__members__" not in vars(obj) else {}
+        for member, value in members.items():
+            if not member.startswith("_") and (callable(value) or isinstance(value, property)):
+                if not described(member, value):
+                    undocumented.append(name + "." + member)
+    assert undocumented == []
 
 
 def test_refused_supply_writes_nothing():

@@ -1,7 +1,9 @@
 """A whole estimate from Python equals the estimator tool's run bit for bit."""
 import json
 import os
+import re
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -157,3 +159,12 @@ def test_the_tools_grids_are_the_estimators_arrays(tmp_path, design, name):
     on_estimated_nets = np.isin(np.repeat(np.arange(design.num_nets), np.diff(design.net_start)), estimated_nets(design))
     np.add.at(pins, (design.pin_x[on_estimated_nets], design.pin_y[on_estimated_nets]), 1)
     assert np.array_equal(grids["baseline_lab_input"], pins)
+
+
+def test_the_docs_example_is_the_tools_estimate(tmp_path):
+    """docs/python.md's example, run as written, makes the tool's estimate: equal cookies."""
+    report = run_tool(tmp_path, SETTINGS["defaults"])
+    top = DESIGN_DIR.parents[1]
+    example = re.search(r"```python\n(.*?)```", (top / "docs" / "python.md").read_text(), re.S).group(1)
+    printed = subprocess.run([sys.executable, "-c", example], cwd=top, capture_output=True, text=True, check=True)
+    assert "estimator cookie: " + report["cookie"] + "\n" in printed.stdout
