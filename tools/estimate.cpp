@@ -47,16 +47,6 @@ const std::vector<HEATMAP_MAP> HEATMAP_MAPS = {
     {"lab_input", "Lab Input", {CONGESTION::LAB_INPUT}},
 };
 
-// Writes get(x, y) of the tile columns first_x .. end_x - 1 into out, column
-// after column, the order in which the estimator's grids lie.
-template <typename GET>
-void read_columns(int ny, int first_x, int end_x, float* out, const GET& get)
-{
-    for (int x = first_x; x < end_x; ++x)
-        for (int y = 0; y < ny; ++y)
-            *out++ = get(x, y);
-}
-
 double time_ms(const std::function<void()>& phase)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -194,10 +184,10 @@ void ESTIMATE_RUN::add_utilization_figures()
             const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
             demand[t].resize(tiles);
             supply[t].resize(tiles);
-            read_columns(ny, first_x, end_x, demand[t].data(),
-                         [&](int x, int y) { return m_estimator.get_smooth_demand(x, y, type); });
-            read_columns(ny, first_x, end_x, supply[t].data(),
-                         [&](int x, int y) { return m_estimator.get_supply(x, y, type); });
+            fill_tile_columns(ny, first_x, end_x, demand[t].data(),
+                              [&](int x, int y) { return m_estimator.get_smooth_demand(x, y, type); });
+            fill_tile_columns(ny, first_x, end_x, supply[t].data(),
+                              [&](int x, int y) { return m_estimator.get_supply(x, y, type); });
         }
         for (int x = first_x; x < end_x; ++x)
             for (int y = 0; y < ny; ++y) {
@@ -339,7 +329,7 @@ std::vector<std::string> ESTIMATE_RUN::get_heatmap_stems() const
 void ESTIMATE_RUN::read_utilization(const std::vector<CONGESTION::RESOURCE_TYPE>& types, int first_x, int end_x,
                                     float* out) const
 {
-    read_columns(m_design.ny, first_x, end_x, out, [&](int x, int y) {
+    fill_tile_columns(m_design.ny, first_x, end_x, out, [&](int x, int y) {
         float demand = 0.0f;
         float supply = 0.0f;
         for (CONGESTION::RESOURCE_TYPE type : types) {
@@ -369,7 +359,7 @@ HEATMAP ESTIMATE_RUN::get_heatmap(int i) const
     const auto get_used = [this, truth](std::size_t tile) { return get_routed_usage(m_design, truth, tile); };
     heatmap.panels.push_back({"routed usage / supply", PANEL_KIND::UTILIZATION,
                               [this, get_supply, get_used](int first_x, int end_x, float* out) {
-                                  read_columns(m_design.ny, first_x, end_x, out, [&](int x, int y) {
+                                  fill_tile_columns(m_design.ny, first_x, end_x, out, [&](int x, int y) {
                                       const float supply = get_supply(x, y);
                                       const auto used = static_cast<float>(get_used(m_design.get_tile_index(x, y)));
                                       return supply > 0.0f ? used / supply : NO_SUPPLY;

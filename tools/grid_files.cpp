@@ -47,11 +47,8 @@ std::string get_lower(std::string text)
 template <typename GET>
 TILE_GRID get_estimator_grid(const std::string& name, const std::string& description, int ny, const GET& get)
 {
-    return {name, description, [ny, get](int first_x, int end_x, float* out) {
-                for (int x = first_x; x < end_x; ++x)
-                    for (int y = 0; y < ny; ++y)
-                        *out++ = get(x, y);
-            }};
+    return {name, description,
+            [ny, get](int first_x, int end_x, float* out) { fill_tile_columns(ny, first_x, end_x, out, get); }};
 }
 
 // A map of values held row by row (index y * nx + x) by `owner` or by
@@ -61,9 +58,8 @@ TILE_GRID get_held_grid(const std::string& name, const std::string& description,
                         std::shared_ptr<const void> owner = nullptr)
 {
     return {name, description, [nx, ny, values, owner](int first_x, int end_x, float* out) {
-                for (int x = first_x; x < end_x; ++x)
-                    for (int y = 0; y < ny; ++y)
-                        *out++ = static_cast<float>((*values)[static_cast<std::size_t>(y) * nx + x]);
+                fill_tile_columns(ny, first_x, end_x, out,
+                                  [&](int x, int y) { return (*values)[static_cast<std::size_t>(y) * nx + x]; });
             }};
 }
 

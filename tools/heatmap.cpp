@@ -282,9 +282,8 @@ HEATMAP_PANEL get_values_panel(const std::string& title, PANEL_KIND kind, std::v
 {
     auto held = std::make_shared<const std::vector<float>>(std::move(values));
     return {title, kind, [held, nx, ny](int first_x, int end_x, float* out) {
-                for (int x = first_x; x < end_x; ++x)
-                    for (int y = 0; y < ny; ++y)
-                        *out++ = (*held)[static_cast<std::size_t>(y) * nx + x];
+                fill_tile_columns(ny, first_x, end_x, out,
+                                  [&](int x, int y) { return (*held)[static_cast<std::size_t>(y) * nx + x]; });
             }};
 }
 

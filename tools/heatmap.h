@@ -34,6 +34,16 @@ enum class PANEL_KIND {
 // several threads at once.
 using TILE_COLUMNS = std::function<void(int first_x, int end_x, float* out)>;
 
+// Writes get(x, y) of the tile columns first_x .. end_x - 1 into `out` as
+// TILE_COLUMNS does.
+template <typename GET>
+void fill_tile_columns(int ny, int first_x, int end_x, float* out, const GET& get)
+{
+    for (int x = first_x; x < end_x; ++x)
+        for (int y = 0; y < ny; ++y)
+            *out++ = static_cast<float>(get(x, y));
+}
+
 struct HEATMAP_PANEL {
     std::string title;
     PANEL_KIND kind = PANEL_KIND::UTILIZATION;
