@@ -57,6 +57,33 @@ class TSAN_LOOP_EDGES {
     char m_fork = 0;
     char m_join = 0;
 };
+
+// TBB copies a loop's body into every task it splits off, on the thread
+// that splits, and hands the task to the thread that steals it through its
+// own atomics. Each copy states that it is complete (a release on its own
+// address) and each use takes that in (an acquire) before it reads what the
+// body holds: the references to the loop's edges and to the caller's body.
+template <typename FUNCTION>
+class TSAN_TASK_BODY {
+ public:
+    explicit TSAN_TASK_BODY(const FUNCTION& function) : m_function(function) { __tsan_release(this); }
+    TSAN_TASK_BODY(const TSAN_TASK_BODY& other) : m_function((__tsan_acquire(other.get_address()), other.m_function))
+    {
+        __tsan_release(this);
+    }
+    TSAN_TASK_BODY& operator=(const TSAN_TASK_BODY&) = delete;
+
+    void operator()(const tbb::blocked_range<int>& range) const
+    {
+        __tsan_acquire(get_address());
+        m_function(range);
+    }
+
+ private:
+    void* get_address() const { return const_cast<TSAN_TASK_BODY*>(this); }
+
+    FUNCTION m_function;
+};
 #endif
 
 // Runs body(begin, end) over blocks that together cover [0, n) once, for
@@ -73,15 +100,18 @@ void parallel_blocks(int n, const BODY& body)
 #if defined(CONGESTION_THREAD_SANITIZER)
     TSAN_LOOP_EDGES edges;
 #endif
-    tbb::parallel_for(
-        tbb::blocked_range<int>(0, n, 1),
-        [&](const tbb::blocked_range<int>& range) {
+    const auto run_block = [&](const tbb::blocked_range<int>& range) {
 #if defined(CONGESTION_THREAD_SANITIZER)
-            const TSAN_LOOP_EDGES::RANGE in_loop(edges);
+        const TSAN_LOOP_EDGES::RANGE in_loop(edges);
 #endif
-            body(range.begin(), range.end());
-        },
-        tbb::auto_partitioner(), context);
+        body(range.begin(), range.end());
+    };
+#if defined(CONGESTION_THREAD_SANITIZER)
+    tbb::parallel_for(tbb::blocked_range<int>(0, n, 1), TSAN_TASK_BODY<decltype(run_block)>(run_block),
+                      tbb::auto_partitioner(), context);
+#else
+    tbb::parallel_for(tbb::blocked_range<int>(0, n, 1), run_block, tbb::auto_partitioner(), context);
+#endif
 }
 
 // Runs body(i) for every i in [0, n). Each iteration owns row, column or
