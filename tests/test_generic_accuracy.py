@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-# Tests of scripts/generic_accuracy.py: the targets it checks and the page section it owns.
+# Tests of scripts/generic_accuracy.py: the targets it checks, its reading of a routing and the page section it owns.
+import json
 import os
 import sys
 import tempfile
@@ -29,6 +30,40 @@ class TargetsTest(unittest.TestCase):
         truth = [5, 5, 0, 0, 0, 0, 0, 0, 0, 0]
         self.assertEqual(ga.get_top_share(truth, [0, 9, 0, 0, 0, 0, 0, 0, 0, 0]), 0.0)
         self.assertEqual(ga.get_top_share(truth, [9, 0, 0, 0, 0, 0, 0, 0, 0, 0]), 1.0)
+
+
+class RoutingTest(unittest.TestCase):
+    # A 6 x 3 device and one net from (1, 1) to a load on (3, 1): a wire of
+    # length 1 right from the driver's tile, one from the next tile (each
+    # used up to the switch box after it), then in the load's tile a wire
+    # turned up that only feeds the tile's inputs: against the net's
+    # direction, on a load's tile.
+    ROUTING = ("X1/Y1/E1_0;X1/Y1/O0>E1_0;1;X2/Y1/E1_0;X2/Y1/E1_0@-1.0>E1_0;1;"
+               "X3/Y1/N1_0;X3/Y1/E1_0@-1.0>N1_0;1;X3/Y1/I0_0;X3/Y1/N1_0>I0_0;1")
+
+    def write_folder(self, folder):
+        tiles = ["tiles 6 3 directional", "# x y kind right left up down lab_in"]
+        routed = ["routed 6 3 directional", "# x y right left up down lab_in"]
+        for y in range(3):
+            for x in range(6):
+                tiles.append("%d %d logic 2 2 2 2 5" % (x, y))
+                routed.append("%d %d %d %d %d %d 0" % (x, y, x % 3, y, (x * y) % 2, x // 4))
+        files = {"tiles.txt": tiles, "routed.txt": routed, "netnames.txt": ["0 n"],
+                 "nets.txt": ["nets 1 6 3", "# id npins flags weight xl xr yb yt", "0 2 0 0 1 3 1 1 2 0 3 1 1 3 1"]}
+        for name, lines in files.items():
+            with open(os.path.join(folder, name), "w") as text:
+                text.write("\n".join(lines) + "\n")
+        record = os.path.join(folder, "routed.json")
+        with open(record, "w") as text:
+            json.dump({"modules": {"top": {"netnames": {"n": {"attributes": {"ROUTING": self.ROUTING}}}}}}, text)
+        return record
+
+    def test_wire_tiles_and_agreement(self):
+        with tempfile.TemporaryDirectory() as folder:
+            counts, per_direction = ga.get_wire_figures(folder, self.write_folder(folder))
+            self.assertEqual(counts, {"tiles": 3, "against": 1, "against_load": 1, "pin": 2, "large": 0})
+            self.assertEqual(per_direction, {"right": [0, 2], "left": [0, 0], "up": [1, 1], "down": [0, 0]})
+            self.assertEqual(ga.get_agreement(folder, folder), (1.0, 1.0, 1.0))
 
 
 class SectionTest(unittest.TestCase):
