@@ -254,15 +254,15 @@ def get_section(designs, tools):
     for model in MODELS:
         lines += ["Estimate / baseline with `--model %s`%s:" % (model, " (the default)" if model == MODELS[0] else ""),
                   "",
-                  "| design | set | grid, tracks | nets | all wires Pearson | H Pearson | V Pearson | "
+                  "| design | set | grid, tracks | nets | router iterations | all wires Pearson | H Pearson | V Pearson | "
                   "all wires top10 | directions Pearson (mean of 4) | left | right | up | down | targets missed |",
-                  "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
+                  "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
         for name, folder in designs:
             meta = read_meta(folder)
             figures = get_figures(tool, folder, model)
-            lines.append("| %s | %s | %s, `%s` | %s | %s | %s |" % (
+            lines.append("| %s | %s | %s, `%s` | %s | %s | %s | %s |" % (
                 name, "calibration" if name.rsplit("_", 1)[0] in CALIBRATION else "judged",
-                meta["grid"].replace(" ", " x "), meta["tracks"], meta["nets"],
+                meta["grid"].replace(" ", " x "), meta["tracks"], meta["nets"], meta["route_iterations"],
                 " | ".join(cell(figures[key]) for key in ("all", "H", "V", "top10", "directions") + DIRECTIONS),
                 ", ".join(get_missed(figures)) or "none"))
         lines.append("")
