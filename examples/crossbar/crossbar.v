@@ -1,0 +1,34 @@
+// crossbar: PORTS sources of WIDTH bits (LFSRs) switched onto PORTS registered
+// outputs, each output choosing its source with a counter of its own. Every
+// source fans out to every output's multiplexer tree: a design dominated by
+// long, high-fanout connections rather than by logic.
+module crossbar #(parameter PORTS = 8, parameter WIDTH = 16, parameter SEL = $clog2(PORTS)) (
+    input clk,
+    input [3:0] step,
+    output reg [7:0] watch
+);
+    reg [WIDTH-1:0] source [0:PORTS-1];
+    reg [SEL-1:0] choice [0:PORTS-1];
+    reg [WIDTH-1:0] sink [0:PORTS-1];
+    integer p;
+    always @(posedge clk) begin
+        for (p = 0; p < PORTS; p = p + 1) begin
+            source[p] <= {source[p][WIDTH-2:0], source[p][WIDTH-1] ^ source[p][WIDTH/2] ^ source[p][1]} ^ p;
+            choice[p] <= choice[p] + step[p % 4] + 1'b1;
+            sink[p] <= source[choice[p]] ^ {sink[p][0], sink[p][WIDTH-1:1]};
+        end
+    end
+    initial
+        for (p = 0; p < PORTS; p = p + 1) begin
+            source[p] = 16'h1c3b * (p + 1);
+            choice[p] = p;
+        end
+
+    reg [WIDTH-1:0] folded;
+    always @(posedge clk) begin
+        folded = {WIDTH{1'b0}};
+        for (p = 0; p < PORTS; p = p + 1)
+            folded = folded ^ sink[p];
+        watch <= folded[7:0] ^ folded[WIDTH-1:WIDTH-8];
+    end
+endmodule
