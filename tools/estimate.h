@@ -13,6 +13,7 @@
 #include "tools/design_reader.h"
 #include "tools/heatmap.h"
 #include "tools/progress.h"
+#include "tools/routability.h"
 
 // Settings of one estimate; the defaults are the tool's defaults.
 struct ESTIMATE_OPTIONS {
@@ -85,6 +86,8 @@ struct REPORT {
     std::array<double, ACE_PERCENTS.size()> ace{};
     double rc = 0.0;
     int tiles_over_capacity = 0;
+    int tracks = NO_TRACKS;  // the design's tracks per direction, get_design_tracks
+    ROUTABILITY routability;
     bool has_truth = false;
     int tiles_compared = 0;
     std::vector<ACCURACY_ROW> accuracy;

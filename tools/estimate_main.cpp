@@ -35,6 +35,7 @@ namespace {
 constexpr const char* PROGRAM = "congestion-estimate";
 constexpr int EXIT_BAD_INPUT = 2;
 constexpr int EXIT_OUTPUT_FAILED = 1;
+constexpr int EXIT_UNROUTABLE = 3;
 constexpr int MAX_WINDOW = 255;
 constexpr int MAX_CHUNKS = 4096;
 constexpr int MAX_THREADS = 4096;
@@ -55,6 +56,7 @@ struct COMMAND_LINE {
     int threads = 0;
     bool timings = true;
     bool quiet = false;
+    bool fail_if_unroutable = false;
     std::string json_path;
     std::string heatmap_dir;
     std::string grids_dir;
@@ -125,6 +127,8 @@ po::options_description get_option_descriptions(const ESTIMATE_OPTIONS& d)
         "no-timings",
         "leave the phase times and the thread count out of the report and the JSON, so that "
         "the outputs of two runs can be compared byte for byte")(
+        "fail-if-unroutable",
+        "exit with status 3, once every output is written, when the routability verdict is \"does not route\"")(
         "json", po::value<std::string>(), "write the whole report as JSON to FILE (- for standard output)")(
         "heatmaps", po::value<std::string>(), "write PNG heatmaps into the folder DIR (created if missing)")(
         "grids", po::value<std::string>(),
@@ -153,6 +157,8 @@ std::string get_usage(const po::options_description& options)
           << "  " << EXIT_SUCCESS << "  the estimate was made and every output written\n"
           << "  " << EXIT_OUTPUT_FAILED << "  an output could not be written (the message says which were)\n"
           << "  " << EXIT_BAD_INPUT << "  the command line or the design is wrong (the message says where)\n"
+          << "  " << EXIT_UNROUTABLE
+          << "  with --fail-if-unroutable: the routability verdict is \"does not route\" (every output written)\n"
           << "  " << EXIT_INTERRUPTED + SIGINT << ", " << EXIT_INTERRUPTED + SIGTERM
           << "  interrupted by Ctrl-C (SIGINT) or SIGTERM; what was not yet written is removed\n";
     return usage.str();
@@ -214,6 +220,7 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     line.threads = parse_int(text("threads"), "--threads", 0, MAX_THREADS);
     line.timings = values.count("no-timings") == 0;
     line.quiet = values.count("quiet") != 0;
+    line.fail_if_unroutable = values.count("fail-if-unroutable") != 0;
     line.heatmap_scale = parse_word(text("heatmap-scale"), "--heatmap-scale", {"shared", "separate"}) == 0
                              ? HEATMAP_SCALE::SHARED
                              : HEATMAP_SCALE::SEPARATE;
@@ -348,7 +355,7 @@ int run_tool(const COMMAND_LINE& line)
     run.set_progress(&progress);
     run.run();
     write_outputs(line, run, progress);
-    return 0;
+    return line.fail_if_unroutable && !run.get_report().routability.routes ? EXIT_UNROUTABLE : EXIT_SUCCESS;
 }
 
 }  // namespace

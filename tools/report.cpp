@@ -69,7 +69,28 @@ const char* get_supply_setting(const REPORT& r)
     return r.form == DESIGN_FORM::DIRECTIONAL ? DIRECTIONAL_WORD : get_supply_word(r.options.supply);
 }
 
+// The verdict line: the rule's verdict and margin, and what it predicts of
+// the design's channel.
+std::string format_verdict(const REPORT& r)
+{
+    const ROUTABILITY& v = r.routability;
+    std::string line = format("verdict: %s, margin %s (routes with %.1f%% of its wire supply or more", get_verdict_word(v),
+                              std::isfinite(v.margin) ? format("%.3f", v.margin).c_str() : "n/a",
+                              100.0 * v.min_supply_scale);
+    if (r.tracks != NO_TRACKS)
+        line += format(": predicted minimum channel %d tracks per direction, this design has %d)\n",
+                       v.predicted_min_tracks, r.tracks);
+    else
+        line += "; the rule is calibrated on generic designs, and every iCE40 design routes on its fixed channel)\n";
+    return line;
+}
+
 }  // namespace
+
+const char* get_verdict_word(const ROUTABILITY& routability)
+{
+    return routability.routes ? "routes" : "does not route";
+}
 
 const char* get_model_word(CONGESTION::NET_MODEL model)
 {
@@ -96,6 +117,19 @@ const char* get_type_word(CONGESTION::RESOURCE_TYPE type)
 }
 
 std::string format_cookie(unsigned long long cookie) { return format("%016llx", cookie); }
+
+nlohmann::json get_routability_json(const ROUTABILITY& routability, int tracks)
+{
+    const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
+    return {{"verdict", get_verdict_word(routability)},
+            {"min_supply_scale", get_number(routability.min_supply_scale)},
+            {"margin", get_number(routability.margin)},
+            {"predicted_min_tracks",
+             tracks != NO_TRACKS ? nlohmann::json(routability.predicted_min_tracks) : nlohmann::json(nullptr)},
+            {"tracks", tracks != NO_TRACKS ? nlohmann::json(tracks) : nlohmann::json(nullptr)},
+            {"figure", get_number(routability.figure)},
+            {"rule", {{"window", rule.window}, {"quantile", rule.quantile}, {"threshold", rule.threshold}}}};
+}
 
 void print_report(std::ostream& os, const REPORT& r, bool with_timings)
 {
@@ -147,6 +181,7 @@ void print_report(std::ostream& os, const REPORT& r, bool with_timings)
     for (std::size_t i = 0; i < ACE_PERCENTS.size(); ++i)
         os << format(" ACE(%g%%) %.4f", ACE_PERCENTS[i], r.ace[i]);
     os << format(", RC %.4f, tiles over 100%% %d\n", r.rc, r.tiles_over_capacity);
+    os << format_verdict(r);
 
     if (!r.has_truth) {
         os << "\nno routed.txt: no accuracy figures\n";
@@ -216,6 +251,7 @@ nlohmann::json get_report_json(const REPORT& r, bool with_timings)
     for (std::size_t i = 0; i < ACE_PERCENTS.size(); ++i)
         ace.push_back({{"percent", ACE_PERCENTS[i]}, {"value", get_number(r.ace[i])}});
     json["routability"] = {{"ace", ace}, {"rc", get_number(r.rc)}, {"tiles_over_100_percent", r.tiles_over_capacity}};
+    json["routability"].update(get_routability_json(r.routability, r.tracks));
     if (!r.has_truth) {
         json["accuracy"] = nullptr;
         return json;

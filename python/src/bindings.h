@@ -15,4 +15,8 @@ void bind_design_loader(py::module_& module);
 // The function load_grids (grids_loader.cpp).
 void bind_grids_loader(py::module_& module);
 
+// The routability figure, the baseline's maps and the calibrated rule
+// (routability.cpp).
+void bind_routability(py::module_& module);
+
 #endif

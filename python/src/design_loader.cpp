@@ -7,6 +7,7 @@
 #include "python/src/bindings.h"
 #include "python/src/numpy_arrays.h"
 #include "tools/design_reader.h"
+#include "tools/routability.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ py::object get_design_object(const DESIGN& design)
         fields["v12"] = get_tile_array(design, design.v12);
     }
     fields["lab_in"] = get_tile_array(design, design.lab_in);
+    const int tracks = get_design_tracks(design);
+    fields["tracks"] = tracks != NO_TRACKS ? py::object(py::int_(tracks)) : py::none();
     fields["num_nets"] = num_nets;
     fields["net_start"] = get_net_array(design.net_start);
     fields["pin_x"] = get_net_array(design.pin_x);
@@ -112,6 +115,9 @@ Returns a namespace of:
   right, left, up, down      (nx, ny) int32 wires per direction (directional;
                              the supply of HORIZONTAL_RIGHT, ... as it is)
   lab_in                     (nx, ny) int32 Lab Input count per tile
+  tracks                     the channel's tracks per direction (directional;
+                             None for an undirected design): pass it to
+                             Estimator.routability
   net_start, pin_x, pin_y    CSR pins, driver first (Netlist's arrays)
   flags, weight              (num_nets,) flag bits (1 global, 2 constant,
                              4 no span wire) and weight

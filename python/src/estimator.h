@@ -169,6 +169,9 @@ class ESTIMATOR {
     float get_congestion_in_window(const py::object& type, long long xmin, long long xmax, long long ymin,
                                    long long ymax);
     int get_num_non_empty_in_window(long long xmin, long long xmax, long long ymin, long long ymax);
+    // The estimator tool's routability verdict on the smoothed demand and
+    // supply, as a dict (routability.cpp).
+    py::dict get_routability(const py::object& tracks);
 
     // --- text dumps ---
     void dump(const py::object& path, const py::object& skip_cols);

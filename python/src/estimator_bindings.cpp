@@ -115,6 +115,11 @@ void bind_estimator(py::module_& module)
         .def("num_non_empty_in_window", &E::get_num_non_empty_in_window, py::arg("xmin"), py::arg("xmax"),
              py::arg("ymin"), py::arg("ymax"), "Tiles with wire supply in an inclusive window.")
 
+        .def("routability", &E::get_routability, py::arg("tracks") = py::none(),
+             "The estimator tool's routability verdict on the smoothed demand against the supply, as a dict with "
+             "the names of the tool's JSON routability object: verdict ('routes' or 'does not route'), "
+             "min_supply_scale, margin, predicted_min_tracks and tracks (None without `tracks`, the channel's "
+             "tracks per direction), figure and rule.")
         .def("dump", &E::dump, py::arg("path"), py::arg("skip_cols") = py::tuple(),
              "Writes the grids as text tables, leaving out the x columns skip_cols.")
         .def("dump_netlist", &E::dump_netlist, py::arg("path"), py::arg("netlist"), py::arg("nets") = py::none(),

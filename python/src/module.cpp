@@ -58,4 +58,5 @@ library bit for bit.)doc";
     bind_estimator(module);
     bind_design_loader(module);
     bind_grids_loader(module);
+    bind_routability(module);
 }

@@ -1,0 +1,142 @@
+// The routability verdict in Python, from the estimator tool's own code: the
+// Estimator's verdict, the figure of any demand and supply maps, and the
+// plain baseline's maps of a design folder.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "python/src/arguments.h"
+#include "python/src/bindings.h"
+#include "python/src/estimator.h"
+#include "python/src/numpy_arrays.h"
+#include "tools/baseline.h"
+#include "tools/routability.h"
+
+namespace {
+
+// The verdict as a dict with the names of the tool's JSON routability object.
+py::dict get_routability_dict(const ROUTABILITY& r, int tracks)
+{
+    const auto number = [](double value) { return std::isfinite(value) ? py::object(py::float_(value)) : py::none(); };
+    const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
+    py::dict result;
+    result["verdict"] = r.routes ? "routes" : "does not route";
+    result["min_supply_scale"] = number(r.min_supply_scale);
+    result["margin"] = number(r.margin);
+    result["predicted_min_tracks"] = tracks != NO_TRACKS ? py::object(py::int_(r.predicted_min_tracks)) : py::none();
+    result["tracks"] = tracks != NO_TRACKS ? py::object(py::int_(tracks)) : py::none();
+    result["figure"] = number(r.figure);
+    result["rule"] = py::dict(py::arg("window") = rule.window, py::arg("quantile") = rule.quantile,
+                              py::arg("threshold") = rule.threshold);
+    return result;
+}
+
+void check_map_values(const std::vector<float>& values, const char* name)
+{
+    for (float value : values)
+        if (!std::isfinite(value) || value < 0.0f)
+            throw py::value_error(std::string(name) + " holds " + std::to_string(value) +
+                                  ": demand and supply must be finite and not negative");
+}
+
+double get_figure(const py::object& demand, const py::object& supply, long long window, double quantile)
+{
+    const FLAT_ARRAY<float> d = to_float_array(demand, "demand", {ANY_LENGTH, ANY_LENGTH, ANY_LENGTH});
+    const FLAT_ARRAY<float> s = to_float_array(supply, "supply", d.shape);
+    check_map_values(d.values, "demand");
+    check_map_values(s.values, "supply");
+    const int side = to_window(window, "window");
+    if (side % 2 == 0)
+        throw py::value_error("window " + std::to_string(side) + " is even: the window is centred on a tile");
+    if (!(quantile > 0.0 && quantile <= 1.0))
+        throw py::value_error("quantile " + std::to_string(quantile) + " is outside (0, 1]");
+    const auto [num_maps, nx, ny] = std::array<py::ssize_t, 3>{d.shape[0], d.shape[1], d.shape[2]};
+    if (nx == 0 || ny == 0)
+        throw py::value_error("demand and supply have no tiles");
+    std::vector<DEMAND_AND_SUPPLY> maps;
+    for (py::ssize_t m = 0; m < num_maps; ++m) {
+        const std::size_t offset = static_cast<std::size_t>(m * nx * ny);
+        maps.push_back({{{d.values.data() + offset, ny, 1}}, {{s.values.data() + offset, ny, 1}}});
+    }
+    py::gil_scoped_release release;
+    return get_routability_figure(static_cast<int>(nx), static_cast<int>(ny), maps, side, quantile);
+}
+
+py::array_t<float> load_baseline(const py::object& path)
+{
+    const std::string folder = to_path(path);
+    DESIGN design;
+    BASELINE baseline;
+    try {
+        py::gil_scoped_release release;
+        design = read_design(folder);
+        std::vector<int> nets;
+        for (int net = 0; net < design.get_num_nets(); ++net)
+            if (design.is_routed_net(net))
+                nets.push_back(net);
+        baseline = compute_baseline(design, nets);
+    } catch (const DESIGN_ERROR& error) {
+        throw py::value_error(error.what());
+    }
+    std::vector<float> values;
+    values.reserve(2 * design.get_num_tiles());
+    for (const std::vector<double>* map : {&baseline.horizontal, &baseline.vertical})
+        for (int x = 0; x < design.nx; ++x)
+            for (int y = 0; y < design.ny; ++y)
+                values.push_back(static_cast<float>((*map)[design.get_tile_index(x, y)]));
+    return make_float_array({2, design.nx, design.ny}, values);
+}
+
+}  // namespace
+
+py::dict ESTIMATOR::get_routability(const py::object& tracks)
+{
+    const int track_count =
+        tracks.is_none() ? NO_TRACKS
+                         : to_int_in_range(to_integer(tracks, "tracks", "an int or None"), "tracks", 1, 1 << 24);
+    READING operation(m_operation);
+    require_smoothed_demand("routability");
+    const int nx = get_nx();
+    const int ny = get_ny();
+    // Read as the tool reads them, tile by tile, x-major.
+    std::vector<float> demand(static_cast<std::size_t>(NUM_WIRE_TYPES) * nx * ny);
+    std::vector<float> supply(demand.size());
+    std::array<TILE_VIEW, NUM_WIRE_TYPES> demand_views, supply_views;
+    for (int t = 0; t < NUM_WIRE_TYPES; ++t) {
+        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+        const std::size_t first = static_cast<std::size_t>(t) * nx * ny;
+        for (int x = 0; x < nx; ++x)
+            for (int y = 0; y < ny; ++y) {
+                demand[first + static_cast<std::size_t>(x) * ny + y] = m_engine.get_smooth_demand(x, y, type);
+                supply[first + static_cast<std::size_t>(x) * ny + y] = m_engine.get_supply(x, y, type);
+            }
+        demand_views[t] = {demand.data() + first, ny, 1};
+        supply_views[t] = {supply.data() + first, ny, 1};
+    }
+    return get_routability_dict(get_estimate_routability(nx, ny, demand_views, supply_views, track_count),
+                                track_count);
+}
+
+void bind_routability(py::module_& module)
+{
+    const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
+    module.attr("ROUTABILITY_RULE") =
+        py::dict(py::arg("window") = rule.window, py::arg("quantile") = rule.quantile,
+                 py::arg("threshold") = rule.threshold);
+    module.def("routability_figure", &get_figure, py::arg("demand"), py::arg("supply"), py::arg("window"),
+               py::arg("quantile"), R"doc(
+The routability figure of maps of demand and supply, float arrays of one
+shape (k, nx, ny): map i is demand[i] against supply[i]. For every tile where
+a map has supply, its window utilization is the demand summed over the
+window x window tiles centred on it (cut at the grid's edge) over the supply
+summed there; the figure is the value at rank ceil(quantile * n) of the n
+window utilizations, smallest first. Estimator.routability uses this figure
+with the calibrated ROUTABILITY_RULE.
+)doc");
+    module.def("load_baseline", &load_baseline, py::arg("path"), R"doc(
+The plain bounding-box baseline of a design folder, as the estimator tool
+computes it: (2, nx, ny) float32, [0] the horizontal and [1] the vertical
+wire demand per tile (each routed net's width and height spread evenly over
+its box).
+)doc");
+}

@@ -1,0 +1,104 @@
+// The routability figure of window utilizations, its verdict, and a design's
+// track count.
+#include "tools/routability.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Sums of a per-tile map over any rectangle of tiles from one table of
+// prefix sums: at(x, y) holds the sum of the tiles left of x and below y.
+class WINDOW_SUMS {
+ public:
+    WINDOW_SUMS(int nx, int ny, const std::vector<TILE_VIEW>& views)
+        : m_nx(nx), m_ny(ny), m_sums(static_cast<std::size_t>(nx + 1) * (ny + 1), 0.0)
+    {
+        for (int y = 0; y < ny; ++y)
+            for (int x = 0; x < nx; ++x) {
+                double tile = 0.0;
+                for (const TILE_VIEW& view : views)
+                    tile += view.get(x, y);
+                at(x + 1, y + 1) = tile + at(x, y + 1) + at(x + 1, y) - at(x, y);
+            }
+    }
+
+    // The sum over the tiles x0..x1, y0..y1 (inclusive, inside the grid).
+    double get(int x0, int x1, int y0, int y1) const
+    {
+        return at(x1 + 1, y1 + 1) - at(x0, y1 + 1) - at(x1 + 1, y0) + at(x0, y0);
+    }
+    double get_tile(int x, int y) const { return get(x, x, y, y); }
+
+ private:
+    double& at(int x, int y) { return m_sums[static_cast<std::size_t>(y) * (m_nx + 1) + x]; }
+    double at(int x, int y) const { return m_sums[static_cast<std::size_t>(y) * (m_nx + 1) + x]; }
+
+    int m_nx;
+    int m_ny;
+    std::vector<double> m_sums;
+};
+
+}  // namespace
+
+double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps, int window,
+                              double quantile)
+{
+    const int half = window / 2;
+    std::vector<double> values;
+    for (const DEMAND_AND_SUPPLY& map : maps) {
+        const WINDOW_SUMS demand(nx, ny, map.demand);
+        const WINDOW_SUMS supply(nx, ny, map.supply);
+        for (int y = 0; y < ny; ++y)
+            for (int x = 0; x < nx; ++x) {
+                if (!(supply.get_tile(x, y) > 0.0))
+                    continue;
+                const int x0 = std::max(0, x - half);
+                const int x1 = std::min(nx - 1, x + half);
+                const int y0 = std::max(0, y - half);
+                const int y1 = std::min(ny - 1, y + half);
+                values.push_back(demand.get(x0, x1, y0, y1) / supply.get(x0, x1, y0, y1));
+            }
+    }
+    if (values.empty())
+        return 0.0;
+    const auto rank = static_cast<std::size_t>(std::ceil(quantile * static_cast<double>(values.size())));
+    const std::size_t index = std::clamp<std::size_t>(rank, 1, values.size()) - 1;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(index), values.end());
+    return values[index];
+}
+
+ROUTABILITY get_routability(double figure, double threshold, int tracks)
+{
+    ROUTABILITY r;
+    r.figure = figure;
+    r.min_supply_scale = figure / threshold;
+    r.margin = r.min_supply_scale > 0.0 ? 1.0 / r.min_supply_scale - 1.0 : std::numeric_limits<double>::infinity();
+    r.routes = r.min_supply_scale <= 1.0;
+    if (tracks != NO_TRACKS)
+        r.predicted_min_tracks =
+            std::max(1, static_cast<int>(std::ceil(static_cast<double>(tracks) * r.min_supply_scale)));
+    return r;
+}
+
+ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_VIEW, NUM_WIRE_TYPES>& smooth_demand,
+                                     const std::array<TILE_VIEW, NUM_WIRE_TYPES>& supply, int tracks)
+{
+    std::vector<DEMAND_AND_SUPPLY> maps;
+    for (int t = 0; t < NUM_WIRE_TYPES; ++t)
+        maps.push_back({{smooth_demand[t]}, {supply[t]}});
+    const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
+    return get_routability(get_routability_figure(nx, ny, maps, rule.window, rule.quantile), rule.threshold, tracks);
+}
+
+int get_design_tracks(const DESIGN& design)
+{
+    if (design.form != DESIGN_FORM::DIRECTIONAL)
+        return NO_TRACKS;
+    int tracks = NO_TRACKS;
+    for (const std::vector<int>& supply : design.direction_supply)
+        for (int count : supply)
+            tracks = std::max(tracks, count);
+    return tracks;
+}

@@ -1,0 +1,87 @@
+// Will the placement route? A verdict, the smallest wire supply it would
+// route with and, for a channel of tracks, the smallest track count, all
+// from one estimate's demand and supply maps.
+//
+// The figure is a high quantile of window utilization: for every tile with
+// supply, the demand summed over the square window centred on it (cut at the
+// grid's edge) over the supply summed over the same window. Demand does not
+// change with the supply, so scaling every supply by s divides the figure by
+// s, and the placement is predicted to route while the figure stays at or
+// below the calibrated threshold: it routes with any supply scale of at
+// least figure / threshold. The rule's constants were chosen on routed
+// generic designs (docs/accuracy.md tells how).
+#ifndef CONGESTION_ROUTABILITY_H
+#define CONGESTION_ROUTABILITY_H
+
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "tools/design_reader.h"
+
+// A per-tile map of floats, read at (x, y) as data[x * x_stride + y * y_stride].
+struct TILE_VIEW {
+    const float* data = nullptr;
+    std::ptrdiff_t x_stride = 0;
+    std::ptrdiff_t y_stride = 0;
+    float get(int x, int y) const { return data[x * x_stride + y * y_stride]; }
+};
+
+// One map the figure looks at: the sum of its demand views against the sum
+// of its supply views, e.g. one wire direction with its own supply.
+struct DEMAND_AND_SUPPLY {
+    std::vector<TILE_VIEW> demand;
+    std::vector<TILE_VIEW> supply;
+};
+
+struct ROUTABILITY_RULE {
+    int window = 1;         // side of the square window, tiles (odd)
+    double quantile = 1.0;  // the figure is the value at this share of the sorted values, in (0, 1]
+    double threshold = 1.0;  // the largest figure at which a placement routes
+};
+
+// The tool's rule, over the four wire directions, each with its own supply.
+constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{7, 0.99, 1.0};
+
+// The figure of the maps on an nx x ny grid: of the window utilizations of
+// every map at every tile where the map has supply, the value at rank
+// ceil(quantile * n) (1 the smallest, at least 1); 0 when no map has supply.
+double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps, int window,
+                              double quantile);
+
+struct ROUTABILITY {
+    double figure = 0.0;
+    // figure / threshold: the smallest factor by which every supply could be
+    // scaled and the placement still route.
+    double min_supply_scale = 0.0;
+    // 1 / min_supply_scale - 1: the share of supply to spare, negative when
+    // the placement does not route; infinite for a figure of 0.
+    double margin = 0.0;
+    bool routes = true;  // min_supply_scale <= 1
+    // The smallest whole track count at or above tracks * min_supply_scale
+    // (at least 1), or NO_TRACKS when the design's channel is not a count of
+    // tracks per direction.
+    int predicted_min_tracks = 0;
+};
+
+constexpr int NO_TRACKS = 0;
+
+// The verdict of a figure under a threshold, for a channel of `tracks`
+// tracks per direction (NO_TRACKS for none).
+ROUTABILITY get_routability(double figure, double threshold, int tracks);
+
+// Wire types of an estimate, in the order of the estimator's resource types:
+// horizontal left, horizontal right, vertical up, vertical down.
+constexpr int NUM_WIRE_TYPES = 4;
+
+// The tool's verdict on an estimate: the calibrated rule over the smoothed
+// demand of each wire type against that type's supply.
+ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_VIEW, NUM_WIRE_TYPES>& smooth_demand,
+                                     const std::array<TILE_VIEW, NUM_WIRE_TYPES>& supply, int tracks);
+
+// The tracks per direction of a directional design's channel (its largest
+// supply of one direction in one tile, which every logic tile has in every
+// direction); NO_TRACKS for an undirected design, whose channel is fixed.
+int get_design_tracks(const DESIGN& design);
+
+#endif
