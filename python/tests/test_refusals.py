@@ -111,6 +111,17 @@ CASES = {
     "lab input window": (lambda: congested().congestion_in_window(cg.LAB_INPUT, 0, 1, 0, 1), "wire type"),
     "skip_cols twice": (lambda: fresh().dump("/dev/null", [1, 1]), "twice"),
     "NaN threshold": (lambda: congested().avg_chip_utilization(np.nan), "threshold nan is not a finite number"),
+    # routability
+    "routability before smoothing": (lambda: smoothed_supply().routability(), "routability needs smoothed demand"),
+    "routability of 0 tracks": (lambda: smoothed_demand().routability(0), "tracks 0 is outside"),
+    "figure of NaN demand": (lambda: cg.routability_figure(np.full((1, NX, NY), np.nan, np.float32),
+                                                            np.ones((1, NX, NY), np.float32), 3, 0.9), "finite"),
+    "figure of unequal maps": (lambda: cg.routability_figure(np.ones((2, NX, NY)), np.ones((1, NX, NY)), 3, 0.9),
+                               r"supply must have shape \(2, 6, 4\)"),
+    "figure of an even window": (lambda: cg.routability_figure(np.ones((1, NX, NY)), np.ones((1, NX, NY)), 4, 0.9),
+                                 "window 4 is even"),
+    "figure of quantile 0": (lambda: cg.routability_figure(np.ones((1, NX, NY)), np.ones((1, NX, NY)), 3, 0.0),
+                             r"quantile 0.0+ is outside \(0, 1\]"),
 }
 if NEW:
     # The new algorithm counts supplied tiles in smooth_supply's table; the

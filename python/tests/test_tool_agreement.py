@@ -94,6 +94,8 @@ def test_estimate_equals_the_tools_figures(tmp_path, design, name):
     with np.errstate(divide="ignore", invalid="ignore"):
         over = np.where(supply > 0, est.smooth_demand[:4] / supply, 0) > 1.0
     assert int(over.any(axis=0).sum()) == report["routability"]["tiles_over_100_percent"]
+    verdict = est.routability(design.tracks)
+    assert verdict == {key: report["routability"][key] for key in verdict}
 
 
 def directional_copy(folder):
@@ -129,7 +131,13 @@ def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tm
     assert np.array_equal(d.routed["right"], design.routed["h_right"])
     report = run_tool(tmp_path, SETTINGS["defaults"], tmp_path / "directional")
     assert report["settings"]["supply"] == "directional"
-    assert "%016x" % run_python(d, SETTINGS["defaults"]).cookie == report["cookie"]
+    est = run_python(d, SETTINGS["defaults"])
+    assert "%016x" % est.cookie == report["cookie"]
+    # The directional channel's track count: its largest supply of one direction.
+    assert d.tracks == report["routability"]["tracks"] == max(int(d.right.max()), int(d.up.max()))
+    verdict = est.routability(d.tracks)
+    assert verdict == {key: report["routability"][key] for key in verdict}
+    assert verdict["predicted_min_tracks"] >= 1
 
 
 @pytest.mark.parametrize("name", sorted(SETTINGS))

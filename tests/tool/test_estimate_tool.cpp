@@ -45,6 +45,7 @@ namespace fs = std::filesystem;
 
 constexpr int EXIT_OUTPUT_FAILED = 1;
 constexpr int EXIT_BAD_INPUT = 2;
+constexpr int EXIT_UNROUTABLE = 3;
 constexpr const char* PNG_SIGNATURE = "\x89PNG\r\n\x1a\n";
 constexpr const char* HEATMAP_STEMS[] = {"horizontal_left", "horizontal_right", "vertical_up", "vertical_down",
                                          "horizontal",      "vertical",         "lab_input"};
@@ -825,6 +826,42 @@ TEST(DirectionalDesign, SupplyIsUsedAsItIsAndRowsCompareLikeWithLike)
     expect_refused({folder.string(), "--supply", "half"}, dir, EXIT_BAD_INPUT,
                    "--supply does not apply to " + folder.string() +
                        ", whose tiles.txt gives the supply per direction, used as it is (see --help).");
+}
+
+// The directional design as it is, and with its row-long net 2 copied many
+// times: the first routes on its channel of 6 tracks (its largest supply of
+// one direction), the second does not, and --fail-if-unroutable says so with
+// a status of its own once the report is written.
+TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWritten)
+{
+    constexpr int COPIES = 400;
+    SCRATCH_DIR dir;
+    const fs::path light = dir.get_path() / "light";
+    const fs::path heavy = dir.get_path() / "heavy";
+    write_directional_design(light);
+    write_directional_design(heavy);
+    std::vector<std::string> nets = {"nets " + std::to_string(COPIES) + " 4 3",
+                                     "# id npins flags weight xl xr yb yt routed_x routed_y n_wires"};
+    for (int id = 0; id < COPIES; ++id)
+        nets.push_back(std::to_string(id) + " 2 0 0 0 3 1 1 3 0 2 0 1 3 1");
+    write_lines(heavy / "nets.txt", nets);
+
+    for (const fs::path& folder : {light, heavy}) {
+        const fs::path json_path = dir.get_path() / (folder.filename().string() + ".json");
+        const PROGRAM_RESULT result =
+            run_tool({folder.string(), "--fail-if-unroutable", "--json", json_path.string()}, dir.get_path());
+        const nlohmann::json verdict = nlohmann::json::parse(read_text(json_path))["routability"];
+        const bool routes = folder == light;
+        EXPECT_EQ(result.exit_code, routes ? 0 : EXIT_UNROUTABLE) << result.err;
+        EXPECT_EQ(verdict["verdict"], routes ? "routes" : "does not route");
+        EXPECT_NE(result.out.find(routes ? "verdict: routes" : "verdict: does not route"), std::string::npos);
+        EXPECT_EQ(verdict["tracks"], 6);
+        const double scale = verdict["min_supply_scale"].get<double>();
+        EXPECT_EQ(scale, verdict["figure"].get<double>() / verdict["rule"]["threshold"].get<double>());
+        EXPECT_EQ(verdict["margin"].get<double>(), 1.0 / scale - 1.0);
+        EXPECT_EQ(verdict["predicted_min_tracks"], static_cast<int>(std::ceil(6 * scale)));
+        EXPECT_EQ(verdict["predicted_min_tracks"].get<int>() <= 6, routes);
+    }
 }
 
 }  // namespace

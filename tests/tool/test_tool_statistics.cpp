@@ -2,6 +2,7 @@
 // design netlist's answers and the routability figures of an estimate.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "tools/baseline.h"
 #include "tools/design_netlist.h"
 #include "tools/estimate.h"
+#include "tools/routability.h"
 #include "tools/statistics.h"
 
 namespace {
@@ -237,6 +239,85 @@ TEST(Routability, AceAndTilesOverCapacityCoverEveryTile)
     const auto& ace = run.get_report().ace;
     EXPECT_EQ(std::vector<double>(ace.begin(), ace.end()),
               get_ace(entries, std::vector<double>(ACE_PERCENTS.begin(), ACE_PERCENTS.end())));
+}
+
+// Random whole-number maps on a 7 by 5 grid, so that every sum is exact: the
+// figure equals a plain count over each tile's window for every window and
+// quantile. Map 0 sums two demand views stored x-major against a supply
+// stored y-major, with tiles of no supply; map 1 is one demand view.
+TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
+{
+    constexpr int NX = 7;
+    constexpr int NY = 5;
+    std::mt19937 random(11);
+    const auto fill = [&](int high) {
+        std::vector<float> values(NX * NY);
+        for (float& value : values)
+            value = static_cast<float>(std::uniform_int_distribution<int>(0, high)(random));
+        return values;
+    };
+    const std::vector<float> demand_a = fill(9), demand_b = fill(9), supply_0 = fill(3), demand_1 = fill(20),
+                             supply_1 = fill(6);
+    const auto x_major = [](const std::vector<float>& v) { return TILE_VIEW{v.data(), NY, 1}; };
+    const auto y_major = [](const std::vector<float>& v) { return TILE_VIEW{v.data(), 1, NX}; };
+    const std::vector<DEMAND_AND_SUPPLY> maps = {{{x_major(demand_a), x_major(demand_b)}, {y_major(supply_0)}},
+                                                 {{y_major(demand_1)}, {y_major(supply_1)}}};
+    for (int window : {1, 3, 5, 9}) {
+        std::vector<double> values;
+        for (int m = 0; m < 2; ++m)
+            for (int x = 0; x < NX; ++x)
+                for (int y = 0; y < NY; ++y) {
+                    if (maps[m].supply[0].get(x, y) == 0.0f)
+                        continue;
+                    double demand = 0.0, supply = 0.0;
+                    for (int u = std::max(0, x - window / 2); u <= std::min(NX - 1, x + window / 2); ++u)
+                        for (int v = std::max(0, y - window / 2); v <= std::min(NY - 1, y + window / 2); ++v) {
+                            for (const TILE_VIEW& view : maps[m].demand)
+                                demand += view.get(u, v);
+                            supply += maps[m].supply[0].get(u, v);
+                        }
+                    values.push_back(demand / supply);
+                }
+        std::sort(values.begin(), values.end());
+        const double n = static_cast<double>(values.size());
+        ASSERT_LT(n, 2.0 * NX * NY) << "some tiles have no supply";
+        for (std::size_t rank = 1; rank <= values.size(); ++rank)
+            EXPECT_EQ(get_routability_figure(NX, NY, maps, window, (static_cast<double>(rank) - 0.5) / n),
+                      values[rank - 1])
+                << "window " << window << ", rank " << rank;
+        EXPECT_EQ(get_routability_figure(NX, NY, maps, window, 1.0), values.back());
+        EXPECT_EQ(get_routability_figure(NX, NY, maps, window, 1e-9), values.front());
+    }
+    const std::vector<float> none(NX * NY, 0.0f);
+    EXPECT_EQ(get_routability_figure(NX, NY, {{{y_major(demand_1)}, {y_major(none)}}}, 3, 1.0), 0.0);
+}
+
+TEST(RoutabilityVerdict, ScaleMarginAndTracksFollowTheFigure)
+{
+    struct CASE {
+        double figure, threshold;
+        int tracks;
+        double scale, margin;
+        bool routes;
+        int predicted;
+    };
+    const double infinity = std::numeric_limits<double>::infinity();
+    const CASE cases[] = {
+        {0.375, 0.5, 20, 0.75, 1.0 / 3.0, true, 15},  // 20 * 0.75 = 15 tracks exactly
+        {0.375, 0.5, 19, 0.75, 1.0 / 3.0, true, 15},  // 14.25 rounds up
+        {0.625, 0.5, 20, 1.25, -0.2, false, 25},      // more than the design's 20
+        {0.9, 0.9, 7, 1.0, 0.0, true, 7},          // at the threshold: routes, no margin
+        {0.0, 0.9, 12, 0.0, infinity, true, 1},    // no demand: one track
+        {2.0, 1.0, NO_TRACKS, 2.0, -0.5, false, 0}  // no track count to predict
+    };
+    for (const CASE& c : cases) {
+        const ROUTABILITY r = get_routability(c.figure, c.threshold, c.tracks);
+        EXPECT_EQ(r.figure, c.figure);
+        EXPECT_DOUBLE_EQ(r.min_supply_scale, c.scale) << c.figure;
+        EXPECT_DOUBLE_EQ(r.margin, c.margin) << c.figure;
+        EXPECT_EQ(r.routes, c.routes) << c.figure;
+        EXPECT_EQ(r.predicted_min_tracks, c.predicted) << c.figure;
+    }
 }
 
 }  // namespace
