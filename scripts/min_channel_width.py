@@ -43,7 +43,7 @@ CSV_FIELDS = ("design", "folder", "grid", "luts", "tracks", "w", "outcome", "ite
               "search", "bound", "source")
 ROUTED = "routed"
 NOT_ROUTED = "not routed"
-DEFAULT_ITERATIONS = 200
+DEFAULT_ITERATIONS = 100
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
@@ -93,7 +93,7 @@ class DESIGN_INFO:
             self.classes = parse_tracks(meta["tracks"])
             self.design = meta.get("top", os.path.basename(self.folder))
             self.grid = meta["grid"].replace(" ", "x")
-            self.luts = int(meta.get("luts", meta.get("cells.LUT", "0")))
+            self.luts = int(meta.get("cells.LUT", "0"))
         except (KeyError, ValueError) as error:
             raise SEARCH_ERROR("%s/meta.txt is not that of a generic design (%s)" % (folder, error))
         self.width = sum(count for _, count in self.classes)
@@ -139,7 +139,7 @@ class ROUTER:
     def run_importer(self, width, tracks):
         out = self.get_folder(width)
         command = [os.path.join(self.tools, "congestion-import"), "--reroute", self.info.folder, "--tracks", tracks,
-                   "--out", out, "--max-iterations", str(self.arguments.iterations)]
+                   "--out", out, "--max-route-iterations", str(self.arguments.iterations), "--quiet"]
         started = time.time()
         done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         seconds = time.time() - started

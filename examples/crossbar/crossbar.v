@@ -24,11 +24,14 @@ module crossbar #(parameter PORTS = 8, parameter WIDTH = 16, parameter SEL = $cl
             choice[p] = p;
         end
 
-    reg [WIDTH-1:0] folded;
+    // Every bit of every sink reaches the outputs, so none is optimized away.
+    reg [7:0] folded;
+    integer b;
     always @(posedge clk) begin
-        folded = {WIDTH{1'b0}};
+        folded = 8'd0;
         for (p = 0; p < PORTS; p = p + 1)
-            folded = folded ^ sink[p];
-        watch <= folded[7:0] ^ folded[WIDTH-1:WIDTH-8];
+            for (b = 0; b < WIDTH; b = b + 1)
+                folded[(b + p) % 8] = folded[(b + p) % 8] ^ sink[p][b];
+        watch <= folded;
     end
 endmodule
