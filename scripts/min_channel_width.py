@@ -2,7 +2,8 @@
 """Finds the router's minimum channel width W_min of an imported generic design.
 
 Usage: scripts/min_channel_width.py FOLDER [--csv FILE] [--iterations N]
-           [--guess-from-estimate] [--keep-min DIR] [--replay CSV] [--tools DIR]
+           [--guess-from-estimate] [--around N] [--keep-min DIR] [--replay CSV]
+           [--tools DIR]
 
 FOLDER is a design folder written by `congestion-import --arch generic`. Its
 placement stays fixed; `congestion-import --reroute` routes it again on
@@ -21,8 +22,10 @@ bisects between the widest channel known not to route (0 tracks at first)
 and the narrowest known to route. With --guess-from-estimate it starts at the
 estimate's predicted minimum (`predicted_min_tracks` of congestion-estimate's
 JSON) and steps away from it by 1, 2, 4, ... tracks until the answer is
-bracketed, then bisects. Each channel tried is one CSV row (design, folder,
-grid, LUTs, tracks, W, outcome, iterations, final overuse, seconds, search);
+bracketed, then bisects. --around N then routes every channel from W_min - N to W_min + N
+not tried yet (search "around"). Each channel tried is one CSV row (design, folder,
+grid, LUTs, slices used/available, tracks, W, outcome, iterations, final overuse,
+seconds, search, iteration bound, run or replayed);
 the last line printed is `W_min N`.
 
 --replay CSV takes the outcome of a channel from an earlier row of the same
@@ -39,7 +42,7 @@ import sys
 import tempfile
 import time
 
-CSV_FIELDS = ("design", "folder", "grid", "luts", "tracks", "w", "outcome", "iterations", "overuse", "seconds",
+CSV_FIELDS = ("design", "folder", "grid", "luts", "slices", "tracks", "w", "outcome", "iterations", "overuse", "seconds",
               "search", "bound", "source")
 ROUTED = "routed"
 NOT_ROUTED = "not routed"
@@ -89,11 +92,20 @@ class DESIGN_INFO:
     def __init__(self, folder):
         self.folder = os.path.abspath(folder)
         meta = read_meta(folder)
+        self.luts = 0
+        try:
+            with open(os.path.join(folder, "yosys.log")) as log:
+                for line in log:
+                    words = line.split()
+                    if len(words) == 2 and words[0] == "LUT" and words[1].isdigit():
+                        self.luts = int(words[1])
+        except OSError:
+            pass
         try:
             self.classes = parse_tracks(meta["tracks"])
             self.design = meta.get("top", os.path.basename(self.folder))
             self.grid = meta["grid"].replace(" ", "x")
-            self.luts = int(meta.get("cells.LUT", "0"))
+            self.slices = meta["util.GENERIC_SLICE"].replace(" ", "/")
         except (KeyError, ValueError) as error:
             raise SEARCH_ERROR("%s/meta.txt is not that of a generic design (%s)" % (folder, error))
         self.width = sum(count for _, count in self.classes)
@@ -123,7 +135,7 @@ class ROUTER:
             return self.results[width]["outcome"] == ROUTED
         tracks = format_tracks(scale_tracks(self.info.classes, width))
         row = {"design": self.info.design, "folder": os.path.basename(self.info.folder), "grid": self.info.grid,
-               "luts": self.info.luts, "tracks": tracks, "w": width, "search": search,
+               "luts": self.info.luts, "slices": self.info.slices, "tracks": tracks, "w": width, "search": search,
                "bound": self.arguments.iterations}
         if width in self.replay:
             earlier = self.replay[width]
@@ -225,6 +237,8 @@ def parse_arguments(argv):
                         DEFAULT_ITERATIONS)
     parser.add_argument("--guess-from-estimate", action="store_true",
                         help="start at the estimate's predicted minimum channel instead of the design's own")
+    parser.add_argument("--around", type=int, default=0, metavar="N",
+                        help="then route the channels W_min - N .. W_min + N not tried yet")
     parser.add_argument("--keep-min", metavar="DIR", help="keep the design folder routed at W_min as DIR")
     parser.add_argument("--replay", metavar="CSV", help="take outcomes of channels from earlier rows of this CSV")
     parser.add_argument("--tools", default=os.path.join(HERE, "..", "build", "tools"),
@@ -247,6 +261,8 @@ def main(argv):
                 w_min = search_from_guess(router, guess)
             else:
                 w_min = search_blind(router, info.width)
+            for width in range(max(1, w_min - arguments.around), w_min + arguments.around + 1):
+                router.route(width, "around")
             if arguments.keep_min:
                 if not os.path.isdir(router.get_folder(w_min)):
                     router.run_importer(w_min, format_tracks(scale_tracks(info.classes, w_min)))

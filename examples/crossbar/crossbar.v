@@ -13,7 +13,7 @@ module crossbar #(parameter PORTS = 8, parameter WIDTH = 16, parameter SEL = $cl
     integer p;
     always @(posedge clk) begin
         for (p = 0; p < PORTS; p = p + 1) begin
-            source[p] <= {source[p][WIDTH-2:0], source[p][WIDTH-1] ^ source[p][WIDTH/2] ^ source[p][1]} ^ p;
+            source[p] <= {source[p][WIDTH-2:0], source[p][WIDTH-1] ^ source[p][WIDTH/2] ^ source[p][1]};
             choice[p] <= choice[p] + step[p % 4] + 1'b1;
             sink[p] <= source[choice[p]] ^ {sink[p][0], sink[p][WIDTH-1:1]};
         end
