@@ -31,20 +31,22 @@ py::dict get_routability_dict(const ROUTABILITY& r, int tracks)
     return result;
 }
 
-void check_map_values(const std::vector<float>& values, const char* name)
+// Smoothed demand may hold values a rounding below 0; supply is an input.
+void check_map_values(const std::vector<float>& values, const char* name, bool negative_allowed)
 {
     for (float value : values)
-        if (!std::isfinite(value) || value < 0.0f)
+        if (!std::isfinite(value) || (value < 0.0f && !negative_allowed))
             throw py::value_error(std::string(name) + " holds " + std::to_string(value) +
-                                  ": demand and supply must be finite and not negative");
+                                  (negative_allowed ? ": demand must be finite"
+                                                    : ": supply must be finite and not negative"));
 }
 
 double get_figure(const py::object& demand, const py::object& supply, long long window, double quantile)
 {
     const FLAT_ARRAY<float> d = to_float_array(demand, "demand", {ANY_LENGTH, ANY_LENGTH, ANY_LENGTH});
     const FLAT_ARRAY<float> s = to_float_array(supply, "supply", d.shape);
-    check_map_values(d.values, "demand");
-    check_map_values(s.values, "supply");
+    check_map_values(d.values, "demand", true);
+    check_map_values(s.values, "supply", false);
     const int side = to_window(window, "window");
     if (side % 2 == 0)
         throw py::value_error("window " + std::to_string(side) + " is even: the window is centred on a tile");
