@@ -25,9 +25,11 @@ import csv
 import json
 import math
 import os
+import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 import numpy as np
@@ -140,21 +142,33 @@ def relative_errors(placements, predicted):
     return [abs(predicted[p.name] - p.w_min) / p.w_min for p in placements]
 
 
+def shortest_decimal(low, high):
+    """The number of fewest significant digits in (low, high]."""
+    for digits in range(1, 17):
+        scale = 10.0 ** (math.floor(math.log10(high)) - digits + 1)
+        candidate = math.floor(high / scale) * scale
+        if low < candidate <= high:
+            return float("%.*g" % (digits, candidate))
+    return high
+
+
 def best_threshold(loads, truths):
     """The threshold that predicts the minima best from loads (figure times
-    tracks): least mean relative error, then least worst. Each placement's
-    prediction changes only where load / threshold crosses a whole number, so
-    the candidates are the thresholds just past those crossings."""
-    candidates = set()
-    for load, truth in zip(loads, truths):
-        for k in range(max(1, truth - 6), truth + 7):
-            candidates.add(load / k * (1.0 - 1e-12))
+    tracks): least mean relative error, then least worst. Predictions change
+    only where load / threshold crosses a whole number, so the thresholds
+    between two such crossings predict alike: of the best such interval, the
+    number of fewest digits is returned, with its mean and worst error."""
+    crossings = sorted({load / k for load, truth in zip(loads, truths) if load > 0.0
+                        for k in range(max(1, truth - 10), truth + 11)})
     best = None
-    for threshold in sorted(candidates):
+    for low, high in zip(crossings, crossings[1:]):
+        threshold = shortest_decimal(low, high)
         errors = [abs(max(1, math.ceil(load / threshold)) - truth) / truth for load, truth in zip(loads, truths)]
-        score = (statistics.mean(errors), max(errors), -threshold)
+        score = (statistics.mean(errors), max(errors))
         if best is None or score < best[0]:
             best = (score, threshold)
+    if best is None:
+        return math.inf, math.inf, math.inf
     return best[1], best[0][0], best[0][1]
 
 
@@ -172,6 +186,8 @@ def calibrate(cg, side, placements, maps):
         for quantile in QUANTILES:
             load = {p.name: maps[p.name].get_figure(cg, side, window, quantile) * maps[p.name].tracks
                     for p in placements}
+            if not all(value > 0.0 for value in load.values()):
+                continue  # a figure of 0 predicts no channel at all
             errors = []
             for left_out in netlists:
                 fit = [p for p in placements if p.netlist != left_out]
@@ -227,10 +243,15 @@ def search_cost(p, search):
 
 
 def write_heatmaps(build, p, out_dir):
-    """The estimate beside the routed usage at W_min, from the tool."""
+    """The estimate beside the routed usage at W_min, from the tool: the
+    placement's nets with the supply and usage of its W_min folder."""
     tool = os.path.join(build, "tools", "congestion-estimate")
     maps = os.path.join(out_dir, p.name)
-    subprocess.run([tool, p.wmin_folder, "--heatmaps", maps, "--no-timings"], stdout=subprocess.DEVNULL, check=True)
+    with tempfile.TemporaryDirectory() as folder:
+        design = os.path.join(folder, p.name + "-wmin")
+        shutil.copytree(p.wmin_folder, design)
+        shutil.copyfile(os.path.join(p.folder, "nets.txt"), os.path.join(design, "nets.txt"))
+        subprocess.run([tool, design, "--heatmaps", maps, "--no-timings"], stdout=subprocess.DEVNULL, check=True)
     for name in os.listdir(maps):
         if name not in ("horizontal.png", "vertical.png"):
             os.remove(os.path.join(maps, name))

@@ -11,9 +11,9 @@ For each placement (or only the NAMEs given), in the file's order:
   2. scripts/min_channel_width.py (blind bisection), its rows appended to
      DIR/channels.csv (skipped when the file has rows of the placement); a
      test placement also gets the channels W_min - 3 .. W_min + 3;
-  3. the small files (tiles.txt, nets.txt, routed.txt, meta.txt) of the
-     import and of its re-route at W_min copied into DIR/designs/NAME and
-     DIR/designs/NAME-wmin.
+  3. the import's tiles.txt, nets.txt and meta.txt copied into
+     DIR/designs/NAME, and tiles.txt, routed.txt and meta.txt of its
+     re-route at W_min into DIR/designs/NAME-wmin.
 The work folder keeps the synthesized netlists and placements that
 re-routing needs; the data folder keeps only what the figures need.
 """
@@ -25,7 +25,10 @@ import subprocess
 import sys
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-KEPT_FILES = ("tiles.txt", "nets.txt", "routed.txt", "meta.txt")
+# The import's placement on its own channel, and the router's usage at W_min
+# with that channel's supply (its nets.txt is the import's placement again).
+KEPT_FILES = ("tiles.txt", "nets.txt", "meta.txt")
+KEPT_WMIN_FILES = ("tiles.txt", "routed.txt", "meta.txt")
 # The importer's statuses of a folder written: routed, or placed with its
 # routing stopped at the iteration bound (the search re-routes it anyway).
 IMPORTED = (0, 4)
@@ -44,9 +47,9 @@ def has_rows(channels, name):
         return any(row["folder"] == name and row["search"] == "blind" for row in csv.DictReader(rows))
 
 
-def copy_small(source, target):
+def copy_small(source, target, names):
     os.makedirs(target, exist_ok=True)
-    for name in KEPT_FILES:
+    for name in names:
         if os.path.exists(os.path.join(source, name)):
             shutil.copyfile(os.path.join(source, name), os.path.join(target, name))
 
@@ -89,8 +92,8 @@ def main():
             if run(command, log) != 0:
                 print("%s: the search failed" % name, file=log, flush=True)
                 continue
-        copy_small(folder, os.path.join(args.data, "designs", name))
-        copy_small(folder + "-wmin", os.path.join(args.data, "designs", name + "-wmin"))
+        copy_small(folder, os.path.join(args.data, "designs", name), KEPT_FILES)
+        copy_small(folder + "-wmin", os.path.join(args.data, "designs", name + "-wmin"), KEPT_WMIN_FILES)
 
 
 if __name__ == "__main__":
