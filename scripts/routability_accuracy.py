@@ -40,7 +40,6 @@ END = "<!-- end of routability -->"
 WINDOWS = (1, 3, 5, 7, 9, 11, 15)
 QUANTILES = (0.5, 0.75, 0.8, 0.85, 0.9, 0.95, 0.98, 0.99, 0.995, 1.0)
 SWEEP = 3  # channels W_min - 3 .. W_min + 3 are routed for the classification
-WORST_SHOWN = 2
 TOOL_RUNS = 3  # the prediction's time is the fastest of this many runs of the tool
 ROUTED = "routed"
 
@@ -178,8 +177,9 @@ def calibrate(cg, side, placements, maps):
     a time: its threshold fitted on the other netlists' placements, its error
     measured on the netlist left out. The pair of least mean error so
     measured (then least worst) is kept, with the threshold fitted on every
-    placement. Returns the table of all pairs, best first: (mean, worst,
-    window, quantile, threshold)."""
+    placement. Returns the table of all pairs, best first: (mean, worst with
+    a netlist left out, window, quantile, threshold, mean, worst of the fit
+    on every placement)."""
     netlists = sorted({p.netlist for p in placements})
     table = []
     for window in WINDOWS:
@@ -194,8 +194,9 @@ def calibrate(cg, side, placements, maps):
                 threshold, _, _ = best_threshold([load[p.name] for p in fit], [p.w_min for p in fit])
                 errors += [abs(max(1, math.ceil(load[p.name] / threshold)) - p.w_min) / p.w_min
                            for p in placements if p.netlist == left_out]
-            threshold, _, _ = best_threshold([load[p.name] for p in placements], [p.w_min for p in placements])
-            table.append((statistics.mean(errors), max(errors), window, quantile, threshold))
+            threshold, mean, worst = best_threshold([load[p.name] for p in placements],
+                                                    [p.w_min for p in placements])
+            table.append((statistics.mean(errors), max(errors), window, quantile, threshold, mean, worst))
     table.sort(key=lambda row: (row[0], row[1]))
     return table
 
@@ -242,20 +243,25 @@ def search_cost(p, search):
     return len(rows), sum(float(r["seconds"]) for r in rows)
 
 
-def write_heatmaps(build, p, out_dir):
-    """The estimate beside the routed usage at W_min, from the tool: the
-    placement's nets with the supply and usage of its W_min folder."""
+def write_heatmap(build, p, out_dir):
+    """The estimate beside the routed usage at W_min, from the tool, for the
+    wire direction where the rule's figure (the largest smoothed utilization)
+    is: the placement's nets with the supply and usage of its W_min folder.
+    Returns the image's path and the direction's name."""
     tool = os.path.join(build, "tools", "congestion-estimate")
-    maps = os.path.join(out_dir, p.name)
     with tempfile.TemporaryDirectory() as folder:
         design = os.path.join(folder, p.name + "-wmin")
         shutil.copytree(p.wmin_folder, design)
         shutil.copyfile(os.path.join(p.folder, "nets.txt"), os.path.join(design, "nets.txt"))
-        subprocess.run([tool, design, "--heatmaps", maps, "--no-timings"], stdout=subprocess.DEVNULL, check=True)
-    for name in os.listdir(maps):
-        if name not in ("horizontal.png", "vertical.png"):
-            os.remove(os.path.join(maps, name))
-    return maps
+        maps = os.path.join(folder, "maps")
+        done = subprocess.run([tool, design, "--heatmaps", maps, "--no-timings", "--json", "-"],
+                              stdout=subprocess.PIPE, check=True)
+        wires = json.loads(done.stdout)["resources"][:4]
+        peak = max(wires, key=lambda r: r["smoothed_peak_utilization"])
+        os.makedirs(out_dir, exist_ok=True)
+        image = os.path.join(out_dir, p.name + ".png")
+        shutil.copyfile(os.path.join(maps, peak["type"].lower() + ".png"), image)
+    return image, peak["name"]
 
 
 def build_section(args, cg):
@@ -273,7 +279,7 @@ def build_section(args, cg):
     tables = {}
     for side in ("estimate", "baseline"):
         tables[side] = calibrate(cg, side, calibration, maps)
-        _, _, window, quantile, threshold = tables[side][0]
+        _, _, window, quantile, threshold, _, _ = tables[side][0]
         rules[side] = (window, quantile, threshold)
     compiled = (cg.ROUTABILITY_RULE["window"], cg.ROUTABILITY_RULE["quantile"], cg.ROUTABILITY_RULE["threshold"])
     if compiled[:2] != rules["estimate"][:2] or abs(compiled[2] - rules["estimate"][2]) > 1e-9 * compiled[2]:
@@ -291,6 +297,20 @@ def build_section(args, cg):
         if mine != {key: verdict[key] for key in mine}:
             sys.exit("the tool's verdict on %s differs from the Python module's" % p.name)
 
+    # Written by hand after looking at the figures: the summary, and what the
+    # heatmaps of the worst placements show; one paragraph after a line
+    # "NAME:" (a placement's name, or "summary").
+    notes_path = os.path.join(args.data, "notes.txt")
+    notes = {}
+    if os.path.exists(notes_path):
+        name = None
+        with open(notes_path) as text:
+            for line in text:
+                if line.rstrip().endswith(":") and " " not in line.strip():
+                    name = line.strip()[:-1]
+                    notes[name] = ""
+                elif name is not None:
+                    notes[name] = (notes[name] + " " + line.strip()).strip()
     netlists = collections.OrderedDict()
     for p in calibration + test:
         netlists.setdefault(p.netlist, set()).add(p.set)
@@ -333,13 +353,14 @@ def build_section(args, cg):
         "axes each against the supply of both of the axis's directions." %
         (", ".join(str(w) for w in WINDOWS), ", ".join("%g" % q for q in QUANTILES)))
     out("")
-    out("| map | best rule on the calibration set | mean / worst error, netlist left out | next best |")
-    out("|---|---|---|---|")
+    out("| map | best rule on the calibration set | mean / worst error, netlist left out | "
+        "mean / worst error, fitted on all | next best |")
+    out("|---|---|---|---|---|")
     for side in ("estimate", "baseline"):
         first, second = tables[side][0], tables[side][1]
-        out("| %s | %s | %s / %s | %s (%s / %s) |" %
-            (side, format_rule(rules[side]), percent(first[0]), percent(first[1]),
-             format_rule(second[2:]), percent(second[0]), percent(second[1])))
+        out("| %s | %s | %s / %s | %s / %s | %s (%s / %s) |" %
+            (side, format_rule(rules[side]), percent(first[0]), percent(first[1]), percent(first[5]),
+             percent(first[6]), format_rule(second[2:5]), percent(second[0]), percent(second[1])))
     out("")
     out("### On the test set")
     out("")
@@ -364,6 +385,15 @@ def build_section(args, cg):
     out("Goals: mean error at most 10 %, worst at most 20 %, at least 90 % of the channels W_min - 3 .. "
         "W_min + 3 classified right (each routed; a channel is predicted to route when it has at least "
         "`predicted_min_tracks` tracks).")
+    out("")
+    if "summary" in notes:
+        out(notes["summary"])
+        out("")
+    guess = statistics.median(p.w_min for p in calibration)
+    constant = [abs(guess - p.w_min) / p.w_min for p in test]
+    out("For scale: a constant guess, the calibration placements' median W_min (%g), errs by %s on "
+        "average on the test set, at worst by %s." % (guess, percent(statistics.mean(constant)),
+                                                      percent(max(constant))))
     out("")
     predicted = results["estimate"][0]
     out("| test placement | W_min | estimate predicts | baseline predicts | tool time | search time | ratio |")
@@ -396,30 +426,18 @@ def build_section(args, cg):
              guess_seconds / 60, blind_seconds_g / 60, percent(guess_seconds / blind_seconds_g)))
         out("")
     errors = sorted(test, key=lambda p: -abs(predicted[p.name] - p.w_min) / p.w_min)
-    # What the heatmaps of the worst placements show, written by hand after
-    # looking at them: one paragraph per placement, after a line "NAME:".
-    notes_path = os.path.join(args.data, "notes.txt")
-    notes = {}
-    if os.path.exists(notes_path):
-        name = None
-        with open(notes_path) as text:
-            for line in text:
-                if line.rstrip().endswith(":") and " " not in line.strip():
-                    name = line.strip()[:-1]
-                    notes[name] = ""
-                elif name is not None:
-                    notes[name] = (notes[name] + " " + line.strip()).strip()
+    worst = [next(p for p in errors if p.netlist == netlist) for netlist in sorted({p.netlist for p in test})]
     out("### Where it is wrong")
     out("")
-    images = os.path.join(os.path.dirname(args.write or os.path.join(ROOT, "docs", "accuracy.md")), "images",
-                          "routability")
-    for p in errors[:WORST_SHOWN]:
-        maps_dir = write_heatmaps(args.build, p, images)
-        rel = os.path.relpath(maps_dir, os.path.dirname(args.write or os.path.join(ROOT, "docs", "accuracy.md")))
-        out("**%s** (W_min %d, predicted %d): the estimate (left) beside the routed usage at W_min (right)." %
-            (p.name, p.w_min, predicted[p.name]))
+    page_dir = os.path.dirname(args.write or os.path.join(ROOT, "docs", "accuracy.md"))
+    out("The worst-predicted test placement of each netlist: the estimate (left) beside the routed usage at "
+        "W_min (right), both over the supply of W_min, in the wire direction of the rule's figure.")
+    out("")
+    for p in worst:
+        image, direction = write_heatmap(args.build, p, os.path.join(page_dir, "images", "routability"))
+        out("**%s** (W_min %d, predicted %d), %s:" % (p.name, p.w_min, predicted[p.name], direction))
         out("")
-        out("![%s horizontal](%s/horizontal.png) ![%s vertical](%s/vertical.png)" % (p.name, rel, p.name, rel))
+        out("![%s, %s](%s)" % (p.name, direction, os.path.relpath(image, page_dir)))
         out("")
         out(notes.get(p.name, "(no note yet on why: add one to %s)" % os.path.relpath(notes_path, ROOT)))
         out("")
