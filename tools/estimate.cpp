@@ -145,22 +145,11 @@ void ESTIMATE_RUN::add_queries()
     queries.emplace_back([this] { m_report.avg_chip_utilization_1 = m_estimator.get_avg_chip_utilization(1.0f); });
     queries.emplace_back([this] { add_utilization_figures(); });
     queries.emplace_back([this] {
-        // Copies of the smoothed demand and supply, x-major.
-        const int nx = m_design.nx;
-        const int ny = m_design.ny;
-        std::array<std::vector<float>, NUM_WIRE_TYPES> demand_values, supply_values;
-        std::array<TILE_VIEW, NUM_WIRE_TYPES> demand, supply;
+        std::array<TILE_READER, NUM_WIRE_TYPES> demand, supply;
         for (int t = 0; t < NUM_WIRE_TYPES; ++t) {
             const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
-            demand_values[t].resize(static_cast<std::size_t>(nx) * ny);
-            supply_values[t].resize(demand_values[t].size());
-            for (int x = 0; x < nx; ++x)
-                for (int y = 0; y < ny; ++y) {
-                    demand_values[t][static_cast<std::size_t>(x) * ny + y] = m_estimator.get_smooth_demand(x, y, type);
-                    supply_values[t][static_cast<std::size_t>(x) * ny + y] = m_estimator.get_supply(x, y, type);
-                }
-            demand[t] = {demand_values[t].data(), ny, 1};
-            supply[t] = {supply_values[t].data(), ny, 1};
+            demand[t] = [this, type](int x, int y) { return m_estimator.get_smooth_demand(x, y, type); };
+            supply[t] = [this, type](int x, int y) { return m_estimator.get_supply(x, y, type); };
         }
         m_report.routability =
             get_estimate_routability(m_design.nx, m_design.ny, demand, supply, m_report.tracks);

@@ -8,20 +8,25 @@
 
 namespace {
 
+// The sum of a map's readers at one tile.
+double get_tile_sum(const std::vector<TILE_READER>& readers, int x, int y)
+{
+    double sum = 0.0;
+    for (const TILE_READER& reader : readers)
+        sum += reader(x, y);
+    return sum;
+}
+
 // Sums of a per-tile map over any rectangle of tiles from one table of
 // prefix sums: at(x, y) holds the sum of the tiles left of x and below y.
 class WINDOW_SUMS {
  public:
-    WINDOW_SUMS(int nx, int ny, const std::vector<TILE_VIEW>& views)
-        : m_nx(nx), m_ny(ny), m_sums(static_cast<std::size_t>(nx + 1) * (ny + 1), 0.0)
+    WINDOW_SUMS(int nx, int ny, const std::vector<TILE_READER>& readers)
+        : m_nx(nx), m_sums(static_cast<std::size_t>(nx + 1) * (ny + 1), 0.0)
     {
         for (int y = 0; y < ny; ++y)
-            for (int x = 0; x < nx; ++x) {
-                double tile = 0.0;
-                for (const TILE_VIEW& view : views)
-                    tile += view.get(x, y);
-                at(x + 1, y + 1) = tile + at(x, y + 1) + at(x + 1, y) - at(x, y);
-            }
+            for (int x = 0; x < nx; ++x)
+                at(x + 1, y + 1) = get_tile_sum(readers, x, y) + at(x, y + 1) + at(x + 1, y) - at(x, y);
     }
 
     // The sum over the tiles x0..x1, y0..y1 (inclusive, inside the grid).
@@ -29,15 +34,45 @@ class WINDOW_SUMS {
     {
         return at(x1 + 1, y1 + 1) - at(x0, y1 + 1) - at(x1 + 1, y0) + at(x0, y0);
     }
-    double get_tile(int x, int y) const { return get(x, x, y, y); }
 
  private:
     double& at(int x, int y) { return m_sums[static_cast<std::size_t>(y) * (m_nx + 1) + x]; }
     double at(int x, int y) const { return m_sums[static_cast<std::size_t>(y) * (m_nx + 1) + x]; }
 
     int m_nx;
-    int m_ny;
     std::vector<double> m_sums;
+};
+
+// The window utilizations of the figure, in map order, then tile order (y
+// major); the largest, or all of them.
+class FIGURE_VALUES {
+ public:
+    explicit FIGURE_VALUES(bool keep_all) : m_keep_all(keep_all) {}
+    void add(double value)
+    {
+        m_count += 1;
+        m_largest = std::max(m_largest, value);
+        if (m_keep_all)
+            m_values.push_back(value);
+    }
+    // The value at rank ceil(quantile * n), 0 without values.
+    double get_quantile(double quantile)
+    {
+        if (m_count == 0)
+            return 0.0;
+        if (!m_keep_all)
+            return m_largest;
+        const auto rank = static_cast<std::size_t>(std::ceil(quantile * static_cast<double>(m_count)));
+        const std::size_t index = std::clamp<std::size_t>(rank, 1, m_count) - 1;
+        std::nth_element(m_values.begin(), m_values.begin() + static_cast<std::ptrdiff_t>(index), m_values.end());
+        return m_values[index];
+    }
+
+ private:
+    bool m_keep_all;
+    std::size_t m_count = 0;
+    double m_largest = -std::numeric_limits<double>::infinity();
+    std::vector<double> m_values;
 };
 
 }  // namespace
@@ -46,27 +81,31 @@ double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPL
                               double quantile)
 {
     const int half = window / 2;
-    std::vector<double> values;
+    FIGURE_VALUES values(quantile < 1.0);
     for (const DEMAND_AND_SUPPLY& map : maps) {
+        if (window == 1) {
+            for (int y = 0; y < ny; ++y)
+                for (int x = 0; x < nx; ++x) {
+                    const double supply = get_tile_sum(map.supply, x, y);
+                    if (supply > 0.0)
+                        values.add(get_tile_sum(map.demand, x, y) / supply);
+                }
+            continue;
+        }
         const WINDOW_SUMS demand(nx, ny, map.demand);
         const WINDOW_SUMS supply(nx, ny, map.supply);
         for (int y = 0; y < ny; ++y)
             for (int x = 0; x < nx; ++x) {
-                if (!(supply.get_tile(x, y) > 0.0))
+                if (!(supply.get(x, x, y, y) > 0.0))
                     continue;
                 const int x0 = std::max(0, x - half);
                 const int x1 = std::min(nx - 1, x + half);
                 const int y0 = std::max(0, y - half);
                 const int y1 = std::min(ny - 1, y + half);
-                values.push_back(demand.get(x0, x1, y0, y1) / supply.get(x0, x1, y0, y1));
+                values.add(demand.get(x0, x1, y0, y1) / supply.get(x0, x1, y0, y1));
             }
     }
-    if (values.empty())
-        return 0.0;
-    const auto rank = static_cast<std::size_t>(std::ceil(quantile * static_cast<double>(values.size())));
-    const std::size_t index = std::clamp<std::size_t>(rank, 1, values.size()) - 1;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(index), values.end());
-    return values[index];
+    return values.get_quantile(quantile);
 }
 
 ROUTABILITY get_routability(double figure, double threshold, int tracks)
@@ -82,8 +121,8 @@ ROUTABILITY get_routability(double figure, double threshold, int tracks)
     return r;
 }
 
-ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_VIEW, NUM_WIRE_TYPES>& smooth_demand,
-                                     const std::array<TILE_VIEW, NUM_WIRE_TYPES>& supply, int tracks)
+ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_READER, NUM_WIRE_TYPES>& smooth_demand,
+                                     const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks)
 {
     std::vector<DEMAND_AND_SUPPLY> maps;
     for (int t = 0; t < NUM_WIRE_TYPES; ++t)

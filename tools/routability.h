@@ -14,24 +14,19 @@
 #define CONGESTION_ROUTABILITY_H
 
 #include <array>
-#include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "tools/design_reader.h"
 
-// A per-tile map of floats, read at (x, y) as data[x * x_stride + y * y_stride].
-struct TILE_VIEW {
-    const float* data = nullptr;
-    std::ptrdiff_t x_stride = 0;
-    std::ptrdiff_t y_stride = 0;
-    float get(int x, int y) const { return data[x * x_stride + y * y_stride]; }
-};
+// A per-tile map read in place, e.g. from the estimator: the value at (x, y).
+using TILE_READER = std::function<float(int x, int y)>;
 
-// One map the figure looks at: the sum of its demand views against the sum
-// of its supply views, e.g. one wire direction with its own supply.
+// One map the figure looks at: the sum of its demand maps against the sum of
+// its supply maps, e.g. one wire direction with its own supply.
 struct DEMAND_AND_SUPPLY {
-    std::vector<TILE_VIEW> demand;
-    std::vector<TILE_VIEW> supply;
+    std::vector<TILE_READER> demand;
+    std::vector<TILE_READER> supply;
 };
 
 struct ROUTABILITY_RULE {
@@ -50,6 +45,9 @@ constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{1, 1.0, 1.266};
 // The figure of the maps on an nx x ny grid: of the window utilizations of
 // every map at every tile where the map has supply, the value at rank
 // ceil(quantile * n) (1 the smallest, at least 1); 0 when no map has supply.
+// Each map is read once per tile. A window of 1 needs no memory beyond the
+// values, and a quantile of 1 keeps none: the tool's rule costs no copy of
+// the grids.
 double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps, int window,
                               double quantile);
 
@@ -80,8 +78,8 @@ constexpr int NUM_WIRE_TYPES = 4;
 
 // The tool's verdict on an estimate: the calibrated rule over the smoothed
 // demand of each wire type against that type's supply.
-ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_VIEW, NUM_WIRE_TYPES>& smooth_demand,
-                                     const std::array<TILE_VIEW, NUM_WIRE_TYPES>& supply, int tracks);
+ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_READER, NUM_WIRE_TYPES>& smooth_demand,
+                                     const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks);
 
 // The tracks per direction of a directional design's channel (its largest
 // supply of one direction in one tile, which every logic tile has in every

@@ -55,11 +55,15 @@ double get_figure(const py::object& demand, const py::object& supply, long long 
     const auto [num_maps, nx, ny] = std::array<py::ssize_t, 3>{d.shape[0], d.shape[1], d.shape[2]};
     if (nx == 0 || ny == 0)
         throw py::value_error("demand and supply have no tiles");
+    // Map m of the (k, nx, ny) arrays, read at (x, y).
+    const auto reader = [ny = ny, nx = nx](const std::vector<float>& values, py::ssize_t m) {
+        return TILE_READER([&values, first = m * nx * ny, ny](int x, int y) {
+            return values[static_cast<std::size_t>(first + x * ny + y)];
+        });
+    };
     std::vector<DEMAND_AND_SUPPLY> maps;
-    for (py::ssize_t m = 0; m < num_maps; ++m) {
-        const std::size_t offset = static_cast<std::size_t>(m * nx * ny);
-        maps.push_back({{{d.values.data() + offset, ny, 1}}, {{s.values.data() + offset, ny, 1}}});
-    }
+    for (py::ssize_t m = 0; m < num_maps; ++m)
+        maps.push_back({{reader(d.values, m)}, {reader(s.values, m)}});
     py::gil_scoped_release release;
     return get_routability_figure(static_cast<int>(nx), static_cast<int>(ny), maps, side, quantile);
 }
@@ -98,25 +102,19 @@ py::dict ESTIMATOR::get_routability(const py::object& tracks)
                          : to_int_in_range(to_integer(tracks, "tracks", "an int or None"), "tracks", 1, 1 << 24);
     READING operation(m_operation);
     require_smoothed_demand("routability");
-    const int nx = get_nx();
-    const int ny = get_ny();
-    // Read as the tool reads them, tile by tile, x-major.
-    std::vector<float> demand(static_cast<std::size_t>(NUM_WIRE_TYPES) * nx * ny);
-    std::vector<float> supply(demand.size());
-    std::array<TILE_VIEW, NUM_WIRE_TYPES> demand_views, supply_views;
+    // Read in place, as the tool reads them.
+    std::array<TILE_READER, NUM_WIRE_TYPES> demand, supply;
     for (int t = 0; t < NUM_WIRE_TYPES; ++t) {
         const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
-        const std::size_t first = static_cast<std::size_t>(t) * nx * ny;
-        for (int x = 0; x < nx; ++x)
-            for (int y = 0; y < ny; ++y) {
-                demand[first + static_cast<std::size_t>(x) * ny + y] = m_engine.get_smooth_demand(x, y, type);
-                supply[first + static_cast<std::size_t>(x) * ny + y] = m_engine.get_supply(x, y, type);
-            }
-        demand_views[t] = {demand.data() + first, ny, 1};
-        supply_views[t] = {supply.data() + first, ny, 1};
+        demand[t] = [this, type](int x, int y) { return m_engine.get_smooth_demand(x, y, type); };
+        supply[t] = [this, type](int x, int y) { return m_engine.get_supply(x, y, type); };
     }
-    return get_routability_dict(get_estimate_routability(nx, ny, demand_views, supply_views, track_count),
-                                track_count);
+    ROUTABILITY routability;
+    {
+        py::gil_scoped_release release;
+        routability = get_estimate_routability(get_nx(), get_ny(), demand, supply, track_count);
+    }
+    return get_routability_dict(routability, track_count);
 }
 
 void bind_routability(py::module_& module)

@@ -243,8 +243,8 @@ TEST(Routability, AceAndTilesOverCapacityCoverEveryTile)
 
 // Random whole-number maps on a 7 by 5 grid, so that every sum is exact: the
 // figure equals a plain count over each tile's window for every window and
-// quantile. Map 0 sums two demand views stored x-major against a supply
-// stored y-major, with tiles of no supply; map 1 is one demand view.
+// quantile. Map 0 sums two demand maps stored x-major against a supply
+// stored y-major, with tiles of no supply; map 1 is one demand map.
 TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
 {
     constexpr int NX = 7;
@@ -258,8 +258,8 @@ TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
     };
     const std::vector<float> demand_a = fill(9), demand_b = fill(9), supply_0 = fill(3), demand_1 = fill(20),
                              supply_1 = fill(6);
-    const auto x_major = [](const std::vector<float>& v) { return TILE_VIEW{v.data(), NY, 1}; };
-    const auto y_major = [](const std::vector<float>& v) { return TILE_VIEW{v.data(), 1, NX}; };
+    const auto x_major = [](const std::vector<float>& v) { return TILE_READER([&v](int x, int y) { return v[x * NY + y]; }); };
+    const auto y_major = [](const std::vector<float>& v) { return TILE_READER([&v](int x, int y) { return v[y * NX + x]; }); };
     const std::vector<DEMAND_AND_SUPPLY> maps = {{{x_major(demand_a), x_major(demand_b)}, {y_major(supply_0)}},
                                                  {{y_major(demand_1)}, {y_major(supply_1)}}};
     for (int window : {1, 3, 5, 9}) {
@@ -267,14 +267,14 @@ TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
         for (int m = 0; m < 2; ++m)
             for (int x = 0; x < NX; ++x)
                 for (int y = 0; y < NY; ++y) {
-                    if (maps[m].supply[0].get(x, y) == 0.0f)
+                    if (maps[m].supply[0](x, y) == 0.0f)
                         continue;
                     double demand = 0.0, supply = 0.0;
                     for (int u = std::max(0, x - window / 2); u <= std::min(NX - 1, x + window / 2); ++u)
                         for (int v = std::max(0, y - window / 2); v <= std::min(NY - 1, y + window / 2); ++v) {
-                            for (const TILE_VIEW& view : maps[m].demand)
-                                demand += view.get(u, v);
-                            supply += maps[m].supply[0].get(u, v);
+                            for (const TILE_READER& reader : maps[m].demand)
+                                demand += reader(u, v);
+                            supply += maps[m].supply[0](u, v);
                         }
                     values.push_back(demand / supply);
                 }
