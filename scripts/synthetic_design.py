@@ -9,20 +9,23 @@ and logic tiles inside, with the wire and input counts of the shared iCE40
 designs. NETS nets (default 200 000) of 2 to 5 pins lie within 4 tiles of
 their driver. Without routed.txt the tool skips the accuracy figures.
 """
+import argparse
 import os
 import random
-import sys
 
 
 def main():
-    if len(sys.argv) < 2 or len(sys.argv) > 5:
-        sys.exit(__doc__.split("\n\n")[1])
-    out = sys.argv[1]
-    side = int(sys.argv[2]) if len(sys.argv) > 2 else 1000
-    num_nets = int(sys.argv[3]) if len(sys.argv) > 3 else 200000
-    rng = random.Random(int(sys.argv[4]) if len(sys.argv) > 4 else 5)
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                     usage=__doc__.split("\n\n")[1][len("Usage: "):])
+    parser.add_argument("out", metavar="OUT_DIR")
+    parser.add_argument("side", metavar="SIDE", type=int, nargs="?", default=1000)
+    parser.add_argument("num_nets", metavar="NETS", type=int, nargs="?", default=200000)
+    parser.add_argument("seed", metavar="SEED", type=int, nargs="?", default=5)
+    args = parser.parse_args()
+    out, side, num_nets = args.out, args.side, args.num_nets
+    rng = random.Random(args.seed)
     if side < 3 or num_nets < 0:
-        sys.exit("SIDE must be at least 3 and NETS not negative")
+        parser.error("SIDE must be at least 3 and NETS not negative")
     os.makedirs(out, exist_ok=True)
     with open(os.path.join(out, "tiles.txt"), "w") as tiles:
         tiles.write(f"tiles {side} {side}\n# x y kind h4 h12 v4 v12 lab_in\n")
