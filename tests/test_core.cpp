@@ -185,6 +185,9 @@ TEST(Supply, PositiveValuesAreFinalAndSetTheMaximum)
     EXPECT_FATAL(estimator.set_supply(2, 3, kUp, 0.0f),
                  "Cannot use set_supply to overwrite supply.  Must use clear_supply() first");
     EXPECT_FATAL(estimator.get_supply(0, -1, kUp), "m_supply[type].get_num_cols() > y");
+    CONGESTION moved(1, 1);
+    moved = std::move(estimator);
+    EXPECT_EQ(moved.get_supply(2, 3, kUp), 6.0f);
 }
 
 TEST(Supply, ConcurrentWritersOfDistinctTiles)
@@ -283,6 +286,8 @@ TEST(Queries, SmoothDemandAndOverflowReadTheAlgorithmInForce)
     PEER::smooth_demand_orig(impl)[kUp](0, 0) = 5.5f;
     PEER::smooth_demand_new(impl)[kUp](0, 0) = 6.5f;
     PEER::set_demand_smoothed(impl);
+    EXPECT_FATAL(impl.get_total_apl_style_congestion(kBadType),
+                 orig ? "type < m_smooth_demand_orig.size()" : "type < m_smooth_demand_smeared_new.size()");
     impl.set_supply(0, 0, kUp, 4.0f);
     EXPECT_EQ(impl.get_smooth_demand(0, 0, kUp), orig ? 5.5f : 6.5f);
     EXPECT_EQ(impl.get_apl_style_congestion(0, 0, kUp), orig ? 1.5f : 2.5f);

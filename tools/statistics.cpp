@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <numeric>
 #include <utility>
@@ -97,6 +98,13 @@ double get_pearson(const std::vector<double>& a, const std::vector<double>& b)
         variance_a += da * da;
         variance_b += db * db;
     }
+    // A constant series has no variance, whatever its deviations from a
+    // rounded mean add up to.
+    const auto is_constant = [](const std::vector<double>& v) {
+        return std::adjacent_find(v.begin(), v.end(), std::not_equal_to<>()) == v.end();
+    };
+    variance_a = is_constant(a) ? 0.0 : variance_a;
+    variance_b = is_constant(b) ? 0.0 : variance_b;
     if (variance_a <= 0.0 || variance_b <= 0.0)
         return NOT_A_NUMBER;
     // Rounding can push a perfect correlation a hair past 1.

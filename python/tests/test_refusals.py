@@ -207,16 +207,26 @@ def test_ctrl_c_stops_update_demand_and_leaves_demand_as_it_was(model):
     est.set_supply(np.ones((5, side, side), np.float32))
     est.smooth_supply(3, 1)
 
-    def four_pin_nets(count):  # about 2 s of work for update_demand at 200000 on 2 cores
+    def four_pin_nets(count):  # 200000: many polls of the calling thread on any number of cores
         return cg.Netlist(np.arange(0, 4 * count + 1, 4), rng.integers(0, side, 4 * count),
                           rng.integers(0, side, 4 * count))
     est.update_demand(four_pin_nets(100), model)
-    demand, cookie = est.demand, est.cookie
+    demand, cookie, nets = est.demand, est.cookie, four_pin_nets(200000)
 
-    timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
-    with pytest.raises(KeyboardInterrupt):
-        timer.start()
-        est.update_demand(four_pin_nets(200000), model)
-        timer.join()  # a call that ended first meets the signal here and fails below
+    # The sender waits for `held`, then for the GIL, which this thread keeps (the switch interval
+    # outlasts the test) until update_demand lets go of it: the signal arrives during the call.
+    held = threading.Lock()
+    held.acquire()
+    sender = threading.Thread(target=lambda: held.acquire() and os.kill(os.getpid(), signal.SIGINT))
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    try:
+        sender.start()
+        held.release()
+        with pytest.raises(KeyboardInterrupt):
+            est.update_demand(nets, model)
+    finally:
+        sys.setswitchinterval(interval)
+        sender.join()
     assert est.cookie == cookie
     assert np.array_equal(est.demand, demand)

@@ -157,6 +157,9 @@ TEST(SampleRun, ReportsHoldTheLibrarysFiguresAndTheCookie)
     const ESTIMATE_OPTIONS options;
     const std::string& text = s.result.out;
     EXPECT_TRUE(starts_with(text, "design picorv32_ex, grid 34 x 34 tiles\n"));
+    // Lab Input demand is one per load pin; the defaults estimate without the routing result.
+    EXPECT_EQ(s.json["nets"]["load_pins"].get<float>(), estimator.get_total_demand(CONGESTION::LAB_INPUT));
+    EXPECT_NE(text.find(", wire length hpwl, peak window 1,"), std::string::npos);
     ASSERT_EQ(s.json["resources"].size(), static_cast<size_t>(CONGESTION::NUM_RESOURCE_TYPES));
     for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
         const nlohmann::json& resource = s.json["resources"][t];

@@ -25,7 +25,9 @@ TEST(Statistics, HandCheckedVectors)
     EXPECT_NEAR(get_pearson({1, 2, 3, 4}, {8, 6, 4, 2}), -1.0, EPSILON);
     // Deviations (-1, 0, 1) and (-1, 1, 0): covariance 1, variances 2 and 2.
     EXPECT_NEAR(get_pearson({1, 2, 3}, {1, 3, 2}), 0.5, EPSILON);
-    EXPECT_TRUE(std::isnan(get_pearson({3, 3, 3}, {1, 2, 3})));
+    // A constant side, although the mean of three 0.1 is not 0.1.
+    EXPECT_TRUE(std::isnan(get_pearson({0.1, 0.1, 0.1}, {1, 2, 4})));
+    EXPECT_TRUE(std::isnan(get_pearson({1, 2, 4}, {0.1, 0.1, 0.1})));
     EXPECT_TRUE(std::isnan(get_pearson({1}, {1})));
     EXPECT_TRUE(std::isnan(get_pearson({1, 2}, {1, 2, 3})));
     EXPECT_EQ(get_average_ranks({10, 20, 20, 30}), (std::vector<double>{1, 2.5, 2.5, 4}));
