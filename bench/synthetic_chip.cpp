@@ -50,7 +50,7 @@ void apply_supply(const SYNTHETIC_SUPPLY& chip, CONGESTION& estimator)
             }
 }
 
-SYNTHETIC_NETLIST::SYNTHETIC_NETLIST(int nx, int ny, int num_nets, uint32_t seed) : m_ny(ny)
+SYNTHETIC_NETLIST::SYNTHETIC_NETLIST(int nx, int ny, int num_nets, uint32_t seed)
 {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> any_x(1, std::max(1, nx - 2));
@@ -60,7 +60,7 @@ SYNTHETIC_NETLIST::SYNTHETIC_NETLIST(int nx, int ny, int num_nets, uint32_t seed
     std::exponential_distribution<double> local_reach(1.0 / 3.0);
 
     m_net_start.reserve(static_cast<size_t>(num_nets) + 1);
-    m_box.reserve(static_cast<size_t>(num_nets));
+    m_boxes.reserve(4 * static_cast<size_t>(num_nets));
     m_lab_input.assign(static_cast<size_t>(nx) * ny, 0);
     m_net_start.push_back(0);
     for (int net = 0; net < num_nets; ++net) {
@@ -93,30 +93,28 @@ SYNTHETIC_NETLIST::SYNTHETIC_NETLIST(int nx, int ny, int num_nets, uint32_t seed
             yb = std::min(yb, y);
             yt = std::max(yt, y);
         }
-        m_box.push_back({xl, xr, yb, yt});
+        m_boxes.insert(m_boxes.end(), {xl, xr, yb, yt});
+        // Routed wire length runs about a fifth over the half-perimeter.
+        m_wirelength.insert(m_wirelength.end(),
+                            {1.2f * static_cast<float>(xr - xl), 1.2f * static_cast<float>(yt - yb)});
         m_net_start.push_back(static_cast<int>(m_pin_x.size()));
         m_all_nets.push_back(net);
     }
-}
-
-CONGESTION::LOC SYNTHETIC_NETLIST::get_pin_loc(int net, int pin) const
-{
-    const size_t i = static_cast<size_t>(m_net_start[net] + pin);
-    return {m_pin_x[i], m_pin_y[i]};
-}
-
-std::pair<float, float> SYNTHETIC_NETLIST::get_wirelength(int net) const
-{
-    // Routed wire length runs about a fifth over the half-perimeter.
-    const std::array<int, 4>& box = m_box[net];
-    return {1.2f * static_cast<float>(box[1] - box[0]), 1.2f * static_cast<float>(box[3] - box[2])};
-}
-
-void SYNTHETIC_NETLIST::get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const
-{
-    const std::array<int, 4>& box = m_box[net];
-    *net_xl = box[0];
-    *net_xr = box[1];
-    *net_yb = box[2];
-    *net_yt = box[3];
+    NETLIST_ARRAYS arrays;
+    arrays.num_nets = num_nets;
+    arrays.net_start = m_net_start.data();
+    arrays.pin_x = m_pin_x.data();
+    arrays.pin_y = m_pin_y.data();
+    if (num_nets > 0) {
+        arrays.xl = &m_boxes[0];
+        arrays.xr = &m_boxes[1];
+        arrays.yb = &m_boxes[2];
+        arrays.yt = &m_boxes[3];
+        arrays.box_stride = 4;
+    }
+    arrays.wirelength = m_wirelength.data();
+    arrays.lab_input = m_lab_input.data();
+    arrays.lab_input_x_step = static_cast<size_t>(ny);
+    arrays.lab_input_y_step = 1;
+    set_arrays(arrays);
 }

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "fitter/h/congestion_export.h"
+#include "h/front_end.h"
 
 // A regular expression matching exactly `message` as the host reporter
 // prints it: after ": " and followed by the end of the line.
@@ -50,8 +51,10 @@ class TEST_NETLIST : public CONGESTION::NETLIST_IF {
     std::vector<std::pair<float, float>> wirelengths;  // per net; empty means (0, 0)
     std::vector<std::vector<int>> boxes;               // per net {xl, xr, yb, yt}
     std::function<int(int, int)> lab_input = [](int, int) { return 0; };
-    std::function<float(float, float, CONGESTION::RESOURCE_TYPE)> congestion =
-        [](float demand, float supply, CONGESTION::RESOURCE_TYPE) { return supply > 0.0f ? demand / supply : 0.0f; };
+    std::function<float(float, float, CONGESTION::RESOURCE_TYPE)> congestion = [](float demand, float supply,
+                                                                                  CONGESTION::RESOURCE_TYPE) {
+        return get_congestion(CONGESTION_POLICY::RATIO, demand, supply);
+    };
 
     int add_net(std::vector<CONGESTION::LOC> pins)
     {

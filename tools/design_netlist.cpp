@@ -113,47 +113,28 @@ std::vector<int> count_load_pins(const DESIGN& design, const std::vector<int>& n
 }
 
 DESIGN_NETLIST::DESIGN_NETLIST(const DESIGN& design, CONGESTION_POLICY policy, WIRELENGTH_SOURCE wirelength)
-    : m_design(design),
-      m_policy(policy),
-      m_wirelength(wirelength),
-      m_load_pins(count_load_pins(design, get_estimated_nets(design)))
-{}
-
-CONGESTION::LOC DESIGN_NETLIST::get_pin_loc(int net, int pin) const
+    : m_load_pins(count_load_pins(design, get_estimated_nets(design)))
 {
-    const int index = m_design.net_start[net] + pin;
-    return CONGESTION::LOC{m_design.pin_x[index], m_design.pin_y[index]};
-}
-
-int DESIGN_NETLIST::get_num_nets() const { return m_design.get_num_nets(); }
-
-int DESIGN_NETLIST::get_num_pins(int net) const { return m_design.get_num_pins(net); }
-
-float DESIGN_NETLIST::get_pin_weight(int net, int) const { return static_cast<float>(m_design.weight[net]); }
-
-int DESIGN_NETLIST::get_lab_input_demand(int x, int y) const { return m_load_pins[m_design.get_tile_index(x, y)]; }
-
-float DESIGN_NETLIST::compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE) const
-{
-    if (m_policy == CONGESTION_POLICY::OVERFLOW) {
-        const float excess = smooth_demand - smooth_supply;
-        return excess > 0.0f ? excess : 0.0f;
+    NETLIST_ARRAYS arrays;
+    arrays.num_nets = design.get_num_nets();
+    arrays.net_start = design.net_start.data();
+    arrays.pin_x = design.pin_x.data();
+    arrays.pin_y = design.pin_y.data();
+    arrays.net_weight = design.weight.data();
+    arrays.xl = design.xl.data();
+    arrays.xr = design.xr.data();
+    arrays.yb = design.yb.data();
+    arrays.yt = design.yt.data();
+    if (wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE) {
+        m_routed_lengths.reserve(2 * design.routed_x.size());
+        for (std::size_t net = 0; net < design.routed_x.size(); ++net)
+            m_routed_lengths.insert(m_routed_lengths.end(), {static_cast<float>(design.routed_x[net]),
+                                                             static_cast<float>(design.routed_y[net])});
+        arrays.wirelength = m_routed_lengths.data();
     }
-    return smooth_supply > 0.0f ? smooth_demand / smooth_supply : 0.0f;
-}
-
-std::pair<float, float> DESIGN_NETLIST::get_wirelength(int net) const
-{
-    if (m_wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE)
-        return {static_cast<float>(m_design.routed_x[net]), static_cast<float>(m_design.routed_y[net])};
-    return {static_cast<float>(m_design.xr[net] - m_design.xl[net]),
-            static_cast<float>(m_design.yt[net] - m_design.yb[net])};
-}
-
-void DESIGN_NETLIST::get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const
-{
-    *net_xl = m_design.xl[net];
-    *net_xr = m_design.xr[net];
-    *net_yb = m_design.yb[net];
-    *net_yt = m_design.yt[net];
+    arrays.lab_input = m_load_pins.data();
+    arrays.lab_input_x_step = 1;
+    arrays.lab_input_y_step = static_cast<std::size_t>(design.nx);
+    arrays.policy = policy;
+    set_arrays(arrays);
 }

@@ -8,14 +8,8 @@
 #include <vector>
 
 #include "fitter/h/congestion_export.h"
+#include "h/front_end.h"
 #include "tools/design_reader.h"
-
-// How compute_congestion turns a tile's smoothed demand and supply into its
-// congestion value.
-enum class CONGESTION_POLICY {
-    RATIO,    // smoothed demand over smoothed supply, 0 without supply
-    OVERFLOW  // smoothed demand minus smoothed supply, not below 0
-};
 
 // Where get_wirelength's estimates come from.
 enum class WIRELENGTH_SOURCE {
@@ -63,27 +57,16 @@ std::vector<int> get_estimated_nets(const DESIGN& design);
 // Load pins of the listed nets per tile (y * nx + x): the Lab Input demand.
 std::vector<int> count_load_pins(const DESIGN& design, const std::vector<int>& nets);
 
-// Read-only netlist over a design that outlives it; safe for concurrent calls.
-// Pin weights are the file's weight column; the Lab Input demand of a tile is
-// the number of load pins of the estimated nets on it.
-class DESIGN_NETLIST : public CONGESTION::NETLIST_IF {
+// The netlist of a design that outlives it. Pin weights are the file's
+// weight column; the Lab Input demand of a tile is the number of load pins
+// of the estimated nets on it.
+class DESIGN_NETLIST : public FLAT_NETLIST {
  public:
     DESIGN_NETLIST(const DESIGN& design, CONGESTION_POLICY policy, WIRELENGTH_SOURCE wirelength);
 
-    CONGESTION::LOC get_pin_loc(int net, int pin) const override;
-    int get_num_nets() const override;
-    int get_num_pins(int net) const override;
-    float get_pin_weight(int net, int pin) const override;
-    int get_lab_input_demand(int x, int y) const override;
-    float compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE type) const override;
-    std::pair<float, float> get_wirelength(int net) const override;
-    void get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const override;
-
  private:
-    const DESIGN& m_design;
-    CONGESTION_POLICY m_policy;
-    WIRELENGTH_SOURCE m_wirelength;
     std::vector<int> m_load_pins;
+    std::vector<float> m_routed_lengths;  // for ROUTED_ORACLE
 };
 
 #endif

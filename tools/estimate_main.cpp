@@ -24,6 +24,7 @@
 #include "tools/grid_files.h"
 #include "tools/heatmap.h"
 #include "tools/interrupts.h"
+#include "tools/option_words.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
 #include "tools/report.h"
@@ -84,15 +85,16 @@ int parse_int(const std::string& text, const std::string& option, int minimum, i
     return value;
 }
 
-// The one of `words` that `text` names; its index.
-int parse_word(const std::string& text, const std::string& option, const std::vector<std::string>& words)
+// The value of the table's word that `text` is.
+template <typename VALUE, std::size_t N>
+VALUE parse_word(const std::string& text, const std::string& option, const OPTION_WORD<VALUE> (&table)[N])
 {
-    for (std::size_t i = 0; i < words.size(); ++i)
-        if (text == words[i])
-            return static_cast<int>(i);
+    for (const OPTION_WORD<VALUE>& entry : table)
+        if (text == entry.word)
+            return entry.value;
     std::string list;
-    for (const std::string& word : words)
-        list += (list.empty() ? "" : " or ") + word;
+    for (const OPTION_WORD<VALUE>& entry : table)
+        list += (list.empty() ? "" : " or ") + std::string(entry.word);
     throw USAGE_ERROR("the value '" + text + "' of " + option + " is not " + list);
 }
 
@@ -107,7 +109,7 @@ po::options_description get_option_descriptions(const ESTIMATE_OPTIONS& d)
         "net model: path (pin-based crossing probabilities) or bbox (box and wire length spread by supply)")(
         "window", po::value<std::string>()->default_value(window),
         "smoothing window PARALLEL,PERPENDICULAR in tiles along and across each wire direction (1..255)")(
-        "uniform", po::value<std::string>()->default_value(d.uniform ? "yes" : "no")->implicit_value("yes"),
+        "uniform", po::value<std::string>()->default_value(get_word(YES_NO_WORDS, d.uniform))->implicit_value("yes"),
         "smooth demand uniformly over the window (yes or no; --uniform alone means yes)")(
         "policy", po::value<std::string>()->default_value(get_policy_word(d.policy)),
         "congestion value of a tile: ratio (smoothed demand over smoothed supply, 0 without supply) or "
@@ -134,7 +136,7 @@ po::options_description get_option_descriptions(const ESTIMATE_OPTIONS& d)
         "grids", po::value<std::string>(),
         "write every per-tile map as a NumPy .npy file, with the index grids.json, into the folder DIR (created if "
         "missing)")(
-        "heatmap-scale", po::value<std::string>()->default_value("shared"),
+        "heatmap-scale", po::value<std::string>()->default_value(get_word(HEATMAP_SCALE_WORDS, HEATMAP_SCALE::SHARED)),
         "colour scale of the estimate and routed panels of a heatmap: shared (equal colours are equal values) "
         "or separate (each panel from 0 to its own largest value)")(
         "dump", po::value<std::string>(), "write the library's grid dump to FILE (- for standard output)")(
@@ -198,32 +200,25 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     line.design_dir = designs[0];
     const auto text = [&](const char* name) { return values[name].as<std::string>(); };
     ESTIMATE_OPTIONS& o = line.options;
-    o.model = parse_word(text("model"), "--model", {"path", "bbox"}) == 0 ? CONGESTION::PATH_PROBABILITY_MODEL
-                                                                          : CONGESTION::BOUNDING_BOX_MODEL;
+    o.model = parse_word(text("model"), "--model", MODEL_WORDS);
     const std::string window = text("window");
     const std::size_t comma = window.find(',');
     if (comma == std::string::npos || window.find(',', comma + 1) != std::string::npos)
         throw USAGE_ERROR("the value '" + window + "' of --window is not two numbers PARALLEL,PERPENDICULAR");
     o.parallel_dim = parse_int(window.substr(0, comma), "--window", 1, MAX_WINDOW);
     o.perpendicular_dim = parse_int(window.substr(comma + 1), "--window", 1, MAX_WINDOW);
-    o.uniform = parse_word(text("uniform"), "--uniform", {"no", "yes"}) == 1;
-    o.policy = parse_word(text("policy"), "--policy", {"ratio", "overflow"}) == 0 ? CONGESTION_POLICY::RATIO
-                                                                                  : CONGESTION_POLICY::OVERFLOW;
-    o.supply =
-        parse_word(text("supply"), "--supply", {"half", "full"}) == 0 ? SUPPLY_MAPPING::HALF : SUPPLY_MAPPING::FULL;
+    o.uniform = parse_word(text("uniform"), "--uniform", YES_NO_WORDS);
+    o.policy = parse_word(text("policy"), "--policy", POLICY_WORDS);
+    o.supply = parse_word(text("supply"), "--supply", SUPPLY_WORDS);
     line.supply_given = !values["supply"].defaulted();
-    o.wirelength = parse_word(text("wirelength"), "--wirelength", {"hpwl", "oracle"}) == 0
-                       ? WIRELENGTH_SOURCE::HALF_PERIMETER
-                       : WIRELENGTH_SOURCE::ROUTED_ORACLE;
+    o.wirelength = parse_word(text("wirelength"), "--wirelength", WIRELENGTH_WORDS);
     o.peak_dim = parse_int(text("peak-window"), "--peak-window", 1, MAX_WINDOW);
     o.num_chunks = parse_int(text("chunks"), "--chunks", 1, MAX_CHUNKS);
     line.threads = parse_int(text("threads"), "--threads", 0, MAX_THREADS);
     line.timings = values.count("no-timings") == 0;
     line.quiet = values.count("quiet") != 0;
     line.fail_if_unroutable = values.count("fail-if-unroutable") != 0;
-    line.heatmap_scale = parse_word(text("heatmap-scale"), "--heatmap-scale", {"shared", "separate"}) == 0
-                             ? HEATMAP_SCALE::SHARED
-                             : HEATMAP_SCALE::SEPARATE;
+    line.heatmap_scale = parse_word(text("heatmap-scale"), "--heatmap-scale", HEATMAP_SCALE_WORDS);
     // A value such as "--no-timings" after "--json" is an option left
     // without its value, not a file name.
     const auto path_text = [&](const char* name) {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "tools/option_words.h"
+
 namespace {
 
 // printf-style formatting into a std::string.
@@ -92,29 +94,10 @@ const char* get_verdict_word(const ROUTABILITY& routability)
     return routability.routes ? "routes" : "does not route";
 }
 
-const char* get_model_word(CONGESTION::NET_MODEL model)
-{
-    return model == CONGESTION::BOUNDING_BOX_MODEL ? "bbox" : "path";
-}
-
-const char* get_policy_word(CONGESTION_POLICY policy)
-{
-    return policy == CONGESTION_POLICY::OVERFLOW ? "overflow" : "ratio";
-}
-
-const char* get_supply_word(SUPPLY_MAPPING mapping) { return mapping == SUPPLY_MAPPING::FULL ? "full" : "half"; }
-
-const char* get_wirelength_word(WIRELENGTH_SOURCE source)
-{
-    return source == WIRELENGTH_SOURCE::ROUTED_ORACLE ? "oracle" : "hpwl";
-}
-
-const char* get_type_word(CONGESTION::RESOURCE_TYPE type)
-{
-    static const char* const WORDS[CONGESTION::NUM_RESOURCE_TYPES] = {"HORIZONTAL_LEFT", "HORIZONTAL_RIGHT",
-                                                                      "VERTICAL_UP", "VERTICAL_DOWN", "LAB_INPUT"};
-    return WORDS[type];
-}
+const char* get_model_word(CONGESTION::NET_MODEL model) { return get_word(MODEL_WORDS, model); }
+const char* get_policy_word(CONGESTION_POLICY policy) { return get_word(POLICY_WORDS, policy); }
+const char* get_supply_word(SUPPLY_MAPPING mapping) { return get_word(SUPPLY_WORDS, mapping); }
+const char* get_wirelength_word(WIRELENGTH_SOURCE source) { return get_word(WIRELENGTH_WORDS, source); }
 
 std::string format_cookie(unsigned long long cookie) { return format("%016llx", cookie); }
 

@@ -9,13 +9,12 @@
 
 #include "tools/estimate.h"
 
-// Option words shared by the command line, the text report and the JSON.
+// Option words shared by the command line, the text report and the JSON,
+// from the tables of tools/option_words.h.
 const char* get_model_word(CONGESTION::NET_MODEL model);
 const char* get_policy_word(CONGESTION_POLICY policy);
 const char* get_supply_word(SUPPLY_MAPPING mapping);
 const char* get_wirelength_word(WIRELENGTH_SOURCE source);
-// The enumerator's name, e.g. "HORIZONTAL_LEFT".
-const char* get_type_word(CONGESTION::RESOURCE_TYPE type);
 
 // Writes the report as aligned text tables. Without timings the phase times
 // and the worker-thread count, which describe the run rather than the

@@ -41,7 +41,7 @@ struct BAND_ORDER {
 
     // Lists the `count` nets of a batch per band of `band_rows` grid rows
     // out of `num_rows`; net i spans the grid rows rows(i).first ..
-    // rows(i).second. Counted, then placed: a counting sort.
+    // rows(i).last. Counted, then placed: a counting sort.
     template <typename ROWS_OF>
     void build(size_t count, int num_rows, int band_rows, const ROWS_OF& rows)
     {
@@ -49,7 +49,7 @@ struct BAND_ORDER {
         start.assign(num_bands + 1, 0);
         for (size_t i = 0; i < count; ++i) {
             const auto span = rows(i);
-            for (int band = span.first / band_rows; band <= span.second / band_rows; ++band)
+            for (int band = span.first / band_rows; band <= span.last / band_rows; ++band)
                 ++start[static_cast<size_t>(band) + 1];
         }
         for (size_t band = 0; band < num_bands; ++band)
@@ -58,7 +58,7 @@ struct BAND_ORDER {
         next.assign(start.begin(), start.end() - 1);
         for (size_t i = 0; i < count; ++i) {
             const auto span = rows(i);
-            for (int band = span.first / band_rows; band <= span.second / band_rows; ++band)
+            for (int band = span.first / band_rows; band <= span.last / band_rows; ++band)
                 nets[next[static_cast<size_t>(band)]++] = static_cast<int>(i);
         }
     }

@@ -7,17 +7,14 @@
 #include <vector>
 
 #include "fitter/congestion/band_order.h"
+#include "fitter/congestion/tile_ranges.h"
 
 namespace congestion_internal {
 
 // What the model needs of one net once its netlist queries are made: the
 // box, the driver's tile clamped into it, the amounts, and where the
 // supply of each of its rows lies in the batch's row totals.
-struct NET_PLAN {
-    int xl;
-    int xr;
-    int yb;
-    int yt;
+struct NET_PLAN : TILE_BOX {
     int cx;
     int cy;
     float ex;

@@ -222,7 +222,7 @@ void apply_batch(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, int 
     if (batch.plans.empty())
         return;
     batch.bands.build(batch.plans.size(), supply[CONGESTION::HORIZONTAL_LEFT].get_num_rows(), band_rows,
-                      [&](size_t i) { return std::make_pair(batch.plans[i].xl, batch.plans[i].xr); });
+                      [&](size_t i) { return batch.plans[i].columns(); });
     nested_parallel_blocks(batch.bands.num_bands(), [&](int begin, int end) {
         run_in_variant([&] {
             batch.bands.visit(

@@ -14,6 +14,7 @@
 #include <tbb/spin_rw_mutex.h>
 
 #include "fitter/congestion/parallel_loops.h"
+#include "fitter/congestion/tile_ranges.h"
 #include "fitter/h/congestion_export.h"
 #include "h/vmx_2d_array_sys.h"
 #include "host/zol_gen.h"

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
-#include <limits>
 #include <utility>
 #include <vector>
 
@@ -34,20 +33,10 @@ void set_to(float* values, int first, int last, float value)
 }
 
 // Elements first .. last of a column: a part of it that holds every value
-// other than zero. Empty while first > last. Adding an empty part
-// (from > to) to a part may widen it, but only within from .. to's hull
-// with it, which lies inside the column: more zeros, never fewer values.
-struct ROWS {
-    int first = std::numeric_limits<int>::max();
-    int last = std::numeric_limits<int>::min();
-
-    bool empty() const { return first > last; }
-    void add(int from, int to)
-    {
-        first = std::min(first, from);
-        last = std::max(last, to);
-    }
-};
+// other than zero. Adding an empty part (from > to) to a part may widen it,
+// but only within from .. to's hull with it, which lies inside the column:
+// more zeros, never fewer values.
+using ROWS = CLOSED_RANGE<>;
 
 ROWS joined(ROWS a, const ROWS& b)
 {
@@ -349,7 +338,7 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_BATCH& batch)
 {
     const CONGESTION::LOC driver = net_if.get_pin_loc(net, 0);
     const int num_pins = net_if.get_num_pins(net);
-    NET_BOX box = {driver.x, driver.x, driver.y, driver.y, driver.x, driver.y};
+    NET_BOX box = {{driver.x, driver.x, driver.y, driver.y}, driver.x, driver.y};
     for (int k = 1; k < num_pins; ++k) {
         const CONGESTION::LOC loc = net_if.get_pin_loc(net, k);
         box.xl = std::min(box.xl, loc.x);
@@ -512,7 +501,7 @@ void apply_batch(int band_rows, PATH_BATCH& batch, TYPE_GRIDS& grids)
     if (batch.nets.empty())
         return;
     batch.bands.build(batch.nets.size(), grids[CONGESTION::HORIZONTAL_RIGHT].get_num_rows(), band_rows,
-                      [&](size_t i) { return std::make_pair(batch.nets[i].box.xl, batch.nets[i].box.xr); });
+                      [&](size_t i) { return batch.nets[i].box.columns(); });
     nested_parallel_blocks(batch.bands.num_bands(), [&](int begin, int end) {
         run_in_variant([&] { add_bands(batch, band_rows, begin, end, grids); });
     });

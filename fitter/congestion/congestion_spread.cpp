@@ -33,21 +33,13 @@ struct SPREAD_ARGS {
 };
 
 // The columns y of a row for which y + offset is a column too.
-struct COLUMN_RANGE {
-    int first;
-    int last;
-};
-inline COLUMN_RANGE columns_with_offset(int ny, int offset)
+inline CLOSED_RANGE<> columns_with_offset(int ny, int offset)
 {
     return {std::max(0, -offset), std::min(ny - 1, ny - 1 - offset)};
 }
 
 // The source rows whose windows reach destination row xi.
-struct ROW_RANGE {
-    long long first;
-    long long last;
-};
-inline ROW_RANGE get_sources(const SPREAD_ARGS& a, long long xi)
+inline CLOSED_RANGE<long long> get_sources(const SPREAD_ARGS& a, long long xi)
 {
     return {std::max(0LL, xi - a.x_extents.high),
             std::min(static_cast<long long>(a.num_source_rows) - 1, xi + a.x_extents.low)};
@@ -67,7 +59,7 @@ inline void sum_window_supply_row(const SPREAD_ARGS& a, int x, float* sums)
             if (b <= -ny || b >= ny)
                 continue;
             const int offset = static_cast<int>(b);
-            const COLUMN_RANGE range = columns_with_offset(ny, offset);
+            const CLOSED_RANGE<> range = columns_with_offset(ny, offset);
             for (int y = range.first; y <= range.last; ++y)
                 sums[y] = sums[y] + supply[y + offset];
         }
@@ -78,8 +70,8 @@ inline void sum_window_supply_row(const SPREAD_ARGS& a, int x, float* sums)
 // within reach, the shares of its sources summed from +0.0 into `partial`,
 // then added to the row, which starts at +0.0. window_supply[i] is the
 // window supply row of source row sources.first + i.
-inline void spread_into_row(const SPREAD_ARGS& a, int xi, ROW_RANGE sources, const float* const* window_supply,
-                            float* partial, float* out)
+inline void spread_into_row(const SPREAD_ARGS& a, int xi, CLOSED_RANGE<long long> sources,
+                            const float* const* window_supply, float* partial, float* out)
 {
     const int ny = a.ny;
     std::fill(out, out + ny, 0.0f);
@@ -96,7 +88,7 @@ inline void spread_into_row(const SPREAD_ARGS& a, int xi, ROW_RANGE sources, con
                 if (b <= -ny || b >= ny)
                     continue;
                 const int offset = static_cast<int>(b);
-                const COLUMN_RANGE range = columns_with_offset(ny, offset);
+                const CLOSED_RANGE<> range = columns_with_offset(ny, offset);
                 for (int y = range.first; y <= range.last; ++y) {
                     const float source_demand = demand[y + offset];
                     const float source_supply = source_supply_row[y + offset];
@@ -139,7 +131,7 @@ void spread_rows(int nx, int ny, int num_chunks, WINDOW_EXTENTS x_extents, WINDO
         std::vector<float> row(static_cast<size_t>(ny));
         long long next_source = 0;  // the first source row not in the ring yet
         for (int xi = first_row; xi != end_row; ++xi) {
-            const ROW_RANGE sources = get_sources(args, xi);
+            const CLOSED_RANGE<long long> sources = get_sources(args, xi);
             next_source = std::max(next_source, sources.first);
             for (; next_source <= sources.last; ++next_source) {
                 const int x = static_cast<int>(next_source);

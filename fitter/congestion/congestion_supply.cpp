@@ -9,15 +9,9 @@ using namespace congestion_internal;
 
 namespace {
 
-// First and last index of a window along one axis of `limit` indices.
-struct SPAN {
-    int first;
-    int last;
-};
-
 // The window centre-h .. centre+h, slid to lie inside 0 .. limit-1 with its
 // width kept, and cut at 0 only when it is wider than the axis.
-SPAN place_window(int centre, int half_width, int limit)
+CLOSED_RANGE<> place_window(int centre, int half_width, int limit)
 {
     int lo = centre - half_width;
     int hi = centre + half_width;
@@ -73,8 +67,8 @@ float CONGESTION_IMPL::get_max_supply(RESOURCE_TYPE type) const
 
 float CONGESTION_IMPL::get_avg_supply(RESOURCE_TYPE type, int x, int y, int window_size) const
 {
-    SPAN rows{0, m_nx - 1};
-    SPAN cols{0, m_ny - 1};
+    CLOSED_RANGE<> rows{0, m_nx - 1};
+    CLOSED_RANGE<> cols{0, m_ny - 1};
     if (x == -1) {
         CONGESTION_CHECK(y == -1, "y==-1");
         CONGESTION_CHECK(window_size == -1, "window_size==-1");

@@ -10,19 +10,14 @@
 #include <vector>
 
 #include "fitter/congestion/band_order.h"
+#include "fitter/congestion/tile_ranges.h"
 
 namespace congestion_internal {
 
-// Inclusive pin box of a net, and the driver's tile.
-struct NET_BOX {
-    int xl;
-    int xr;
-    int yb;
-    int yt;
+// The pin box of a net, and the driver's tile.
+struct NET_BOX : TILE_BOX {
     int xd;
     int yd;
-    int width() const { return xr - xl + 1; }
-    int height() const { return yt - yb + 1; }
 };
 
 // Two-pin crossing probabilities of the route from the driver A = (ax, ay)

@@ -16,13 +16,6 @@ constexpr long long MAX_WINDOW_SIZE = 255;
 
 std::string get_type_name(const py::object& value) { return py::str(py::type::handle_of(value).attr("__name__")); }
 
-const char* get_type_word(CONGESTION::RESOURCE_TYPE type)
-{
-    static const char* const WORDS[CONGESTION::NUM_RESOURCE_TYPES] = {"HORIZONTAL_LEFT", "HORIZONTAL_RIGHT",
-                                                                      "VERTICAL_UP", "VERTICAL_DOWN", "LAB_INPUT"};
-    return WORDS[type];
-}
-
 long long to_integer(const py::object& value, const char* name, const char* expected)
 {
     if (py::isinstance<py::bool_>(value) || !PyIndex_Check(value.ptr()))

@@ -8,13 +8,12 @@
 #include <pybind11/pybind11.h>
 
 #include "fitter/h/congestion_export.h"
+#include "h/front_end.h"
 
 namespace py = pybind11;
 
 // The Python type name of the object, for messages.
 std::string get_type_name(const py::object& value);
-// "HORIZONTAL_LEFT", ..., "LAB_INPUT".
-const char* get_type_word(CONGESTION::RESOURCE_TYPE type);
 
 // The value of an int, NumPy integer or enum argument (TypeError for other
 // objects); values beyond 64 bits saturate, so every range check refuses them.

@@ -88,13 +88,23 @@ ARRAY_NETLIST::ARRAY_NETLIST(const py::object& net_start, const py::object& pin_
     }
 }
 
-void ARRAY_NETLIST::get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const
+NETLIST_ARRAYS ARRAY_NETLIST::get_arrays() const
 {
-    const int* box = &m_boxes[static_cast<std::size_t>(net) * BOX_FIELDS];
-    *net_xl = box[0];
-    *net_xr = box[1];
-    *net_yb = box[2];
-    *net_yt = box[3];
+    NETLIST_ARRAYS arrays;
+    arrays.num_nets = get_num_nets();
+    arrays.net_start = m_net_start.data();
+    arrays.pin_x = m_pin_x.data();
+    arrays.pin_y = m_pin_y.data();
+    arrays.pin_weight = m_pin_weight.data();
+    if (!m_boxes.empty()) {
+        arrays.xl = &m_boxes[0];
+        arrays.xr = &m_boxes[1];
+        arrays.yb = &m_boxes[2];
+        arrays.yt = &m_boxes[3];
+        arrays.box_stride = BOX_FIELDS;
+    }
+    arrays.wirelength = m_wirelength.data();
+    return arrays;
 }
 
 std::vector<int> ARRAY_NETLIST::select_nets(const py::object& nets) const
@@ -116,11 +126,12 @@ std::vector<int> ARRAY_NETLIST::select_nets(const py::object& nets) const
 void ARRAY_NETLIST::check_pins_inside(const std::vector<int>& nets, int nx, int ny) const
 {
     for (int net : nets)
-        for (int pin = 0; pin < get_num_pins(net); ++pin) {
-            const CONGESTION::LOC loc = get_pin_loc(net, pin);
-            if (loc.x < 0 || loc.x >= nx || loc.y < 0 || loc.y >= ny)
-                throw py::value_error("pin " + std::to_string(pin) + " of net " + std::to_string(net) + " at " +
-                                      format_loc(loc.x, loc.y) + " lies outside the " + format_grid(nx, ny));
+        for (int index = m_net_start[net]; index < m_net_start[net + 1]; ++index) {
+            const int x = m_pin_x[index], y = m_pin_y[index];
+            if (x < 0 || x >= nx || y < 0 || y >= ny)
+                throw py::value_error("pin " + std::to_string(index - m_net_start[net]) + " of net " +
+                                      std::to_string(net) + " at " + format_loc(x, y) + " lies outside the " +
+                                      format_grid(nx, ny));
         }
 }
 
@@ -128,8 +139,8 @@ bool ARRAY_NETLIST::check_boxes_inside(const std::vector<int>& nets, int nx, int
 {
     bool any_non_empty = false;
     for (int net : nets) {
-        int xl = 0, xr = 0, yb = 0, yt = 0;
-        get_bounding_box(net, &xl, &xr, &yb, &yt);
+        const int* box = &m_boxes[static_cast<std::size_t>(net) * BOX_FIELDS];
+        const int xl = box[0], xr = box[1], yb = box[2], yt = box[3];
         if (xl > xr || yb > yt)
             continue;
         any_non_empty = true;

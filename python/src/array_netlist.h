@@ -3,12 +3,12 @@
 #ifndef CONGESTION_PYTHON_ARRAY_NETLIST_H
 #define CONGESTION_PYTHON_ARRAY_NETLIST_H
 
-#include <utility>
 #include <vector>
 
 #include <pybind11/pybind11.h>
 
 #include "fitter/h/congestion_export.h"
+#include "h/front_end.h"
 
 namespace py = pybind11;
 
@@ -27,15 +27,9 @@ class ARRAY_NETLIST {
 
     int get_num_nets() const { return static_cast<int>(m_net_start.size()) - 1; }
     int get_num_pins() const { return static_cast<int>(m_pin_x.size()); }
-    int get_num_pins(int net) const { return m_net_start[net + 1] - m_net_start[net]; }
-    CONGESTION::LOC get_pin_loc(int net, int pin) const
-    {
-        const int index = m_net_start[net] + pin;
-        return CONGESTION::LOC{m_pin_x[index], m_pin_y[index]};
-    }
-    float get_pin_weight(int net, int pin) const { return m_pin_weight[m_net_start[net] + pin]; }
-    std::pair<float, float> get_wirelength(int net) const { return {m_wirelength[2 * net], m_wirelength[2 * net + 1]}; }
-    void get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const;
+    // The arrays as the netlist interface reads them, valid while this
+    // object lives: weights per pin, boxes of four fields, wire lengths.
+    NETLIST_ARRAYS get_arrays() const;
 
     // The net indices of `nets` (all nets when it is None), each checked.
     std::vector<int> select_nets(const py::object& nets) const;

@@ -60,18 +60,25 @@ float CALLABLE_POLICY::call(float smooth_demand, float smooth_supply, CONGESTION
     return NO_VALUE;
 }
 
+void BINDING_NETLIST::lend(const NETLIST_LOAN& loan)
+{
+    m_loan = loan;
+    NETLIST_ARRAYS arrays = loan.nets != nullptr ? loan.nets->get_arrays() : NETLIST_ARRAYS{};
+    if (loan.lab_input != nullptr) {
+        arrays.lab_input = loan.lab_input->data();
+        arrays.lab_input_x_step = static_cast<std::size_t>(m_ny);
+        arrays.lab_input_y_step = 1;
+    }
+    arrays.policy = loan.policy;
+    set_arrays(arrays);
+}
+
 float BINDING_NETLIST::compute_congestion(float smooth_demand, float smooth_supply,
                                           CONGESTION::RESOURCE_TYPE type) const
 {
-    switch (m_loan.policy) {
-    case POLICY::UTILIZATION: return smooth_supply > 0.0f ? smooth_demand / smooth_supply : 0.0f;
-    case POLICY::OVERFLOW: {
-        const float excess = smooth_demand - smooth_supply;
-        return excess > 0.0f ? excess : 0.0f;
-    }
-    case POLICY::CALLABLE: return m_loan.callable->call(smooth_demand, smooth_supply, type);
-    }
-    return NO_VALUE;
+    if (m_loan.callable != nullptr)
+        return m_loan.callable->call(smooth_demand, smooth_supply, type);
+    return FLAT_NETLIST::compute_congestion(smooth_demand, smooth_supply, type);
 }
 
 ESTIMATOR::ESTIMATOR(long long nx, long long ny)
@@ -316,9 +323,8 @@ void ESTIMATOR::update_congestion(const py::object& policy, bool build_window_su
         const std::string name = policy.cast<std::string>();
         if (name != "utilization" && name != "overflow")
             throw py::value_error("policy '" + name + "' is not 'utilization', 'overflow' or a callable");
-        loan.policy = name == "utilization" ? POLICY::UTILIZATION : POLICY::OVERFLOW;
+        loan.policy = name == "utilization" ? CONGESTION_POLICY::RATIO : CONGESTION_POLICY::OVERFLOW;
     } else if (PyCallable_Check(policy.ptr())) {
-        loan.policy = POLICY::CALLABLE;
         loan.callable = &callable;
         callable.function = py::reinterpret_borrow<py::object>(policy);
         for (int t = 0; t < NUM_TYPES; ++t)

@@ -16,18 +16,11 @@
 #include <pybind11/pybind11.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "h/front_end.h"
 #include "python/src/array_netlist.h"
 #include "python/src/interrupt.h"
 
 namespace py = pybind11;
-
-// How update_congestion turns a tile's smoothed demand d and smoothed supply
-// s into its congestion value.
-enum class POLICY {
-    UTILIZATION,  // d / s, 0 where s is not positive
-    OVERFLOW,     // d - s, not below 0
-    CALLABLE      // a Python function(d, s, type)
-};
 
 // A Python policy during one update_congestion. The engine calls it from its
 // worker threads; each call takes the GIL. The first Python error is kept
@@ -46,36 +39,28 @@ struct CALLABLE_POLICY {
 struct NETLIST_LOAN {
     const ARRAY_NETLIST* nets = nullptr;
     const std::vector<int>* lab_input = nullptr;  // nx * ny, x major
-    POLICY policy = POLICY::UTILIZATION;
-    CALLABLE_POLICY* callable = nullptr;
+    CONGESTION_POLICY policy = CONGESTION_POLICY::RATIO;
+    CALLABLE_POLICY* callable = nullptr;   // instead of `policy` when set
     INTERRUPT_WATCH* interrupt = nullptr;  // polled once per net
 };
 
-// The engine's netlist interface. It answers from what the current call has
-// lent it, so one engine serves any Netlist, Lab Input array and policy.
-class BINDING_NETLIST : public CONGESTION::NETLIST_IF {
+// The engine's netlist interface. It reads what the current call has lent
+// it, so one engine serves any Netlist, Lab Input array and policy.
+class BINDING_NETLIST : public FLAT_NETLIST {
  public:
     explicit BINDING_NETLIST(int ny) : m_ny(ny) {}
-    void lend(const NETLIST_LOAN& loan) { m_loan = loan; }
+    void lend(const NETLIST_LOAN& loan);
 
-    CONGESTION::LOC get_pin_loc(int net, int pin) const override { return m_loan.nets->get_pin_loc(net, pin); }
-    int get_num_nets() const override { return m_loan.nets ? m_loan.nets->get_num_nets() : 0; }
     int get_num_pins(int net) const override
     {
         poll_interrupt();
-        return m_loan.nets->get_num_pins(net);
-    }
-    float get_pin_weight(int net, int pin) const override { return m_loan.nets->get_pin_weight(net, pin); }
-    int get_lab_input_demand(int x, int y) const override
-    {
-        return (*m_loan.lab_input)[static_cast<std::size_t>(x) * m_ny + y];
+        return FLAT_NETLIST::get_num_pins(net);
     }
     float compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE type) const override;
-    std::pair<float, float> get_wirelength(int net) const override { return m_loan.nets->get_wirelength(net); }
     void get_bounding_box(int net, int* net_xl, int* net_xr, int* net_yb, int* net_yt) const override
     {
         poll_interrupt();
-        m_loan.nets->get_bounding_box(net, net_xl, net_xr, net_yb, net_yt);
+        FLAT_NETLIST::get_bounding_box(net, net_xl, net_xr, net_yb, net_yt);
     }
 
  private:

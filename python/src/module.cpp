@@ -30,14 +30,11 @@ congestion-estimate --grids writes. Results equal those of the C++
 library bit for bit.)doc";
     module.attr("__version__") = CONGESTION_VERSION;
 
-    py::enum_<CONGESTION::RESOURCE_TYPE>(module, "ResourceType", "Routing resource types; 0..3 are wire types.",
-                                         py::arithmetic())
-        .value("HORIZONTAL_LEFT", CONGESTION::HORIZONTAL_LEFT)
-        .value("HORIZONTAL_RIGHT", CONGESTION::HORIZONTAL_RIGHT)
-        .value("VERTICAL_UP", CONGESTION::VERTICAL_UP)
-        .value("VERTICAL_DOWN", CONGESTION::VERTICAL_DOWN)
-        .value("LAB_INPUT", CONGESTION::LAB_INPUT)
-        .export_values();
+    py::enum_<CONGESTION::RESOURCE_TYPE> types(module, "ResourceType", "Routing resource types; 0..3 are wire types.",
+                                               py::arithmetic());
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t)
+        types.value(RESOURCE_TYPE_WORDS[t], static_cast<CONGESTION::RESOURCE_TYPE>(t));
+    types.export_values();
     py::enum_<CONGESTION::NET_MODEL>(module, "NetModel", "How update_demand turns its source into demand.",
                                      py::arithmetic())
         .value("PATH_PROBABILITY_MODEL", CONGESTION::PATH_PROBABILITY_MODEL)
