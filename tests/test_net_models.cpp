@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -302,6 +303,50 @@ TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
         impl.update_demand(nets, model);
         for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)
             EXPECT_TRUE(same_grid(PEER::demand(impl)[type], expected[type])) << model << " " << type;
+    }
+}
+
+// What the path model means, without its transcription: a route from the
+// driver to a load crosses each cut between them once. For each net alone,
+// the crossing values of each cut, found back from the demand (a tile holds
+// half of each boundary it touches), add up to 1 where one load crosses the
+// cut; where several do, to between 1 and their number, as their averages
+// give each load's values at least its share of their weights; 0 where none
+// does. Random nets of 2 to 15 pins, some of them on one row or column.
+TEST(NetModels, PathModelCrossesEachCutBetweenDriverAndLoadOnce)
+{
+    constexpr int kNx = 12, kNy = 10, kNets = 300;
+    constexpr double kRounding = 1e-4;
+    TEST_NETLIST netlist = make_random_netlist(kNx, kNy, kNets, 71);
+    CONGESTION_IMPL impl(kNx, kNy, &netlist);
+    for (int net = 0; net < kNets; ++net) {
+        const std::vector<CONGESTION::LOC>& pins = netlist.nets[net];
+        if (pins.size() >= 16)
+            continue;
+        impl.clear_demand();
+        impl.update_demand({net}, kPath);
+        std::set<std::pair<int, int>> loads;  // the tiles of the loads, not the driver's
+        for (const CONGESTION::LOC& pin : pins)
+            if (pin.x != pins[0].x || pin.y != pins[0].y)
+                loads.insert({pin.x, pin.y});
+        for (RESOURCE_TYPE type : WIRE_TYPES) {
+            const bool horizontal = type == kLeft || type == kRight, ahead = type == kRight || type == kUp;
+            const int lines = horizontal ? kNx : kNy, driver = horizontal ? pins[0].x : pins[0].y;
+            double cut = 0.0;  // the crossing values of the cut before line i, then after it
+            for (int i = 0; i < lines; ++i) {
+                double line = 0.0;
+                for (int j = 0; j < (horizontal ? kNy : kNx); ++j)
+                    line += impl.get_demand(horizontal ? i : j, horizontal ? j : i, type);
+                cut = 2.0 * line - cut;
+                const auto crosses = [&](const std::pair<int, int>& load) {
+                    const int at = horizontal ? load.first : load.second;
+                    return ahead ? driver <= i && i < at : at <= i && i < driver;
+                };
+                const auto crossing = std::count_if(loads.begin(), loads.end(), crosses);
+                EXPECT_GE(cut, crossing > 0 ? 1.0 - kRounding : -kRounding) << net << " " << type << " " << i;
+                EXPECT_LE(cut, static_cast<double>(crossing) + kRounding) << net << " " << type << " " << i;
+            }
+        }
     }
 }
 

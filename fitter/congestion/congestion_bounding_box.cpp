@@ -86,15 +86,12 @@ void sum_rows(const GRID_2D<float>& table, int xl, int xr, int yb, int yt, float
 
 // A tile's share of `amount` in proportion to its supply s out of the line's
 // `total`, (amount * s) / total with the product first, added to `demand`;
-// a tile without supply keeps its bits. Every lane divides, by `total` where
-// the tile is supplied and by 1 (over a zero numerator) where not, and the
-// result is then selected: with no branch around the division the loops
-// vectorise, no discarded lane raises a floating-point flag, and each kept
-// quotient is the same correctly rounded division.
+// a tile without supply keeps its bits (DIVIDE_THEN_SELECT, over a zero
+// numerator where the tile has no supply).
 inline float add_share(float demand, float s, float amount, float total)
 {
     const bool supplied = s > 0.0f;
-    const float share = (amount * (supplied ? s : 0.0f)) / (supplied ? total : 1.0f);
+    const float share = divide_where(supplied, amount * (supplied ? s : 0.0f), total);
     return supplied ? demand + share : demand;
 }
 

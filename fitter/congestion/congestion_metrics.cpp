@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "fitter/congestion/kernel_variants.h"
 
 using namespace congestion_internal;
 
@@ -16,7 +17,7 @@ float CONGESTION_IMPL::get_avg_chip_utilization(float threshold) const
     // pair above the threshold are summed apart, one pair at a time in the
     // order x, y, type, and divided once at the end. The threshold test runs
     // ahead a row at a time, across the row, so that its divisions vectorise
-    // (a divisor of 1 where there is no supply, whose result is discarded).
+    // (DIVIDE_THEN_SELECT).
     constexpr size_t NUM_WIRE_TYPES = CONGESTION::NUM_RESOURCE_TYPES - 1;
     const size_t ny = static_cast<size_t>(m_ny);
     std::vector<float> utilizations(NUM_WIRE_TYPES * ny);
@@ -29,7 +30,7 @@ float CONGESTION_IMPL::get_avg_chip_utilization(float threshold) const
             float* utilization = &utilizations[t * ny];
             for (size_t y = 0; y < ny; ++y) {
                 const bool has_supply = supply[t][y] > 0.0f;
-                const float quotient = demand[t][y] / (has_supply ? supply[t][y] : 1.0f);
+                const float quotient = divide_where(has_supply, demand[t][y], supply[t][y]);
                 utilization[y] = has_supply ? quotient : 0.0f;
             }
         }

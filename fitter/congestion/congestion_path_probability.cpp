@@ -1,5 +1,20 @@
 // The path-probability net model: boundary-crossing probabilities per net,
 // shared with the tiles on both sides of each boundary.
+//
+// Its walks (the column buffers of a small net, the two-tile walk, the
+// many-pin walk) agree bit for bit with one another, whichever band, batch
+// or variant runs them, by these rules; comments cite them by name.
+// - TILE_SHARE_ORDER: a tile of a grid takes half of the crossing value of
+//   the boundary on one side, then half of the one on the other side:
+//   tile = (tile + 0.5 a) + 0.5 b (add_halves), in that order, with +0.0 for
+//   a boundary that is missing or lies outside the box. Every walk makes
+//   exactly these operations for every tile of the columns it visits.
+// - POSITIVE_ZERO: the chunk's grids start at +0.0 and every sum starts from
+//   +0.0, so no tile ever holds -0.0 and adding a +0.0 changes no tile: a
+//   walk may add the zeros of missing boundaries or skip them.
+// - ZERO_COLUMNS: the column buffers (PATH_COLUMNS) are all zero when a net
+//   starts: each walk clears what it wrote before it leaves the net.
+// - DIVIDE_THEN_SELECT (kernel_variants.h): averages divide on every lane.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -17,6 +32,9 @@ namespace {
 // Nets with at least this many pins use the quadrant counting rule instead
 // of averaging two-pin probabilities, and read no weights.
 constexpr int LARGE_NET_PINS = 16;
+
+// TILE_SHARE_ORDER: half of `first`, then half of `second`.
+inline void add_halves(float& tile, float first, float second) { tile = (tile + 0.5f * first) + 0.5f * second; }
 
 // Adds `value` to elements first .. last of a column.
 void add_to(float* values, int first, int last, float value)
@@ -38,10 +56,10 @@ void set_to(float* values, int first, int last, float value)
 // more zeros, never fewer values.
 using ROWS = CLOSED_RANGE<>;
 
-ROWS joined(ROWS a, const ROWS& b)
+ROWS joined(ROWS hull, const ROWS& other)
 {
-    a.add(b.first, b.last);
-    return a;
+    hull.add(other.first, other.last);
+    return hull;
 }
 
 // The parts of the column buffers written for the current column (and, for
@@ -50,41 +68,38 @@ struct COLUMN_ROWS {
     ROWS right, right_before, left, left_before, up, down, h_cover, v_cover;
 };
 
-// value / cover where the cover is positive, else value unchanged. Every
-// lane divides, by 1 where the cover is not positive, and the result is
-// selected: with no branch around the division the loops vectorise, no
-// discarded lane raises a floating-point flag, and each kept quotient is the
-// same correctly rounded division.
+// value / cover where the cover is positive, else value unchanged
+// (DIVIDE_THEN_SELECT).
 inline float average(float value, float cover)
 {
     const bool covered = cover > 0.0f;
-    const float quotient = value / (covered ? cover : 1.0f);
+    const float quotient = divide_where(covered, value, cover);
     return covered ? quotient : value;
 }
 
-// Turns the weighted sums of two directions into weighted averages over
-// `covers`, and clears the covers. `rows_a`, `rows_b` and `cover_rows` span
-// what was written of the three; elsewhere they hold +0.0, which averaging
-// leaves as it is. A direction that no load reached on the column is left
-// out.
-void normalise(float* __restrict a, ROWS rows_a, float* __restrict b, ROWS rows_b, ROWS cover_rows,
+// Turns the weighted sums of two opposite directions into weighted averages
+// over `covers`, and clears the covers (ZERO_COLUMNS). `rows_one`,
+// `rows_other` and `cover_rows` span what was written of the three;
+// elsewhere they hold +0.0, which averaging leaves as it is. A direction
+// that no load reached on the column is left out.
+void normalise(float* __restrict one, ROWS rows_one, float* __restrict other, ROWS rows_other, ROWS cover_rows,
                float* __restrict covers)
 {
-    const ROWS rows = joined(joined(rows_a, rows_b), cover_rows);
-    if (rows_b.empty()) {
+    const ROWS rows = joined(joined(rows_one, rows_other), cover_rows);
+    if (rows_other.empty()) {
         for (int j = rows.first; j <= rows.last; ++j) {
-            a[j] = average(a[j], covers[j]);
+            one[j] = average(one[j], covers[j]);
             covers[j] = 0.0f;
         }
-    } else if (rows_a.empty()) {
+    } else if (rows_one.empty()) {
         for (int j = rows.first; j <= rows.last; ++j) {
-            b[j] = average(b[j], covers[j]);
+            other[j] = average(other[j], covers[j]);
             covers[j] = 0.0f;
         }
     } else {
         for (int j = rows.first; j <= rows.last; ++j) {
-            a[j] = average(a[j], covers[j]);
-            b[j] = average(b[j], covers[j]);
+            one[j] = average(one[j], covers[j]);
+            other[j] = average(other[j], covers[j]);
             covers[j] = 0.0f;
         }
     }
@@ -94,7 +109,7 @@ void normalise(float* __restrict a, ROWS rows_a, float* __restrict b, ROWS rows_
 // column adds its weighted two-pin probabilities and its weight as coverage,
 // in load order, every element w times its probability with the product
 // formed first; the sums are then averaged over the coverage.
-void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, int x, PATH_COLUMNS& a,
+void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, int x, PATH_COLUMNS& columns,
                       COLUMN_ROWS& rows)
 {
     for (const LOAD* end = loads + num_loads; loads != end; ++loads) {
@@ -110,8 +125,8 @@ void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, i
         // The weight as coverage: of the boundary after the column on the
         // pair box's rows when that boundary lies in the pair box, of the
         // boundaries between the pair box's rows in any case.
-        float* __restrict h_cover = a.h_cover;
-        float* __restrict v_cover = a.v_cover;
+        float* __restrict h_cover = columns.h_cover;
+        float* __restrict v_cover = columns.v_cover;
         if (horizontal) {
             for (int j = first; j < last; ++j) {
                 h_cover[j] = h_cover[j] + w;
@@ -127,7 +142,7 @@ void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, i
             // Along a column only the pair's end rows (A's and B's: the pair
             // box's first and last rows) differ; the rows between share 1 / S.
             const bool to_right = box.xd < pair.bx;
-            float* c = to_right ? a.right : a.left;
+            float* c = to_right ? columns.right : columns.left;
             c[first] = c[first] + w * pair.horizontal(i, 0);
             if (last > first) {
                 const float between = load.w_between_rows;
@@ -142,7 +157,7 @@ void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, i
             // columns between, or all of them when the pair shares a column,
             // hold one value.
             const bool to_up = box.yd < pair.by;
-            float* c = (to_up ? a.up : a.down) + first;
+            float* c = (to_up ? columns.up : columns.down) + first;
             if (pair.dx != 0 && (i == 0 || i == pair.dx)) {
                 for (int j = 0; j < pair.dy; ++j)
                     c[j] = c[j] + w * pair.vertical(i, j);
@@ -152,8 +167,8 @@ void small_net_column(const NET_BOX& box, const LOAD* loads, size_t num_loads, i
             (to_up ? rows.up : rows.down).add(first, last - 1);
         }
     }
-    normalise(a.right, rows.right, a.left, rows.left, rows.h_cover, a.h_cover);
-    normalise(a.up, rows.up, a.down, rows.down, rows.v_cover, a.v_cover);
+    normalise(columns.right, rows.right, columns.left, rows.left, rows.h_cover, columns.h_cover);
+    normalise(columns.up, rows.up, columns.down, rows.down, rows.v_cover, columns.v_cover);
     rows.h_cover = ROWS{};
     rows.v_cover = ROWS{};
 }
@@ -196,50 +211,51 @@ float by_side(int pos, int driver_pos, float before, float on_line, float after)
 // crossed for sure when a load lies on that line beyond it, else it takes the
 // mean density of the two quadrants beside it. Boundaries on the far side of
 // the driver get 0.
-LARGE_NET_CROSSINGS large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& c)
+LARGE_NET_CROSSINGS large_net_crossings(const NET_BOX& box, const QUADRANT_COUNTS& counts)
 {
     const int d_north = std::max(box.yt - box.yd, 1);
     const int d_south = std::max(box.yd - box.yb, 1);
     const int d_east = std::max(box.xr - box.xd, 1);
     const int d_west = std::max(box.xd - box.xl, 1);
-    LARGE_NET_CROSSINGS l;
-    l.h_ne = density(c.north_east, d_north);
-    l.h_nw = density(c.north_west, d_north);
-    l.h_sw = density(c.south_west, d_south);
-    l.h_se = density(c.south_east, d_south);
-    l.v_ne = density(c.north_east, d_east);
-    l.v_nw = density(c.north_west, d_west);
-    l.v_sw = density(c.south_west, d_west);
-    l.v_se = density(c.south_east, d_east);
-    l.right_line = c.east >= 1 ? 1.0f : (l.h_se + l.h_ne) * 0.5f;
-    l.left_line = c.west >= 1 ? 1.0f : (l.h_sw + l.h_nw) * 0.5f;
-    l.up_line = c.north >= 1 ? 1.0f : (l.v_nw + l.v_ne) * 0.5f;
-    l.down_line = c.south >= 1 ? 1.0f : (l.v_se + l.v_sw) * 0.5f;
-    return l;
+    LARGE_NET_CROSSINGS crossings;
+    crossings.h_ne = density(counts.north_east, d_north);
+    crossings.h_nw = density(counts.north_west, d_north);
+    crossings.h_sw = density(counts.south_west, d_south);
+    crossings.h_se = density(counts.south_east, d_south);
+    crossings.v_ne = density(counts.north_east, d_east);
+    crossings.v_nw = density(counts.north_west, d_west);
+    crossings.v_sw = density(counts.south_west, d_west);
+    crossings.v_se = density(counts.south_east, d_east);
+    crossings.right_line = counts.east >= 1 ? 1.0f : (crossings.h_se + crossings.h_ne) * 0.5f;
+    crossings.left_line = counts.west >= 1 ? 1.0f : (crossings.h_sw + crossings.h_nw) * 0.5f;
+    crossings.up_line = counts.north >= 1 ? 1.0f : (crossings.v_nw + crossings.v_ne) * 0.5f;
+    crossings.down_line = counts.south >= 1 ? 1.0f : (crossings.v_se + crossings.v_sw) * 0.5f;
+    return crossings;
 }
 
 // Tiles 0 .. last of a horizontal grid's column, the driver's row being
 // element jd: each adds half of its own boundary, then half of the one
-// before, both constant below, on and above the driver's row (three values
-// each, zeros where a column has no boundary in the grid's direction).
+// before (TILE_SHARE_ORDER), both constant below, on and above the driver's
+// row (three values each, zeros where a column has no boundary in the
+// grid's direction).
 void share_three_parts(float* __restrict tiles, int jd, int last, const float (&own)[3], const float (&before)[3])
 {
     for (int j = 0; j < jd; ++j)
-        tiles[j] = (tiles[j] + 0.5f * own[0]) + 0.5f * before[0];
-    tiles[jd] = (tiles[jd] + 0.5f * own[1]) + 0.5f * before[1];
+        add_halves(tiles[j], own[0], before[0]);
+    add_halves(tiles[jd], own[1], before[1]);
     for (int j = jd + 1; j <= last; ++j)
-        tiles[j] = (tiles[j] + 0.5f * own[2]) + 0.5f * before[2];
+        add_halves(tiles[j], own[2], before[2]);
 }
 
 // Tiles first .. last + 1 of a vertical grid's column whose boundaries
 // first .. last all hold `value`: each tile adds half of the boundary above
-// it, then half of the one below (+0.0 past either end).
+// it, then half of the one below, +0.0 past either end (TILE_SHARE_ORDER).
 void share_one_value(float* __restrict tiles, int first, int last, float value)
 {
-    tiles[first] = (tiles[first] + 0.5f * value) + 0.5f * 0.0f;
+    add_halves(tiles[first], value, 0.0f);
     for (int j = first + 1; j <= last; ++j)
-        tiles[j] = (tiles[j] + 0.5f * value) + 0.5f * value;
-    tiles[last + 1] = (tiles[last + 1] + 0.5f * 0.0f) + 0.5f * value;
+        add_halves(tiles[j], value, value);
+    add_halves(tiles[last + 1], 0.0f, value);
 }
 
 // Columns x0 .. x1 of a net of many pins. Its crossings are constant along
@@ -248,14 +264,14 @@ void share_one_value(float* __restrict tiles, int first, int last, float value)
 // column head right from the driver's column on and left before it (none
 // after the box's last column); upwards above the driver's row, downwards
 // below it.
-void add_large_net_columns(const LARGE_NET_CROSSINGS& l, const NET_BOX& box, int x0, int x1, TYPE_GRIDS& grids)
+void add_large_net_columns(const LARGE_NET_CROSSINGS& crossings, const NET_BOX& box, int x0, int x1, TYPE_GRIDS& grids)
 {
     // Element j of a column is row yb + j; the driver's row is element jd.
     const int jd = box.yd - box.yb;
     const int last = box.height() - 1;
     const float none[3] = {0.0f, 0.0f, 0.0f};
-    const float right[3] = {l.h_se, l.right_line, l.h_ne};
-    const float left[3] = {l.h_sw, l.left_line, l.h_nw};
+    const float right[3] = {crossings.h_se, crossings.right_line, crossings.h_ne};
+    const float left[3] = {crossings.h_sw, crossings.left_line, crossings.h_nw};
     // Whether column x has a boundary after it heading right / left.
     const auto heads_right = [&](int x) { return x >= box.xl && x < box.xr && x >= box.xd; };
     const auto heads_left = [&](int x) { return x >= box.xl && x < box.xr && x < box.xd; };
@@ -268,48 +284,49 @@ void add_large_net_columns(const LARGE_NET_CROSSINGS& l, const NET_BOX& box, int
                               heads_left(x - 1) ? left : none);
         if (jd < last)
             share_one_value(&grids[CONGESTION::VERTICAL_UP](x, box.yb), jd, last - 1,
-                            by_side(x, box.xd, l.v_nw, l.up_line, l.v_ne));
+                            by_side(x, box.xd, crossings.v_nw, crossings.up_line, crossings.v_ne));
         if (jd > 0)
             share_one_value(&grids[CONGESTION::VERTICAL_DOWN](x, box.yb), 0, jd - 1,
-                            by_side(x, box.xd, l.v_sw, l.down_line, l.v_se));
+                            by_side(x, box.xd, crossings.v_sw, crossings.down_line, crossings.v_se));
     }
 }
 
 // Each tile of a horizontal grid adds half of its own column's boundary,
-// then half of the one of the column before, which is then cleared; a
-// missing boundary is a zero column, and adding +0.0 changes no tile: the
-// chunk's grids, sums started from +0.0, never hold -0.0.
+// then half of the one of the column before (TILE_SHARE_ORDER), which is
+// then cleared (ZERO_COLUMNS); a missing boundary is a zero column
+// (POSITIVE_ZERO).
 void share_horizontal(float* __restrict tiles, const float* __restrict own, float* __restrict before, ROWS rows)
 {
     for (int j = rows.first; j <= rows.last; ++j) {
-        tiles[j] = (tiles[j] + 0.5f * own[j]) + 0.5f * before[j];
+        add_halves(tiles[j], own[j], before[j]);
         before[j] = 0.0f;
     }
 }
 
 // Each tile of a vertical grid adds half of the boundary above it, then
-// half of the one below: the first tile has none below, the last none above
-// (the column's zero ends). `boundaries` are the column's written part;
-// each boundary is cleared once the tile above it has read it.
-void share_vertical(float* __restrict tiles, float* __restrict c, ROWS boundaries)
+// half of the one below (TILE_SHARE_ORDER): the first tile has none below,
+// the last none above (the column's zero ends). `boundaries` are the
+// column's written part; each boundary is cleared once the tile above it
+// has read it (ZERO_COLUMNS).
+void share_vertical(float* __restrict tiles, float* __restrict column, ROWS boundaries)
 {
     for (int j = boundaries.first; j <= boundaries.last + 1; ++j) {
-        tiles[j] = (tiles[j] + 0.5f * c[j]) + 0.5f * c[j - 1];
-        c[j - 1] = 0.0f;
+        add_halves(tiles[j], column[j], column[j - 1]);
+        column[j - 1] = 0.0f;
     }
 }
 
 // Moves on to the next column: the column's own horizontal boundaries
 // become the next one's `before`, and nothing of the vertical ones is
 // pending.
-void next_column(PATH_COLUMNS& a, COLUMN_ROWS& rows)
+void next_column(PATH_COLUMNS& columns, COLUMN_ROWS& rows)
 {
     rows.up = ROWS{};
     rows.down = ROWS{};
     rows.right_before = ROWS{};
     rows.left_before = ROWS{};
-    std::swap(a.right, a.right_before);
-    std::swap(a.left, a.left_before);
+    std::swap(columns.right, columns.right_before);
+    std::swap(columns.left, columns.left_before);
     std::swap(rows.right, rows.right_before);
     std::swap(rows.left, rows.left_before);
 }
@@ -317,19 +334,19 @@ void next_column(PATH_COLUMNS& a, COLUMN_ROWS& rows)
 // Gives each tile of column x half of the crossing value of each boundary it
 // touches, only where a boundary may be other than zero; then clears what
 // the column is done with and makes its own boundary the next one's before.
-void share_column(const NET_BOX& box, int x, PATH_COLUMNS& a, COLUMN_ROWS& rows, TYPE_GRIDS& grids)
+void share_column(const NET_BOX& box, int x, PATH_COLUMNS& columns, COLUMN_ROWS& rows, TYPE_GRIDS& grids)
 {
     const ROWS right = joined(rows.right, rows.right_before);
     if (!right.empty())
-        share_horizontal(&grids[CONGESTION::HORIZONTAL_RIGHT](x, box.yb), a.right, a.right_before, right);
+        share_horizontal(&grids[CONGESTION::HORIZONTAL_RIGHT](x, box.yb), columns.right, columns.right_before, right);
     const ROWS left = joined(rows.left, rows.left_before);
     if (!left.empty())
-        share_horizontal(&grids[CONGESTION::HORIZONTAL_LEFT](x, box.yb), a.left, a.left_before, left);
+        share_horizontal(&grids[CONGESTION::HORIZONTAL_LEFT](x, box.yb), columns.left, columns.left_before, left);
     if (!rows.up.empty())
-        share_vertical(&grids[CONGESTION::VERTICAL_UP](x, box.yb), a.up, rows.up);
+        share_vertical(&grids[CONGESTION::VERTICAL_UP](x, box.yb), columns.up, rows.up);
     if (!rows.down.empty())
-        share_vertical(&grids[CONGESTION::VERTICAL_DOWN](x, box.yb), a.down, rows.down);
-    next_column(a, rows);
+        share_vertical(&grids[CONGESTION::VERTICAL_DOWN](x, box.yb), columns.down, rows.down);
+    next_column(columns, rows);
 }
 
 // Reads `net` from the netlist and plans it into the batch; a net whose pins
@@ -400,9 +417,9 @@ void plan_net(const NETLIST_IF& net_if, int net, PATH_BATCH& batch)
 // Columns x0 .. x1 of a net whose pins lie on two tiles: its one load's pair
 // box is the net's box and every element of the cover holds the load's
 // weight w, so each boundary's average is known without the column buffers.
-// Each tile gets the operations the buffers would give it, zeros included:
-// per grid, half of the boundary on one side, then half of the one on the
-// other, each its weighted probability plus +0.0, averaged over w.
+// Each tile gets the operations the buffers would give it, zeros included
+// (TILE_SHARE_ORDER), each boundary its weighted probability plus +0.0,
+// averaged over w.
 void add_two_tile_columns(const NET_BOX& box, const LOAD& load, int x0, int x1, TYPE_GRIDS& grids)
 {
     const TWO_PIN& pair = load.pair;
@@ -422,11 +439,11 @@ void add_two_tile_columns(const NET_BOX& box, const LOAD& load, int x0, int x1, 
             float* __restrict tiles = &h_grid(x, box.yb);
             const float own_between = x < box.xr ? h_between : 0.0f;
             const float before_between = x > box.xl ? h_between : 0.0f;
-            tiles[0] = (tiles[0] + 0.5f * h_end(x, 0)) + 0.5f * h_end(x - 1, 0);
+            add_halves(tiles[0], h_end(x, 0), h_end(x - 1, 0));
             for (int j = 1; j < dy; ++j)
-                tiles[j] = (tiles[j] + 0.5f * own_between) + 0.5f * before_between;
+                add_halves(tiles[j], own_between, before_between);
             if (dy > 0)
-                tiles[dy] = (tiles[dy] + 0.5f * h_end(x, dy)) + 0.5f * h_end(x - 1, dy);
+                add_halves(tiles[dy], h_end(x, dy), h_end(x - 1, dy));
         }
         if (dy == 0)
             continue;
@@ -438,10 +455,10 @@ void add_two_tile_columns(const NET_BOX& box, const LOAD& load, int x0, int x1, 
             float below = 0.0f;
             for (int j = 0; j < dy; ++j) {
                 const float above = average(0.0f + w * pair.vertical(i, j), w);
-                tiles[j] = (tiles[j] + 0.5f * above) + 0.5f * below;
+                add_halves(tiles[j], above, below);
                 below = above;
             }
-            tiles[dy] = (tiles[dy] + 0.5f * 0.0f) + 0.5f * below;
+            add_halves(tiles[dy], 0.0f, below);
         } else {
             share_one_value(tiles, 0, dy - 1, v_between);
         }
@@ -455,7 +472,7 @@ void add_two_tile_columns(const NET_BOX& box, const LOAD& load, int x0, int x1, 
 // first fills the column before x0 for its horizontal boundaries, which x0's
 // tiles share; a walk that stops inside the box clears the boundaries it
 // leaves behind.
-void add_columns(const PATH_BATCH& batch, const PATH_NET& net, int x0, int x1, PATH_COLUMNS& a, TYPE_GRIDS& grids)
+void add_columns(const PATH_BATCH& batch, const PATH_NET& net, int x0, int x1, PATH_COLUMNS& columns, TYPE_GRIDS& grids)
 {
     const NET_BOX& box = net.box;
     if (net.two_tiles)
@@ -463,19 +480,20 @@ void add_columns(const PATH_BATCH& batch, const PATH_NET& net, int x0, int x1, P
     if (!net.small)
         return add_large_net_columns(batch.crossings[net.first], box, x0, x1, grids);
     COLUMN_ROWS rows;
-    const auto fill = [&](int x) { small_net_column(box, &batch.loads[net.first], net.count, x, a, rows); };
+    const auto fill = [&](int x) { small_net_column(box, &batch.loads[net.first], net.count, x, columns, rows); };
+    // What the walk leaves in the buffers is cleared (ZERO_COLUMNS).
     if (x0 > box.xl) {
         fill(x0 - 1);
-        set_to(a.up, rows.up.first, rows.up.last, 0.0f);
-        set_to(a.down, rows.down.first, rows.down.last, 0.0f);
-        next_column(a, rows);
+        set_to(columns.up, rows.up.first, rows.up.last, 0.0f);
+        set_to(columns.down, rows.down.first, rows.down.last, 0.0f);
+        next_column(columns, rows);
     }
     for (int x = x0; x <= x1; ++x) {
         fill(x);
-        share_column(box, x, a, rows, grids);
+        share_column(box, x, columns, rows, grids);
     }
-    set_to(a.right_before, rows.right_before.first, rows.right_before.last, 0.0f);
-    set_to(a.left_before, rows.left_before.first, rows.left_before.last, 0.0f);
+    set_to(columns.right_before, rows.right_before.first, rows.right_before.last, 0.0f);
+    set_to(columns.left_before, rows.left_before.first, rows.left_before.last, 0.0f);
 }
 
 // Adds the demand of the batch's nets that reach bands begin .. end - 1.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "fitter/congestion/kernel_variants.h"
 #include "host/zol_gen.h"
 
 using namespace congestion_internal;
@@ -39,13 +40,12 @@ std::pair<float, CONGESTION::LOC> CONGESTION_IMPL::get_peak_utilization(int dim,
     std::vector<ROW_PEAK> rows(static_cast<size_t>(m_nx));
     spread_rows(m_nx, m_ny, m_num_chunks, extents, extents, supply, demand, [&](int x, const float* smooth) {
         // The row's utilizations come first, across the row so that the
-        // divisions vectorise (a divisor of 1 where there is no supply, whose
-        // result is discarded), then the scan.
+        // divisions vectorise (DIVIDE_THEN_SELECT), then the scan.
         std::vector<float> utils(static_cast<size_t>(m_ny));
         const float* row_supply = &supply(x, 0);
         for (int y = 0; y < m_ny; ++y) {
             const bool has_supply = row_supply[y] > 0.0f;
-            const float quotient = smooth[y] / (has_supply ? row_supply[y] : 1.0f);
+            const float quotient = divide_where(has_supply, smooth[y], row_supply[y]);
             utils[y] = has_supply ? quotient : 0.0f;
         }
         ROW_PEAK& row = rows[x];

@@ -9,7 +9,7 @@
 // same operations in the same order for every destination, without a grid
 // per chunk, and runs across a destination row, so that it vectorises:
 // shares of sources without positive window supply or with demand not above
-// zero are computed on a divisor of 1 and discarded by a select.
+// zero are discarded (DIVIDE_THEN_SELECT).
 #include <algorithm>
 #include <cstddef>
 #include <stdexcept>
@@ -39,23 +39,24 @@ inline CLOSED_RANGE<> columns_with_offset(int ny, int offset)
 }
 
 // The source rows whose windows reach destination row xi.
-inline CLOSED_RANGE<long long> get_sources(const SPREAD_ARGS& a, long long xi)
+inline CLOSED_RANGE<long long> get_sources(const SPREAD_ARGS& args, long long xi)
 {
-    return {std::max(0LL, xi - a.x_extents.high),
-            std::min(static_cast<long long>(a.num_source_rows) - 1, xi + a.x_extents.low)};
+    return {std::max(0LL, xi - args.x_extents.high),
+            std::min(static_cast<long long>(args.num_source_rows) - 1, xi + args.x_extents.low)};
 }
 
 // The supply summed over the clipped window of every source tile of row x:
 // window rows outer, window columns inner, from +0.0, as the scatter sums it.
-inline void sum_window_supply_row(const SPREAD_ARGS& a, int x, float* sums)
+inline void sum_window_supply_row(const SPREAD_ARGS& args, int x, float* sums)
 {
-    const int ny = a.ny;
+    const int ny = args.ny;
     std::fill(sums, sums + ny, 0.0f);
-    const long long first_row = std::max(0LL, static_cast<long long>(x) - a.x_extents.low);
-    const long long last_row = std::min(static_cast<long long>(a.nx) - 1, static_cast<long long>(x) + a.x_extents.high);
+    const long long first_row = std::max(0LL, static_cast<long long>(x) - args.x_extents.low);
+    const long long last_row =
+        std::min(static_cast<long long>(args.nx) - 1, static_cast<long long>(x) + args.x_extents.high);
     for (long long xi = first_row; xi <= last_row; ++xi) {
-        const float* supply = &(*a.supply)(static_cast<int>(xi), 0);
-        for (long long b = -static_cast<long long>(a.y_extents.low); b <= a.y_extents.high; ++b) {
+        const float* supply = &(*args.supply)(static_cast<int>(xi), 0);
+        for (long long b = -static_cast<long long>(args.y_extents.low); b <= args.y_extents.high; ++b) {
             if (b <= -ny || b >= ny)
                 continue;
             const int offset = static_cast<int>(b);
@@ -70,21 +71,21 @@ inline void sum_window_supply_row(const SPREAD_ARGS& a, int x, float* sums)
 // within reach, the shares of its sources summed from +0.0 into `partial`,
 // then added to the row, which starts at +0.0. window_supply[i] is the
 // window supply row of source row sources.first + i.
-inline void spread_into_row(const SPREAD_ARGS& a, int xi, CLOSED_RANGE<long long> sources,
+inline void spread_into_row(const SPREAD_ARGS& args, int xi, CLOSED_RANGE<long long> sources,
                             const float* const* window_supply, float* partial, float* out)
 {
-    const int ny = a.ny;
+    const int ny = args.ny;
     std::fill(out, out + ny, 0.0f);
-    const float* supply = &(*a.supply)(xi, 0);
+    const float* supply = &(*args.supply)(xi, 0);
     long long x = sources.first;
     while (x <= sources.last) {
         const long long chunk_end =
-            std::min(sources.last, (x / a.chunk_size + 1) * static_cast<long long>(a.chunk_size) - 1);
+            std::min(sources.last, (x / args.chunk_size + 1) * static_cast<long long>(args.chunk_size) - 1);
         std::fill(partial, partial + ny, 0.0f);
         for (; x <= chunk_end; ++x) {
-            const float* demand = &(*a.demand)(static_cast<int>(x), 0);
+            const float* demand = &(*args.demand)(static_cast<int>(x), 0);
             const float* source_supply_row = window_supply[x - sources.first];
-            for (long long b = -static_cast<long long>(a.y_extents.high); b <= a.y_extents.low; ++b) {
+            for (long long b = -static_cast<long long>(args.y_extents.high); b <= args.y_extents.low; ++b) {
                 if (b <= -ny || b >= ny)
                     continue;
                 const int offset = static_cast<int>(b);
@@ -95,7 +96,7 @@ inline void spread_into_row(const SPREAD_ARGS& a, int xi, CLOSED_RANGE<long long
                     const bool shared = !(source_demand <= 0.0f) && source_supply > 0.0f;
                     // Divide, then multiply, then add: the order is part of
                     // the result.
-                    const float share = (supply[y] / (shared ? source_supply : 1.0f)) * source_demand;
+                    const float share = divide_where(shared, supply[y], source_supply) * source_demand;
                     const float sum = partial[y] + share;
                     partial[y] = shared ? sum : partial[y];
                 }

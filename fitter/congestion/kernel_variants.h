@@ -15,6 +15,17 @@ namespace congestion_internal {
 // identical bits.
 enum class KERNEL_VARIANT { BASELINE, AVX2, AVX512 };
 
+// DIVIDE_THEN_SELECT: a kernel that needs a quotient only where a condition
+// holds divides on every lane, by 1 where the condition fails, and selects
+// afterwards what it keeps. With no branch around the division the loop
+// vectorises; no discarded lane raises a floating-point flag, which is why
+// the engine may be compiled with -fno-trapping-math; and each kept quotient
+// is the same correctly rounded division as the scalar code's.
+inline float divide_where(bool divides, float numerator, float divisor)
+{
+    return numerator / (divides ? divisor : 1.0f);
+}
+
 // The variants this processor can run, BASELINE first.
 std::vector<KERNEL_VARIANT> get_supported_variants();
 

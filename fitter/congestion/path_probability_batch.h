@@ -124,8 +124,8 @@ struct PATH_NET {
 // and the coverage of the two-pin boxes. Element j of a column is row yb + j;
 // each vertical column also has a zero element before its first and after
 // its last boundary, so that every tile can add the boundary above and the
-// one below it. Columns are all zero between nets: the model clears what it
-// wrote.
+// one below it. Columns are all zero between nets (ZERO_COLUMNS in
+// congestion_path_probability.cpp).
 class PATH_COLUMNS {
  public:
     float* right = nullptr;
