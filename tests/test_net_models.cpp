@@ -368,7 +368,8 @@ class MOVING_NETLIST : public TEST_NETLIST {
 // The path model takes the box from the first reading and the loads from
 // the second, as long as they stay in the box: two-pin nets whose load moved
 // off the far corner, loads moved onto the driver or onto each other. A
-// load read outside the box stops it.
+// load read outside the box stops it; in the checked build, so does a pin
+// read outside the grid.
 TEST(NetModels, PathModelTakesTheLoadsFromTheSecondReading)
 {
     constexpr int kNx = 23, kNy = 19, kNets = 300;
@@ -405,9 +406,17 @@ TEST(NetModels, PathModelTakesTheLoadsFromTheSecondReading)
 
     const auto two_pins = std::find_if(netlist.nets.begin(), netlist.nets.end(),
                                        [](const std::vector<CONGESTION::LOC>& pins) { return pins.size() >= 2; });
-    netlist.second[static_cast<size_t>(two_pins - netlist.nets.begin())][1].x = kNx;  // beyond the box's right
+    const size_t net = static_cast<size_t>(two_pins - netlist.nets.begin());
+    netlist.second[net][1].x = kNx;  // beyond the box's right
     netlist.reads.assign(kNets, 0);
     EXPECT_FATAL(impl.update_demand(nets, kPath), "load_loc.x <= net_xr");
+    if (CHECKED_BUILD) {  // which also stops on a pin of the first reading outside the grid
+        netlist.nets[net][1].x = kNx;
+        netlist.reads.assign(kNets, 0);
+        EXPECT_FATAL(impl.update_demand(nets, kPath), "pin 1 of net " + std::to_string(net) + " at (23, " +
+                                                          std::to_string(netlist.nets[net][1].y) +
+                                                          ") lies outside the 23 x 19 grid");
+    }
 }
 
 // Lab Input demand is replaced, not added to, and the wire demand stays.

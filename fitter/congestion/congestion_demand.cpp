@@ -1,5 +1,6 @@
 // Demand accumulation: net division among chunks, merge, Lab Input demand.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -77,6 +78,9 @@ class IN_ORDER_MERGE {
             float* src = grids[type].data();
             const size_t count = static_cast<size_t>(m_nx) * static_cast<size_t>(m_ny);
             for (size_t i = 0; i < count; ++i) {
+                if constexpr (CHECKED_BUILD)
+                    CONGESTION_CHECK(src[i] != 0.0f || !std::signbit(src[i]),
+                                     "POSITIVE_ZERO: a chunk's demand grid holds -0.0");
                 out[i] = src[i] + out[i];
                 src[i] = 0.0f;
             }

@@ -30,6 +30,18 @@
 
 namespace congestion_internal {
 
+// The checked build (CMake option CONGESTION_CHECKED) adds checks of what
+// the library otherwise trusts its caller for (the pins under the path
+// model) and of its own rules where they are cheap to test (ZERO_COLUMNS,
+// POSITIVE_ZERO); each stops through the reporter and says what it found.
+// Each comes after the checks that every build makes, never instead of one.
+// The default build leaves them out: `if constexpr (CHECKED_BUILD)`.
+#if defined(CONGESTION_CHECKED)
+constexpr bool CHECKED_BUILD = true;
+#else
+constexpr bool CHECKED_BUILD = false;
+#endif
+
 using RESOURCE_TYPE = CONGESTION::RESOURCE_TYPE;
 using NETLIST_IF = CONGESTION::NETLIST_IF;
 // One float grid per resource type, indexed by the type's value.

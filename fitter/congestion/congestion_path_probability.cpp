@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -349,15 +350,48 @@ void share_column(const NET_BOX& box, int x, PATH_COLUMNS& columns, COLUMN_ROWS&
     next_column(columns, rows);
 }
 
+// Checked build: the walks write every tile of a net's box unchecked, so a
+// pin outside the nx by ny grid would write outside the chunk's grids.
+[[maybe_unused]] void check_pin_in_grid(int net, int pin, CONGESTION::LOC loc, int nx, int ny)
+{
+    if (loc.x >= 0 && loc.x < nx && loc.y >= 0 && loc.y < ny)
+        return;
+    const std::string message = "pin " + std::to_string(pin) + " of net " + std::to_string(net) + " at (" +
+                                std::to_string(loc.x) + ", " + std::to_string(loc.y) + ") lies outside the " +
+                                std::to_string(nx) + " x " + std::to_string(ny) + " grid";
+    MSG_INTERNAL_ERROR::report(message.c_str(), "CONGESTION", __FILE__, __LINE__);
+}
+
+// Checked build: ZERO_COLUMNS over the elements that a net of `height` rows
+// may touch, bit for bit, so that a -0.0 left behind counts too.
+[[maybe_unused]] void check_zero_columns(const PATH_COLUMNS& columns, int height)
+{
+    const auto zero = [](const float* column, int first, int last) {
+        for (int j = first; j <= last; ++j)
+            if (column[j] != 0.0f || std::signbit(column[j]))
+                return false;
+        return true;
+    };
+    const bool all_zero = zero(columns.right, 0, height - 1) && zero(columns.right_before, 0, height - 1) &&
+                          zero(columns.left, 0, height - 1) && zero(columns.left_before, 0, height - 1) &&
+                          zero(columns.h_cover, 0, height - 1) && zero(columns.v_cover, 0, height - 1) &&
+                          zero(columns.up, -1, height) && zero(columns.down, -1, height);
+    CONGESTION_CHECK(all_zero, "ZERO_COLUMNS: the path model's column buffers are not all +0.0 when a net starts");
+}
+
 // Reads `net` from the netlist and plans it into the batch; a net whose pins
-// all lie on one tile adds nothing.
-void plan_net(const NETLIST_IF& net_if, int net, PATH_BATCH& batch)
+// all lie on one tile adds nothing. The grids have nx by ny tiles.
+void plan_net(const NETLIST_IF& net_if, int net, int nx, int ny, PATH_BATCH& batch)
 {
     const CONGESTION::LOC driver = net_if.get_pin_loc(net, 0);
     const int num_pins = net_if.get_num_pins(net);
+    if constexpr (CHECKED_BUILD)
+        check_pin_in_grid(net, 0, driver, nx, ny);
     NET_BOX box = {{driver.x, driver.x, driver.y, driver.y}, driver.x, driver.y};
     for (int k = 1; k < num_pins; ++k) {
         const CONGESTION::LOC loc = net_if.get_pin_loc(net, k);
+        if constexpr (CHECKED_BUILD)
+            check_pin_in_grid(net, k, loc, nx, ny);
         box.xl = std::min(box.xl, loc.x);
         box.xr = std::max(box.xr, loc.x);
         box.yb = std::min(box.yb, loc.y);
@@ -482,6 +516,8 @@ void add_columns(const PATH_BATCH& batch, const PATH_NET& net, int x0, int x1, P
     COLUMN_ROWS rows;
     const auto fill = [&](int x) { small_net_column(box, &batch.loads[net.first], net.count, x, columns, rows); };
     // What the walk leaves in the buffers is cleared (ZERO_COLUMNS).
+    if constexpr (CHECKED_BUILD)
+        check_zero_columns(columns, box.height());
     if (x0 > box.xl) {
         fill(x0 - 1);
         set_to(columns.up, rows.up.first, rows.up.last, 0.0f);
@@ -542,8 +578,10 @@ void add_path_probability_demand(const std::vector<int>& nets, int chunk, int nu
     const int band_rows = batch->band_rows > 0
                               ? batch->band_rows
                               : band_rows_for(grids[CONGESTION::HORIZONTAL_RIGHT].get_num_cols(), 4 * sizeof(float));
+    const int nx = grids[CONGESTION::HORIZONTAL_RIGHT].get_num_rows();
+    const int ny = grids[CONGESTION::HORIZONTAL_RIGHT].get_num_cols();
     for (size_t i = static_cast<size_t>(chunk); i < nets.size(); i += static_cast<size_t>(num_chunks)) {
-        plan_net(*net_if, nets[i], *batch);
+        plan_net(*net_if, nets[i], nx, ny, *batch);
         if (batch->nets.size() >= batch->max_nets || batch->loads.size() >= batch->max_loads)
             apply_batch(band_rows, *batch, grids);
     }

@@ -1,0 +1,13 @@
+#!/bin/sh
+# Builds the whole tree as the checked build (CONGESTION_CHECKED: the checks
+# a placer developer turns on) and runs every test: each death test must
+# pass as in the default build, and the checks must hold on every input the
+# tests give.
+set -eu
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+scripts/install-deps.sh test
+cmake -S . -B build-checked -DCMAKE_BUILD_TYPE=Release -DCONGESTION_CHECKED=ON
+cmake --build build-checked -j "$jobs"
+# The install tests build the library again, without the option.
+ctest --test-dir build-checked --output-on-failure -j "$jobs" -E "install_and_consume|consume_as_subdirectory"
