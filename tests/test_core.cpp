@@ -382,16 +382,6 @@ class SmallChip : public ::testing::Test {
     std::string path;
 };
 
-TEST_F(SmallChip, UtilizationIsDemandOverPositiveSupply)
-{
-    EXPECT_EQ(impl.get_util(1, 1, kRight), 1.0f / 3.0f);
-    EXPECT_EQ(impl.get_util(0, 1, kLab), 2.0f);
-    for (const auto& [x, type] : {std::pair{1, kLeft}, {1, kLab}, {2, kLab}})
-        EXPECT_EQ(impl.get_util(x, 0, type), 0.0f) << x << " " << type;
-    EXPECT_EQ(impl.get_demand(2, 0, kLab), 5.0f);
-    EXPECT_FATAL(impl.get_demand(2, 0, kBadType), "type < m_demand.size()");
-}
-
 // Lab Input is left out; the left demand without supply counts below 0.
 TEST_F(SmallChip, AverageChipUtilizationWeighsPairsAboveTheThresholdBySupply)
 {
@@ -402,7 +392,7 @@ TEST_F(SmallChip, AverageChipUtilizationWeighsPairsAboveTheThresholdBySupply)
     EXPECT_EQ(CONGESTION_IMPL(0, 5, nullptr).get_avg_chip_utilization(-1.0f), 0.0f);
 }
 
-TEST_F(SmallChip, TablesUseTheirOwnFormats)
+TEST_F(SmallChip, DumpTablesUseTheirOwnFormatsAndLeaveSkippedColumnsOut)
 {
     std::ofstream(path) << std::string(20000, 'x');  // truncated
     impl.dump(path.c_str(), {});
@@ -429,10 +419,8 @@ TEST_F(SmallChip, TablesUseTheirOwnFormats)
               "1\t0.0\t0.0\t3.0\n\n\n");
     EXPECT_EQ(text.substr(text.size() - 3), "\n\n\n");
     EXPECT_EQ(text.find('x'), std::string::npos);
-}
 
-TEST_F(SmallChip, SkippedColumnIsLeftOutAndTheRestRenumbered)
-{
+    // A skipped column is left out and the rest renumbered.
     impl.dump(path.c_str(), {1});
     EXPECT_EQ(table(read_file(path), "TOTAL UTILIZATION VALUES for H and V"),
               "TOTAL UTILIZATION VALUES for H and V\n\n\t0\t1\n"

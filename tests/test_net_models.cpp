@@ -318,12 +318,11 @@ TEST(NetModels, PathModelCrossesEachCutBetweenDriverAndLoadOnce)
     constexpr int kNx = 12, kNy = 10, kNets = 300;
     constexpr double kRounding = 1e-4;
     TEST_NETLIST netlist = make_random_netlist(kNx, kNy, kNets, 71);
-    CONGESTION_IMPL impl(kNx, kNy, &netlist);
     for (int net = 0; net < kNets; ++net) {
         const std::vector<CONGESTION::LOC>& pins = netlist.nets[net];
         if (pins.size() >= 16)
             continue;
-        impl.clear_demand();
+        CONGESTION_IMPL impl(kNx, kNy, &netlist);
         impl.update_demand({net}, kPath);
         std::set<std::pair<int, int>> loads;  // the tiles of the loads, not the driver's
         for (const CONGESTION::LOC& pin : pins)
@@ -331,18 +330,17 @@ TEST(NetModels, PathModelCrossesEachCutBetweenDriverAndLoadOnce)
                 loads.insert({pin.x, pin.y});
         for (RESOURCE_TYPE type : WIRE_TYPES) {
             const bool horizontal = type == kLeft || type == kRight, ahead = type == kRight || type == kUp;
-            const int lines = horizontal ? kNx : kNy, driver = horizontal ? pins[0].x : pins[0].y;
+            const int driver = horizontal ? pins[0].x : pins[0].y;
             double cut = 0.0;  // the crossing values of the cut before line i, then after it
-            for (int i = 0; i < lines; ++i) {
+            for (int i = 0; i < (horizontal ? kNx : kNy); ++i) {
                 double line = 0.0;
                 for (int j = 0; j < (horizontal ? kNy : kNx); ++j)
                     line += impl.get_demand(horizontal ? i : j, horizontal ? j : i, type);
                 cut = 2.0 * line - cut;
-                const auto crosses = [&](const std::pair<int, int>& load) {
+                const auto crossing = std::count_if(loads.begin(), loads.end(), [&](const std::pair<int, int>& load) {
                     const int at = horizontal ? load.first : load.second;
                     return ahead ? driver <= i && i < at : at <= i && i < driver;
-                };
-                const auto crossing = std::count_if(loads.begin(), loads.end(), crosses);
+                });
                 EXPECT_GE(cut, crossing > 0 ? 1.0 - kRounding : -kRounding) << net << " " << type << " " << i;
                 EXPECT_LE(cut, static_cast<double>(crossing) + kRounding) << net << " " << type << " " << i;
             }

@@ -215,10 +215,9 @@ def test_ctrl_c_stops_update_demand_and_leaves_demand_as_it_was(model):
 
     # The sender waits for `held`, then for the GIL, which this thread keeps (the switch interval
     # outlasts the test) until update_demand lets go of it: the signal arrives during the call.
-    held = threading.Lock()
+    held, interval = threading.Lock(), sys.getswitchinterval()
     held.acquire()
     sender = threading.Thread(target=lambda: held.acquire() and os.kill(os.getpid(), signal.SIGINT))
-    interval = sys.getswitchinterval()
     sys.setswitchinterval(1000.0)
     try:
         sender.start()

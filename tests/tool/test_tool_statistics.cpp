@@ -50,6 +50,7 @@ TEST(Statistics, HandCheckedVectors)
     EXPECT_EQ(get_top_indices(estimate, 0.1), (std::vector<int>{7, 0}));
     EXPECT_DOUBLE_EQ(get_top_share(truth, estimate, 0.1), 0.5);
     EXPECT_DOUBLE_EQ(get_top_share(truth, truth, 0.1), 1.0);
+    EXPECT_TRUE(std::isnan(get_top_share({1, 2}, {1, 2, 3}, 0.1)));
     // All equal: the lowest indices win the ties, so 0 and 1 are chosen.
     EXPECT_DOUBLE_EQ(get_top_share(truth, std::vector<double>(20, 1.0), 0.1), 1.0);
     EXPECT_EQ(get_top_indices({1, 3, 2}, 0.1), (std::vector<int>{1}));  // at least one
@@ -155,7 +156,7 @@ TEST(Baseline, ConservesTheHalfPerimeterOfRandomNets)
     EXPECT_NEAR(std::accumulate(baseline.vertical.begin(), baseline.vertical.end(), 0.0), height, 1e-9);
 }
 
-TEST(DesignNetlist, AnswersFromTheArrays)
+TEST(DesignNetlist, AnswersFromTheArraysUnderEachPolicyAndSupplyMapping)
 {
     // Net 0: routed, driver (0, 0), loads (2, 1) and (2, 1). Net 1: global
     // (flag 1). Net 2: one pin. Only net 0 is estimated.
@@ -173,24 +174,13 @@ TEST(DesignNetlist, AnswersFromTheArrays)
     netlist.get_bounding_box(0, &box[0], &box[1], &box[2], &box[3]);
     EXPECT_EQ(std::vector<int>(box, box + 4), (std::vector<int>{0, 2, 0, 1}));
     EXPECT_EQ(netlist.get_wirelength(0), std::make_pair(2.0f, 1.0f));
-    const DESIGN_NETLIST oracle(design, CONGESTION_POLICY::RATIO, WIRELENGTH_SOURCE::ROUTED_ORACLE);
-    EXPECT_EQ(oracle.get_wirelength(1), std::make_pair(11.0f, 21.0f));
-}
-
-TEST(DesignNetlist, CongestionPolicies)
-{
-    const DESIGN design = make_design({}, {});
-    const DESIGN_NETLIST ratio(design, CONGESTION_POLICY::RATIO, WIRELENGTH_SOURCE::HALF_PERIMETER);
-    EXPECT_EQ(ratio.compute_congestion(3.0f, 4.0f, CONGESTION::HORIZONTAL_LEFT), 0.75f);
-    EXPECT_EQ(ratio.compute_congestion(3.0f, 0.0f, CONGESTION::HORIZONTAL_LEFT), 0.0f);
-    const DESIGN_NETLIST overflow(design, CONGESTION_POLICY::OVERFLOW, WIRELENGTH_SOURCE::HALF_PERIMETER);
+    EXPECT_EQ(netlist.compute_congestion(3.0f, 4.0f, CONGESTION::HORIZONTAL_LEFT), 0.75f);
+    EXPECT_EQ(netlist.compute_congestion(3.0f, 0.0f, CONGESTION::HORIZONTAL_LEFT), 0.0f);
+    const DESIGN_NETLIST overflow(design, CONGESTION_POLICY::OVERFLOW, WIRELENGTH_SOURCE::ROUTED_ORACLE);
+    EXPECT_EQ(overflow.get_wirelength(2), std::make_pair(12.0f, 22.0f));
     EXPECT_EQ(overflow.compute_congestion(5.5f, 4.0f, CONGESTION::VERTICAL_UP), 1.5f);
     EXPECT_EQ(overflow.compute_congestion(3.0f, 4.0f, CONGESTION::VERTICAL_UP), 0.0f);
-}
-
-TEST(DesignNetlist, SupplyMappings)
-{
-    const DESIGN design = make_design({}, {});
+    // Supply: h4 = 48, h12 = 24, v4 = 48, v12 = 26, lab_in = 35 per tile.
     EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::HORIZONTAL_LEFT, SUPPLY_MAPPING::HALF), 36.0f);
     EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::HORIZONTAL_RIGHT, SUPPLY_MAPPING::FULL), 72.0f);
     EXPECT_EQ(get_design_supply(design, 1, 2, CONGESTION::VERTICAL_DOWN, SUPPLY_MAPPING::HALF), 37.0f);
