@@ -89,11 +89,6 @@ std::string format_verdict(const REPORT& r)
 
 }  // namespace
 
-const char* get_verdict_word(const ROUTABILITY& routability)
-{
-    return routability.routes ? "routes" : "does not route";
-}
-
 const char* get_model_word(CONGESTION::NET_MODEL model) { return get_word(MODEL_WORDS, model); }
 const char* get_policy_word(CONGESTION_POLICY policy) { return get_word(POLICY_WORDS, policy); }
 const char* get_supply_word(SUPPLY_MAPPING mapping) { return get_word(SUPPLY_WORDS, mapping); }

@@ -33,9 +33,6 @@ constexpr int REPORT_FORMAT_VERSION = 1;
 // Without timings as for print_report.
 nlohmann::json get_report_json(const REPORT& report, bool with_timings = true);
 
-// "routes" or "does not route".
-const char* get_verdict_word(const ROUTABILITY& routability);
-
 // The verdict's members of the JSON's routability object: verdict,
 // min_supply_scale, margin (null when infinite), predicted_min_tracks and
 // tracks (null without a track count), figure and the rule's constants.

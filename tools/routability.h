@@ -72,6 +72,13 @@ constexpr int NO_TRACKS = 0;
 // tracks per direction (NO_TRACKS for none).
 ROUTABILITY get_routability(double figure, double threshold, int tracks);
 
+// The verdict's word in the reports and in Python: "routes" or "does not
+// route".
+inline const char* get_verdict_word(const ROUTABILITY& routability)
+{
+    return routability.routes ? "routes" : "does not route";
+}
+
 // Wire types of an estimate, in the order of the estimator's resource types:
 // horizontal left, horizontal right, vertical up, vertical down.
 constexpr int NUM_WIRE_TYPES = 4;

@@ -20,7 +20,7 @@ py::dict get_routability_dict(const ROUTABILITY& r, int tracks)
     const auto number = [](double value) { return std::isfinite(value) ? py::object(py::float_(value)) : py::none(); };
     const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
     py::dict result;
-    result["verdict"] = r.routes ? "routes" : "does not route";
+    result["verdict"] = get_verdict_word(r);
     result["min_supply_scale"] = number(r.min_supply_scale);
     result["margin"] = number(r.margin);
     result["predicted_min_tracks"] = tracks != NO_TRACKS ? py::object(py::int_(r.predicted_min_tracks)) : py::none();
