@@ -151,8 +151,7 @@ void ESTIMATE_RUN::add_queries()
             demand[t] = [this, type](int x, int y) { return m_estimator.get_smooth_demand(x, y, type); };
             supply[t] = [this, type](int x, int y) { return m_estimator.get_supply(x, y, type); };
         }
-        m_report.routability =
-            get_estimate_routability(m_design.nx, m_design.ny, demand, supply, m_report.tracks);
+        m_report.routability = get_estimate_routability(m_design.nx, m_design.ny, demand, supply, m_report.tracks);
     });
     congestion_internal::parallel_loop(static_cast<int>(queries.size()), [&](int i) { queries[i](); });
 }

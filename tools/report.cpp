@@ -76,9 +76,9 @@ const char* get_supply_setting(const REPORT& r)
 std::string format_verdict(const REPORT& r)
 {
     const ROUTABILITY& v = r.routability;
-    std::string line = format("verdict: %s, margin %s (routes with %.1f%% of its wire supply or more", get_verdict_word(v),
-                              std::isfinite(v.margin) ? format("%.3f", v.margin).c_str() : "n/a",
-                              100.0 * v.min_supply_scale);
+    std::string line =
+        format("verdict: %s, margin %s (routes with %.1f%% of its wire supply or more", get_verdict_word(v),
+               std::isfinite(v.margin) ? format("%.3f", v.margin).c_str() : "n/a", 100.0 * v.min_supply_scale);
     if (r.tracks != NO_TRACKS)
         line += format(": predicted minimum channel %d tracks per direction, this design has %d)\n",
                        v.predicted_min_tracks, r.tracks);

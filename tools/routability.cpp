@@ -77,8 +77,7 @@ class FIGURE_VALUES {
 
 }  // namespace
 
-double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps, int window,
-                              double quantile)
+double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps, int window, double quantile)
 {
     const int half = window / 2;
     FIGURE_VALUES values(quantile < 1.0);

@@ -30,8 +30,8 @@ struct DEMAND_AND_SUPPLY {
 };
 
 struct ROUTABILITY_RULE {
-    int window = 1;         // side of the square window, tiles (odd)
-    double quantile = 1.0;  // the figure is the value at this share of the sorted values, in (0, 1]
+    int window = 1;          // side of the square window, tiles (odd)
+    double quantile = 1.0;   // the figure is the value at this share of the sorted values, in (0, 1]
     double threshold = 1.0;  // the largest figure at which a placement routes
 };
 
@@ -48,8 +48,7 @@ constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{1, 1.0, 1.266};
 // Each map is read once per tile. A window of 1 needs no memory beyond the
 // values, and a quantile of 1 keeps none: the tool's rule costs no copy of
 // the grids.
-double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps, int window,
-                              double quantile);
+double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps, int window, double quantile);
 
 struct ROUTABILITY {
     double figure = 0.0;

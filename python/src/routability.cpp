@@ -36,9 +36,9 @@ void check_map_values(const std::vector<float>& values, const char* name, bool n
 {
     for (float value : values)
         if (!std::isfinite(value) || (value < 0.0f && !negative_allowed))
-            throw py::value_error(std::string(name) + " holds " + std::to_string(value) +
-                                  (negative_allowed ? ": demand must be finite"
-                                                    : ": supply must be finite and not negative"));
+            throw py::value_error(
+                std::string(name) + " holds " + std::to_string(value) +
+                (negative_allowed ? ": demand must be finite" : ": supply must be finite and not negative"));
 }
 
 double get_figure(const py::object& demand, const py::object& supply, long long window, double quantile)
@@ -97,9 +97,9 @@ py::array_t<float> load_baseline(const py::object& path)
 
 py::dict ESTIMATOR::get_routability(const py::object& tracks)
 {
-    const int track_count =
-        tracks.is_none() ? NO_TRACKS
-                         : to_int_in_range(to_integer(tracks, "tracks", "an int or None"), "tracks", 1, 1 << 24);
+    const int track_count = tracks.is_none()
+                                ? NO_TRACKS
+                                : to_int_in_range(to_integer(tracks, "tracks", "an int or None"), "tracks", 1, 1 << 24);
     READING operation(m_operation);
     require_smoothed_demand("routability");
     // Read in place, as the tool reads them.
@@ -120,9 +120,8 @@ py::dict ESTIMATOR::get_routability(const py::object& tracks)
 void bind_routability(py::module_& module)
 {
     const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
-    module.attr("ROUTABILITY_RULE") =
-        py::dict(py::arg("window") = rule.window, py::arg("quantile") = rule.quantile,
-                 py::arg("threshold") = rule.threshold);
+    module.attr("ROUTABILITY_RULE") = py::dict(py::arg("window") = rule.window, py::arg("quantile") = rule.quantile,
+                                               py::arg("threshold") = rule.threshold);
     module.def("routability_figure", &get_figure, py::arg("demand"), py::arg("supply"), py::arg("window"),
                py::arg("quantile"), R"doc(
 The routability figure of maps of demand and supply, float arrays of one

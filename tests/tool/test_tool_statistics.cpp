@@ -250,8 +250,12 @@ TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
     };
     const std::vector<float> demand_a = fill(9), demand_b = fill(9), supply_0 = fill(3), demand_1 = fill(20),
                              supply_1 = fill(6);
-    const auto x_major = [](const std::vector<float>& v) { return TILE_READER([&v](int x, int y) { return v[x * NY + y]; }); };
-    const auto y_major = [](const std::vector<float>& v) { return TILE_READER([&v](int x, int y) { return v[y * NX + x]; }); };
+    const auto x_major = [](const std::vector<float>& v) {
+        return TILE_READER([&v](int x, int y) { return v[x * NY + y]; });
+    };
+    const auto y_major = [](const std::vector<float>& v) {
+        return TILE_READER([&v](int x, int y) { return v[y * NX + x]; });
+    };
     const std::vector<DEMAND_AND_SUPPLY> maps = {{{x_major(demand_a), x_major(demand_b)}, {y_major(supply_0)}},
                                                  {{y_major(demand_1)}, {y_major(supply_1)}}};
     for (int window : {1, 3, 5, 9}) {
@@ -298,9 +302,9 @@ TEST(RoutabilityVerdict, ScaleMarginAndTracksFollowTheFigure)
         {0.375, 0.5, 20, 0.75, 1.0 / 3.0, true, 15},  // 20 * 0.75 = 15 tracks exactly
         {0.375, 0.5, 19, 0.75, 1.0 / 3.0, true, 15},  // 14.25 rounds up
         {0.625, 0.5, 20, 1.25, -0.2, false, 25},      // more than the design's 20
-        {0.9, 0.9, 7, 1.0, 0.0, true, 7},          // at the threshold: routes, no margin
-        {0.0, 0.9, 12, 0.0, infinity, true, 1},    // no demand: one track
-        {2.0, 1.0, NO_TRACKS, 2.0, -0.5, false, 0}  // no track count to predict
+        {0.9, 0.9, 7, 1.0, 0.0, true, 7},             // at the threshold: routes, no margin
+        {0.0, 0.9, 12, 0.0, infinity, true, 1},       // no demand: one track
+        {2.0, 1.0, NO_TRACKS, 2.0, -0.5, false, 0}    // no track count to predict
     };
     for (const CASE& c : cases) {
         const ROUTABILITY r = get_routability(c.figure, c.threshold, c.tracks);
