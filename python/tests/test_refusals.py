@@ -4,7 +4,6 @@ import os
 import signal
 import subprocess
 import sys
-import threading
 
 import numpy as np
 import pytest
@@ -207,25 +206,21 @@ def test_ctrl_c_stops_update_demand_and_leaves_demand_as_it_was(model):
     est.set_supply(np.ones((5, side, side), np.float32))
     est.smooth_supply(3, 1)
 
-    def four_pin_nets(count):  # 200000: many polls of the calling thread on any number of cores
+    def four_pin_nets(count):  # 200000: about 4 s of CPU time for update_demand
         return cg.Netlist(np.arange(0, 4 * count + 1, 4), rng.integers(0, side, 4 * count),
                           rng.integers(0, side, 4 * count))
     est.update_demand(four_pin_nets(100), model)
     demand, cookie, nets = est.demand, est.cookie, four_pin_nets(200000)
 
-    # The sender waits for `held`, then for the GIL, which this thread keeps (the switch interval
-    # outlasts the test) until update_demand lets go of it: the signal arrives during the call.
-    held, interval = threading.Lock(), sys.getswitchinterval()
-    held.acquire()
-    sender = threading.Thread(target=lambda: held.acquire() and os.kill(os.getpid(), signal.SIGINT))
-    sys.setswitchinterval(1000.0)
+    # The process's CPU-time clock raises Ctrl-C after 0.05 s of work: during the call, however
+    # busy the machine, as it counts only this process's own work.
+    previous = signal.signal(signal.SIGPROF, lambda *_: os.kill(os.getpid(), signal.SIGINT))
     try:
-        sender.start()
-        held.release()
         with pytest.raises(KeyboardInterrupt):
+            signal.setitimer(signal.ITIMER_PROF, 0.05)
             est.update_demand(nets, model)
     finally:
-        sys.setswitchinterval(interval)
-        sender.join()
+        signal.setitimer(signal.ITIMER_PROF, 0)
+        signal.signal(signal.SIGPROF, previous)
     assert est.cookie == cookie
     assert np.array_equal(est.demand, demand)
