@@ -299,6 +299,10 @@ TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
                     for (int y = 0; y < kNy; ++y)
                         expected[type](x, y) = g[type](x, y) + expected[type](x, y);
         }
+        // Either limit sends a batch to the grids; a vector grows to less than twice its peak.
+        for (const BOX_BATCH& batch : batches)
+            EXPECT_TRUE(batch.plans.capacity() < 2 * batch.max_nets &&
+                        batch.row_totals.capacity() < 2 * (batch.max_rows + 2 * kNy));
         impl.set_num_chunks(kChunks);
         impl.update_demand(nets, model);
         for (int type = 0; type < CONGESTION::NUM_RESOURCE_TYPES; ++type)

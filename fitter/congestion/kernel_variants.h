@@ -19,7 +19,7 @@ enum class KERNEL_VARIANT { BASELINE, AVX2, AVX512 };
 // holds divides on every lane, by 1 where the condition fails, and selects
 // afterwards what it keeps. With no branch around the division the loop
 // vectorises; no discarded lane raises a floating-point flag, which is why
-// the engine may be compiled with -fno-trapping-math; and each kept quotient
+// the whole engine is compiled with -fno-trapping-math; and each kept quotient
 // is the same correctly rounded division as the scalar code's.
 inline float divide_where(bool divides, float numerator, float divisor)
 {
