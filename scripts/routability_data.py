@@ -10,7 +10,8 @@ For each placement (or only the NAMEs given), in the file's order:
      its default slices and channel, into WORK/NAME (skipped when there);
   2. scripts/min_channel_width.py (blind bisection), its rows appended to
      DIR/channels.csv (skipped when the file has rows of the placement); a
-     test placement also gets the channels W_min - 3 .. W_min + 3;
+     placement of any set but calibration (test, holdout) also gets the
+     channels W_min - 3 .. W_min + 3, which its classification needs;
   3. the import's tiles.txt, nets.txt and meta.txt copied into
      DIR/designs/NAME, and tiles.txt, routed.txt and meta.txt of its
      re-route at W_min into DIR/designs/NAME-wmin.
@@ -87,7 +88,7 @@ def main():
         if not has_rows(channels, name):
             command = [sys.executable, os.path.join(ROOT, "scripts", "min_channel_width.py"), folder, "--csv",
                        channels, "--tools", args.tools, "--keep-min", folder + "-wmin"]
-            if p["set"] == "test":
+            if p["set"] != "calibration":
                 command += ["--around", str(AROUND)]
             if run(command, log) != 0:
                 print("%s: the search failed" % name, file=log, flush=True)
