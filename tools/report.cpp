@@ -106,7 +106,13 @@ nlohmann::json get_routability_json(const ROUTABILITY& routability, int tracks)
              tracks != NO_TRACKS ? nlohmann::json(routability.predicted_min_tracks) : nlohmann::json(nullptr)},
             {"tracks", tracks != NO_TRACKS ? nlohmann::json(tracks) : nlohmann::json(nullptr)},
             {"figure", get_number(routability.figure)},
-            {"rule", {{"window", rule.window}, {"quantile", rule.quantile}, {"threshold", rule.threshold}}}};
+            {"rule",
+             {{"maps", get_routability_maps_word(rule.maps)},
+              {"along", rule.figure.along},
+              {"across", rule.figure.across},
+              {"quantile", rule.figure.quantile},
+              {"mean_above", rule.figure.mean_above},
+              {"threshold", rule.threshold}}}};
 }
 
 void print_report(std::ostream& os, const REPORT& r, bool with_timings)

@@ -55,8 +55,9 @@ class FIGURE_VALUES {
         if (m_keep_all)
             m_values.push_back(value);
     }
-    // The value at rank ceil(quantile * n), 0 without values.
-    double get_quantile(double quantile)
+    // The value at rank ceil(quantile * n), or the mean of the values from
+    // that rank up, summed smallest first; 0 without values.
+    double get(double quantile, bool mean_above)
     {
         if (m_count == 0)
             return 0.0;
@@ -64,8 +65,15 @@ class FIGURE_VALUES {
             return m_largest;
         const auto rank = static_cast<std::size_t>(std::ceil(quantile * static_cast<double>(m_count)));
         const std::size_t index = std::clamp<std::size_t>(rank, 1, m_count) - 1;
-        std::nth_element(m_values.begin(), m_values.begin() + static_cast<std::ptrdiff_t>(index), m_values.end());
-        return m_values[index];
+        const auto at = m_values.begin() + static_cast<std::ptrdiff_t>(index);
+        std::nth_element(m_values.begin(), at, m_values.end());
+        if (!mean_above)
+            return *at;
+        std::sort(at, m_values.end());
+        double sum = 0.0;
+        for (auto value = at; value != m_values.end(); ++value)
+            sum += *value;
+        return sum / static_cast<double>(m_values.end() - at);
     }
 
  private:
@@ -77,12 +85,20 @@ class FIGURE_VALUES {
 
 }  // namespace
 
-double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps, int window, double quantile)
+const char* get_routability_maps_word(ROUTABILITY_MAPS maps)
 {
-    const int half = window / 2;
-    FIGURE_VALUES values(quantile < 1.0);
+    return maps == ROUTABILITY_MAPS::AXES ? "axes" : "directions";
+}
+
+double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps,
+                              const ROUTABILITY_FIGURE& figure)
+{
+    // The maximum needs no values kept, unless averaged with others.
+    FIGURE_VALUES values(figure.quantile < 1.0 || figure.mean_above);
     for (const DEMAND_AND_SUPPLY& map : maps) {
-        if (window == 1) {
+        const int half_x = (map.vertical ? figure.across : figure.along) / 2;
+        const int half_y = (map.vertical ? figure.along : figure.across) / 2;
+        if (half_x == 0 && half_y == 0) {
             for (int y = 0; y < ny; ++y)
                 for (int x = 0; x < nx; ++x) {
                     const double supply = get_tile_sum(map.supply, x, y);
@@ -97,14 +113,14 @@ double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPL
             for (int x = 0; x < nx; ++x) {
                 if (!(supply.get(x, x, y, y) > 0.0))
                     continue;
-                const int x0 = std::max(0, x - half);
-                const int x1 = std::min(nx - 1, x + half);
-                const int y0 = std::max(0, y - half);
-                const int y1 = std::min(ny - 1, y + half);
+                const int x0 = std::max(0, x - half_x);
+                const int x1 = std::min(nx - 1, x + half_x);
+                const int y0 = std::max(0, y - half_y);
+                const int y1 = std::min(ny - 1, y + half_y);
                 values.add(demand.get(x0, x1, y0, y1) / supply.get(x0, x1, y0, y1));
             }
     }
-    return values.get_quantile(quantile);
+    return values.get(figure.quantile, figure.mean_above);
 }
 
 ROUTABILITY get_routability(double figure, double threshold, int tracks)
@@ -123,11 +139,16 @@ ROUTABILITY get_routability(double figure, double threshold, int tracks)
 ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_READER, NUM_WIRE_TYPES>& smooth_demand,
                                      const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks)
 {
-    std::vector<DEMAND_AND_SUPPLY> maps;
-    for (int t = 0; t < NUM_WIRE_TYPES; ++t)
-        maps.push_back({{smooth_demand[t]}, {supply[t]}});
+    // Wire types 0 and 1 are horizontal, 2 and 3 vertical.
     const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
-    return get_routability(get_routability_figure(nx, ny, maps, rule.window, rule.quantile), rule.threshold, tracks);
+    std::vector<DEMAND_AND_SUPPLY> maps;
+    if (rule.maps == ROUTABILITY_MAPS::AXES)
+        for (int t = 0; t < NUM_WIRE_TYPES; t += 2)
+            maps.push_back({{smooth_demand[t], smooth_demand[t + 1]}, {supply[t], supply[t + 1]}, t >= 2});
+    else
+        for (int t = 0; t < NUM_WIRE_TYPES; ++t)
+            maps.push_back({{smooth_demand[t]}, {supply[t]}, t >= 2});
+    return get_routability(get_routability_figure(nx, ny, maps, rule.figure), rule.threshold, tracks);
 }
 
 int get_design_tracks(const DESIGN& design)

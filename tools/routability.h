@@ -3,13 +3,13 @@
 // from one estimate's demand and supply maps.
 //
 // The figure is a high quantile of window utilization: for every tile with
-// supply, the demand summed over the square window centred on it (cut at the
-// grid's edge) over the supply summed over the same window. Demand does not
-// change with the supply, so scaling every supply by s divides the figure by
-// s, and the placement is predicted to route while the figure stays at or
-// below the calibrated threshold: it routes with any supply scale of at
-// least figure / threshold. The rule's constants were chosen against the
-// minimum channel widths the router needs on generic designs.
+// supply, the demand summed over a window centred on it (cut at the grid's
+// edge) over the supply summed over the same window. Demand does not change
+// with the supply, so scaling every supply by s divides the figure by s, and
+// the placement is predicted to route while the figure stays at or below the
+// calibrated threshold: it routes with any supply scale of at least figure /
+// threshold. The rule's constants were chosen against the minimum channel
+// widths the router needs on generic designs.
 #ifndef CONGESTION_ROUTABILITY_H
 #define CONGESTION_ROUTABILITY_H
 
@@ -23,15 +23,36 @@
 using TILE_READER = std::function<float(int x, int y)>;
 
 // One map the figure looks at: the sum of its demand maps against the sum of
-// its supply maps, e.g. one wire direction with its own supply.
+// its supply maps, e.g. one wire direction with its own supply. Its wires
+// run along x (horizontal) or along y (vertical), which orients the window.
 struct DEMAND_AND_SUPPLY {
     std::vector<TILE_READER> demand;
     std::vector<TILE_READER> supply;
+    bool vertical = false;
 };
 
+// How the figure reduces the window utilizations of the maps to one value.
+struct ROUTABILITY_FIGURE {
+    int along = 1;   // side of the window along each map's wires, tiles (odd)
+    int across = 1;  // side of the window across them, tiles (odd)
+    // The rank ceil(quantile * n) of the n values, smallest first, in (0, 1].
+    double quantile = 1.0;
+    // The mean of the values from that rank up (the top share 1 - quantile,
+    // at least one value) instead of the value at it.
+    bool mean_above = false;
+};
+
+// Which maps the tool's figure reads from an estimate: each of the four wire
+// directions against its own supply, or the two directions of each axis
+// (left and right, up and down) summed against their summed supply.
+enum class ROUTABILITY_MAPS { DIRECTIONS, AXES };
+
+// "directions" or "axes", as the reports name them.
+const char* get_routability_maps_word(ROUTABILITY_MAPS maps);
+
 struct ROUTABILITY_RULE {
-    int window = 1;          // side of the square window, tiles (odd)
-    double quantile = 1.0;   // the figure is the value at this share of the sorted values, in (0, 1]
+    ROUTABILITY_MAPS maps = ROUTABILITY_MAPS::DIRECTIONS;
+    ROUTABILITY_FIGURE figure;
     double threshold = 1.0;  // the largest figure at which a placement routes
 };
 
@@ -40,15 +61,16 @@ struct ROUTABILITY_RULE {
 // threshold above 1, since the router detours around a tile the estimate sees
 // full. Of the windows and quantiles tried, this one predicted the minimum
 // channel best when each netlist was left out of the fit in turn.
-constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{1, 1.0, 1.266};
+constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{ROUTABILITY_MAPS::DIRECTIONS, {1, 1, 1.0, false}, 1.266};
 
 // The figure of the maps on an nx x ny grid: of the window utilizations of
 // every map at every tile where the map has supply, the value at rank
-// ceil(quantile * n) (1 the smallest, at least 1); 0 when no map has supply.
-// Each map is read once per tile. A window of 1 needs no memory beyond the
-// values, and a quantile of 1 keeps none: the tool's rule costs no copy of
-// the grids.
-double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps, int window, double quantile);
+// ceil(quantile * n) (1 the smallest, at least 1), or the mean of the values
+// from that rank up; 0 when no map has supply. Each map is read once per
+// tile. A window of 1 x 1 needs no memory beyond the values, and a quantile
+// of 1 keeps none.
+double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps,
+                              const ROUTABILITY_FIGURE& figure);
 
 struct ROUTABILITY {
     double figure = 0.0;
@@ -83,7 +105,7 @@ inline const char* get_verdict_word(const ROUTABILITY& routability)
 constexpr int NUM_WIRE_TYPES = 4;
 
 // The tool's verdict on an estimate: the calibrated rule over the smoothed
-// demand of each wire type against that type's supply.
+// demand of the wire types against their supply.
 ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_READER, NUM_WIRE_TYPES>& smooth_demand,
                                      const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks);
 

@@ -14,11 +14,19 @@
 
 namespace {
 
+// The calibrated rule, with the names of the tool's JSON.
+py::dict get_rule_dict()
+{
+    const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
+    return py::dict(py::arg("maps") = get_routability_maps_word(rule.maps), py::arg("along") = rule.figure.along,
+                    py::arg("across") = rule.figure.across, py::arg("quantile") = rule.figure.quantile,
+                    py::arg("mean_above") = rule.figure.mean_above, py::arg("threshold") = rule.threshold);
+}
+
 // The verdict as a dict with the names of the tool's JSON routability object.
 py::dict get_routability_dict(const ROUTABILITY& r, int tracks)
 {
     const auto number = [](double value) { return std::isfinite(value) ? py::object(py::float_(value)) : py::none(); };
-    const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
     py::dict result;
     result["verdict"] = get_verdict_word(r);
     result["min_supply_scale"] = number(r.min_supply_scale);
@@ -26,8 +34,7 @@ py::dict get_routability_dict(const ROUTABILITY& r, int tracks)
     result["predicted_min_tracks"] = tracks != NO_TRACKS ? py::object(py::int_(r.predicted_min_tracks)) : py::none();
     result["tracks"] = tracks != NO_TRACKS ? py::object(py::int_(tracks)) : py::none();
     result["figure"] = number(r.figure);
-    result["rule"] = py::dict(py::arg("window") = rule.window, py::arg("quantile") = rule.quantile,
-                              py::arg("threshold") = rule.threshold);
+    result["rule"] = get_rule_dict();
     return result;
 }
 
@@ -41,20 +48,43 @@ void check_map_values(const std::vector<float>& values, const char* name, bool n
                 (negative_allowed ? ": demand must be finite" : ": supply must be finite and not negative"));
 }
 
-double get_figure(const py::object& demand, const py::object& supply, long long window, double quantile)
+// An odd window side of at least 1.
+int to_window_side(long long side, const char* name)
+{
+    const int checked = to_window(side, name);
+    if (checked % 2 == 0)
+        throw py::value_error(std::string(name) + " " + std::to_string(checked) +
+                              " is even: the window is centred on a tile");
+    return checked;
+}
+
+double get_figure(const py::object& demand, const py::object& supply, long long window, double quantile,
+                  const py::object& across, const py::object& vertical, bool mean_above)
 {
     const FLAT_ARRAY<float> d = to_float_array(demand, "demand", {ANY_LENGTH, ANY_LENGTH, ANY_LENGTH});
     const FLAT_ARRAY<float> s = to_float_array(supply, "supply", d.shape);
     check_map_values(d.values, "demand", true);
     check_map_values(s.values, "supply", false);
-    const int side = to_window(window, "window");
-    if (side % 2 == 0)
-        throw py::value_error("window " + std::to_string(side) + " is even: the window is centred on a tile");
+    ROUTABILITY_FIGURE figure;
+    figure.along = to_window_side(window, "window");
+    figure.across =
+        across.is_none() ? figure.along : to_window_side(to_integer(across, "across", "an int or None"), "across");
+    figure.quantile = quantile;
+    figure.mean_above = mean_above;
     if (!(quantile > 0.0 && quantile <= 1.0))
         throw py::value_error("quantile " + std::to_string(quantile) + " is outside (0, 1]");
     const auto [num_maps, nx, ny] = std::array<py::ssize_t, 3>{d.shape[0], d.shape[1], d.shape[2]};
     if (nx == 0 || ny == 0)
         throw py::value_error("demand and supply have no tiles");
+    std::vector<bool> is_vertical(static_cast<std::size_t>(num_maps), false);
+    if (!vertical.is_none()) {
+        const py::sequence flags = vertical.cast<py::sequence>();
+        if (static_cast<py::ssize_t>(flags.size()) != num_maps)
+            throw py::value_error("vertical has " + std::to_string(flags.size()) + " flags for " +
+                                  std::to_string(num_maps) + " maps");
+        for (py::ssize_t m = 0; m < num_maps; ++m)
+            is_vertical[static_cast<std::size_t>(m)] = py::bool_(flags[static_cast<std::size_t>(m)]);
+    }
     // Map m of the (k, nx, ny) arrays, read at (x, y).
     const auto reader = [ny = ny, nx = nx](const std::vector<float>& values, py::ssize_t m) {
         return TILE_READER([&values, first = m * nx * ny, ny](int x, int y) {
@@ -63,9 +93,9 @@ double get_figure(const py::object& demand, const py::object& supply, long long 
     };
     std::vector<DEMAND_AND_SUPPLY> maps;
     for (py::ssize_t m = 0; m < num_maps; ++m)
-        maps.push_back({{reader(d.values, m)}, {reader(s.values, m)}});
+        maps.push_back({{reader(d.values, m)}, {reader(s.values, m)}, is_vertical[static_cast<std::size_t>(m)]});
     py::gil_scoped_release release;
-    return get_routability_figure(static_cast<int>(nx), static_cast<int>(ny), maps, side, quantile);
+    return get_routability_figure(static_cast<int>(nx), static_cast<int>(ny), maps, figure);
 }
 
 py::array_t<float> load_baseline(const py::object& path)
@@ -119,18 +149,22 @@ py::dict ESTIMATOR::get_routability(const py::object& tracks)
 
 void bind_routability(py::module_& module)
 {
-    const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
-    module.attr("ROUTABILITY_RULE") = py::dict(py::arg("window") = rule.window, py::arg("quantile") = rule.quantile,
-                                               py::arg("threshold") = rule.threshold);
+    module.attr("ROUTABILITY_RULE") = get_rule_dict();
     module.def("routability_figure", &get_figure, py::arg("demand"), py::arg("supply"), py::arg("window"),
-               py::arg("quantile"), R"doc(
+               py::arg("quantile"), py::arg("across") = py::none(), py::arg("vertical") = py::none(),
+               py::arg("mean_above") = false, R"doc(
 The routability figure of maps of demand and supply, float arrays of one
-shape (k, nx, ny): map i is demand[i] against supply[i]. For every tile where
-a map has supply, its window utilization is the demand summed over the
-window x window tiles centred on it (cut at the grid's edge) over the supply
-summed there; the figure is the value at rank ceil(quantile * n) of the n
-window utilizations, smallest first. Estimator.routability uses this figure
-with the calibrated ROUTABILITY_RULE.
+shape (k, nx, ny): map i is demand[i] against supply[i], its wires
+horizontal, or vertical where vertical[i] is true. For every tile where a
+map has supply, its window utilization is the demand summed over a window
+centred on it (cut at the grid's edge), `window` tiles along the map's wires
+and `across` (default `window`) across them, over the supply summed there;
+the figure is the value at rank ceil(quantile * n) of the n window
+utilizations, smallest first, or with mean_above the mean of the values from
+that rank up. Estimator.routability uses this figure with the calibrated
+ROUTABILITY_RULE: maps 'directions' (the four wire directions, each against
+its supply) or 'axes' (the two directions of each axis summed against their
+summed supply), window along x across, quantile, mean_above, threshold.
 )doc");
     module.def("load_baseline", &load_baseline, py::arg("path"), R"doc(
 The plain bounding-box baseline of a design folder, as the estimator tool

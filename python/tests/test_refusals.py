@@ -122,6 +122,9 @@ CASES = {
                                r"supply must have shape \(2, 6, 4\)"),
     "figure of an even window": (lambda: cg.routability_figure(np.ones((1, NX, NY)), np.ones((1, NX, NY)), 4, 0.9),
                                  "window 4 is even"),
+    "figure of too few vertical flags": (lambda: cg.routability_figure(np.ones((2, NX, NY)), np.ones((2, NX, NY)), 1,
+                                                                        0.9, vertical=[True]),
+                                         "vertical has 1 flags for 2 maps"),
     "figure of quantile 0": (lambda: cg.routability_figure(np.ones((1, NX, NY)), np.ones((1, NX, NY)), 3, 0.0),
                              r"quantile 0.0+ is outside \(0, 1\]"),
 }

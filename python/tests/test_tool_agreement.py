@@ -1,5 +1,6 @@
 """A whole estimate from Python equals the estimator tool's run bit for bit."""
 import json
+import math
 import os
 import re
 import subprocess
@@ -98,6 +99,25 @@ def test_estimate_equals_the_tools_figures(tmp_path, design, name):
     assert verdict == {key: report["routability"][key] for key in verdict}
 
 
+def get_rule_figure(demand, supply, rule):
+    """The calibrated rule's figure computed here tile by tile: the maps of the
+    rule (each wire direction, or both directions of an axis summed), their
+    window utilizations, the value at the quantile's rank or the mean from it up."""
+    groups = {"directions": [[0], [1], [2], [3]], "axes": [[0, 1], [2, 3]]}[rule["maps"]]
+    values = []
+    for group in groups:
+        d = demand[group].astype(np.float64).sum(axis=0)
+        s = supply[group].astype(np.float64).sum(axis=0)
+        along, across = rule["along"] // 2, rule["across"] // 2
+        half_x, half_y = (across, along) if group[0] >= 2 else (along, across)
+        for x, y in zip(*np.nonzero(s > 0)):
+            window = (slice(max(0, x - half_x), x + half_x + 1), slice(max(0, y - half_y), y + half_y + 1))
+            values.append(d[window].sum() / s[window].sum())
+    values = np.sort(values)
+    first = min(max(math.ceil(rule["quantile"] * len(values)), 1), len(values)) - 1
+    return values[first:].mean() if rule["mean_above"] else values[first]
+
+
 def directional_copy(folder):
     """The bundled design in the directional form, each direction with a supply of its own
     (right h4 + h12, left h4, up v4 + v12, down v12) and the routed usage by direction."""
@@ -137,7 +157,11 @@ def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tm
     assert d.tracks == report["routability"]["tracks"] == max(int(d.right.max()), int(d.up.max()))
     verdict = est.routability(d.tracks)
     assert verdict == {key: report["routability"][key] for key in verdict}
-    assert verdict["predicted_min_tracks"] >= 1
+    rule = cg.ROUTABILITY_RULE
+    assert verdict["rule"] == rule
+    assert verdict["figure"] == pytest.approx(get_rule_figure(est.smooth_demand[:4], est.supply[:4], rule), rel=1e-12)
+    assert verdict["min_supply_scale"] == verdict["figure"] / rule["threshold"]
+    assert verdict["predicted_min_tracks"] == max(1, math.ceil(d.tracks * verdict["min_supply_scale"]))
 
 
 @pytest.mark.parametrize("name", sorted(SETTINGS))

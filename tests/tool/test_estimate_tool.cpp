@@ -831,10 +831,11 @@ TEST(DirectionalDesign, SupplyIsUsedAsItIsAndRowsCompareLikeWithLike)
                        ", whose tiles.txt gives the supply per direction, used as it is (see --help).");
 }
 
-// The directional design as it is, and with its row-long net 2 copied many
-// times: the first routes on its channel of 6 tracks (its largest supply of
-// one direction), the second does not, and --fail-if-unroutable says so with
-// a status of its own once the report is written.
+// The directional design with its short net 0 alone, and with its row-long
+// net 2 copied many times: the first routes on its channel of 6 tracks (its
+// largest supply of one direction), the second does not, and
+// --fail-if-unroutable says so with a status of its own once the report is
+// written.
 TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWritten)
 {
     constexpr int COPIES = 400;
@@ -843,8 +844,9 @@ TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWrit
     const fs::path heavy = dir.get_path() / "heavy";
     write_directional_design(light);
     write_directional_design(heavy);
-    std::vector<std::string> nets = {"nets " + std::to_string(COPIES) + " 4 3",
-                                     "# id npins flags weight xl xr yb yt routed_x routed_y n_wires"};
+    const std::string header = "# id npins flags weight xl xr yb yt routed_x routed_y n_wires";
+    write_lines(light / "nets.txt", {"nets 1 4 3", header, "0 2 0 0 1 2 1 1 1 0 1 1 1 2 1"});
+    std::vector<std::string> nets = {"nets " + std::to_string(COPIES) + " 4 3", header};
     for (int id = 0; id < COPIES; ++id)
         nets.push_back(std::to_string(id) + " 2 0 0 0 3 1 1 3 0 2 0 1 3 1");
     write_lines(heavy / "nets.txt", nets);

@@ -234,9 +234,11 @@ TEST(Routability, AceAndTilesOverCapacityCoverEveryTile)
 }
 
 // Random whole-number maps on a 7 by 5 grid, so that every sum is exact: the
-// figure equals a plain count over each tile's window for every window and
-// quantile. Map 0 sums two demand maps stored x-major against a supply
-// stored y-major, with tiles of no supply; map 1 is one demand map.
+// figure equals a plain count over each tile's window for every window shape
+// and quantile, and its mean from a rank up the plain mean of the sorted
+// values. Map 0 (horizontal wires) sums two demand maps stored x-major
+// against a supply stored y-major, with tiles of no supply; map 1 (vertical
+// wires, so its window is turned) is one demand map.
 TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
 {
     constexpr int NX = 7;
@@ -256,36 +258,48 @@ TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
     const auto y_major = [](const std::vector<float>& v) {
         return TILE_READER([&v](int x, int y) { return v[y * NX + x]; });
     };
-    const std::vector<DEMAND_AND_SUPPLY> maps = {{{x_major(demand_a), x_major(demand_b)}, {y_major(supply_0)}},
-                                                 {{y_major(demand_1)}, {y_major(supply_1)}}};
-    for (int window : {1, 3, 5, 9}) {
+    const std::vector<DEMAND_AND_SUPPLY> maps = {{{x_major(demand_a), x_major(demand_b)}, {y_major(supply_0)}, false},
+                                                 {{y_major(demand_1)}, {y_major(supply_1)}, true}};
+    for (const auto& [along, across] : std::vector<std::pair<int, int>>{{1, 1}, {3, 3}, {9, 9}, {1, 3}, {5, 1}}) {
         std::vector<double> values;
-        for (int m = 0; m < 2; ++m)
+        for (int m = 0; m < 2; ++m) {
+            const int half_x = (m == 1 ? across : along) / 2;
+            const int half_y = (m == 1 ? along : across) / 2;
             for (int x = 0; x < NX; ++x)
                 for (int y = 0; y < NY; ++y) {
                     if (maps[m].supply[0](x, y) == 0.0f)
                         continue;
                     double demand = 0.0, supply = 0.0;
-                    for (int u = std::max(0, x - window / 2); u <= std::min(NX - 1, x + window / 2); ++u)
-                        for (int v = std::max(0, y - window / 2); v <= std::min(NY - 1, y + window / 2); ++v) {
+                    for (int u = std::max(0, x - half_x); u <= std::min(NX - 1, x + half_x); ++u)
+                        for (int v = std::max(0, y - half_y); v <= std::min(NY - 1, y + half_y); ++v) {
                             for (const TILE_READER& reader : maps[m].demand)
                                 demand += reader(u, v);
                             supply += maps[m].supply[0](u, v);
                         }
                     values.push_back(demand / supply);
                 }
+        }
         std::sort(values.begin(), values.end());
         const double n = static_cast<double>(values.size());
         ASSERT_LT(n, 2.0 * NX * NY) << "some tiles have no supply";
-        for (std::size_t rank = 1; rank <= values.size(); ++rank)
-            EXPECT_EQ(get_routability_figure(NX, NY, maps, window, (static_cast<double>(rank) - 0.5) / n),
-                      values[rank - 1])
-                << "window " << window << ", rank " << rank;
-        EXPECT_EQ(get_routability_figure(NX, NY, maps, window, 1.0), values.back());
-        EXPECT_EQ(get_routability_figure(NX, NY, maps, window, 1e-9), values.front());
+        const auto figure = [&](double quantile, bool mean_above) {
+            return get_routability_figure(NX, NY, maps, {along, across, quantile, mean_above});
+        };
+        for (std::size_t rank = 1; rank <= values.size(); ++rank) {
+            const double quantile = (static_cast<double>(rank) - 0.5) / n;
+            EXPECT_EQ(figure(quantile, false), values[rank - 1]) << along << " x " << across << ", rank " << rank;
+            double sum = 0.0;
+            for (std::size_t i = rank - 1; i < values.size(); ++i)
+                sum += values[i];
+            EXPECT_DOUBLE_EQ(figure(quantile, true), sum / (n - static_cast<double>(rank - 1)))
+                << along << " x " << across << ", rank " << rank;
+        }
+        EXPECT_EQ(figure(1.0, false), values.back());
+        EXPECT_EQ(figure(1.0, true), values.back());
+        EXPECT_EQ(figure(1e-9, false), values.front());
     }
     const std::vector<float> none(NX * NY, 0.0f);
-    EXPECT_EQ(get_routability_figure(NX, NY, {{{y_major(demand_1)}, {y_major(none)}}}, 3, 1.0), 0.0);
+    EXPECT_EQ(get_routability_figure(NX, NY, {{{y_major(demand_1)}, {y_major(none)}}}, {3, 3, 1.0, false}), 0.0);
 }
 
 TEST(RoutabilityVerdict, ScaleMarginAndTracksFollowTheFigure)
