@@ -188,8 +188,8 @@ def search_blind(router, own_width):
     return bisect(router, low, width, "blind")
 
 
-def search_from_guess(router, guess):
-    step = 1
+def search_from_guess(router, guess, first_step=1):
+    step = first_step
     if router.route(guess, "guess"):
         high = guess
         while True:

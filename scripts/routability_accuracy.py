@@ -5,19 +5,22 @@ widths and writes the section "Will it route?" of docs/accuracy.md.
 Usage: scripts/routability_accuracy.py [--data DIR] [--build DIR] [--write FILE]
 
 DIR (default data/routability) holds placements.csv (one row per placement:
-its netlist, its set, calibration or test, and how it was made), channels.csv
-(every channel routed by scripts/min_channel_width.py, for the searches and
-for the channels around each minimum), and designs/NAME/ (each placement as
+its netlist, its set, calibration, test or holdout, and how it was made),
+channels.csv (every channel routed by scripts/min_channel_width.py, for the
+searches and for the channels around each minimum), notes.txt (what was
+seen in the figures, written by hand), and designs/NAME/ (each placement as
 imported, on its own channel) with designs/NAME-wmin/ (the same placement
 routed at its minimum channel).
 
 On the calibration placements only, it chooses for the estimate's map and for
-the baseline's map the window, the quantile and the threshold that predict
-W_min best; it then measures both rules on the test placements, checks that
-the tool's compiled rule and its verdicts are those chosen, and writes the
-figures, with the heatmaps of the worst-predicted test placements, into FILE
-(default docs/accuracy.md) between the section's markers. Without --write
-it prints the section.
+the baseline's map the figure (maps, window, quantile) and the threshold that
+predict W_min with the least worst error when each netlist is left out in
+turn, and replays guided searches from those predictions; it then measures
+both rules, and the first release's, on the test and holdout placements,
+checks that the tool's compiled rule and its verdicts are those chosen, and
+writes the figures, with the heatmaps of the worst-predicted placements, into
+FILE (default docs/accuracy.md) between the section's markers. Without
+--write it prints the section.
 """
 import argparse
 import collections
@@ -34,14 +37,26 @@ import time
 
 import numpy as np
 
+import min_channel_width
+
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 BEGIN = "<!-- routability: written by scripts/routability_accuracy.py, do not edit by hand -->"
 END = "<!-- end of routability -->"
-WINDOWS = (1, 3, 5, 7, 9, 11, 15)
+WINDOWS = (1, 3, 5, 7, 9, 11, 15)  # square windows, tiles a side
+STRETCHES = (3, 5, 7, 9)  # windows of 1 tile along the wires and this many across, and the other way round
 QUANTILES = (0.5, 0.75, 0.8, 0.85, 0.9, 0.95, 0.98, 0.99, 0.995, 1.0)
+TOP_SHARES = (0.005, 0.01, 0.02, 0.05, 0.1)  # the mean of this share of the largest tile values
 SWEEP = 3  # channels W_min - 3 .. W_min + 3 are routed for the classification
 TOOL_RUNS = 3  # the prediction's time is the fastest of this many runs of the tool
 ROUTED = "routed"
+SETS = ("calibration", "test", "holdout")
+# The estimate's rule of the verdict's first release (chosen by the least
+# mean error with a netlist left out), kept to report its figures beside the
+# current rule's: maps, along, across, quantile, mean above, threshold.
+FIRST_RULE = ("directions", 1, 1, 1.0, False, 1.266)
+# The guided searches simulated on the calibration placements: the first
+# channel routed (the prediction plus this offset) and the first step.
+GUIDED_VARIANTS = tuple((offset, step) for offset in (0, -1, 1) for step in (1, 2, 3))
 
 
 def read_csv(path):
@@ -58,6 +73,7 @@ class PLACEMENT:
         self.folder = os.path.join(data, "designs", self.name)
         self.wmin_folder = os.path.join(data, "designs", self.name + "-wmin")
         self.outcomes = {}  # W -> routed (bool), over every search
+        self.seconds = {}  # W -> the wall time of its first run
         self.searches = collections.defaultdict(list)  # search -> rows in order
         self.w_min = None
         self.meta = {}
@@ -73,6 +89,8 @@ class PLACEMENT:
 def load(data):
     placements = {}
     for row in read_csv(os.path.join(data, "placements.csv")):
+        if row["set"] not in SETS:
+            sys.exit("placements.csv: %s has the set %s, not one of %s" % (row["placement"], row["set"], SETS))
         if os.path.exists(os.path.join(data, "designs", row["placement"], "meta.txt")):
             placements[row["placement"]] = PLACEMENT(row, data)
         else:
@@ -87,6 +105,7 @@ def load(data):
         if w in p.outcomes and p.outcomes[w] != routed:
             conflicts.append((p.name, w))
         p.outcomes[w] = routed
+        p.seconds.setdefault(w, float(row["seconds"]))
         p.searches[row["search"]].append(row)
         p.luts = row["luts"]
     for p in placements.values():
@@ -109,25 +128,41 @@ def estimate_maps(cg, folder):
     return d, est, est.smooth_demand[:4].copy(), supply[:4].copy()
 
 
+def get_family(side):
+    """Every figure tried for a map, simplest first: (maps, along, across,
+    quantile, mean above). The estimate's maps are its four wire directions
+    or its two axes; the baseline's are its two axes."""
+    shapes = [(w, w) for w in WINDOWS] + [(1, k) for k in STRETCHES] + [(k, 1) for k in STRETCHES]
+    family = []
+    for maps in (("directions", "axes") if side == "estimate" else ("axes",)):
+        family += [(maps, along, across, q, False) for along, across in shapes for q in QUANTILES]
+        family += [(maps, 1, 1, 1.0 - share, True) for share in TOP_SHARES]
+    return family
+
+
 class MAPS:
-    """What each rule looks at for one placement: the estimate's four
-    directions each against its supply, and the baseline's two axes against
-    the supply of both directions of the axis."""
+    """What each figure looks at for one placement: the estimate's four
+    directions (or its two axes, each the sum of its directions) against
+    their supply, and the baseline's two axes against the supply of both
+    directions of the axis."""
 
     def __init__(self, cg, p):
         d, self.estimator, demand, supply = estimate_maps(cg, p.folder)
         self.tracks = d.tracks
-        self.maps = {"estimate": (demand, supply)}
-        base = cg.load_baseline(p.folder)
         axes = np.stack([supply[0] + supply[1], supply[2] + supply[3]])
-        self.maps["baseline"] = (base, axes)
+        self.maps = {("estimate", "directions"): (demand, supply, (False, False, True, True)),
+                     ("estimate", "axes"): (np.stack([demand[0] + demand[1], demand[2] + demand[3]]), axes,
+                                            (False, True)),
+                     ("baseline", "axes"): (cg.load_baseline(p.folder), axes, (False, True))}
         self.cache = {}
 
-    def get_figure(self, cg, side, window, quantile):
-        key = (side, window, quantile)
+    def get_figure(self, cg, side, figure):
+        key = (side,) + tuple(figure[:5])
         if key not in self.cache:
-            demand, supply = self.maps[side]
-            self.cache[key] = cg.routability_figure(demand, supply, window, quantile)
+            maps, along, across, quantile, mean_above = figure[:5]
+            demand, supply, vertical = self.maps[(side, maps)]
+            self.cache[key] = cg.routability_figure(demand, supply, along, quantile, across=across, vertical=vertical,
+                                                    mean_above=mean_above)
         return self.cache[key]
 
 
@@ -171,42 +206,47 @@ def best_threshold(loads, truths):
     return best[1], best[0][0], best[0][1]
 
 
-def calibrate(cg, side, placements, maps):
-    """The window, quantile and threshold for one map, from the placements.
-    Each pair of window and quantile is judged by leaving one netlist out at
-    a time: its threshold fitted on the other netlists' placements, its error
-    measured on the netlist left out. The pair of least mean error so
-    measured (then least worst) is kept, with the threshold fitted on every
-    placement. Returns the table of all pairs, best first: (mean, worst with
-    a netlist left out, window, quantile, threshold, mean, worst of the fit
-    on every placement)."""
-    netlists = sorted({p.netlist for p in placements})
+def leave_one_out(placements, load):
+    """The predictions of each placement by the threshold fitted on the
+    placements of the other netlists."""
+    predicted = {}
+    for left_out in sorted({p.netlist for p in placements}):
+        fit = [p for p in placements if p.netlist != left_out]
+        threshold, _, _ = best_threshold([load[p.name] for p in fit], [p.w_min for p in fit])
+        for p in placements:
+            if p.netlist == left_out:
+                predicted[p.name] = max(1, math.ceil(load[p.name] / threshold))
+    return predicted
+
+
+def calibrate(cg, side, placements, maps, extra=()):
+    """Every figure of the family (and the `extra` ones) for one map, judged
+    on the placements by leaving one netlist out at a time: the threshold
+    fitted on the other netlists' placements, the error measured on the
+    netlist left out. The criterion, fixed before the figures of this family
+    were computed: the least worst error so measured, then the least mean,
+    then the simpler figure (earlier in the family). Returns the table, best
+    first: (worst, mean with a netlist left out, figure, threshold fitted on
+    every placement, mean, worst of that fit, leave-one-out predictions)."""
     table = []
-    for window in WINDOWS:
-        for quantile in QUANTILES:
-            load = {p.name: maps[p.name].get_figure(cg, side, window, quantile) * maps[p.name].tracks
-                    for p in placements}
-            if not all(value > 0.0 for value in load.values()):
-                continue  # a figure of 0 predicts no channel at all
-            errors = []
-            for left_out in netlists:
-                fit = [p for p in placements if p.netlist != left_out]
-                threshold, _, _ = best_threshold([load[p.name] for p in fit], [p.w_min for p in fit])
-                errors += [abs(max(1, math.ceil(load[p.name] / threshold)) - p.w_min) / p.w_min
-                           for p in placements if p.netlist == left_out]
-            threshold, mean, worst = best_threshold([load[p.name] for p in placements],
-                                                    [p.w_min for p in placements])
-            table.append((statistics.mean(errors), max(errors), window, quantile, threshold, mean, worst))
-    table.sort(key=lambda row: (row[0], row[1]))
-    return table
+    for order, figure in enumerate(list(get_family(side)) + list(extra)):
+        load = {p.name: maps[p.name].get_figure(cg, side, figure) * maps[p.name].tracks for p in placements}
+        if not all(value > 0.0 for value in load.values()):
+            continue  # a figure of 0 predicts no channel at all
+        predicted = leave_one_out(placements, load)
+        errors = relative_errors(placements, predicted)
+        threshold, mean, worst = best_threshold([load[p.name] for p in placements], [p.w_min for p in placements])
+        table.append((max(errors), statistics.mean(errors), order, tuple(figure[:5]), threshold, mean, worst,
+                      predicted))
+    table.sort(key=lambda row: row[:3])
+    return [row[:2] + row[3:] for row in table]
 
 
 def evaluate(cg, side, rule, placements, maps):
-    window, quantile, threshold = rule
     predicted = {}
     for p in placements:
-        figure = maps[p.name].get_figure(cg, side, window, quantile)
-        predicted[p.name] = predict(figure, maps[p.name].tracks, threshold)
+        figure = maps[p.name].get_figure(cg, side, rule)
+        predicted[p.name] = predict(figure, maps[p.name].tracks, rule[5])
     correct = total = 0
     for p in placements:
         for w in range(p.w_min - SWEEP, p.w_min + SWEEP + 1):
@@ -214,6 +254,39 @@ def evaluate(cg, side, rule, placements, maps):
                 total += 1
                 correct += (w >= predicted[p.name]) == p.outcomes[w]
     return predicted, correct, total
+
+
+class REPLAYED_ROUTER:
+    """The router of min_channel_width.py replayed from the recorded channels
+    of a placement: a channel routes when it is at least W_min wide (the
+    search's own assumption, which the recorded channels bear out), and it
+    takes the wall time recorded for it, or for the nearest recorded channel
+    with the same outcome."""
+
+    def __init__(self, p):
+        self.p = p
+        self.results = {}
+
+    def route(self, width, search):
+        routes = width >= self.p.w_min
+        if width not in self.results:
+            alike = [w for w in self.p.seconds if (w >= self.p.w_min) == routes] or list(self.p.seconds)
+            self.results[width] = self.p.seconds[min(alike, key=lambda w: (abs(w - width), w))]
+        return routes
+
+
+def replay_guided(placements, predicted, offset=0, first_step=1):
+    """Router runs and seconds of the guided search from the predictions,
+    replayed; and whether every search found the recorded W_min."""
+    runs = seconds = 0
+    same = True
+    for p in placements:
+        router = REPLAYED_ROUTER(p)
+        found = min_channel_width.search_from_guess(router, max(1, predicted[p.name] + offset), first_step)
+        same = same and found == p.w_min
+        runs += len(router.results)
+        seconds += sum(router.results.values())
+    return runs, seconds, same
 
 
 def time_tool(build, folder):
@@ -230,8 +303,13 @@ def time_tool(build, folder):
 
 
 def format_rule(rule):
-    window, quantile, threshold = rule
-    return "window %d x %d, quantile %g, threshold %.4f" % (window, window, quantile, threshold)
+    maps, along, across, quantile, mean_above = rule[:5]
+    window = "window %d x %d" % (along, across) if along == across else "window %d along x %d across" % (along, across)
+    if mean_above:
+        text = "%s, mean of the top %g %% of tile values" % (maps, round(100.0 * (1.0 - quantile), 6))
+    else:
+        text = "%s, %s, quantile %g" % (maps, window, quantile)
+    return text + (", threshold %.4g" % rule[5] if len(rule) > 5 else "")
 
 
 def percent(value):
@@ -245,9 +323,9 @@ def search_cost(p, search):
 
 def write_heatmap(build, p, out_dir):
     """The estimate beside the routed usage at W_min, from the tool, for the
-    wire direction where the rule's figure (the largest smoothed utilization)
-    is: the placement's nets with the supply and usage of its W_min folder.
-    Returns the image's path and the direction's name."""
+    wire direction of the largest smoothed utilization: the placement's nets
+    with the supply and usage of its W_min folder. Returns the image's path
+    and the direction's name."""
     tool = os.path.join(build, "tools", "congestion-estimate")
     with tempfile.TemporaryDirectory() as folder:
         design = os.path.join(folder, p.name + "-wmin")
@@ -264,56 +342,69 @@ def write_heatmap(build, p, out_dir):
     return image, peak["name"]
 
 
-def build_section(args, cg):
-    placements, conflicts = load(args.data)
-    missing = [p.name for p in placements.values() if p.w_min is None]
-    if missing:
-        sys.exit("no routed channel in the blind search of " + ", ".join(missing))
-    calibration = sorted((p for p in placements.values() if p.set == "calibration"), key=lambda p: p.name)
-    test = sorted((p for p in placements.values() if p.set == "test"), key=lambda p: p.name)
-    maps = {p.name: MAPS(cg, p) for p in calibration + test}
-
-    lines = [BEGIN, "", "## Will it route?", ""]
-    out = lines.append
-    rules = {}
-    tables = {}
-    for side in ("estimate", "baseline"):
-        tables[side] = calibrate(cg, side, calibration, maps)
-        _, _, window, quantile, threshold, _, _ = tables[side][0]
-        rules[side] = (window, quantile, threshold)
-    compiled = (cg.ROUTABILITY_RULE["window"], cg.ROUTABILITY_RULE["quantile"], cg.ROUTABILITY_RULE["threshold"])
-    if compiled[:2] != rules["estimate"][:2] or abs(compiled[2] - rules["estimate"][2]) > 1e-9 * compiled[2]:
-        print("warning: the tool's rule (%s) is not the calibrated one (%s)" %
-              (format_rule(compiled), format_rule(rules["estimate"])), file=sys.stderr)
-
-    results = {side: evaluate(cg, side, rules[side], test, maps) for side in rules}
-    # The tool itself on every test placement: its time, and its verdict
-    # equal to the one computed here with the compiled rule.
-    tool_times = {}
-    for p in test:
-        seconds, verdict = time_tool(args.build, p.folder)
-        tool_times[p.name] = seconds
-        mine = maps[p.name].estimator.routability(maps[p.name].tracks)
-        if mine != {key: verdict[key] for key in mine}:
-            sys.exit("the tool's verdict on %s differs from the Python module's" % p.name)
-
-    # Written by hand after looking at the figures: the summary, and what the
-    # heatmaps of the worst placements show; one paragraph after a line
-    # "NAME:" (a placement's name, or "summary").
-    notes_path = os.path.join(args.data, "notes.txt")
+def read_notes(path):
+    """Written by hand after looking at the figures: one paragraph after a
+    line "NAME:" (a placement's name, or a part of the page)."""
     notes = {}
-    if os.path.exists(notes_path):
+    if os.path.exists(path):
         name = None
-        with open(notes_path) as text:
+        with open(path) as text:
             for line in text:
                 if line.rstrip().endswith(":") and " " not in line.strip():
                     name = line.strip()[:-1]
                     notes[name] = ""
                 elif name is not None:
                     notes[name] = (notes[name] + " " + line.strip()).strip()
-    netlists = collections.OrderedDict()
-    for p in calibration + test:
-        netlists.setdefault(p.netlist, set()).add(p.set)
+    return notes
+
+
+# The rules measured on the test and holdout sets: the current estimate's,
+# the baseline's, and the estimate's of the first release.
+MEASURED = (("estimate", "estimate"), ("baseline", "baseline"), ("first release", "estimate"))
+
+
+def build_section(args, cg):
+    placements, conflicts = load(args.data)
+    missing = [p.name for p in placements.values() if p.w_min is None]
+    if missing:
+        sys.exit("no routed channel in the blind search of " + ", ".join(missing))
+    sets = {name: sorted((p for p in placements.values() if p.set == name), key=lambda p: p.name) for name in SETS}
+    calibration = sets["calibration"]
+    judged = [name for name in ("test", "holdout") if sets[name]]
+    maps = {p.name: MAPS(cg, p) for p in placements.values()}
+    notes_path = os.path.join(args.data, "notes.txt")
+    notes = read_notes(notes_path)
+
+    lines = [BEGIN, "", "## Will it route?", ""]
+    out = lines.append
+    rules = {"first release": FIRST_RULE}
+    tables = {}
+    for side in ("estimate", "baseline"):
+        tables[side] = calibrate(cg, side, calibration, maps)
+        rules[side] = tables[side][0][2] + (tables[side][0][3],)
+    rule = cg.ROUTABILITY_RULE
+    compiled = (rule["maps"], rule["along"], rule["across"], rule["quantile"], rule["mean_above"], rule["threshold"])
+    if compiled[:5] != rules["estimate"][:5] or abs(compiled[5] - rules["estimate"][5]) > 1e-9 * compiled[5]:
+        print("warning: the tool's rule (%s) is not the calibrated one (%s)" %
+              (format_rule(compiled), format_rule(rules["estimate"])), file=sys.stderr)
+
+    results = {(name, label): evaluate(cg, side, rules[label], sets[name], maps)
+               for name in judged for label, side in MEASURED}
+    # The tool itself on every judged placement: its time, its verdict equal
+    # to the Python module's, and its prediction that of the rule above.
+    tool_times = {}
+    for name in judged:
+        for p in sets[name]:
+            seconds, verdict = time_tool(args.build, p.folder)
+            tool_times[p.name] = seconds
+            mine = maps[p.name].estimator.routability(maps[p.name].tracks)
+            if mine != {key: verdict[key] for key in mine}:
+                sys.exit("the tool's verdict on %s differs from the Python module's" % p.name)
+            if compiled == rules["estimate"] and verdict["predicted_min_tracks"] != results[(name, "estimate")][0][p.name]:
+                sys.exit("the tool predicts %d tracks for %s, the rule here %d" %
+                         (verdict["predicted_min_tracks"], p.name, results[(name, "estimate")][0][p.name]))
+
+    netlists = {name: sorted({p.netlist for p in sets[name]}) for name in SETS}
     out("Does a placement route on its channel, and with how few tracks? The tool answers from one estimate "
         "(`verdict`, `margin`, `min_supply_scale` and `predicted_min_tracks` in the report, "
         "[tool.md](tool.md#routability-verdict)); here the answer is set against the router's. "
@@ -322,125 +413,195 @@ def build_section(args, cg):
         "`scripts/min_channel_width.py` (bisection over re-routes of the fixed placement, the mix of wire "
         "lengths scaled with W)." % calibration[0].searches["blind"][0]["bound"])
     out("")
-    out("%d placements of %d netlists (%d calibration, %d test), split by netlist before any test result "
-        "was looked at: calibration %s; test %s." %
-        (len(calibration) + len(test), len(netlists), len(calibration), len(test),
-         ", ".join(sorted({p.netlist for p in calibration})), ", ".join(sorted({p.netlist for p in test}))))
+    out("%d placements of %d netlists in three sets split by netlist: calibration (%d placements: %s), on "
+        "which the rules are chosen; test (%d: %s), split off before any result was looked at and used to "
+        "judge the verdict's first release, so seen before the rule's revision; and holdout (%d: %s), two "
+        "netlists written for the revision and routed while the rule was chosen, whose figures were first "
+        "looked at with the rule fixed." %
+        (len(placements), sum(len(netlists[name]) for name in SETS), len(calibration),
+         ", ".join(netlists["calibration"]), len(sets["test"]), ", ".join(netlists["test"]), len(sets["holdout"]),
+         ", ".join(netlists["holdout"]) or "none yet"))
     out("")
     out("| placement | set | grid | LUTs | slices used | own channel | W_min | channels routed | search time |")
     out("|---|---|---|---|---|---|---|---|---|")
-    for p in calibration + test:
-        runs, seconds = search_cost(p, "blind")
-        out("| %s | %s | %s | %s | %s | %s | %d | %d | %.0f s |" %
-            (p.name, p.set, p.meta["grid"].replace(" ", " x "), p.luts, percent(p.utilisation),
-             p.meta["tracks_per_direction"], p.w_min, len(p.outcomes), seconds))
+    for name in SETS:
+        for p in sets[name]:
+            runs, seconds = search_cost(p, "blind")
+            out("| %s | %s | %s | %s | %s | %s | %d | %d | %.0f s |" %
+                (p.name, p.set, p.meta["grid"].replace(" ", " x "), p.luts, percent(p.utilisation),
+                 p.meta["tracks_per_direction"], p.w_min, len(p.outcomes), seconds))
     out("")
     out("### The rule and how it was chosen")
     out("")
-    out("The figure is a high quantile of window utilization: for every tile with supply and every wire "
-        "direction, the smoothed demand summed over a square window centred on the tile over the supply "
-        "summed there. Demand does not depend on the channel, so on a channel scaled by s the figure is "
-        "divided by s, and the placement is predicted to route while the figure stays at or below a "
-        "threshold: `min_supply_scale` = figure / threshold, and `predicted_min_tracks` is the smallest "
-        "whole track count at or above the design's own track count times `min_supply_scale`. On the "
-        "calibration placements only, every window of %s tiles and every quantile of %s was tried. "
-        "A threshold is fitted to give the least mean relative error of the predicted W_min (then the least "
-        "worst); each pair of window and quantile was judged by leaving one calibration netlist out at a "
-        "time, fitting the threshold on the others and measuring the error on the one left out, and the "
-        "pair of least mean error so measured was kept, its threshold fitted on all calibration "
-        "placements. The baseline's map (each net's width and "
-        "height spread evenly over its box) was given the same rule and calibrated the same way, its two "
-        "axes each against the supply of both of the axis's directions." %
-        (", ".join(str(w) for w in WINDOWS), ", ".join("%g" % q for q in QUANTILES)))
+    out("The figure is a high quantile of window utilization: for every tile with supply and every map (a "
+        "wire direction, or an axis: both its directions summed), the smoothed demand summed over a window "
+        "centred on the tile over the supply summed there. Demand does not depend on the channel, so on a "
+        "channel scaled by s the figure is divided by s, and the placement is predicted to route while the "
+        "figure stays at or below a threshold: `min_supply_scale` = figure / threshold, and "
+        "`predicted_min_tracks` is the smallest whole track count at or above the design's own track count "
+        "times `min_supply_scale`.")
     out("")
-    out("| map | best rule on the calibration set | mean / worst error, netlist left out | "
-        "mean / worst error, fitted on all | next best |")
-    out("|---|---|---|---|---|")
-    for side in ("estimate", "baseline"):
-        first, second = tables[side][0], tables[side][1]
-        out("| %s | %s | %s / %s | %s / %s | %s (%s / %s) |" %
-            (side, format_rule(rules[side]), percent(first[0]), percent(first[1]), percent(first[5]),
-             percent(first[6]), format_rule(second[2:5]), percent(second[0]), percent(second[1])))
+    out("On the calibration placements only, %d figures were tried for the estimate: its four directions or "
+        "its two axes; square windows of %s tiles, windows of 1 tile along the wires and %s across, and the "
+        "other way round, each with the quantiles %s; and the mean of the top %s %% of tile values. For each, "
+        "a threshold is fitted to give the least mean relative error of the predicted W_min (then the least "
+        "worst), and the figure is judged by leaving one calibration netlist out at a time: the threshold "
+        "fitted on the other netlists, the error measured on the one left out. The criterion, fixed before "
+        "this family was computed, is the least worst error so measured, then the least mean: the first "
+        "release chose by the least mean and kept the largest utilization of one tile and direction, whose "
+        "worst error with a netlist left out was %s. The threshold of the figure chosen is then fitted on "
+        "all calibration placements. The baseline's map (each net's width and height spread evenly over its "
+        "box) was given the same family on its two axes, each against the supply of both of the axis's "
+        "directions, and the same criterion." %
+        (len(get_family("estimate")), ", ".join(str(w) for w in WINDOWS), ", ".join(str(k) for k in STRETCHES),
+         ", ".join("%g" % q for q in QUANTILES), ", ".join("%g" % (100 * s) for s in TOP_SHARES),
+         percent(next(row for row in tables["estimate"] if row[2] == FIRST_RULE[:5])[0])))
     out("")
-    out("### On the test set")
-    out("")
-    out("| netlist | placements | estimate: mean / worst error | baseline: mean / worst error | "
-        "estimate: channels classified | baseline: channels classified |")
+    out("| map | rank | figure | worst / mean error, netlist left out | threshold on all | "
+        "mean / worst error, fitted on all |")
     out("|---|---|---|---|---|---|")
-    groups = collections.OrderedDict()
-    for p in test:
-        groups.setdefault(p.netlist, []).append(p)
-    groups["all"] = test
-    for netlist, members in groups.items():
-        cells = []
-        for side in ("estimate", "baseline"):
-            predicted, _, _ = results[side]
-            errors = relative_errors(members, predicted)
-            cells.append("%s / %s" % (percent(statistics.mean(errors)), percent(max(errors))))
-        for side in ("estimate", "baseline"):
-            _, correct, total = evaluate(cg, side, rules[side], members, maps)
-            cells.append("%d of %d (%s)" % (correct, total, percent(correct / total)))
-        out("| %s | %d | %s |" % (netlist if netlist != "all" else "**all**", len(members), " | ".join(cells)))
+    for side in ("estimate", "baseline"):
+        shown = list(enumerate(tables[side][:4], 1))
+        if side == "estimate":
+            rank, row = next((i, row) for i, row in enumerate(tables[side], 1) if row[2] == FIRST_RULE[:5])
+            if rank > 4:
+                shown.append((rank, row))
+        for rank, row in shown:
+            label = " (first release)" if side == "estimate" and row[2] == FIRST_RULE[:5] else ""
+            out("| %s | %d%s | %s | %s / %s | %.4g | %s / %s |" %
+                (side, rank, label, format_rule(row[2]), percent(row[0]), percent(row[1]), row[3], percent(row[4]),
+                 percent(row[5])))
     out("")
-    out("Goals: mean error at most 10 %, worst at most 20 %, at least 90 % of the channels W_min - 3 .. "
+    loo = tables["estimate"][0][6]
+    by_netlist = collections.defaultdict(list)
+    for p in calibration:
+        by_netlist[p.netlist].append("%s %d for %d" % (p.name, loo[p.name], p.w_min))
+    out("The chosen figure's predictions with each netlist left out: %s." %
+        "; ".join(", ".join(items) for _, items in sorted(by_netlist.items())))
+    out("")
+
+    out("### On the test and holdout sets")
+    out("")
+    out("Goals: mean error at most 10 %%, worst at most 20 %%, at least 90 %% of the channels W_min - 3 .. "
         "W_min + 3 classified right (each routed; a channel is predicted to route when it has at least "
-        "`predicted_min_tracks` tracks).")
+        "`predicted_min_tracks` tracks). Beside the current rule: the baseline's with its own calibrated "
+        "rule, and the first release's rule (%s) for the record." % format_rule(FIRST_RULE))
+    out("")
+    labels = [label for label, _ in MEASURED]
+    out("| set | netlist | placements | %s | %s |" %
+        (" | ".join("%s: mean / worst error" % label for label in labels),
+         " | ".join("%s: channels classified" % label for label in labels)))
+    out("|---|---|---|%s" % ("---|" * (2 * len(labels))))
+    for name in judged:
+        groups = collections.OrderedDict()
+        for p in sets[name]:
+            groups.setdefault(p.netlist, []).append(p)
+        groups["all"] = sets[name]
+        for netlist, members in groups.items():
+            cells = []
+            for label in labels:
+                errors = relative_errors(members, results[(name, label)][0])
+                cells.append("%s / %s" % (percent(statistics.mean(errors)), percent(max(errors))))
+            for label, side in MEASURED:
+                _, correct, total = evaluate(cg, side, rules[label], members, maps)
+                cells.append("%d of %d (%s)" % (correct, total, percent(correct / total)))
+            out("| %s | %s | %d | %s |" % (name, netlist if netlist != "all" else "**all**", len(members),
+                                           " | ".join(cells)))
     out("")
     if "summary" in notes:
         out(notes["summary"])
         out("")
     guess = statistics.median(p.w_min for p in calibration)
-    constant = [abs(guess - p.w_min) / p.w_min for p in test]
-    out("For scale: a constant guess, the calibration placements' median W_min (%g), errs by %s on "
-        "average on the test set, at worst by %s." % (guess, percent(statistics.mean(constant)),
-                                                      percent(max(constant))))
-    out("")
-    predicted = results["estimate"][0]
-    out("| test placement | W_min | estimate predicts | baseline predicts | tool time | search time | ratio |")
-    out("|---|---|---|---|---|---|---|")
+    for name in judged:
+        constant = [abs(guess - p.w_min) / p.w_min for p in sets[name]]
+        out("For scale: a constant guess, the calibration placements' median W_min (%g), errs on the %s set by "
+            "%s on average, at worst by %s." % (guess, name, percent(statistics.mean(constant)),
+                                                 percent(max(constant))))
+        out("")
+    out("| placement | set | W_min | estimate predicts | baseline predicts | first release predicted | "
+        "tool time | search time | ratio |")
+    out("|---|---|---|---|---|---|---|---|---|")
     ratios = []
-    for p in test:
-        _, seconds = search_cost(p, "blind")
-        ratio = seconds / tool_times[p.name]
-        ratios.append(ratio)
-        out("| %s | %d | %d | %d | %.3f s | %.0f s | %.0f x |" %
-            (p.name, p.w_min, predicted[p.name], results["baseline"][0][p.name], tool_times[p.name], seconds, ratio))
+    for name in judged:
+        for p in sets[name]:
+            _, seconds = search_cost(p, "blind")
+            ratio = seconds / tool_times[p.name]
+            ratios.append(ratio)
+            out("| %s | %s | %d | %s | %.3f s | %.0f s | %.0f x |" %
+                (p.name, name, p.w_min, " | ".join("%d" % results[(name, label)][0][p.name] for label in labels),
+                 tool_times[p.name], seconds, ratio))
     out("")
     out("The tool's time is a whole run of `congestion-estimate` (reading the folder, the estimate, the "
-        "report), the fastest of %d; the search's is the sum of its router runs' wall times. The "
+        "report), the fastest of %d, measured when this page was written; the search's is the sum of its "
+        "blind bisection's router runs' wall times, recorded on a shared 2-core machine under load. The "
         "prediction is %.0f to %.0f times faster (goal: 1 000)." % (TOOL_RUNS, min(ratios), max(ratios)))
     out("")
-    blind_runs = sum(search_cost(p, "blind")[0] for p in test)
-    blind_seconds = sum(search_cost(p, "blind")[1] for p in test)
-    guessed = [p for p in test if p.searches["guess"]]
-    if guessed:
-        guess_runs = sum(search_cost(p, "guess")[0] for p in guessed)
-        guess_seconds = sum(search_cost(p, "guess")[1] for p in guessed)
-        blind_runs_g = sum(search_cost(p, "blind")[0] for p in guessed)
-        blind_seconds_g = sum(search_cost(p, "blind")[1] for p in guessed)
-        same = sum(1 for p in guessed if min(int(r["w"]) for r in p.searches["guess"] if r["outcome"] == ROUTED)
-                   == p.w_min)
-        out("`min_channel_width.py --guess-from-estimate` on the %d test placements: the same W_min as the "
-            "blind bisection on %d; %d router runs instead of %d (%s), %.1f minutes instead of %.1f (%s)." %
-            (len(guessed), same, guess_runs, blind_runs_g, percent(guess_runs / blind_runs_g),
-             guess_seconds / 60, blind_seconds_g / 60, percent(guess_seconds / blind_seconds_g)))
+
+    out("### The guided search")
+    out("")
+    out("`min_channel_width.py --guess-from-estimate` routes the predicted W_min first, then steps away from "
+        "it by 1, 2, 4, ... tracks until the answer is bracketed, and bisects. Its cost can be replayed from "
+        "the recorded channels: a channel routes when it is at least W_min wide, and takes the time recorded "
+        "for it or for the nearest recorded channel with the same outcome. On the calibration placements, "
+        "with the chosen rule's predictions with each netlist left out, other first channels and first steps "
+        "were replayed (the search is changed only for one that needs fewer runs there):")
+    out("")
+    out("| first channel | first step | router runs | minutes |")
+    out("|---|---|---|---|")
+    blind_runs = sum(search_cost(p, "blind")[0] for p in calibration)
+    blind_seconds = sum(search_cost(p, "blind")[1] for p in calibration)
+    out("| blind bisection | | %d | %.1f |" % (blind_runs, blind_seconds / 60))
+    for offset, step in GUIDED_VARIANTS:
+        runs, seconds, same = replay_guided(calibration, loo, offset, step)
+        out("| prediction%s | %d | %d (%s)%s | %.1f (%s) |" %
+            (" %+d" % offset if offset else "", step, runs, percent(runs / blind_runs),
+             "" if same else ", a W_min missed", seconds / 60, percent(seconds / blind_seconds)))
+    out("")
+    for name in judged:
+        members = sets[name]
+        blind_runs = sum(search_cost(p, "blind")[0] for p in members)
+        blind_seconds = sum(search_cost(p, "blind")[1] for p in members)
+        runs, seconds, same = replay_guided(members, results[(name, "estimate")][0])
+        out("On the %s set, replayed from the current rule's predictions: %d router runs instead of the blind "
+            "bisection's %d (%s), %.1f minutes instead of %.1f (%s)%s." %
+            (name, runs, blind_runs, percent(runs / blind_runs), seconds / 60, blind_seconds / 60,
+             percent(seconds / blind_seconds), "" if same else "; some W_min missed"))
+        guessed = [p for p in members if p.searches["guess"]]
+        if guessed:
+            guess_runs = sum(search_cost(p, "guess")[0] for p in guessed)
+            guess_seconds = sum(search_cost(p, "guess")[1] for p in guessed)
+            blind_runs_g = sum(search_cost(p, "blind")[0] for p in guessed)
+            blind_seconds_g = sum(search_cost(p, "blind")[1] for p in guessed)
+            same = sum(1 for p in guessed
+                       if min(int(r["w"]) for r in p.searches["guess"] if r["outcome"] == ROUTED) == p.w_min)
+            out("Run for real with the first release's predictions on %d of its placements: the same W_min as "
+                "the blind bisection on %d; %d router runs instead of %d (%s), %.1f minutes instead of %.1f "
+                "(%s)." % (len(guessed), same, guess_runs, blind_runs_g, percent(guess_runs / blind_runs_g),
+                           guess_seconds / 60, blind_seconds_g / 60, percent(guess_seconds / blind_seconds_g)))
         out("")
-    errors = sorted(test, key=lambda p: -abs(predicted[p.name] - p.w_min) / p.w_min)
-    worst = [next(p for p in errors if p.netlist == netlist) for netlist in sorted({p.netlist for p in test})]
+    if "guided" in notes:
+        out(notes["guided"])
+        out("")
+
     out("### Where it is wrong")
     out("")
     page_dir = os.path.dirname(args.write or os.path.join(ROOT, "docs", "accuracy.md"))
-    out("The worst-predicted test placement of each netlist: the estimate (left) beside the routed usage at "
-        "W_min (right), both over the supply of W_min, in the wire direction of the rule's figure.")
+    out("The worst-predicted placement of each test and holdout netlist under the current rule: the estimate "
+        "(left) beside the routed usage at W_min (right), both over the supply of W_min, in the wire "
+        "direction of the largest smoothed utilization.")
     out("")
-    for p in worst:
-        image, direction = write_heatmap(args.build, p, os.path.join(page_dir, "images", "routability"))
-        out("**%s** (W_min %d, predicted %d), %s:" % (p.name, p.w_min, predicted[p.name], direction))
-        out("")
-        out("![%s, %s](%s)" % (p.name, direction, os.path.relpath(image, page_dir)))
-        out("")
-        out(notes.get(p.name, "(no note yet on why: add one to %s)" % os.path.relpath(notes_path, ROOT)))
-        out("")
+    for name in judged:
+        predicted = results[(name, "estimate")][0]
+        ranked = sorted(sets[name], key=lambda p: (-abs(predicted[p.name] - p.w_min) / p.w_min, p.name))
+        for netlist in netlists[name]:
+            p = next(p for p in ranked if p.netlist == netlist)
+            image, direction = write_heatmap(args.build, p, os.path.join(page_dir, "images", "routability"))
+            out("**%s** (%s, W_min %d, predicted %d), %s:" % (p.name, name, p.w_min, predicted[p.name], direction))
+            out("")
+            out("![%s, %s](%s)" % (p.name, direction, os.path.relpath(image, page_dir)))
+            out("")
+            out(notes.get(p.name, "(no note yet on why: add one to %s)" % os.path.relpath(notes_path, ROOT)))
+            out("")
     if conflicts:
         out("Channels routed twice with different outcomes: %s." %
             ", ".join("%s at W %d" % conflict for conflict in conflicts))
