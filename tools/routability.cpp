@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace {
@@ -43,44 +44,36 @@ class WINDOW_SUMS {
     std::vector<double> m_sums;
 };
 
-// The window utilizations of the figure, in map order, then tile order (y
-// major); the largest, or all of them.
-class FIGURE_VALUES {
+// The `keep` largest of the values added (at least one), in a heap whose
+// front is the smallest of them.
+class TOP_VALUES {
  public:
-    explicit FIGURE_VALUES(bool keep_all) : m_keep_all(keep_all) {}
+    explicit TOP_VALUES(std::size_t keep) : m_keep(keep) { m_heap.reserve(keep); }
     void add(double value)
     {
-        m_count += 1;
-        m_largest = std::max(m_largest, value);
-        if (m_keep_all)
-            m_values.push_back(value);
+        if (m_heap.size() < m_keep) {
+            m_heap.push_back(value);
+            std::push_heap(m_heap.begin(), m_heap.end(), std::greater<>());
+        } else if (value > m_heap.front()) {
+            std::pop_heap(m_heap.begin(), m_heap.end(), std::greater<>());
+            m_heap.back() = value;
+            std::push_heap(m_heap.begin(), m_heap.end(), std::greater<>());
+        }
     }
-    // The value at rank ceil(quantile * n), or the mean of the values from
-    // that rank up, summed smallest first; 0 without values.
-    double get(double quantile, bool mean_above)
+    double get_smallest() const { return m_heap.front(); }
+    // Their mean, summed smallest first.
+    double get_mean()
     {
-        if (m_count == 0)
-            return 0.0;
-        if (!m_keep_all)
-            return m_largest;
-        const auto rank = static_cast<std::size_t>(std::ceil(quantile * static_cast<double>(m_count)));
-        const std::size_t index = std::clamp<std::size_t>(rank, 1, m_count) - 1;
-        const auto at = m_values.begin() + static_cast<std::ptrdiff_t>(index);
-        std::nth_element(m_values.begin(), at, m_values.end());
-        if (!mean_above)
-            return *at;
-        std::sort(at, m_values.end());
+        std::sort(m_heap.begin(), m_heap.end());
         double sum = 0.0;
-        for (auto value = at; value != m_values.end(); ++value)
-            sum += *value;
-        return sum / static_cast<double>(m_values.end() - at);
+        for (double value : m_heap)
+            sum += value;
+        return sum / static_cast<double>(m_heap.size());
     }
 
  private:
-    bool m_keep_all;
-    std::size_t m_count = 0;
-    double m_largest = -std::numeric_limits<double>::infinity();
-    std::vector<double> m_values;
+    std::size_t m_keep;
+    std::vector<double> m_heap;
 };
 
 }  // namespace
@@ -93,8 +86,17 @@ const char* get_routability_maps_word(ROUTABILITY_MAPS maps)
 double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps,
                               const ROUTABILITY_FIGURE& figure)
 {
-    // The maximum needs no values kept, unless averaged with others.
-    FIGURE_VALUES values(figure.quantile < 1.0 || figure.mean_above);
+    // The values counted first, so that only those from the quantile's rank
+    // up are kept.
+    std::size_t count = 0;
+    for (const DEMAND_AND_SUPPLY& map : maps)
+        for (int y = 0; y < ny; ++y)
+            for (int x = 0; x < nx; ++x)
+                count += get_tile_sum(map.supply, x, y) > 0.0;
+    if (count == 0)
+        return 0.0;
+    const auto rank = static_cast<std::size_t>(std::ceil(figure.quantile * static_cast<double>(count)));
+    TOP_VALUES values(count - std::clamp<std::size_t>(rank, 1, count) + 1);
     for (const DEMAND_AND_SUPPLY& map : maps) {
         const int half_x = (map.vertical ? figure.across : figure.along) / 2;
         const int half_y = (map.vertical ? figure.along : figure.across) / 2;
@@ -111,7 +113,7 @@ double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPL
         const WINDOW_SUMS supply(nx, ny, map.supply);
         for (int y = 0; y < ny; ++y)
             for (int x = 0; x < nx; ++x) {
-                if (!(supply.get(x, x, y, y) > 0.0))
+                if (!(get_tile_sum(map.supply, x, y) > 0.0))
                     continue;
                 const int x0 = std::max(0, x - half_x);
                 const int x1 = std::min(nx - 1, x + half_x);
@@ -120,7 +122,7 @@ double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPL
                 values.add(demand.get(x0, x1, y0, y1) / supply.get(x0, x1, y0, y1));
             }
     }
-    return values.get(figure.quantile, figure.mean_above);
+    return figure.mean_above ? values.get_mean() : values.get_smallest();
 }
 
 ROUTABILITY get_routability(double figure, double threshold, int tracks)

@@ -67,9 +67,10 @@ constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{ROUTABILITY_MAPS::AXES, {
 // The figure of the maps on an nx x ny grid: of the window utilizations of
 // every map at every tile where the map has supply, the value at rank
 // ceil(quantile * n) (1 the smallest, at least 1), or the mean of the values
-// from that rank up; 0 when no map has supply. Each map is read once per
-// tile. A window of 1 x 1 needs no memory beyond the values, and a quantile
-// of 1 keeps none.
+// from that rank up; 0 when no map has supply. The supply is read twice per
+// tile (the values are counted first) and the demand once; only the values
+// from the rank up are kept, and a window larger than 1 x 1 holds two
+// tables of prefix sums of one map at a time.
 double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps,
                               const ROUTABILITY_FIGURE& figure);
 
