@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <limits>
 
 namespace {
@@ -44,36 +43,52 @@ class WINDOW_SUMS {
     std::vector<double> m_sums;
 };
 
-// The `keep` largest of the values added (at least one), in a heap whose
-// front is the smallest of them.
+// The `keep` largest of the values added (at least one). Values are
+// gathered up to twice that many, then cut back to the largest `keep`, whose
+// smallest becomes the floor below which a value is not gathered: linear
+// time, and memory for 2 x `keep` values.
 class TOP_VALUES {
  public:
-    explicit TOP_VALUES(std::size_t keep) : m_keep(keep) { m_heap.reserve(keep); }
+    explicit TOP_VALUES(std::size_t keep) : m_keep(keep) { m_values.reserve(2 * keep); }
     void add(double value)
     {
-        if (m_heap.size() < m_keep) {
-            m_heap.push_back(value);
-            std::push_heap(m_heap.begin(), m_heap.end(), std::greater<>());
-        } else if (value > m_heap.front()) {
-            std::pop_heap(m_heap.begin(), m_heap.end(), std::greater<>());
-            m_heap.back() = value;
-            std::push_heap(m_heap.begin(), m_heap.end(), std::greater<>());
-        }
+        if (m_cut && !(value > m_floor))
+            return;
+        m_values.push_back(value);
+        if (m_values.size() == 2 * m_keep)
+            cut();
     }
-    double get_smallest() const { return m_heap.front(); }
+    double get_smallest()
+    {
+        cut();
+        return m_floor;
+    }
     // Their mean, summed smallest first.
     double get_mean()
     {
-        std::sort(m_heap.begin(), m_heap.end());
+        cut();
+        std::sort(m_values.begin(), m_values.end());
         double sum = 0.0;
-        for (double value : m_heap)
+        for (double value : m_values)
             sum += value;
-        return sum / static_cast<double>(m_heap.size());
+        return sum / static_cast<double>(m_values.size());
     }
 
  private:
+    // Keeps the largest `keep` values (all when fewer) and their smallest as the floor.
+    void cut()
+    {
+        const auto first = m_values.end() - static_cast<std::ptrdiff_t>(std::min(m_keep, m_values.size()));
+        std::nth_element(m_values.begin(), first, m_values.end());
+        m_values.erase(m_values.begin(), first);
+        m_floor = m_values.front();
+        m_cut = true;
+    }
+
     std::size_t m_keep;
-    std::vector<double> m_heap;
+    std::vector<double> m_values;
+    bool m_cut = false;
+    double m_floor = 0.0;
 };
 
 }  // namespace

@@ -68,9 +68,10 @@ constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{ROUTABILITY_MAPS::AXES, {
 // every map at every tile where the map has supply, the value at rank
 // ceil(quantile * n) (1 the smallest, at least 1), or the mean of the values
 // from that rank up; 0 when no map has supply. The supply is read twice per
-// tile (the values are counted first) and the demand once; only the values
-// from the rank up are kept, and a window larger than 1 x 1 holds two
-// tables of prefix sums of one map at a time.
+// tile (the values are counted first; three times with a window larger than
+// 1 x 1) and the demand once; at most twice as many values as there are from
+// the rank up are held, and a window larger than 1 x 1 holds two tables of
+// prefix sums of one map at a time.
 double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps,
                               const ROUTABILITY_FIGURE& figure);
 
