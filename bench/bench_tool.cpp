@@ -1,11 +1,13 @@
 // The estimator tool's own costs on a 1000 x 1000 device: the routability
 // figures over every (tile, wire type) entry, against one full sort of the
-// same entries; a pair of heatmap panels drawn and written as PNG; and, on
-// the synthetic design of scripts/synthetic_design.py, the design reader
-// against a plain pass over the same bytes and the tool's heatmaps against
-// its wire demand; and the memory of the tool's estimate of a design folder
-// against the library's.
+// same entries; the routability verdict, against the first release's rule;
+// a pair of heatmap panels drawn and written as PNG; and, on the synthetic
+// design of scripts/synthetic_design.py, the design reader against a plain
+// pass over the same bytes and the tool's heatmaps against its wire demand;
+// and the memory of the tool's estimate of a design folder against the
+// library's.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -31,6 +33,7 @@
 #include "tools/heatmap.h"
 #include "tools/output_file.h"
 #include "tools/report.h"
+#include "tools/routability.h"
 #include "tools/statistics.h"
 
 namespace {
@@ -76,6 +79,45 @@ void BM_ToolAceFullSortBaseline(benchmark::State& state)
         benchmark::DoNotOptimize(sorted.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(entries.size()));
+}
+
+// The entries standing for the smoothed demand of the four wire types on
+// DEVICE_SIDE x DEVICE_SIDE tiles, each against a supply of 1.
+std::array<TILE_READER, NUM_WIRE_TYPES> get_demand_readers()
+{
+    const std::vector<float>& entries = get_entries(std::size_t{DEVICE_SIDE} * DEVICE_SIDE * WIRE_TYPES);
+    std::array<TILE_READER, NUM_WIRE_TYPES> readers;
+    for (int t = 0; t < NUM_WIRE_TYPES; ++t)
+        readers[t] = [&entries, first = static_cast<std::size_t>(t) * DEVICE_SIDE * DEVICE_SIDE](int x, int y) {
+            return entries[first + static_cast<std::size_t>(y) * DEVICE_SIDE + x];
+        };
+    return readers;
+}
+
+const TILE_READER SUPPLY_OF_ONE = [](int, int) { return 1.0f; };
+
+// The tool's verdict with its calibrated rule.
+void BM_ToolRoutability(benchmark::State& state)
+{
+    const std::array<TILE_READER, NUM_WIRE_TYPES> demand = get_demand_readers();
+    std::array<TILE_READER, NUM_WIRE_TYPES> supply;
+    supply.fill(SUPPLY_OF_ONE);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(get_estimate_routability(DEVICE_SIDE, DEVICE_SIDE, demand, supply, 20));
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(DEVICE_SIDE) * DEVICE_SIDE * WIRE_TYPES);
+}
+
+// Baseline: the figure of the verdict's first release, the largest
+// utilization of one tile and direction, which keeps no values.
+void BM_ToolRoutabilityFirstRule(benchmark::State& state)
+{
+    const std::array<TILE_READER, NUM_WIRE_TYPES> demand = get_demand_readers();
+    std::vector<DEMAND_AND_SUPPLY> maps;
+    for (int t = 0; t < NUM_WIRE_TYPES; ++t)
+        maps.push_back({{demand[t]}, {SUPPLY_OF_ONE}, t >= 2});
+    for (auto _ : state)
+        benchmark::DoNotOptimize(get_routability_figure(DEVICE_SIDE, DEVICE_SIDE, maps, {1, 1, 1.0, false}));
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(DEVICE_SIDE) * DEVICE_SIDE * WIRE_TYPES);
 }
 
 void BM_ToolHeatmapPair(benchmark::State& state)
@@ -304,6 +346,8 @@ BENCHMARK(BM_ToolReadDesign)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ToolReadDesignPlainPass)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ToolAce)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolAceFullSortBaseline)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolRoutability)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolRoutabilityFirstRule)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolHeatmapPair)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolHeatmaps)->Unit(benchmark::kMillisecond)->UseRealTime()->ArgName("threads")->Arg(1)->Arg(2);
 BENCHMARK(BM_ToolWireDemand)->Unit(benchmark::kMillisecond)->UseManualTime()->ArgName("threads")->Arg(1)->Arg(2);
