@@ -260,7 +260,8 @@ TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
     };
     const std::vector<DEMAND_AND_SUPPLY> maps = {{{x_major(demand_a), x_major(demand_b)}, {y_major(supply_0)}, false},
                                                  {{y_major(demand_1)}, {y_major(supply_1)}, true}};
-    for (const auto& [along, across] : std::vector<std::pair<int, int>>{{1, 1}, {3, 3}, {9, 9}, {1, 3}, {5, 1}}) {
+    for (const auto& window : std::vector<std::pair<int, int>>{{1, 1}, {3, 3}, {9, 9}, {1, 3}, {5, 1}}) {
+        const int along = window.first, across = window.second;
         std::vector<double> values;
         for (int m = 0; m < 2; ++m) {
             const int half_x = (m == 1 ? across : along) / 2;
