@@ -63,14 +63,22 @@ class TSAN_LOOP_EDGES {
 // own atomics. Each copy states that it is complete (a release on its own
 // address) and each use takes that in (an acquire) before it reads what the
 // body holds: the references to the loop's edges and to the caller's body.
+// A finished task's memory goes back to TBB's pool of small objects and may
+// hold the next task made on another thread: a copy's end is a release on
+// its address too, and a new copy takes it in before it writes there.
 template <typename FUNCTION>
 class TSAN_TASK_BODY {
  public:
-    explicit TSAN_TASK_BODY(const FUNCTION& function) : m_function(function) { __tsan_release(this); }
-    TSAN_TASK_BODY(const TSAN_TASK_BODY& other) : m_function((__tsan_acquire(other.get_address()), other.m_function))
+    explicit TSAN_TASK_BODY(const FUNCTION& function) : m_function((__tsan_acquire(this), function))
     {
         __tsan_release(this);
     }
+    TSAN_TASK_BODY(const TSAN_TASK_BODY& other)
+        : m_function((__tsan_acquire(this), __tsan_acquire(other.get_address()), other.m_function))
+    {
+        __tsan_release(this);
+    }
+    ~TSAN_TASK_BODY() { __tsan_release(this); }
     TSAN_TASK_BODY& operator=(const TSAN_TASK_BODY&) = delete;
 
     void operator()(const tbb::blocked_range<int>& range) const
