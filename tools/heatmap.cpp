@@ -107,13 +107,14 @@ void draw_text(cairo_t* cr, double x, double y, const std::string& text, double 
     cairo_show_text(cr, text.c_str());
 }
 
-// Text whose right end (part 1) or centre (part 0.5) lies at x.
-void draw_text_ending_at(cairo_t* cr, double x, double y, const std::string& text, double size, double part = 1.0)
+// Text placed at x by a share of its width: its right end at x with a share
+// of 1, its centre with 0.5.
+void draw_text_ending_at(cairo_t* cr, double x, double y, const std::string& text, double size, double share = 1.0)
 {
     cairo_set_font_size(cr, size);
     cairo_text_extents_t extents;
     cairo_text_extents(cr, text.c_str(), &extents);
-    draw_text(cr, x - part * extents.x_advance, y, text, size);
+    draw_text(cr, x - share * extents.x_advance, y, text, size);
 }
 
 std::string format_value(double value)
