@@ -98,7 +98,9 @@ std::string format_cookie(unsigned long long cookie) { return format("%016llx", 
 
 nlohmann::json get_routability_json(const ROUTABILITY& routability, int tracks)
 {
-    const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
+    nlohmann::json rule = nlohmann::json::object();
+    visit_rule_fields(ROUTABILITY_RULE_CALIBRATED,
+                      [&rule](const char* name, const auto& value) { rule[name] = value; });
     return {{"verdict", get_verdict_word(routability)},
             {"min_supply_scale", get_number(routability.min_supply_scale)},
             {"margin", get_number(routability.margin)},
@@ -106,13 +108,7 @@ nlohmann::json get_routability_json(const ROUTABILITY& routability, int tracks)
              tracks != NO_TRACKS ? nlohmann::json(routability.predicted_min_tracks) : nlohmann::json(nullptr)},
             {"tracks", tracks != NO_TRACKS ? nlohmann::json(tracks) : nlohmann::json(nullptr)},
             {"figure", get_number(routability.figure)},
-            {"rule",
-             {{"maps", get_routability_maps_word(rule.maps)},
-              {"along", rule.figure.along},
-              {"across", rule.figure.across},
-              {"quantile", rule.figure.quantile},
-              {"mean_above", rule.figure.mean_above},
-              {"threshold", rule.threshold}}}};
+            {"rule", rule}};
 }
 
 void print_report(std::ostream& os, const REPORT& r, bool with_timings)

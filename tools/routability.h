@@ -64,6 +64,19 @@ struct ROUTABILITY_RULE {
 // demand of nets of many pins to the router's detours.
 constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{ROUTABILITY_MAPS::AXES, {1, 1, 0.9, false}, 0.667};
 
+// Calls visit(name, value) for each field of the rule, in the order and with
+// the names that the JSON report and the Python module give them.
+template <typename VISIT>
+void visit_rule_fields(const ROUTABILITY_RULE& rule, VISIT&& visit)
+{
+    visit("maps", get_routability_maps_word(rule.maps));
+    visit("along", rule.figure.along);
+    visit("across", rule.figure.across);
+    visit("quantile", rule.figure.quantile);
+    visit("mean_above", rule.figure.mean_above);
+    visit("threshold", rule.threshold);
+}
+
 // The figure of the maps on an nx x ny grid: of the window utilizations of
 // every map at every tile where the map has supply, the value at rank
 // ceil(quantile * n) (1 the smallest, at least 1), or the mean of the values

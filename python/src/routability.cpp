@@ -17,10 +17,10 @@ namespace {
 // The calibrated rule, with the names of the tool's JSON.
 py::dict get_rule_dict()
 {
-    const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
-    return py::dict(py::arg("maps") = get_routability_maps_word(rule.maps), py::arg("along") = rule.figure.along,
-                    py::arg("across") = rule.figure.across, py::arg("quantile") = rule.figure.quantile,
-                    py::arg("mean_above") = rule.figure.mean_above, py::arg("threshold") = rule.threshold);
+    py::dict rule;
+    visit_rule_fields(ROUTABILITY_RULE_CALIBRATED,
+                      [&rule](const char* name, const auto& value) { rule[name] = value; });
+    return rule;
 }
 
 // The verdict as a dict with the names of the tool's JSON routability object.
