@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "tools/option_words.h"
@@ -96,19 +97,34 @@ const char* get_wirelength_word(WIRELENGTH_SOURCE source) { return get_word(WIRE
 
 std::string format_cookie(unsigned long long cookie) { return format("%016llx", cookie); }
 
+// The routability object's values as JSON: an empty number as null, the rule
+// as an object of its fields.
+struct ROUTABILITY_JSON_VALUE {
+    template <typename T>
+    nlohmann::json operator()(const T& value) const
+    {
+        return value;
+    }
+    template <typename T>
+    nlohmann::json operator()(const std::optional<T>& value) const
+    {
+        return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+    }
+    nlohmann::json operator()(const ROUTABILITY_RULE& rule) const
+    {
+        nlohmann::json object = nlohmann::json::object();
+        visit_rule_fields(rule, [&](const char* name, const auto& value) { object[name] = (*this)(value); });
+        return object;
+    }
+};
+
 nlohmann::json get_routability_json(const ROUTABILITY& routability, int tracks)
 {
-    nlohmann::json rule = nlohmann::json::object();
-    visit_rule_fields(ROUTABILITY_RULE_CALIBRATED,
-                      [&rule](const char* name, const auto& value) { rule[name] = value; });
-    return {{"verdict", get_verdict_word(routability)},
-            {"min_supply_scale", get_number(routability.min_supply_scale)},
-            {"margin", get_number(routability.margin)},
-            {"predicted_min_tracks",
-             tracks != NO_TRACKS ? nlohmann::json(routability.predicted_min_tracks) : nlohmann::json(nullptr)},
-            {"tracks", tracks != NO_TRACKS ? nlohmann::json(tracks) : nlohmann::json(nullptr)},
-            {"figure", get_number(routability.figure)},
-            {"rule", rule}};
+    nlohmann::json object = nlohmann::json::object();
+    visit_routability_fields(routability, tracks, [&object](const char* name, const auto& value) {
+        object[name] = ROUTABILITY_JSON_VALUE()(value);
+    });
+    return object;
 }
 
 void print_report(std::ostream& os, const REPORT& r, bool with_timings)

@@ -14,7 +14,9 @@
 #define CONGESTION_ROUTABILITY_H
 
 #include <array>
+#include <cmath>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "tools/design_reader.h"
@@ -114,6 +116,25 @@ ROUTABILITY get_routability(double figure, double threshold, int tracks);
 inline const char* get_verdict_word(const ROUTABILITY& routability)
 {
     return routability.routes ? "routes" : "does not route";
+}
+
+// Calls visit(name, value) for each field of the routability object that the
+// JSON report and the Python module give, in their order: the verdict's word;
+// the numbers as std::optional, empty where a value is not finite or the
+// design's channel is not a count of tracks; and the calibrated rule, whose
+// fields visit_rule_fields names.
+template <typename VISIT>
+void visit_routability_fields(const ROUTABILITY& routability, int tracks, VISIT&& visit)
+{
+    const auto finite = [](double value) { return std::isfinite(value) ? std::optional(value) : std::nullopt; };
+    const auto count = [tracks](int value) { return tracks != NO_TRACKS ? std::optional(value) : std::nullopt; };
+    visit("verdict", get_verdict_word(routability));
+    visit("min_supply_scale", finite(routability.min_supply_scale));
+    visit("margin", finite(routability.margin));
+    visit("predicted_min_tracks", count(routability.predicted_min_tracks));
+    visit("tracks", count(tracks));
+    visit("figure", finite(routability.figure));
+    visit("rule", ROUTABILITY_RULE_CALIBRATED);
 }
 
 // Wire types of an estimate, in the order of the estimator's resource types:

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <pybind11/stl.h>
+
 #include "python/src/arguments.h"
 #include "python/src/bindings.h"
 #include "python/src/estimator.h"
@@ -14,27 +16,28 @@
 
 namespace {
 
-// The calibrated rule, with the names of the tool's JSON.
-py::dict get_rule_dict()
-{
-    py::dict rule;
-    visit_rule_fields(ROUTABILITY_RULE_CALIBRATED,
-                      [&rule](const char* name, const auto& value) { rule[name] = value; });
-    return rule;
-}
+// The routability object's values in Python: an empty number as None, the
+// rule as a dict of its fields.
+struct ROUTABILITY_PY_VALUE {
+    template <typename T>
+    py::object operator()(const T& value) const
+    {
+        return py::cast(value);
+    }
+    py::object operator()(const ROUTABILITY_RULE& rule) const
+    {
+        py::dict fields;
+        visit_rule_fields(rule, [&](const char* name, const auto& value) { fields[name] = (*this)(value); });
+        return std::move(fields);
+    }
+};
 
 // The verdict as a dict with the names of the tool's JSON routability object.
 py::dict get_routability_dict(const ROUTABILITY& r, int tracks)
 {
-    const auto number = [](double value) { return std::isfinite(value) ? py::object(py::float_(value)) : py::none(); };
     py::dict result;
-    result["verdict"] = get_verdict_word(r);
-    result["min_supply_scale"] = number(r.min_supply_scale);
-    result["margin"] = number(r.margin);
-    result["predicted_min_tracks"] = tracks != NO_TRACKS ? py::object(py::int_(r.predicted_min_tracks)) : py::none();
-    result["tracks"] = tracks != NO_TRACKS ? py::object(py::int_(tracks)) : py::none();
-    result["figure"] = number(r.figure);
-    result["rule"] = get_rule_dict();
+    visit_routability_fields(
+        r, tracks, [&result](const char* name, const auto& value) { result[name] = ROUTABILITY_PY_VALUE()(value); });
     return result;
 }
 
@@ -149,7 +152,7 @@ py::dict ESTIMATOR::get_routability(const py::object& tracks)
 
 void bind_routability(py::module_& module)
 {
-    module.attr("ROUTABILITY_RULE") = get_rule_dict();
+    module.attr("ROUTABILITY_RULE") = ROUTABILITY_PY_VALUE()(ROUTABILITY_RULE_CALIBRATED);
     module.def("routability_figure", &get_figure, py::arg("demand"), py::arg("supply"), py::arg("window"),
                py::arg("quantile"), py::arg("across") = py::none(), py::arg("vertical") = py::none(),
                py::arg("mean_above") = false, R"doc(
