@@ -175,10 +175,10 @@ class MAPS:
         return self.cache[key]
 
 
-def predict(figure, tracks, threshold):
-    """The tool's rounding: the smallest whole track count at or above
-    tracks * figure / threshold, at least 1."""
-    return max(1, math.ceil(tracks * figure / threshold))
+def predict(load, threshold):
+    """The rule's prediction from a load (figure times tracks): the smallest
+    whole track count at or above load / threshold, at least 1."""
+    return max(1, math.ceil(load / threshold))
 
 
 def relative_errors(placements, predicted):
@@ -206,7 +206,7 @@ def best_threshold(loads, truths):
     best = None
     for low, high in zip(crossings, crossings[1:]):
         threshold = shortest_decimal(low, high)
-        errors = [abs(max(1, math.ceil(load / threshold)) - truth) / truth for load, truth in zip(loads, truths)]
+        errors = [abs(predict(load, threshold) - truth) / truth for load, truth in zip(loads, truths)]
         score = (statistics.mean(errors), max(errors))
         if best is None or score < best[0]:
             best = (score, threshold)
@@ -224,7 +224,7 @@ def leave_one_out(placements, load):
         threshold, _, _ = best_threshold([load[p.name] for p in fit], [p.w_min for p in fit])
         for p in placements:
             if p.netlist == left_out:
-                predicted[p.name] = max(1, math.ceil(load[p.name] / threshold))
+                predicted[p.name] = predict(load[p.name], threshold)
     return predicted
 
 
@@ -255,7 +255,7 @@ def evaluate(cg, side, rule, placements, maps):
     predicted = {}
     for p in placements:
         figure = maps[p.name].get_figure(cg, side, rule)
-        predicted[p.name] = predict(figure, maps[p.name].tracks, rule[5])
+        predicted[p.name] = predict(maps[p.name].tracks * figure, rule[5])
     correct = total = 0
     for p in placements:
         for w in range(p.w_min - SWEEP, p.w_min + SWEEP + 1):
