@@ -1,5 +1,5 @@
-// The routability figure of window utilizations, its verdict, and a design's
-// track count.
+// The box demand of nets, the routability figure of window utilizations, its
+// verdict, and a design's track count.
 #include "tools/routability.h"
 
 #include <algorithm>
@@ -93,9 +93,58 @@ class TOP_VALUES {
 
 }  // namespace
 
-const char* get_routability_maps_word(ROUTABILITY_MAPS maps)
+double get_crossing_factor(int pins)
 {
-    return maps == ROUTABILITY_MAPS::AXES ? "axes" : "directions";
+    // Tabulated at 1 to 10 pins, then every 5 pins up to 50.
+    static constexpr std::array<double, 10> SMALL{1.0, 1.0, 1.0, 1.0828, 1.1536, 1.2206, 1.2823, 1.3385, 1.3991, 1.4493};
+    static constexpr std::array<double, 9> EVERY_FIVE{1.4493, 1.6899, 1.8924, 2.0743, 2.2334,
+                                                      2.3895, 2.5356, 2.6625, 2.7933};
+    constexpr double SLOPE_ABOVE_50 = 0.02616;
+    if (pins <= 10)
+        return SMALL[static_cast<std::size_t>(std::max(pins, 1) - 1)];
+    if (pins > 50)
+        return EVERY_FIVE.back() + SLOPE_ABOVE_50 * (pins - 50);
+    const int step = (pins - 10) / 5;
+    const int offset = (pins - 10) % 5;
+    if (offset == 0)
+        return EVERY_FIVE[static_cast<std::size_t>(step)];
+    const double low = EVERY_FIVE[static_cast<std::size_t>(step)];
+    const double high = EVERY_FIVE[static_cast<std::size_t>(step) + 1];
+    return low + (high - low) * offset / 5.0;
+}
+
+BOX_DEMAND::BOX_DEMAND(int nx, int ny, const CONGESTION::NETLIST_IF& netlist, const std::vector<int>& nets)
+    : m_nx(nx),
+      m_horizontal(static_cast<std::size_t>(nx + 1) * (ny + 1), 0.0),
+      m_vertical(static_cast<std::size_t>(nx + 1) * (ny + 1), 0.0)
+{
+    // A net adds its per-tile share at its box's lower-left corner, takes it
+    // back past its right and top edges and adds it again past both; the
+    // prefix sums then give every tile of the box that share, and no other.
+    const auto add_box = [this](std::vector<double>& table, int xl, int xr, int yb, int yt, double share) {
+        table[get_index(xl, yb)] += share;
+        table[get_index(xr + 1, yb)] -= share;
+        table[get_index(xl, yt + 1)] -= share;
+        table[get_index(xr + 1, yt + 1)] += share;
+    };
+    for (int net : nets) {
+        int xl = 0, xr = -1, yb = 0, yt = -1;
+        netlist.get_bounding_box(net, &xl, &xr, &yb, &yt);
+        if (xl > xr || yb > yt)
+            continue;
+        const double factor = get_crossing_factor(netlist.get_num_pins(net));
+        const double area = static_cast<double>(xr - xl + 1) * static_cast<double>(yt - yb + 1);
+        add_box(m_horizontal, xl, xr, yb, yt, factor * (xr - xl) / area);
+        add_box(m_vertical, xl, xr, yb, yt, factor * (yt - yb) / area);
+    }
+    for (std::vector<double>* table : {&m_horizontal, &m_vertical}) {
+        for (int y = 0; y <= ny; ++y)
+            for (int x = 1; x <= nx; ++x)
+                (*table)[get_index(x, y)] += (*table)[get_index(x - 1, y)];
+        for (int y = 1; y <= ny; ++y)
+            for (int x = 0; x <= nx; ++x)
+                (*table)[get_index(x, y)] += (*table)[get_index(x, y - 1)];
+    }
 }
 
 double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps,
@@ -153,18 +202,15 @@ ROUTABILITY get_routability(double figure, double threshold, int tracks)
     return r;
 }
 
-ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_READER, NUM_WIRE_TYPES>& smooth_demand,
-                                     const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks)
+ROUTABILITY get_placement_routability(int nx, int ny, const BOX_DEMAND& demand,
+                                      const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks)
 {
     // Wire types 0 and 1 are horizontal, 2 and 3 vertical.
+    const TILE_READER horizontal = [&demand](int x, int y) { return demand.get_horizontal(x, y); };
+    const TILE_READER vertical = [&demand](int x, int y) { return demand.get_vertical(x, y); };
+    const std::vector<DEMAND_AND_SUPPLY> maps{{{horizontal}, {supply[0], supply[1]}, false},
+                                              {{vertical}, {supply[2], supply[3]}, true}};
     const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
-    std::vector<DEMAND_AND_SUPPLY> maps;
-    if (rule.maps == ROUTABILITY_MAPS::AXES)
-        for (int t = 0; t < NUM_WIRE_TYPES; t += 2)
-            maps.push_back({{smooth_demand[t], smooth_demand[t + 1]}, {supply[t], supply[t + 1]}, t >= 2});
-    else
-        for (int t = 0; t < NUM_WIRE_TYPES; ++t)
-            maps.push_back({{smooth_demand[t]}, {supply[t]}, t >= 2});
     return get_routability(get_routability_figure(nx, ny, maps, rule.figure), rule.threshold, tracks);
 }
 

@@ -1,6 +1,6 @@
 // Will the placement route? A verdict, the smallest wire supply it would
 // route with and, for a channel of tracks, the smallest track count, all
-// from one estimate's demand and supply maps.
+// from the placed nets and the supply.
 //
 // The figure is a high quantile of window utilization: for every tile with
 // supply, the demand summed over a window centred on it (cut at the grid's
@@ -8,8 +8,12 @@
 // with the supply, so scaling every supply by s divides the figure by s, and
 // the placement is predicted to route while the figure stays at or below the
 // calibrated threshold: it routes with any supply scale of at least figure /
-// threshold. The rule's constants were chosen against the minimum channel
-// widths the router needs on generic designs.
+// threshold. The demand is each net's expected routed length (its box's
+// half-perimeter times a factor for its pin count) spread evenly over its
+// box: a router connects a net of many pins with one tree, whose length grows
+// with the pin count far slower than the paths from the driver to each load
+// that the path model counts. The rule's constants were chosen against the
+// minimum channel widths the router needs on generic designs.
 #ifndef CONGESTION_ROUTABILITY_H
 #define CONGESTION_ROUTABILITY_H
 
@@ -19,10 +23,11 @@
 #include <optional>
 #include <vector>
 
+#include "fitter/h/congestion_export.h"
 #include "tools/design_reader.h"
 
 // A per-tile map read in place, e.g. from the estimator: the value at (x, y).
-using TILE_READER = std::function<float(int x, int y)>;
+using TILE_READER = std::function<double(int x, int y)>;
 
 // One map the figure looks at: the sum of its demand maps against the sum of
 // its supply maps, e.g. one wire direction with its own supply. Its wires
@@ -44,40 +49,62 @@ struct ROUTABILITY_FIGURE {
     bool mean_above = false;
 };
 
-// Which maps the tool's figure reads from an estimate: each of the four wire
-// directions against its own supply, or the two directions of each axis
-// (left and right, up and down) summed against their summed supply.
-enum class ROUTABILITY_MAPS { DIRECTIONS, AXES };
-
-// "directions" or "axes", as the reports name them.
-const char* get_routability_maps_word(ROUTABILITY_MAPS maps);
+// What the tool's figure reads: the box demand of the nets (below) of each
+// axis against the supply of both directions of the axis.
+constexpr const char* ROUTABILITY_MAPS_WORD = "net boxes";
 
 struct ROUTABILITY_RULE {
-    ROUTABILITY_MAPS maps = ROUTABILITY_MAPS::DIRECTIONS;
     ROUTABILITY_FIGURE figure;
     double threshold = 1.0;  // the largest figure at which a placement routes
 };
 
-// The tool's rule: the 90th percentile of the smoothed utilization of one
-// tile and axis (both directions of the axis against their supply). Of the
-// figures tried, it predicted the minimum channel with the least worst error
-// when each calibration netlist was left out of the threshold's fit in turn;
-// a quantile below 1 leaves the few tiles where the estimate piles up the
-// demand of nets of many pins to the router's detours.
-constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{ROUTABILITY_MAPS::AXES, {1, 1, 0.9, false}, 0.667};
+// The tool's rule: the mean of the top 2 % of the utilizations of one tile
+// and axis. Of the figures tried, on the box demand and on the estimate's
+// maps, it predicted the minimum channel with the least worst error when
+// each calibration netlist was left out of the threshold's fit in turn.
+constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{{1, 1, 0.98, true}, 0.701};
 
 // Calls visit(name, value) for each field of the rule, in the order and with
 // the names that the JSON report and the Python module give them.
 template <typename VISIT>
 void visit_rule_fields(const ROUTABILITY_RULE& rule, VISIT&& visit)
 {
-    visit("maps", get_routability_maps_word(rule.maps));
+    visit("maps", ROUTABILITY_MAPS_WORD);
     visit("along", rule.figure.along);
     visit("across", rule.figure.across);
     visit("quantile", rule.figure.quantile);
     visit("mean_above", rule.figure.mean_above);
     visit("threshold", rule.threshold);
 }
+
+// The expected routed length of a net of `pins` pins (driver included) over
+// its box's half-perimeter: the crossing factors of Cheng's routability model
+// (ICCAD 1994), 1 up to 3 pins, 1.45 at 10, 2.79 at 50, linear between the
+// tabulated counts and beyond 50.
+double get_crossing_factor(int pins);
+
+// Wire demand of nets spread over their boxes, per axis: each net's box
+// width (height) times its crossing factor, spread evenly over the tiles of
+// its box as horizontal (vertical) demand. Summed with one table of
+// differences per axis, so the time grows with the nets and the tiles, not
+// with the boxes' areas.
+class BOX_DEMAND {
+ public:
+    // The listed nets of the netlist on an nx x ny grid; empty boxes add
+    // nothing, the others must lie in the grid.
+    BOX_DEMAND(int nx, int ny, const CONGESTION::NETLIST_IF& netlist, const std::vector<int>& nets);
+    double get_horizontal(int x, int y) const { return m_horizontal[get_index(x, y)]; }
+    double get_vertical(int x, int y) const { return m_vertical[get_index(x, y)]; }
+
+ private:
+    std::size_t get_index(int x, int y) const { return static_cast<std::size_t>(y) * (m_nx + 1) + x; }
+
+    int m_nx;
+    // (nx + 1) x (ny + 1) tables, the differences turned in place into their
+    // prefix sums: a tile's demand at its own index.
+    std::vector<double> m_horizontal;
+    std::vector<double> m_vertical;
+};
 
 // The figure of the maps on an nx x ny grid: of the window utilizations of
 // every map at every tile where the map has supply, the value at rank
@@ -141,10 +168,10 @@ void visit_routability_fields(const ROUTABILITY& routability, int tracks, VISIT&
 // horizontal left, horizontal right, vertical up, vertical down.
 constexpr int NUM_WIRE_TYPES = 4;
 
-// The tool's verdict on an estimate: the calibrated rule over the smoothed
-// demand of the wire types against their supply.
-ROUTABILITY get_estimate_routability(int nx, int ny, const std::array<TILE_READER, NUM_WIRE_TYPES>& smooth_demand,
-                                     const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks);
+// The tool's verdict on a placement: the calibrated rule over the box demand
+// of its nets against the supply of the wire types.
+ROUTABILITY get_placement_routability(int nx, int ny, const BOX_DEMAND& demand,
+                                      const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks);
 
 // The tracks per direction of a directional design's channel (its largest
 // supply of one direction in one tile, which every logic tile has in every

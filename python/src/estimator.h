@@ -154,9 +154,11 @@ class ESTIMATOR {
     float get_congestion_in_window(const py::object& type, long long xmin, long long xmax, long long ymin,
                                    long long ymax);
     int get_num_non_empty_in_window(long long xmin, long long xmax, long long ymin, long long ymax);
-    // The estimator tool's routability verdict on the smoothed demand and
-    // supply, as a dict (routability.cpp).
-    py::dict get_routability(const py::object& tracks);
+    // The estimator tool's routability verdict on the box demand of the
+    // listed nets against the supply, as a dict, and that box demand
+    // (routability.cpp).
+    py::dict get_routability(const ARRAY_NETLIST& netlist, const py::object& tracks, const py::object& nets);
+    py::array_t<double> get_box_demand(const ARRAY_NETLIST& netlist, const py::object& nets) const;
 
     // --- text dumps ---
     void dump(const py::object& path, const py::object& skip_cols);
@@ -164,6 +166,9 @@ class ESTIMATOR {
 
  private:
     int to_x(long long x) const;
+    // The listed nets (default all), ValueError unless every non-empty box
+    // lies in the grid.
+    std::vector<int> select_boxes(const ARRAY_NETLIST& netlist, const py::object& nets) const;
     int to_y(long long y) const;
     // A tile and type of a point query, validated in this order: type, x, y.
     struct TILE {

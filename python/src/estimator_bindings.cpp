@@ -115,11 +115,16 @@ void bind_estimator(py::module_& module)
         .def("num_non_empty_in_window", &E::get_num_non_empty_in_window, py::arg("xmin"), py::arg("xmax"),
              py::arg("ymin"), py::arg("ymax"), "Tiles with wire supply in an inclusive window.")
 
-        .def("routability", &E::get_routability, py::arg("tracks") = py::none(),
-             "The estimator tool's routability verdict on the smoothed demand against the supply, as a dict with "
-             "the names of the tool's JSON routability object: verdict ('routes' or 'does not route'), "
-             "min_supply_scale, margin, predicted_min_tracks and tracks (None without `tracks`, the channel's "
-             "tracks per direction), figure and rule.")
+        .def("routability", &E::get_routability, py::arg("netlist"), py::arg("tracks") = py::none(),
+             py::arg("nets") = py::none(),
+             "The estimator tool's routability verdict on the listed nets of the netlist (default all) against "
+             "the supply, as a dict with the names of the tool's JSON routability object: verdict ('routes' or "
+             "'does not route'), min_supply_scale, margin, predicted_min_tracks and tracks (None without "
+             "`tracks`, the channel's tracks per direction), figure and rule. Needs the smoothed supply.")
+        .def("box_demand", &E::get_box_demand, py::arg("netlist"), py::arg("nets") = py::none(),
+             "The box demand that routability reads, of the listed nets (default all): (2, nx, ny) float64, [0] "
+             "horizontal and [1] vertical, each net's box width and height times the crossing factor of its pin "
+             "count (1 up to 3 pins, 1.45 at 10, 2.79 at 50), spread evenly over the tiles of its box.")
         .def("dump", &E::dump, py::arg("path"), py::arg("skip_cols") = py::tuple(),
              "Writes the grids as text tables, leaving out the x columns skip_cols.")
         .def("dump_netlist", &E::dump_netlist, py::arg("path"), py::arg("netlist"), py::arg("nets") = py::none(),

@@ -1,6 +1,7 @@
 // The routability verdict in Python, from the estimator tool's own code: the
-// Estimator's verdict, the figure of any demand and supply maps, and the
-// plain baseline's maps of a design folder.
+// Estimator's verdict on a netlist, the box demand it reads, the figure of
+// any demand and supply maps, and the plain baseline's maps of a design
+// folder.
 #include <cmath>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <pybind11/stl.h>
 
 #include "python/src/arguments.h"
+#include "python/src/array_netlist.h"
 #include "python/src/bindings.h"
 #include "python/src/estimator.h"
 #include "python/src/numpy_arrays.h"
@@ -128,26 +130,49 @@ py::array_t<float> load_baseline(const py::object& path)
 
 }  // namespace
 
-py::dict ESTIMATOR::get_routability(const py::object& tracks)
+py::dict ESTIMATOR::get_routability(const ARRAY_NETLIST& netlist, const py::object& tracks, const py::object& nets)
 {
     const int track_count = tracks.is_none()
                                 ? NO_TRACKS
                                 : to_int_in_range(to_integer(tracks, "tracks", "an int or None"), "tracks", 1, 1 << 24);
+    const std::vector<int> selected = select_boxes(netlist, nets);
     READING operation(m_operation);
-    require_smoothed_demand("routability");
-    // Read in place, as the tool reads them.
-    std::array<TILE_READER, NUM_WIRE_TYPES> demand, supply;
+    require_smooth_supply("routability");
+    // Read in place, as the tool reads it.
+    std::array<TILE_READER, NUM_WIRE_TYPES> supply;
     for (int t = 0; t < NUM_WIRE_TYPES; ++t) {
         const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
-        demand[t] = [this, type](int x, int y) { return m_engine.get_smooth_demand(x, y, type); };
         supply[t] = [this, type](int x, int y) { return m_engine.get_supply(x, y, type); };
     }
     ROUTABILITY routability;
     {
         py::gil_scoped_release release;
-        routability = get_estimate_routability(get_nx(), get_ny(), demand, supply, track_count);
+        const BOX_DEMAND demand(get_nx(), get_ny(), FLAT_NETLIST(netlist.get_arrays()), selected);
+        routability = get_placement_routability(get_nx(), get_ny(), demand, supply, track_count);
     }
     return get_routability_dict(routability, track_count);
+}
+
+std::vector<int> ESTIMATOR::select_boxes(const ARRAY_NETLIST& netlist, const py::object& nets) const
+{
+    std::vector<int> selected = netlist.select_nets(nets);
+    netlist.check_boxes_inside(selected, get_nx(), get_ny());
+    return selected;
+}
+
+py::array_t<double> ESTIMATOR::get_box_demand(const ARRAY_NETLIST& netlist, const py::object& nets) const
+{
+    const std::vector<int> selected = select_boxes(netlist, nets);
+    py::array_t<double> maps({py::ssize_t{2}, py::ssize_t{get_nx()}, py::ssize_t{get_ny()}});
+    auto out = maps.mutable_unchecked<3>();
+    py::gil_scoped_release release;
+    const BOX_DEMAND demand(get_nx(), get_ny(), FLAT_NETLIST(netlist.get_arrays()), selected);
+    for (int x = 0; x < get_nx(); ++x)
+        for (int y = 0; y < get_ny(); ++y) {
+            out(0, x, y) = demand.get_horizontal(x, y);
+            out(1, x, y) = demand.get_vertical(x, y);
+        }
+    return maps;
 }
 
 void bind_routability(py::module_& module)
@@ -165,9 +190,8 @@ and `across` (default `window`) across them, over the supply summed there;
 the figure is the value at rank ceil(quantile * n) of the n window
 utilizations, smallest first, or with mean_above the mean of the values from
 that rank up. Estimator.routability uses this figure with the calibrated
-ROUTABILITY_RULE: maps 'directions' (the four wire directions, each against
-its supply) or 'axes' (the two directions of each axis summed against their
-summed supply), window along x across, quantile, mean_above, threshold.
+ROUTABILITY_RULE on the maps 'net boxes': Estimator.box_demand's two axes, each
+against the supply of both directions of its axis.
 )doc");
     module.def("load_baseline", &load_baseline, py::arg("path"), R"doc(
 The plain bounding-box baseline of a design folder, as the estimator tool

@@ -111,8 +111,10 @@ CASES = {
     "skip_cols twice": (lambda: fresh().dump("/dev/null", [1, 1]), "twice"),
     "NaN threshold": (lambda: congested().avg_chip_utilization(np.nan), "threshold nan is not a finite number"),
     # routability
-    "routability before smoothing": (lambda: smoothed_supply().routability(), "routability needs smoothed demand"),
-    "routability of 0 tracks": (lambda: smoothed_demand().routability(0), "tracks 0 is outside"),
+    "routability before smoothing": (lambda: fresh().routability(netlist()), "routability needs"),
+    "routability of 0 tracks": (lambda: smoothed_supply().routability(netlist(), 0), "tracks 0 is outside"),
+    "routability of a box outside": (lambda: smoothed_supply().routability(netlist(boxes=[[0, 1, 0, NY]])),
+                                     "leaves the 6 x 4 grid"),
     "figure of NaN demand": (lambda: cg.routability_figure(np.full((1, NX, NY), np.nan, np.float32),
                                                             np.ones((1, NX, NY), np.float32), 3, 0.9),
                              "demand holds nan: demand must be finite"),

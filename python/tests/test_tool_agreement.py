@@ -95,18 +95,42 @@ def test_estimate_equals_the_tools_figures(tmp_path, design, name):
     with np.errstate(divide="ignore", invalid="ignore"):
         over = np.where(supply > 0, est.smooth_demand[:4] / supply, 0) > 1.0
     assert int(over.any(axis=0).sum()) == report["routability"]["tiles_over_100_percent"]
-    verdict = est.routability(design.tracks)
+    verdict = est.routability(design_netlist(design), design.tracks, nets=estimated_nets(design))
     assert verdict == {key: report["routability"][key] for key in verdict}
 
 
+# Cheng's crossing factors of a net's half-perimeter by pin count, as
+# published: every count up to 10, then every fifth up to 50.
+CROSSING_FACTORS = {1: 1.0, 2: 1.0, 3: 1.0, 4: 1.0828, 5: 1.1536, 6: 1.2206, 7: 1.2823, 8: 1.3385, 9: 1.3991,
+                    10: 1.4493, 15: 1.6899, 20: 1.8924, 25: 2.0743, 30: 2.2334, 35: 2.3895, 40: 2.5356, 45: 2.6625,
+                    50: 2.7933}
+
+
+def get_box_demand(d, nets):
+    """Each net's box width and height times its crossing factor (linear
+    between the tabulated counts, 0.02616 a pin beyond 50), spread over its
+    box tile by tile: (2, nx, ny)."""
+    counts = sorted(CROSSING_FACTORS)
+    demand = np.zeros((2, d.nx, d.ny))
+    for net in nets:
+        pins = int(d.net_start[net + 1] - d.net_start[net])
+        factor = (CROSSING_FACTORS[50] + 0.02616 * (pins - 50) if pins > 50
+                  else np.interp(pins, counts, [CROSSING_FACTORS[c] for c in counts]))
+        xl, xr, yb, yt = (int(v) for v in d.boxes[net])
+        area = (xr - xl + 1) * (yt - yb + 1)
+        demand[0, xl:xr + 1, yb:yt + 1] += factor * (xr - xl) / area
+        demand[1, xl:xr + 1, yb:yt + 1] += factor * (yt - yb) / area
+    return demand
+
+
 def get_rule_figure(demand, supply, rule):
-    """The calibrated rule's figure computed here tile by tile: the maps of the
-    rule (each wire direction, or both directions of an axis summed), their
-    window utilizations, the value at the quantile's rank or the mean from it up."""
-    groups = {"directions": [[0], [1], [2], [3]], "axes": [[0, 1], [2, 3]]}[rule["maps"]]
+    """The calibrated rule's figure computed here tile by tile: the net boxes'
+    axes against the supply of both directions of each axis, their window
+    utilizations, the value at the quantile's rank or the mean from it up."""
+    assert rule["maps"] == "net boxes"
     values = []
-    for group in groups:
-        d = demand[group].astype(np.float64).sum(axis=0)
+    for axis, group in enumerate([[0, 1], [2, 3]]):
+        d = demand[axis]
         s = supply[group].astype(np.float64).sum(axis=0)
         along, across = rule["along"] // 2, rule["across"] // 2
         half_x, half_y = (across, along) if group[0] >= 2 else (along, across)
@@ -155,11 +179,14 @@ def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tm
     assert "%016x" % est.cookie == report["cookie"]
     # The directional channel's track count: its largest supply of one direction.
     assert d.tracks == report["routability"]["tracks"] == max(int(d.right.max()), int(d.up.max()))
-    verdict = est.routability(d.tracks)
+    nets = estimated_nets(d)
+    verdict = est.routability(design_netlist(d), d.tracks, nets=nets)
     assert verdict == {key: report["routability"][key] for key in verdict}
     rule = cg.ROUTABILITY_RULE
     assert verdict["rule"] == rule
-    assert verdict["figure"] == pytest.approx(get_rule_figure(est.smooth_demand[:4], est.supply[:4], rule), rel=1e-12)
+    boxes = get_box_demand(d, nets)
+    assert np.allclose(est.box_demand(design_netlist(d), nets=nets), boxes, rtol=1e-12, atol=1e-12)
+    assert verdict["figure"] == pytest.approx(get_rule_figure(boxes, est.supply[:4], rule), rel=1e-12)
     assert verdict["min_supply_scale"] == verdict["figure"] / rule["threshold"]
     assert verdict["predicted_min_tracks"] == max(1, math.ceil(d.tracks * verdict["min_supply_scale"]))
 
