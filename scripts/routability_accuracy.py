@@ -49,11 +49,16 @@ TOP_SHARES = (0.005, 0.01, 0.02, 0.05, 0.1)  # the mean of this share of the lar
 SWEEP = 3  # channels W_min - 3 .. W_min + 3 are routed for the classification
 TOOL_RUNS = 3  # the prediction's time is the fastest of this many runs of the tool
 ROUTED = "routed"
-SETS = ("calibration", "test", "holdout")
-# How the judged sets are named in the figures: the test set judged the
-# first release, and its figures were read before the rule was revised; the
-# holdout set's were first read with the revised rule fixed.
-JUDGED = {"test": "test (seen)", "holdout": "holdout (unseen)"}
+SETS = ("calibration", "test", "holdout", "holdout2")
+# The sets the current rule was chosen on: the first release was chosen on
+# the calibration set and judged on the test set, the second on the
+# calibration set and judged on the holdout set; with those figures read,
+# the third (the net boxes) was chosen on all three and is judged on the
+# second holdout set, whose figures were first read with the rule fixed.
+CALIBRATION_SETS = ("calibration", "test", "holdout")
+JUDGED = {"holdout2": "holdout 2 (unseen)"}
+# Every set but calibration is reported, each named by what it judged.
+REPORTED = {"test": "test (judged the first release)", "holdout": "holdout (judged the second)", **JUDGED}
 # The goals: the largest mean and worst relative error of the predicted
 # W_min, the least share of channels classified right, the least ratio of
 # the search's time to the prediction's, the largest share of the blind
@@ -63,6 +68,9 @@ GOALS = {"mean": 0.10, "worst": 0.20, "classified": 0.90, "faster": 1000.0, "gui
 # mean error with a netlist left out), kept to report its figures beside the
 # current rule's: maps, along, across, quantile, mean above, threshold.
 FIRST_RULE = ("directions", 1, 1, 1.0, False, 1.266)
+# The second release's rule (chosen by the least worst error with a netlist
+# of the calibration set left out), on the estimate's maps likewise.
+SECOND_RULE = ("axes", 1, 1, 0.9, False, 0.667)
 # The guided searches simulated on the calibration placements: the first
 # channel routed (the prediction plus this offset) and the first step.
 GUIDED_VARIANTS = tuple((offset, step) for offset in (0, -1, 1) for step in (1, 2, 3))
@@ -123,27 +131,39 @@ def load(data):
     return placements, conflicts
 
 
-def estimate_maps(cg, folder):
-    """The tool's estimate of a directional design, from Python: its smoothed
-    wire demand and supply, (4, nx, ny) each, and the Estimator."""
-    d = cg.load_design(folder)
-    supply = np.stack([d.left, d.right, d.up, d.down, d.lab_in]).astype(np.float32)
-    nets = np.flatnonzero(((d.flags & 3) == 0) & (np.diff(d.net_start) >= 2))
-    est = cg.Estimator(d.nx, d.ny)
-    est.set_supply(supply)
-    est.smooth_supply(3, 1)
-    est.update_demand(cg.Netlist(d.net_start, d.pin_x, d.pin_y, boxes=d.boxes), cg.PATH_PROBABILITY, nets=nets)
-    est.smooth_wire_demand(3, 1)
-    return d, est, est.smooth_demand[:4].copy(), supply[:4].copy()
+class ESTIMATE:
+    """The tool's estimate of a directional design, from Python: the
+    Estimator, the design's netlist and the nets the tool estimates, the
+    smoothed wire demand and the supply, (4, nx, ny) each, and the box
+    demand of the nets, (2, nx, ny)."""
+
+    def __init__(self, cg, folder):
+        d = cg.load_design(folder)
+        self.tracks = d.tracks
+        supply = np.stack([d.left, d.right, d.up, d.down, d.lab_in]).astype(np.float32)
+        self.nets = np.flatnonzero(((d.flags & 3) == 0) & (np.diff(d.net_start) >= 2))
+        self.netlist = cg.Netlist(d.net_start, d.pin_x, d.pin_y, boxes=d.boxes)
+        self.estimator = cg.Estimator(d.nx, d.ny)
+        self.estimator.set_supply(supply)
+        self.estimator.smooth_supply(3, 1)
+        self.estimator.update_demand(self.netlist, cg.PATH_PROBABILITY, nets=self.nets)
+        self.estimator.smooth_wire_demand(3, 1)
+        self.demand = self.estimator.smooth_demand[:4].copy()
+        self.supply = supply[:4].copy()
+        self.box_demand = self.estimator.box_demand(self.netlist, nets=self.nets).astype(np.float32)
+
+    def get_verdict(self):
+        return self.estimator.routability(self.netlist, self.tracks, nets=self.nets)
 
 
 def get_family(side):
     """Every figure tried for a map, simplest first: (maps, along, across,
     quantile, mean above). The estimate's maps are its four wire directions
-    or its two axes; the baseline's are its two axes."""
+    or its two axes; the baseline's are its two axes; the net boxes' their
+    two axes."""
     shapes = [(w, w) for w in WINDOWS] + [(1, k) for k in STRETCHES] + [(k, 1) for k in STRETCHES]
     family = []
-    for maps in (("directions", "axes") if side == "estimate" else ("axes",)):
+    for maps in {"estimate": ("directions", "axes"), "baseline": ("axes",), "boxes": ("net boxes",)}[side]:
         family += [(maps, along, across, q, False) for along, across in shapes for q in QUANTILES]
         family += [(maps, 1, 1, 1.0 - share, True) for share in TOP_SHARES]
     return family
@@ -152,17 +172,19 @@ def get_family(side):
 class MAPS:
     """What each figure looks at for one placement: the estimate's four
     directions (or its two axes, each the sum of its directions) against
-    their supply, and the baseline's two axes against the supply of both
-    directions of the axis."""
+    their supply, the baseline's two axes and the net boxes' two axes, each
+    against the supply of both directions of the axis."""
 
     def __init__(self, cg, p):
-        d, self.estimator, demand, supply = estimate_maps(cg, p.folder)
-        self.tracks = d.tracks
+        self.estimate = ESTIMATE(cg, p.folder)
+        self.tracks = self.estimate.tracks
+        demand, supply = self.estimate.demand, self.estimate.supply
         axes = np.stack([supply[0] + supply[1], supply[2] + supply[3]])
         self.maps = {("estimate", "directions"): (demand, supply, (False, False, True, True)),
                      ("estimate", "axes"): (np.stack([demand[0] + demand[1], demand[2] + demand[3]]), axes,
                                             (False, True)),
-                     ("baseline", "axes"): (cg.load_baseline(p.folder), axes, (False, True))}
+                     ("baseline", "axes"): (cg.load_baseline(p.folder), axes, (False, True)),
+                     ("boxes", "net boxes"): (self.estimate.box_demand, axes, (False, True))}
         self.cache = {}
 
     def get_figure(self, cg, side, figure):
@@ -375,7 +397,7 @@ def write_goals(out, judged, sets, results, tool_times):
         members = sets[name]
         blind_runs = sum(search_cost(p, "blind")[0] for p in members)
         faster = min(search_cost(p, "blind")[1] / tool_times[p.name] for p in members)
-        for label in ("estimate", "baseline"):
+        for label in (CURRENT, "baseline"):
             predicted, correct, total = results[(name, label)]
             errors = relative_errors(members, predicted)
             runs, _, same = replay_guided(members, predicted)
@@ -390,7 +412,7 @@ def write_goals(out, judged, sets, results, tool_times):
             ("guided runs", "guided search: at most %s of the blind bisection's router runs" %
              percent(GOALS["guided runs"]), lambda share: percent(share) if math.isfinite(share) else "a W_min missed",
              False))
-    columns = [(name, label) for name in judged for label in ("estimate", "baseline")]
+    columns = [(name, label) for name in judged for label in (CURRENT, "baseline")]
     out("The goals, met or missed as measured (the least ratio over the set for the time; the guided search "
         "replayed from each rule's predictions, as below):")
     out("")
@@ -410,25 +432,27 @@ def write_goals(out, judged, sets, results, tool_times):
     for name in judged:
         better = {}
         for key, _, _, at_least in rows[:3]:
-            ours, theirs = measured[(name, "estimate")][key], measured[(name, "baseline")][key]
-            better[key] = "tie" if ours == theirs else ("estimate" if (ours > theirs) == at_least else "baseline")
+            ours, theirs = measured[(name, CURRENT)][key], measured[(name, "baseline")][key]
+            better[key] = "tie" if ours == theirs else (CURRENT if (ours > theirs) == at_least else "baseline")
         wins = collections.Counter(better.values())
-        winner = max(("estimate", "baseline"), key=lambda side: wins[side]) if wins["estimate"] != wins["baseline"] \
+        winner = max((CURRENT, "baseline"), key=lambda side: wins[side]) if wins[CURRENT] != wins["baseline"] \
             else "neither"
         named = {"mean": "the mean error", "worst": "the worst error", "classified": "the classification"}
-        out("On the %s set, %s: the estimate's rule does better on %s, the baseline's on %s%s." %
+        out("On the %s set, %s: the tool's rule does better on %s, the baseline's on %s%s." %
             (JUDGED[name], "the baseline's map wins" if winner == "baseline" else
-             "the estimate's map wins" if winner == "estimate" else "neither map wins",
-             ", ".join(named[key] for key in better if better[key] == "estimate") or "nothing",
+             "the tool's map wins" if winner == CURRENT else "neither map wins",
+             ", ".join(named[key] for key in better if better[key] == CURRENT) or "nothing",
              ", ".join(named[key] for key in better if better[key] == "baseline") or "nothing",
              "" if "tie" not in better.values() else
              ", and they tie on " + ", ".join(named[key] for key in better if better[key] == "tie")))
         out("")
 
 
-# The rules measured on the test and holdout sets: the current estimate's,
-# the baseline's, and the estimate's of the first release.
-MEASURED = (("estimate", "estimate"), ("baseline", "baseline"), ("first release", "estimate"))
+# The rules measured on the judged sets, by label, and the maps they read:
+# the current rule first.
+MEASURED = (("net boxes", "boxes"), ("estimate", "estimate"), ("baseline", "baseline"),
+            ("second release", "estimate"), ("first release", "estimate"))
+CURRENT = MEASURED[0][0]
 
 
 def build_section(args, cg):
@@ -437,7 +461,7 @@ def build_section(args, cg):
     if missing:
         sys.exit("no routed channel in the blind search of " + ", ".join(missing))
     sets = {name: sorted((p for p in placements.values() if p.set == name), key=lambda p: p.name) for name in SETS}
-    calibration = sets["calibration"]
+    calibration = sorted((p for name in CALIBRATION_SETS for p in sets[name]), key=lambda p: p.name)
     judged = [name for name in JUDGED if sets[name]]
     maps = {p.name: MAPS(cg, p) for p in placements.values()}
     notes_path = os.path.join(args.data, "notes.txt")
@@ -445,19 +469,20 @@ def build_section(args, cg):
 
     lines = [BEGIN, "", "## Will it route?", ""]
     out = lines.append
-    rules = {"first release": FIRST_RULE}
+    rules = {"first release": FIRST_RULE, "second release": SECOND_RULE}
     tables = {}
-    for side in ("estimate", "baseline"):
+    for label, side in MEASURED[:3]:
         tables[side] = calibrate(cg, side, calibration, maps)
-        rules[side] = tables[side][0][2] + (tables[side][0][3],)
+        rules[label] = tables[side][0][2] + (tables[side][0][3],)
     rule = cg.ROUTABILITY_RULE
     compiled = (rule["maps"], rule["along"], rule["across"], rule["quantile"], rule["mean_above"], rule["threshold"])
-    if compiled[:5] != rules["estimate"][:5] or abs(compiled[5] - rules["estimate"][5]) > 1e-9 * compiled[5]:
+    if compiled[:5] != rules[CURRENT][:5] or abs(compiled[5] - rules[CURRENT][5]) > 1e-9 * compiled[5]:
         print("warning: the tool's rule (%s) is not the calibrated one (%s)" %
-              (format_rule(compiled), format_rule(rules["estimate"])), file=sys.stderr)
+              (format_rule(compiled), format_rule(rules[CURRENT])), file=sys.stderr)
 
+    reported = [name for name in REPORTED if sets[name]]
     results = {(name, label): evaluate(cg, side, rules[label], sets[name], maps)
-               for name in judged for label, side in MEASURED}
+               for name in reported for label, side in MEASURED}
     # The tool itself on every judged placement: its time, its verdict equal
     # to the Python module's, and its prediction that of the rule above.
     tool_times = {}
@@ -465,11 +490,11 @@ def build_section(args, cg):
         for p in sets[name]:
             seconds, verdict = time_tool(args.build, p.folder)
             tool_times[p.name] = seconds
-            mine = maps[p.name].estimator.routability(maps[p.name].tracks)
+            mine = maps[p.name].estimate.get_verdict()
             if mine != {key: verdict[key] for key in mine}:
                 sys.exit("the tool's verdict on %s differs from the Python module's" % p.name)
-            predicted = results[(name, "estimate")][0][p.name]
-            if compiled == rules["estimate"] and verdict["predicted_min_tracks"] != predicted:
+            predicted = results[(name, CURRENT)][0][p.name]
+            if compiled == rules[CURRENT] and verdict["predicted_min_tracks"] != predicted:
                 sys.exit("the tool predicts %d tracks for %s, the rule here %d" %
                          (verdict["predicted_min_tracks"], p.name, predicted))
 
@@ -482,14 +507,15 @@ def build_section(args, cg):
         "`scripts/min_channel_width.py` (bisection over re-routes of the fixed placement, the mix of wire "
         "lengths scaled with W)." % calibration[0].searches["blind"][0]["bound"])
     out("")
-    out("%d placements of %d netlists in three sets split by netlist: calibration (%d placements: %s), on "
-        "which the rules are chosen; test (%d: %s), split off before any result was looked at and used to "
-        "judge the verdict's first release, so seen before the rule's revision; and holdout (%d: %s), two "
-        "netlists written for the revision and routed while the rule was chosen, whose figures were first "
-        "looked at with the rule fixed." %
-        (len(placements), sum(len(netlists[name]) for name in SETS), len(calibration),
+    out("%d placements of %d netlists in four sets split by netlist: calibration (%d placements: %s), on "
+        "which the first two releases of the rule were chosen; test (%d: %s), which judged the first; holdout "
+        "(%d: %s), which judged the second; and holdout 2 (%d: %s), two netlists written for the third "
+        "release and routed while its rule was chosen on the other three sets (%d placements of %d netlists), "
+        "whose figures were first looked at with the rule fixed." %
+        (len(placements), sum(len(netlists[name]) for name in SETS), len(sets["calibration"]),
          ", ".join(netlists["calibration"]), len(sets["test"]), ", ".join(netlists["test"]), len(sets["holdout"]),
-         ", ".join(netlists["holdout"]) or "none yet"))
+         ", ".join(netlists["holdout"]), len(sets["holdout2"]), ", ".join(netlists["holdout2"]) or "none yet",
+         len(calibration), len({p.netlist for p in calibration})))
     out("")
     out("| placement | set | grid | LUTs | slices used | own channel | W_min | channels routed | search time |")
     out("|---|---|---|---|---|---|---|---|---|")
@@ -502,26 +528,32 @@ def build_section(args, cg):
     out("")
     out("### The rule and how it was chosen")
     out("")
-    out("The figure is a high quantile of window utilization: for every tile with supply and every map (a "
-        "wire direction, or an axis: both its directions summed), the smoothed demand summed over a window "
-        "centred on the tile over the supply summed there. Demand does not depend on the channel, so on a "
-        "channel scaled by s the figure is divided by s, and the placement is predicted to route while the "
-        "figure stays at or below a threshold: `min_supply_scale` = figure / threshold, and "
-        "`predicted_min_tracks` is the smallest whole track count at or above the design's own track count "
-        "times `min_supply_scale`.")
+    out("The figure is a high quantile of window utilization: for every tile with supply and every map (an "
+        "axis of the net boxes, below), the demand summed over a window centred on the tile over the supply "
+        "summed there. Demand does not depend on the channel, so on a channel scaled by s the figure is "
+        "divided by s, and the placement is predicted to route while the figure stays at or below a "
+        "threshold: `min_supply_scale` = figure / threshold, and `predicted_min_tracks` is the smallest whole "
+        "track count at or above the design's own track count times `min_supply_scale`.")
     out("")
-    out("On the calibration placements only, %d figures were tried for the estimate: its four directions or "
-        "its two axes; square windows of %s tiles, windows of 1 tile along the wires and %s across, and the "
-        "other way round, each with the quantiles %s; and the mean of the top %s %% of tile values. For each, "
-        "a threshold is fitted to give the least mean relative error of the predicted W_min (then the least "
-        "worst), and the figure is judged by leaving one calibration netlist out at a time: the threshold "
-        "fitted on the other netlists, the error measured on the one left out. The criterion, fixed before "
-        "this family was computed, is the least worst error so measured, then the least mean: the first "
-        "release chose by the least mean and kept the largest utilization of one tile and direction, whose "
-        "worst error with a netlist left out was %s. The threshold of the figure chosen is then fitted on "
-        "all calibration placements. The baseline's map (each net's width and height spread evenly over its "
-        "box) was given the same family on its two axes, each against the supply of both of the axis's "
-        "directions, and the same criterion." %
+    out("The net boxes are each net's expected routed length spread evenly over its box: its box's width "
+        "(horizontal) and height (vertical) times the crossing factor of its pin count (1 up to 3 pins, 1.45 "
+        "at 10, 2.79 at 50, from Cheng's routability model), each axis against the supply of both of its "
+        "directions. The first two releases read the estimate's smoothed path demand instead, which counts "
+        "each load's path from the driver: on nets of many pins, which a router connects with one tree, it "
+        "overestimates, and how much depends on the netlist (see the history below).")
+    out("")
+    out("On the calibration placements of the three earlier sets only, the same family of figures was tried "
+        "on three maps: the net boxes' two axes; the estimate's four directions or two axes (%d figures); and "
+        "the baseline's two axes (each net's width and height spread evenly over its box, no pin-count "
+        "factor). The family: square windows of %s tiles, windows of 1 tile along the wires and %s across, "
+        "and the other way round, each with the quantiles %s; and the mean of the top %s %% of tile values. "
+        "For each figure, a threshold is fitted to give the least mean relative error of the predicted W_min "
+        "(then the least worst), and the figure is judged by leaving one netlist out at a time: the threshold "
+        "fitted on the other netlists, the error measured on the one left out. The criterion, that of the "
+        "second release, is the least worst error so measured, then the least mean; the threshold of the "
+        "figure chosen is then fitted on all calibration placements. The map was chosen the same way: the net "
+        "boxes' best figure has the least worst error (the estimate's first-release figure, for the record, "
+        "%s)." %
         (len(get_family("estimate")), ", ".join(str(w) for w in WINDOWS), ", ".join(str(k) for k in STRETCHES),
          ", ".join("%g" % q for q in QUANTILES), ", ".join("%g" % (100 * s) for s in TOP_SHARES),
          percent(next(row for row in tables["estimate"] if row[2] == FIRST_RULE[:5])[0])))
@@ -529,7 +561,7 @@ def build_section(args, cg):
     out("| map | rank | figure | worst / mean error, netlist left out | threshold on all | "
         "mean / worst error, fitted on all |")
     out("|---|---|---|---|---|---|")
-    for side in ("estimate", "baseline"):
+    for side in ("boxes", "estimate", "baseline"):
         shown = list(enumerate(tables[side][:4], 1))
         if side == "estimate":
             rank, row = next((i, row) for i, row in enumerate(tables[side], 1) if row[2] == FIRST_RULE[:5])
@@ -541,7 +573,7 @@ def build_section(args, cg):
                 (side, rank, label, format_rule(row[2]), percent(row[0]), percent(row[1]), row[3], percent(row[4]),
                  percent(row[5])))
     out("")
-    loo = tables["estimate"][0][6]
+    loo = tables["boxes"][0][6]
     by_netlist = collections.defaultdict(list)
     for p in calibration:
         by_netlist[p.netlist].append("%s %d for %d" % (p.name, loo[p.name], p.w_min))
@@ -549,19 +581,22 @@ def build_section(args, cg):
         "; ".join(", ".join(items) for _, items in sorted(by_netlist.items())))
     out("")
 
-    out("### On the test (seen) and holdout (unseen) sets")
+    out("### On the unseen set")
     out("")
     out("Goals: mean error at most 10 %%, worst at most 20 %%, at least 90 %% of the channels W_min - 3 .. "
         "W_min + 3 classified right (each routed; a channel is predicted to route when it has at least "
-        "`predicted_min_tracks` tracks). Beside the current rule: the baseline's with its own calibrated "
-        "rule, and the first release's rule (%s) for the record." % format_rule(FIRST_RULE))
+        "`predicted_min_tracks` tracks). Beside the current rule (net boxes): the estimate's and the "
+        "baseline's maps, each with its best figure and threshold chosen the same way, and the rules of the "
+        "first release (%s) and the second (%s). The test and holdout sets are reported too, each judging the "
+        "release it was kept for: the current rule and the two other maps were fitted on them." %
+        (format_rule(FIRST_RULE), format_rule(SECOND_RULE)))
     out("")
     labels = [label for label, _ in MEASURED]
     out("| set | netlist | placements | %s | %s |" %
         (" | ".join("%s: mean / worst error" % label for label in labels),
          " | ".join("%s: channels classified" % label for label in labels)))
     out("|---|---|---|%s" % ("---|" * (2 * len(labels))))
-    for name in judged:
+    for name in reported:
         groups = collections.OrderedDict()
         for p in sets[name]:
             groups.setdefault(p.netlist, []).append(p)
@@ -574,7 +609,7 @@ def build_section(args, cg):
             for label, side in MEASURED:
                 _, correct, total = evaluate(cg, side, rules[label], members, maps)
                 cells.append("%d of %d (%s)" % (correct, total, percent(correct / total)))
-            out("| %s | %s | %d | %s |" % (JUDGED[name], netlist if netlist != "all" else "**all**", len(members),
+            out("| %s | %s | %d | %s |" % (REPORTED[name], netlist if netlist != "all" else "**all**", len(members),
                                            " | ".join(cells)))
     out("")
     write_goals(out, judged, sets, results, tool_times)
@@ -588,9 +623,9 @@ def build_section(args, cg):
             "%s on average, at worst by %s." % (guess, JUDGED[name], percent(statistics.mean(constant)),
                                                  percent(max(constant))))
         out("")
-    out("| placement | set | W_min | estimate predicts | baseline predicts | first release predicted | "
-        "tool time | search time | ratio |")
-    out("|---|---|---|---|---|---|---|---|---|")
+    out("| placement | set | W_min | %s | tool time | search time | ratio |" %
+        " | ".join("%s predicts" % label for label in labels))
+    out("|---|---|---|%s---|---|---|" % ("---|" * len(labels)))
     ratios = []
     for name in judged:
         for p in sets[name]:
@@ -601,10 +636,11 @@ def build_section(args, cg):
                 (p.name, name, p.w_min, " | ".join("%d" % results[(name, label)][0][p.name] for label in labels),
                  tool_times[p.name], seconds, ratio))
     out("")
-    out("The tool's time is a whole run of `congestion-estimate` (reading the folder, the estimate, the "
-        "report), the fastest of %d, measured when this page was written; the search's is the sum of its "
-        "blind bisection's router runs' wall times, recorded on a shared 2-core machine under load. The "
-        "prediction is %.0f to %.0f times faster (goal: 1 000)." % (TOOL_RUNS, min(ratios), max(ratios)))
+    if ratios:
+        out("The tool's time is a whole run of `congestion-estimate` (reading the folder, the estimate, the "
+            "report), the fastest of %d, measured when this page was written; the search's is the sum of its "
+            "blind bisection's router runs' wall times, recorded on a shared 2-core machine under load. The "
+            "prediction is %.0f to %.0f times faster (goal: 1 000)." % (TOOL_RUNS, min(ratios), max(ratios)))
     out("")
 
     out("### The guided search")
@@ -631,7 +667,7 @@ def build_section(args, cg):
         members = sets[name]
         blind_runs = sum(search_cost(p, "blind")[0] for p in members)
         blind_seconds = sum(search_cost(p, "blind")[1] for p in members)
-        runs, seconds, same = replay_guided(members, results[(name, "estimate")][0])
+        runs, seconds, same = replay_guided(members, results[(name, CURRENT)][0])
         out("On the %s set, replayed from the current rule's predictions: %d router runs instead of the blind "
             "bisection's %d (%s), %.1f minutes instead of %.1f (%s)%s." %
             (JUDGED[name], runs, blind_runs, percent(runs / blind_runs), seconds / 60, blind_seconds / 60,
@@ -644,7 +680,7 @@ def build_section(args, cg):
             blind_seconds_g = sum(search_cost(p, "blind")[1] for p in guessed)
             same = sum(1 for p in guessed
                        if min(int(r["w"]) for r in p.searches["guess"] if r["outcome"] == ROUTED) == p.w_min)
-            out("Run for real with the first release's predictions on %d of its placements: the same W_min as "
+            out("Run for real (`--guess-from-estimate`) with the tool's predictions on %d of its placements: the same W_min as "
                 "the blind bisection on %d; %d router runs instead of %d (%s), %.1f minutes instead of %.1f "
                 "(%s)." % (len(guessed), same, guess_runs, blind_runs_g, percent(guess_runs / blind_runs_g),
                            guess_seconds / 60, blind_seconds_g / 60, percent(guess_seconds / blind_seconds_g)))
@@ -663,7 +699,7 @@ def build_section(args, cg):
     images = os.path.join(page_dir, "images", "routability")
     written = []
     for name in judged:
-        predicted = results[(name, "estimate")][0]
+        predicted = results[(name, CURRENT)][0]
         ranked = sorted(sets[name], key=lambda p: (-abs(predicted[p.name] - p.w_min) / p.w_min, p.name))
         for netlist in netlists[name]:
             p = next(p for p in ranked if p.netlist == netlist)
