@@ -96,7 +96,8 @@ class TOP_VALUES {
 double get_crossing_factor(int pins)
 {
     // Tabulated at 1 to 10 pins, then every 5 pins up to 50.
-    static constexpr std::array<double, 10> SMALL{1.0, 1.0, 1.0, 1.0828, 1.1536, 1.2206, 1.2823, 1.3385, 1.3991, 1.4493};
+    static constexpr std::array<double, 10> SMALL{1.0,    1.0,    1.0,    1.0828, 1.1536,
+                                                  1.2206, 1.2823, 1.3385, 1.3991, 1.4493};
     static constexpr std::array<double, 9> EVERY_FIVE{1.4493, 1.6899, 1.8924, 2.0743, 2.2334,
                                                       2.3895, 2.5356, 2.6625, 2.7933};
     constexpr double SLOPE_ABOVE_50 = 0.02616;
