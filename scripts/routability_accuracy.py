@@ -49,16 +49,18 @@ TOP_SHARES = (0.005, 0.01, 0.02, 0.05, 0.1)  # the mean of this share of the lar
 SWEEP = 3  # channels W_min - 3 .. W_min + 3 are routed for the classification
 TOOL_RUNS = 3  # the prediction's time is the fastest of this many runs of the tool
 ROUTED = "routed"
-SETS = ("calibration", "test", "holdout", "holdout2")
+SETS = ("calibration", "test", "holdout", "holdout2", "holdout3")
 # The sets the current rule was chosen on: the first release was chosen on
 # the calibration set and judged on the test set, the second on the
 # calibration set and judged on the holdout set; with those figures read,
-# the third (the net boxes) was chosen on all three and is judged on the
-# second holdout set, whose figures were first read with the rule fixed.
-CALIBRATION_SETS = ("calibration", "test", "holdout")
-JUDGED = {"holdout2": "holdout 2 (unseen)"}
+# the third (the first on the net boxes) was chosen on all three and judged
+# on the second holdout set; the fourth was chosen on all four and is judged
+# on the third holdout set, whose figures were first read with it fixed.
+CALIBRATION_SETS = ("calibration", "test", "holdout", "holdout2")
+JUDGED = {"holdout3": "holdout 3 (unseen)"}
 # Every set but calibration is reported, each named by what it judged.
-REPORTED = {"test": "test (judged the first release)", "holdout": "holdout (judged the second)", **JUDGED}
+REPORTED = {"test": "test (judged the first release)", "holdout": "holdout (judged the second)",
+            "holdout2": "holdout 2 (judged the third)", **JUDGED}
 # The goals: the largest mean and worst relative error of the predicted
 # W_min, the least share of channels classified right, the least ratio of
 # the search's time to the prediction's, the largest share of the blind
@@ -71,6 +73,9 @@ FIRST_RULE = ("directions", 1, 1, 1.0, False, 1.266)
 # The second release's rule (chosen by the least worst error with a netlist
 # of the calibration set left out), on the estimate's maps likewise.
 SECOND_RULE = ("axes", 1, 1, 0.9, False, 0.667)
+# The third release's rule, the first on the net boxes (chosen likewise on
+# the calibration, test and holdout sets).
+THIRD_RULE = ("net boxes", 1, 1, 0.98, True, 0.701)
 # The guided searches simulated on the calibration placements: the first
 # channel routed (the prediction plus this offset) and the first step.
 GUIDED_VARIANTS = tuple((offset, step) for offset in (0, -1, 1) for step in (1, 2, 3))
@@ -451,7 +456,7 @@ def write_goals(out, judged, sets, results, tool_times):
 # The rules measured on the judged sets, by label, and the maps they read:
 # the current rule first.
 MEASURED = (("net boxes", "boxes"), ("estimate", "estimate"), ("baseline", "baseline"),
-            ("second release", "estimate"), ("first release", "estimate"))
+            ("third release", "boxes"), ("second release", "estimate"), ("first release", "estimate"))
 CURRENT = MEASURED[0][0]
 
 
@@ -469,7 +474,7 @@ def build_section(args, cg):
 
     lines = [BEGIN, "", "## Will it route?", ""]
     out = lines.append
-    rules = {"first release": FIRST_RULE, "second release": SECOND_RULE}
+    rules = {"first release": FIRST_RULE, "second release": SECOND_RULE, "third release": THIRD_RULE}
     tables = {}
     for label, side in MEASURED[:3]:
         tables[side] = calibrate(cg, side, calibration, maps)
@@ -507,15 +512,17 @@ def build_section(args, cg):
         "`scripts/min_channel_width.py` (bisection over re-routes of the fixed placement, the mix of wire "
         "lengths scaled with W)." % calibration[0].searches["blind"][0]["bound"])
     out("")
-    out("%d placements of %d netlists in four sets split by netlist: calibration (%d placements: %s), on "
+    out("%d placements of %d netlists in five sets split by netlist: calibration (%d placements: %s), on "
         "which the first two releases of the rule were chosen; test (%d: %s), which judged the first; holdout "
-        "(%d: %s), which judged the second; and holdout 2 (%d: %s), two netlists written for the third "
-        "release and routed while its rule was chosen on the other three sets (%d placements of %d netlists), "
-        "whose figures were first looked at with the rule fixed." %
+        "(%d: %s), which judged the second; holdout 2 (%d: %s), written for the third release and routed "
+        "while it was chosen on the three sets before, which judged it; and holdout 3 (%d: %s), written for "
+        "the fourth (the current rule) and routed while it was chosen on the four sets before (%d placements "
+        "of %d netlists), whose figures were first looked at with the rule fixed." %
         (len(placements), sum(len(netlists[name]) for name in SETS), len(sets["calibration"]),
          ", ".join(netlists["calibration"]), len(sets["test"]), ", ".join(netlists["test"]), len(sets["holdout"]),
-         ", ".join(netlists["holdout"]), len(sets["holdout2"]), ", ".join(netlists["holdout2"]) or "none yet",
-         len(calibration), len({p.netlist for p in calibration})))
+         ", ".join(netlists["holdout"]), len(sets["holdout2"]), ", ".join(netlists["holdout2"]),
+         len(sets["holdout3"]), ", ".join(netlists["holdout3"]) or "none yet", len(calibration),
+         len({p.netlist for p in calibration})))
     out("")
     out("| placement | set | grid | LUTs | slices used | own channel | W_min | channels routed | search time |")
     out("|---|---|---|---|---|---|---|---|---|")
@@ -540,9 +547,10 @@ def build_section(args, cg):
         "at 10, 2.79 at 50, from Cheng's routability model), each axis against the supply of both of its "
         "directions. The first two releases read the estimate's smoothed path demand instead, which counts "
         "each load's path from the driver: on nets of many pins, which a router connects with one tree, it "
-        "overestimates, and how much depends on the netlist (see the history below).")
+        "overestimates, and how much depends on the netlist (the table below reports each release on the "
+        "set that judged it).")
     out("")
-    out("On the calibration placements of the three earlier sets only, the same family of figures was tried "
+    out("On the calibration placements of the four earlier sets only, the same family of figures was tried "
         "on three maps: the net boxes' two axes; the estimate's four directions or two axes (%d figures); and "
         "the baseline's two axes (each net's width and height spread evenly over its box, no pin-count "
         "factor). The family: square windows of %s tiles, windows of 1 tile along the wires and %s across, "
@@ -553,22 +561,24 @@ def build_section(args, cg):
         "second release, is the least worst error so measured, then the least mean; the threshold of the "
         "figure chosen is then fitted on all calibration placements. The map was chosen the same way: the net "
         "boxes' best figure has the least worst error (the estimate's first-release figure, for the record, "
-        "%s)." %
+        "%s; the third release's figure, on the net boxes, %s)." %
         (len(get_family("estimate")), ", ".join(str(w) for w in WINDOWS), ", ".join(str(k) for k in STRETCHES),
          ", ".join("%g" % q for q in QUANTILES), ", ".join("%g" % (100 * s) for s in TOP_SHARES),
-         percent(next(row for row in tables["estimate"] if row[2] == FIRST_RULE[:5])[0])))
+         percent(next(row for row in tables["estimate"] if row[2] == FIRST_RULE[:5])[0]),
+         percent(next(row for row in tables["boxes"] if row[2] == THIRD_RULE[:5])[0])))
     out("")
     out("| map | rank | figure | worst / mean error, netlist left out | threshold on all | "
         "mean / worst error, fitted on all |")
     out("|---|---|---|---|---|---|")
     for side in ("boxes", "estimate", "baseline"):
         shown = list(enumerate(tables[side][:4], 1))
-        if side == "estimate":
-            rank, row = next((i, row) for i, row in enumerate(tables[side], 1) if row[2] == FIRST_RULE[:5])
+        release = {"estimate": (FIRST_RULE, "first release"), "boxes": (THIRD_RULE, "third release")}.get(side)
+        if release:
+            rank, row = next((i, row) for i, row in enumerate(tables[side], 1) if row[2] == release[0][:5])
             if rank > 4:
                 shown.append((rank, row))
         for rank, row in shown:
-            label = " (first release)" if side == "estimate" and row[2] == FIRST_RULE[:5] else ""
+            label = " (%s)" % release[1] if release and row[2] == release[0][:5] else ""
             out("| %s | %d%s | %s | %s / %s | %.4g | %s / %s |" %
                 (side, rank, label, format_rule(row[2]), percent(row[0]), percent(row[1]), row[3], percent(row[4]),
                  percent(row[5])))
@@ -711,8 +721,9 @@ def build_section(args, cg):
             out("")
             out(notes.get(p.name, "(no note yet on why: add one to %s)" % os.path.relpath(notes_path, ROOT)))
             out("")
-    # The images of placements no longer among the worst go with their text.
-    for stale in sorted(set(os.listdir(images)) - set(written)):
+    # The images of placements no longer among the worst go with their text
+    # when the page is written.
+    for stale in sorted(set(os.listdir(images)) - set(written)) if args.write else ():
         if stale.endswith(".png"):
             os.remove(os.path.join(images, stale))
     if conflicts:
