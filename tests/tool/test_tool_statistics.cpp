@@ -1,10 +1,12 @@
 // Statistics on hand-checked vectors, the baseline's conservation, the
 // design netlist's answers and the routability figures of an estimate.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <numeric>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -329,6 +331,59 @@ TEST(RoutabilityVerdict, ScaleMarginAndTracksFollowTheFigure)
         EXPECT_EQ(r.routes, c.routes) << c.figure;
         EXPECT_EQ(r.predicted_min_tracks, c.predicted) << c.figure;
     }
+}
+
+// The crossing factors as published (Cheng, ICCAD 1994): every count up to
+// 10, every fifth up to 50, linear between them and 0.02616 a pin beyond.
+TEST(Routability, CrossingFactorFollowsThePublishedTable)
+{
+    const std::pair<int, double> points[] = {
+        {1, 1.0},      {3, 1.0},     {4, 1.0828},   {9, 1.3991},  {10, 1.4493},
+        {12, 1.54554}, {15, 1.6899}, {44, 2.63712}, {50, 2.7933}, {51, 2.7933 + 0.02616},
+        {150, 5.4093}};
+    for (const auto& [pins, factor] : points)
+        EXPECT_NEAR(get_crossing_factor(pins), factor, 1e-12) << pins << " pins";
+}
+
+// Boxes at every edge of a small grid, one tile, one row, one column and an
+// empty one: the tables of differences give each tile of a box its share and
+// no other tile anything.
+TEST(Routability, BoxDemandSpreadsEachNetOverItsBoxOnly)
+{
+    constexpr int NX = 5, NY = 4;
+    // xl, xr, yb, yt and the pin count of each net.
+    const std::vector<std::array<int, 5>> nets = {
+        {0, 4, 0, 3, 12}, {4, 4, 3, 3, 2}, {1, 3, 2, 2, 5}, {2, 2, 0, 3, 60}, {3, 1, 0, 0, 2}};
+    std::vector<int> net_start{0}, boxes, pins;
+    for (const auto& net : nets) {
+        net_start.push_back(net_start.back() + net[4]);
+        boxes.insert(boxes.end(), net.begin(), net.begin() + 4);
+    }
+    pins.assign(static_cast<std::size_t>(net_start.back()), 0);
+    NETLIST_ARRAYS arrays;
+    arrays.num_nets = static_cast<int>(nets.size());
+    arrays.net_start = net_start.data();
+    arrays.pin_x = arrays.pin_y = pins.data();
+    arrays.xl = boxes.data();
+    arrays.xr = boxes.data() + 1;
+    arrays.yb = boxes.data() + 2;
+    arrays.yt = boxes.data() + 3;
+    arrays.box_stride = 4;
+    std::vector<int> listed(nets.size());
+    std::iota(listed.begin(), listed.end(), 0);
+    const BOX_DEMAND demand(NX, NY, FLAT_NETLIST(arrays), listed);
+    for (int x = 0; x < NX; ++x)
+        for (int y = 0; y < NY; ++y) {
+            double horizontal = 0.0, vertical = 0.0;
+            for (const auto& [xl, xr, yb, yt, count] : nets)
+                if (xl <= x && x <= xr && yb <= y && y <= yt) {
+                    const double area = (xr - xl + 1.0) * (yt - yb + 1.0);
+                    horizontal += get_crossing_factor(count) * (xr - xl) / area;
+                    vertical += get_crossing_factor(count) * (yt - yb) / area;
+                }
+            EXPECT_NEAR(demand.get_horizontal(x, y), horizontal, 1e-12) << x << ", " << y;
+            EXPECT_NEAR(demand.get_vertical(x, y), vertical, 1e-12) << x << ", " << y;
+        }
 }
 
 }  // namespace
