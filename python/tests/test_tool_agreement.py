@@ -187,6 +187,11 @@ def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tm
     boxes = get_box_demand(d, nets)
     assert np.allclose(est.box_demand(design_netlist(d), nets=nets), boxes, rtol=1e-12, atol=1e-12)
     assert verdict["figure"] == pytest.approx(get_rule_figure(boxes, est.supply[:4], rule), rel=1e-12)
+    supply = est.supply[:4]
+    axes = np.stack([supply[0] + supply[1], supply[2] + supply[3]])
+    assert cg.routability_figure(boxes, axes, rule["along"], rule["quantile"], across=rule["across"],
+                                 vertical=[False, True], mean_above=rule["mean_above"]) == \
+        pytest.approx(verdict["figure"], rel=1e-6)
     assert verdict["min_supply_scale"] == verdict["figure"] / rule["threshold"]
     assert verdict["predicted_min_tracks"] == max(1, math.ceil(d.tracks * verdict["min_supply_scale"]))
 
