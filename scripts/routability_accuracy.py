@@ -597,9 +597,9 @@ def build_section(args, cg):
         "W_min + 3 classified right (each routed; a channel is predicted to route when it has at least "
         "`predicted_min_tracks` tracks). Beside the current rule (net boxes): the estimate's and the "
         "baseline's maps, each with its best figure and threshold chosen the same way, and the rules of the "
-        "first release (%s) and the second (%s). The test and holdout sets are reported too, each judging the "
-        "release it was kept for: the current rule and the two other maps were fitted on them." %
-        (format_rule(FIRST_RULE), format_rule(SECOND_RULE)))
+        "first release (%s), the second (%s) and the third (%s). The earlier holdout and test sets are "
+        "reported too, each judging the release it was kept for: the current rule and the two other maps were "
+        "fitted on them." % (format_rule(FIRST_RULE), format_rule(SECOND_RULE), format_rule(THIRD_RULE)))
     out("")
     labels = [label for label, _ in MEASURED]
     out("| set | netlist | placements | %s | %s |" %
