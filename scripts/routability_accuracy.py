@@ -47,7 +47,7 @@ STRETCHES = (3, 5, 7, 9)  # windows of 1 tile along the wires and this many acro
 QUANTILES = (0.5, 0.75, 0.8, 0.85, 0.9, 0.95, 0.98, 0.99, 0.995, 1.0)
 TOP_SHARES = (0.005, 0.01, 0.02, 0.05, 0.1)  # the mean of this share of the largest tile values
 SWEEP = 3  # channels W_min - 3 .. W_min + 3 are routed for the classification
-TOOL_RUNS = 3  # the prediction's time is the fastest of this many runs of the tool
+TOOL_RUNS = 10  # the prediction's time is the fastest of this many runs of the tool
 ROUTED = "routed"
 SETS = ("calibration", "test", "holdout", "holdout2", "holdout3")
 # The sets the current rule was chosen on: the first release was chosen on
@@ -504,7 +504,7 @@ def build_section(args, cg):
                          (verdict["predicted_min_tracks"], p.name, predicted))
 
     netlists = {name: sorted({p.netlist for p in sets[name]}) for name in SETS}
-    out("Does a placement route on its channel, and with how few tracks? The tool answers from one estimate "
+    out("Does a placement route on its channel, and with how few tracks? The tool answers from the placement "
         "(`verdict`, `margin`, `min_supply_scale` and `predicted_min_tracks` in the report, "
         "[tool.md](tool.md#routability-verdict)); here the answer is set against the router's. "
         "The truth is the minimum channel width W_min of each placement: the fewest tracks per direction "
