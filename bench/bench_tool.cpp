@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,6 +34,7 @@
 #include "tools/output_file.h"
 #include "tools/report.h"
 #include "tools/routability.h"
+#include "synthetic_chip.h"
 #include "tools/statistics.h"
 
 namespace {
@@ -97,60 +97,16 @@ std::array<TILE_READER, NUM_WIRE_TYPES> get_demand_readers()
 
 const TILE_READER SUPPLY_OF_ONE = [](int, int) { return 1.0f; };
 
-// SYNTHETIC_NETS nets of 2 to 64 pins on DEVICE_SIDE x DEVICE_SIDE tiles,
-// their boxes up to a tenth of the side wide and high, as flat arrays.
-struct BOX_NETLIST {
-    std::vector<int> net_start{0};
-    std::vector<int> pins;  // pin coordinates are not read by the box demand
-    std::vector<int> boxes;
-    NETLIST_ARRAYS get_arrays() const
-    {
-        NETLIST_ARRAYS arrays;
-        arrays.num_nets = static_cast<int>(net_start.size()) - 1;
-        arrays.net_start = net_start.data();
-        arrays.pin_x = pins.data();
-        arrays.pin_y = pins.data();
-        arrays.xl = boxes.data();
-        arrays.xr = boxes.data() + 1;
-        arrays.yb = boxes.data() + 2;
-        arrays.yt = boxes.data() + 3;
-        arrays.box_stride = 4;
-        return arrays;
-    }
-};
-
-const BOX_NETLIST& get_box_netlist()
-{
-    static const BOX_NETLIST netlist = [] {
-        BOX_NETLIST n;
-        std::mt19937 random(SEED);
-        std::uniform_int_distribution<int> pin_count(2, 64);
-        std::uniform_int_distribution<int> corner(0, DEVICE_SIDE - 1);
-        std::uniform_int_distribution<int> span(0, DEVICE_SIDE / 10);
-        for (int net = 0; net < SYNTHETIC_NETS; ++net) {
-            n.net_start.push_back(n.net_start.back() + pin_count(random));
-            const int xl = corner(random);
-            const int yb = corner(random);
-            n.boxes.insert(n.boxes.end(), {xl, std::min(DEVICE_SIDE - 1, xl + span(random)), yb,
-                                           std::min(DEVICE_SIDE - 1, yb + span(random))});
-        }
-        n.pins.assign(static_cast<std::size_t>(n.net_start.back()), 0);
-        return n;
-    }();
-    return netlist;
-}
-
-// The tool's verdict with its calibrated rule: the box demand of the nets
-// and the figure over it.
+// The tool's verdict with its calibrated rule: the box demand of the
+// benchmarks' synthetic netlist (most nets of 2 to 5 pins, a tail of
+// thousands, a few chip-wide) and the figure over it.
 void BM_ToolRoutability(benchmark::State& state)
 {
-    const FLAT_NETLIST netlist(get_box_netlist().get_arrays());
-    std::vector<int> nets(SYNTHETIC_NETS);
-    std::iota(nets.begin(), nets.end(), 0);
+    static const SYNTHETIC_NETLIST netlist(DEVICE_SIDE, DEVICE_SIDE, SYNTHETIC_NETS, SEED);
     std::array<TILE_READER, NUM_WIRE_TYPES> supply;
     supply.fill(SUPPLY_OF_ONE);
     for (auto _ : state) {
-        const BOX_DEMAND demand(DEVICE_SIDE, DEVICE_SIDE, netlist, nets);
+        const BOX_DEMAND demand(DEVICE_SIDE, DEVICE_SIDE, netlist, netlist.get_all_nets());
         benchmark::DoNotOptimize(get_placement_routability(DEVICE_SIDE, DEVICE_SIDE, demand, supply, 20));
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(DEVICE_SIDE) * DEVICE_SIDE * WIRE_TYPES);
