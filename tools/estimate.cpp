@@ -145,13 +145,9 @@ void ESTIMATE_RUN::add_queries()
     queries.emplace_back([this] { m_report.avg_chip_utilization_1 = m_estimator.get_avg_chip_utilization(1.0f); });
     queries.emplace_back([this] { add_utilization_figures(); });
     queries.emplace_back([this] {
-        std::array<TILE_READER, NUM_WIRE_TYPES> supply;
-        for (int t = 0; t < NUM_WIRE_TYPES; ++t) {
-            const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
-            supply[t] = [this, type](int x, int y) { return m_estimator.get_supply(x, y, type); };
-        }
         const BOX_DEMAND demand(m_design.nx, m_design.ny, m_netlist, m_nets);
-        m_report.routability = get_placement_routability(m_design.nx, m_design.ny, demand, supply, m_report.tracks);
+        m_report.routability = get_placement_routability(m_design.nx, m_design.ny, demand,
+                                                         get_supply_readers(m_estimator), m_report.tracks);
     });
     congestion_internal::parallel_loop(static_cast<int>(queries.size()), [&](int i) { queries[i](); });
 }

@@ -170,6 +170,20 @@ void visit_routability_fields(const ROUTABILITY& routability, int tracks, VISIT&
 // horizontal left, horizontal right, vertical up, vertical down.
 constexpr int NUM_WIRE_TYPES = 4;
 
+// The supply of the wire types read in place from an estimator (anything
+// with get_supply(x, y, type), the library's or its implementation), which
+// must outlive the readers.
+template <typename ESTIMATOR>
+std::array<TILE_READER, NUM_WIRE_TYPES> get_supply_readers(const ESTIMATOR& estimator)
+{
+    std::array<TILE_READER, NUM_WIRE_TYPES> supply;
+    for (int t = 0; t < NUM_WIRE_TYPES; ++t) {
+        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+        supply[t] = [&estimator, type](int x, int y) { return estimator.get_supply(x, y, type); };
+    }
+    return supply;
+}
+
 // The tool's verdict on a placement: the calibrated rule over the box demand
 // of its nets against the supply of the wire types.
 ROUTABILITY get_placement_routability(int nx, int ny, const BOX_DEMAND& demand,

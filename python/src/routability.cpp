@@ -139,11 +139,7 @@ py::dict ESTIMATOR::get_routability(const ARRAY_NETLIST& netlist, const py::obje
     READING operation(m_operation);
     require_smooth_supply("routability");
     // Read in place, as the tool reads it.
-    std::array<TILE_READER, NUM_WIRE_TYPES> supply;
-    for (int t = 0; t < NUM_WIRE_TYPES; ++t) {
-        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
-        supply[t] = [this, type](int x, int y) { return m_engine.get_supply(x, y, type); };
-    }
+    const std::array<TILE_READER, NUM_WIRE_TYPES> supply = get_supply_readers(m_engine);
     ROUTABILITY routability;
     {
         py::gil_scoped_release release;
