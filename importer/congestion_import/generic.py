@@ -116,7 +116,7 @@ def synthesize(arguments, settings, yosys, sources, kind, out, work):
     unless --resynthesize), into out/synth.json; returns (its path, meta
     entries, times)."""
     netlist = os.path.join(out, "synth.json")
-    parameters, meta = [], []
+    meta = []
     if kind == "blif":
         clocked = os.path.join(work, os.path.basename(sources[0]))
         try:
@@ -126,10 +126,8 @@ def synthesize(arguments, settings, yosys, sources, kind, out, work):
         if clock:
             sources = [clocked]
         meta.append(("blif_latch_clock", clock or "-"))
-    elif arguments.defines and arguments.top:
-        names = flow.get_top_parameters(yosys, sources, arguments.top, arguments.defines, work,
-                                        os.path.join(out, "yosys.log"))
-        parameters = [(name, value, arguments.top) for name, value in arguments.defines if name in names]
+    parameters = flow.get_parameter_defines(yosys, sources, arguments.top, arguments.defines, work,
+                                            os.path.join(out, "yosys.log"))
     kept = kind == "blif" and not arguments.resynthesize
     values = {"top": " -top " + arguments.top if arguments.top else "" if not kept else " -auto-top",
               "extra": "".join(" " + argument for argument in arguments.yosys_args), "lut": settings.lut}

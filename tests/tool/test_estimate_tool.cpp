@@ -32,9 +32,10 @@
 #include <tbb/global_control.h>
 #include <tbb/task_arena.h>
 
+#include "front_end/design_reader.h"
 #include "tool_test_support.h"
-#include "tools/design_reader.h"
 #include "tools/estimate.h"
+#include "tools/grid_files.h"
 #include "tools/heatmap.h"
 #include "tools/progress.h"
 #include "tools/report.h"
