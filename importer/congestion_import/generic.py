@@ -90,12 +90,12 @@ class SETTINGS:
 
 def get_default_grid(slices, clock_tiles, ios, slices_per_tile, iobs):
     """The smallest square grid whose logic tiles the slices fill to
-    DEFAULT_UTILISATION, that has `clock_tiles` logic tiles and, with `iobs`
-    I/O cells per I/O tile (None: as many as needed), whose I/O tiles hold
-    the I/O."""
+    DEFAULT_UTILISATION, that has `clock_tiles` logic tiles and whose I/O
+    tiles hold the I/O at `iobs` I/O cells per tile (None: as many as
+    needed, up to MAX_IOBS)."""
     tiles = max(math.ceil(slices / (slices_per_tile * DEFAULT_UTILISATION)), clock_tiles)
     side = max(MIN_GRID, math.isqrt(max(0, tiles - 1)) + 1 + 2)
-    while iobs is not None and generic_arch.get_io_tiles(side, side) * iobs < ios:
+    while generic_arch.get_io_tiles(side, side) * (iobs or MAX_IOBS) < ios:
         side += 1
     return side, side
 

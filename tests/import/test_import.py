@@ -166,6 +166,27 @@ class IMPORT_TEST(unittest.TestCase):
                     # tiles hold the 80 I/O at 7 each.
                     self.assertEqual((meta["grid"], meta["iobs_per_tile"]), ("5 5", "7"))
 
+    def test_default_grid_is_sized_by_the_logic_unless_the_io_cells_per_tile_are_given(self):
+        from congestion_import import generic
+        cases = [
+            # 1000 slices fill 500 tiles of 4 slices to half: 23 x 23 logic tiles and the I/O ring;
+            # of 8 slices, 250 tiles: 16 x 16.
+            ((1000, 1, 10, 4, None), (25, 25)),
+            ((1000, 1, 10, 8, None), (18, 18)),
+            # 16 slices: 3 x 3 logic tiles, whatever the 80 I/O, unless 2 per I/O tile are asked
+            # for: 4 (side - 2) I/O tiles hold 80 from a side of 12.
+            ((16, 1, 80, 4, None), (5, 5)),
+            ((16, 1, 80, 4, 2), (12, 12)),
+            # 7 clocks need 7 logic tiles, more than 8 slices fill: 3 x 3 of them.
+            ((8, 7, 14, 4, None), (5, 5)),
+            # 1000 I/O and no logic: 4 (side - 2) I/O tiles of at most 64 I/O cells hold them from 6.
+            ((0, 0, 1000, 4, None), (6, 6)),
+        ]
+        for arguments, grid in cases:
+            with self.subTest(arguments=arguments):
+                self.assertEqual(generic.get_default_grid(*arguments), grid)
+        self.assertEqual([generic.get_default_iobs(ios, 5, 5) for ios in (0, 24, 25, 80)], [2, 2, 3, 7])
+
     def test_other_architectures_import_and_route(self):
         multiply = os.path.join(CORPUS, "multiply.v")
         for option, value, key in (("--slices", "8", "slices"), ("--lut", "6", "lut"),
