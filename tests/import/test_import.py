@@ -210,6 +210,19 @@ class IMPORT_TEST(unittest.TestCase):
                 with self.subTest(option=key, value=value), self.assertRaises(flow.IMPORT_ERROR):
                     generic.SETTINGS(arguments(**{key: value}), False)
 
+    def test_the_bundled_generic_folders_device_is_built_again_switch_for_switch(self):
+        # --reroute of data/fir_mac_g20 binds its placement to the device built again from its
+        # meta.txt: the same architecture must give the same switches.
+        bundled = self.read_meta(os.path.join(ROOT, "data", "fir_mac_g20"))
+        out = os.path.join(self.work, "same-device")
+        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
+                                 "--grid", bundled["grid"].replace(" ", "x"), "--tracks", bundled["tracks"],
+                                 "--no-route", "--out", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        meta = self.read_meta(out)
+        keys = ("slices", "lut", "iobs_per_tile", "globals", "pips")
+        self.assertEqual([meta[key] for key in keys], [bundled[key] for key in keys])
+
     def test_other_architectures_import_and_route(self):
         multiply = os.path.join(CORPUS, "multiply.v")
         for option, value, key in (("--slices", "8", "slices"), ("--lut", "6", "lut"),
@@ -235,6 +248,14 @@ class IMPORT_TEST(unittest.TestCase):
         clocks = sorted(netlist.get_bit_name(cell["connections"]["CLK"][0]) for cell in netlist.cells.values()
                         if cell["type"] == "DFF")
         self.assertEqual(clocks[1:], ["clk", "latch_clock"])
+
+        # The added clock takes a name the circuit does not use.
+        from congestion_import import blif
+        taken = self.write("taken.blif", ".model t\n.inputs latch_clock d\n.outputs q\n.latch d q 0\n.end\n")
+        clocked = os.path.join(self.work, "taken-clocked.blif")
+        self.assertEqual(blif.add_latch_clock(taken, clocked), "latch_clock_")
+        with open(clocked) as text:
+            self.assertIn(".latch d q re latch_clock_ 0\n", text.read())
 
         _, meta, netlist = self.import_checked("blif-resynthesized", CIRCUIT, "--resynthesize")
         self.assertEqual(meta["lut_mapping"], "synthesized")
