@@ -5,8 +5,9 @@
 # routed usage. Then imports the other example onto a generic 20 x 20 device
 # and checks it against nextpnr's own record of the routing (every routed
 # wire counted once, the supply of every logic tile the track count per
-# direction) and the estimate. Then runs the importer's own tests, which must
-# not be skipped here.
+# direction) and the estimate. Then runs the importer's own tests (among them
+# a small design of each kind and a BLIF circuit on generic devices), which
+# must not be skipped here.
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=${BUILD:-build}

@@ -2,15 +2,18 @@
 # Checks a folder written by `congestion-import --arch generic` against nextpnr's own record of the routing.
 """Usage: check_generic.py DIR ROUTED_JSON [ESTIMATE_TOOL]
 
-ROUTED_JSON is the design nextpnr wrote after routing (the import run with
---nextpnr-arg=--write=ROUTED_JSON). The routed usage is counted again here
-from nextpnr's record, by the rules data/FORMAT.md states (wire and pip
-names, wire spans, extents), without the importer's code, and must equal
-routed.txt tile by tile and nets.txt net by net: every routed wire is
-counted once, in its direction, in the tiles of its used extent. The supply
-of every logic tile must be the track count meta.txt gives in each
-direction. With ESTIMATE_TOOL, the tool must read the folder and its
-all-wires estimate correlate with the routed usage."""
+Every cell of the netlist must be placed (meta.txt's cell counts against the
+bels in use). ROUTED_JSON is the design nextpnr wrote after routing (the
+import run with --nextpnr-arg=--write=ROUTED_JSON). The routed usage is
+counted again here from nextpnr's record, by the rules data/FORMAT.md states
+(wire and pip names, wire spans, extents), without the importer's code, and
+must equal routed.txt tile by tile and nets.txt net by net: every routed
+wire is counted once, in its direction, in the tiles of its used extent. The
+supply of every tile must be the layout's: the track count meta.txt gives in
+each direction of a logic tile, and of the direction along its edge of an
+I/O tile, its LUT inputs and clock, and its I/O cells' two inputs each.
+With ESTIMATE_TOOL, the tool must read the folder and its all-wires estimate
+correlate with the routed usage."""
 
 import os
 import re
@@ -45,11 +48,16 @@ def recount(routed_json, nx, ny):
     return usage, per_net
 
 
-def check_folder(folder, routed_json, tool=None):
-    """The faults found, as sentences; empty when the folder is sound."""
+def check_folder(folder, routed_json, tool=None, correlate=True):
+    """The faults found, as sentences; empty when the folder is sound.
+    `correlate`: the estimate must also follow the routed usage (on a design
+    of more than a few nets)."""
     faults = []
     with open(os.path.join(folder, "meta.txt")) as text:
         meta = dict(line.rstrip("\n").partition(" ")[::2] for line in text)
+    for key, value in meta.items():
+        if key.startswith("cells.") and meta.get("util." + key[6:], "").split()[:1] != [value]:
+            faults.append("%s %s of its cells are placed" % (meta.get("util." + key[6:], "none"), key[6:]))
     tracks = sum(int(item.split(":")[1]) for item in meta["tracks"].split(","))
     pins = int(meta["slices"]) * int(meta["lut"]) + 1
     nx, ny, tiles = generic_routing.read_grid(os.path.join(folder, "tiles.txt"), "tiles")
@@ -57,11 +65,18 @@ def check_folder(folder, routed_json, tool=None):
     for row in tiles:
         x, y, kind, values = int(row[0]), int(row[1]), row[2], list(map(int, row[3:]))
         supply[(x, y)] = values
-        if kind == "logic" and values != [tracks] * 4 + [pins]:
-            faults.append("logic tile (%d, %d) has supply %s, not %d per direction and %d inputs" %
-                          (x, y, values, tracks, pins))
-        if kind != "logic" and max(values[:4]) > tracks:
-            faults.append("%s tile (%d, %d) has supply %s, above %d per direction" % (kind, x, y, values, tracks))
+        # Horizontal wires run along the rows of logic tiles into the I/O tiles at both ends,
+        # vertical wires along the columns; the corners are empty.
+        edge_x, edge_y = x in (0, nx - 1), y in (0, ny - 1)
+        if edge_x and edge_y:
+            layout = ("empty", [0] * 5)
+        elif edge_x or edge_y:
+            along = [0 if edge_y else tracks] * 2 + [0 if edge_x else tracks] * 2
+            layout = ("io", along + [2 * int(meta["iobs_per_tile"])])
+        else:
+            layout = ("logic", [tracks] * 4 + [pins])
+        if (kind, values) != layout:
+            faults.append("tile (%d, %d) is %s with supply %s, not %s with %s" % (x, y, kind, values, *layout))
     if meta["routed"] != "yes":
         return faults + ["meta.txt says routed %s" % meta["routed"]]
     usage, per_net = recount(routed_json, nx, ny)
@@ -83,7 +98,7 @@ def check_folder(folder, routed_json, tool=None):
                 faults.append("net %s has routed_x routed_y n_wires %s, nextpnr's routing gives %s" %
                               (names[values[0]], values[8:11], list(expected)))
     if tool:
-        faults += check_import.check_estimate(folder, tool, True)
+        faults += check_import.check_estimate(folder, tool, correlate)
     return faults
 
 
