@@ -38,6 +38,8 @@ import time
 import numpy as np
 
 import min_channel_width
+import routability_real
+from routability_real import REAL_SETS
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 BEGIN = "<!-- routability: written by scripts/routability_accuracy.py, do not edit by hand -->"
@@ -87,13 +89,16 @@ def read_csv(path):
 
 
 class PLACEMENT:
-    def __init__(self, row, data):
+    def __init__(self, row, data, work):
         self.name = row["placement"]
         self.netlist = row["netlist"]
         self.set = row["set"]
         self.row = row
-        self.folder = os.path.join(data, "designs", self.name)
-        self.wmin_folder = os.path.join(data, "designs", self.name + "-wmin")
+        # A placement too large for the data folder is read from the work
+        # folder of scripts/routability_data.py, which makes it again.
+        kept = os.path.join(data, "designs", self.name)
+        self.folder = kept if os.path.exists(os.path.join(kept, "meta.txt")) else os.path.join(work, self.name)
+        self.wmin_folder = self.folder + "-wmin"
         self.outcomes = {}  # W -> routed (bool), over every search
         self.seconds = {}  # W -> the wall time of its first run
         self.searches = collections.defaultdict(list)  # search -> rows in order
@@ -108,15 +113,18 @@ class PLACEMENT:
         self.luts = None
 
 
-def load(data):
+def load(data, work):
     placements = {}
     for row in read_csv(os.path.join(data, "placements.csv")):
-        if row["set"] not in SETS:
-            sys.exit("placements.csv: %s has the set %s, not one of %s" % (row["placement"], row["set"], SETS))
-        if os.path.exists(os.path.join(data, "designs", row["placement"], "meta.txt")):
-            placements[row["placement"]] = PLACEMENT(row, data)
+        if row["set"] not in SETS + REAL_SETS:
+            sys.exit("placements.csv: %s has the set %s, not one of %s" %
+                     (row["placement"], row["set"], SETS + REAL_SETS))
+        if any(os.path.exists(os.path.join(folder, row["placement"], "meta.txt"))
+               for folder in (os.path.join(data, "designs"), work)):
+            placements[row["placement"]] = PLACEMENT(row, data, work)
         else:
-            print("warning: %s has no design folder yet: left out" % row["placement"], file=sys.stderr)
+            print("warning: %s has no design folder yet (scripts/routability_data.py makes it): left out" %
+                  row["placement"], file=sys.stderr)
     conflicts = []
     for row in read_csv(os.path.join(data, "channels.csv")):
         p = placements.get(row["folder"])
@@ -460,15 +468,178 @@ MEASURED = (("net boxes", "boxes"), ("estimate", "estimate"), ("baseline", "base
 CURRENT = MEASURED[0][0]
 
 
+def predict_real(cg, real, maps, rules):
+    """The predictions of the current rule and of the baseline's on each
+    placement of the real circuits and other architectures."""
+    predicted = {}
+    for label, side in ((CURRENT, "boxes"), ("baseline", "baseline")):
+        predicted[label], _, _ = evaluate(cg, side, rules[label], list(real.values()), maps)
+    return predicted
+
+
+def write_real(out, args, cg, real, maps, rules, compiled, notes):
+    """The MCNC circuits, the other architectures and the router's truth."""
+    if not real:
+        return
+    predicted = predict_real(cg, real, maps, rules)
+    ours, theirs = predicted[CURRENT], predicted["baseline"]
+    tool_times = {}
+    for p in real.values():
+        seconds, verdict = time_tool(args.build, p.folder)
+        tool_times[p.name] = seconds
+        mine = maps[p.name].estimate.get_verdict()
+        if mine != {key: verdict[key] for key in mine}:
+            sys.exit("the tool's verdict on %s differs from the Python module's" % p.name)
+        if compiled == rules[CURRENT] and verdict["predicted_min_tracks"] != ours[p.name]:
+            sys.exit("the tool predicts %d tracks for %s, the rule here %d" %
+                     (verdict["predicted_min_tracks"], p.name, ours[p.name]))
+    blind = {p.name: p.w_min for p in real.values()}
+    stable = {p.name: routability_real.get_stable_w_min(p) for p in real.values()}
+    mcnc = sorted((p for p in real.values() if p.set in routability_real.MCNC_SETS),
+                  key=lambda p: (int(p.luts), p.name))
+    out("### The MCNC circuits")
+    out("")
+    if "mcnc" in notes:
+        out(notes["mcnc"])
+        out("")
+    out("| circuit | half | LUTs | grid | logic fill | W_min | stable W_min | iterations at W_min | current rule "
+        "predicts | error | baseline's rule predicts | channels W_min ± 3 classified | all wires Pearson at W_min, "
+        "estimate / baseline | search: runs, time | tool | ratio |")
+    out("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+    for p in mcnc:
+        iterations = routability_real.get_iterations(p)[p.w_min][0]
+        correct, total = routability_real.classify(p, ours[p.name], p.w_min)
+        runs, seconds = search_cost(p, "blind")
+        estimate, baseline = routability_real.get_all_wires_pearson(args.build, p)
+        out("| %s | %s | %s | %s | %s | %d | %s | %d | %d | %+.1f %% | %d | %d of %d | %.3f / %.3f | %d, %.0f s | "
+            "%.3f s | %.0f x |" %
+            (p.name, p.set.split("_")[1], p.luts, p.meta["grid"].replace(" ", " x "), percent(p.utilisation),
+             p.w_min, stable[p.name] or "-", iterations, ours[p.name],
+             100.0 * (ours[p.name] - p.w_min) / p.w_min, theirs[p.name], correct, total, estimate, baseline, runs,
+             seconds, tool_times[p.name], seconds / tool_times[p.name]))
+    out("")
+    groups = [("all ten (seed 1), unseen by the current rule", [p for p in mcnc if p.row["seed"] == "1"]),
+              ("judged half", [p for p in mcnc if p.set == "mcnc_judged"]),
+              ("calibration half (with s38584.1 seed 2)", [p for p in mcnc if p.set == "mcnc_calibration"])]
+    write_real_summaries(out, groups, ours, theirs, blind, stable, tool_times)
+
+    arch = [p for p in real.values() if p.set in routability_real.ARCH_SETS]
+    if arch:
+        out("### Other architectures")
+        out("")
+        if "architectures" in notes:
+            out(notes["architectures"])
+            out("")
+        out("| placement | set | architecture | LUTs | grid | logic fill | W_min | stable W_min | iterations at "
+            "W_min | current rule predicts | error | baseline's rule predicts | channels classified | "
+            "all wires Pearson at W_min, estimate / baseline | search: runs, time |")
+        out("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        by_arch = collections.OrderedDict()
+        for p in sorted(arch, key=lambda p: (p.row["arch"], p.set, p.name)):
+            by_arch.setdefault(p.row["arch"], []).append(p)
+        for members in by_arch.values():
+            for p in members:
+                iterations = routability_real.get_iterations(p)[p.w_min][0]
+                correct, total = routability_real.classify(p, ours[p.name], p.w_min)
+                runs, seconds = search_cost(p, "blind")
+                estimate, baseline = routability_real.get_all_wires_pearson(args.build, p)
+                out("| %s | %s | %s | %s | %s | %s | %d | %s | %d | %d | %+.1f %% | %d | %d of %d | %.3f / %.3f | "
+                    "%d, %.0f s |" %
+                    (p.name, p.set.split("_")[1], routability_real.get_arch_word(p), p.luts,
+                     p.meta["grid"].replace(" ", " x "), percent(p.utilisation), p.w_min, stable[p.name] or "-",
+                     iterations, ours[p.name], 100.0 * (ours[p.name] - p.w_min) / p.w_min, theirs[p.name],
+                     correct, total, estimate, baseline, runs, seconds))
+        out("")
+        groups = [(routability_real.get_arch_word(members[0]) + ", " + which, chosen)
+                  for members in by_arch.values()
+                  for which, chosen in (("all", members), ("judged", [p for p in members if p.set == "arch_judged"]))
+                  if chosen]
+        write_real_summaries(out, groups, ours, theirs, blind, stable, tool_times)
+    write_truth(out, sorted(real.values(), key=lambda p: p.name), notes)
+
+
+def write_real_summaries(out, groups, ours, theirs, blind, stable, tool_times):
+    """Per group: the current rule's and the baseline's errors, lean and
+    classification against W_min and against the stable W_min, and the
+    goals met or missed."""
+    out("| placements | n | current rule against W_min: mean / worst error, lean, channels classified | "
+        "against the stable W_min | baseline's rule against W_min | least ratio, 1000+ LUTs |")
+    out("|---|---|---|---|---|---|")
+    for label, members in groups:
+        members = [p for p in members if stable[p.name]]
+        if not members:
+            continue
+        large = [search_cost(p, "blind")[1] / tool_times[p.name] for p in members
+                 if p.name in tool_times and int(p.luts) >= 1000]
+        out("| %s | %d | %s | %s | %s | %s |" %
+            (label, len(members), routability_real.format_summary(routability_real.summarise(members, ours, blind)),
+             routability_real.format_summary(routability_real.summarise(members, ours, stable)),
+             routability_real.format_summary(routability_real.summarise(members, theirs, blind)),
+             "%.0f x" % min(large) if large else "-"))
+    out("")
+    out("The goals on each group, the current rule against W_min: mean error at most %s, worst at most %s, "
+        "channels classified right at least %s, over- and under-predictions within one of each other:" %
+        (percent(GOALS["mean"]), percent(GOALS["worst"]), percent(GOALS["classified"])))
+    out("")
+    out("| placements | mean | worst | classified | lean |")
+    out("|---|---|---|---|---|")
+    for label, members in groups:
+        out("| %s | %s |" % (label, " | ".join(routability_real.goal_cells(
+            routability_real.summarise(members, ours, blind), GOALS))))
+    out("")
+
+
+def write_truth(out, real, notes):
+    """How W_min depends on the iteration bound and on one channel's luck."""
+    out("### The truth: what W_min means")
+    out("")
+    if "truth" in notes:
+        out(notes["truth"])
+        out("")
+    swept = [p for p in real if p.searches["around"]]
+    changed = [p for p in swept if routability_real.get_stable_w_min(p) != p.w_min]
+    out("Of %d placements with the channels W_min - 3 .. W_min + 3 routed, %d are not monotone: a channel "
+        "does not route above one that does%s, and the stable W_min (the smallest W at and above which every "
+        "routed channel routes) differs from the search's on %d%s." %
+        (len(swept), sum(1 for p in swept if not routability_real.is_monotone(p)),
+         " (%s)" % ", ".join(p.name for p in swept if not routability_real.is_monotone(p))
+         if any(not routability_real.is_monotone(p) for p in swept) else "", len(changed),
+         " (%s)" % ", ".join("%s %d for %d" % (p.name, routability_real.get_stable_w_min(p), p.w_min)
+                             for p in changed) if changed else ""))
+    out("")
+    out("| iteration bound | placements whose stable W_min is that of the bound of 100 | higher by 1 | "
+        "higher by 2 or more |")
+    out("|---|---|---|---|")
+    for bound in routability_real.BOUNDS:
+        shifts = collections.Counter()
+        for p in swept:
+            at_bound = routability_real.get_stable_w_min(p, bound)
+            full = routability_real.get_stable_w_min(p)
+            shift = (at_bound - full) if at_bound is not None else 99
+            shifts[min(shift, 2)] += 1
+        out("| %d | %d | %d | %d |" % (bound, shifts[0], shifts[1], shifts[2]))
+    out("")
+    late = sorted((routability_real.get_iterations(p)[p.w_min][0], p.name) for p in swept)
+    out("Router iterations at W_min over these placements: median %d, %d of %d above 50, %d above 80." %
+        (statistics.median(i for i, _ in late), sum(1 for i, _ in late if i > 50), len(late),
+         sum(1 for i, _ in late if i > 80)))
+    out("")
+
+
 def build_section(args, cg):
-    placements, conflicts = load(args.data)
+    placements, conflicts = load(args.data, args.work)
+    real = {name: p for name, p in placements.items() if p.set in REAL_SETS}
+    for name in sorted(name for name, p in real.items() if p.w_min is None):
+        print("warning: %s has no routed channel in its blind search yet: left out" % name, file=sys.stderr)
+        del real[name]
+    placements = {name: p for name, p in placements.items() if p.set not in REAL_SETS}
     missing = [p.name for p in placements.values() if p.w_min is None]
     if missing:
         sys.exit("no routed channel in the blind search of " + ", ".join(missing))
     sets = {name: sorted((p for p in placements.values() if p.set == name), key=lambda p: p.name) for name in SETS}
     calibration = sorted((p for name in CALIBRATION_SETS for p in sets[name]), key=lambda p: p.name)
     judged = [name for name in JUDGED if sets[name]]
-    maps = {p.name: MAPS(cg, p) for p in placements.values()}
+    maps = {p.name: MAPS(cg, p) for p in list(placements.values()) + list(real.values())}
     notes_path = os.path.join(args.data, "notes.txt")
     notes = read_notes(notes_path)
 
@@ -699,6 +870,8 @@ def build_section(args, cg):
         out(notes["guided"])
         out("")
 
+    write_real(out, args, cg, real, maps, rules, compiled, notes)
+
     out("### Where it is wrong")
     out("")
     page_dir = os.path.dirname(args.write or os.path.join(ROOT, "docs", "accuracy.md"))
@@ -741,6 +914,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--data", default=os.path.join(ROOT, "data", "routability"))
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--work", default=os.path.join(ROOT, "out", "routability"),
+                        help="work folder of scripts/routability_data.py, where the larger placements are")
     parser.add_argument("--write", help="the Markdown file whose section is replaced")
     args = parser.parse_args()
     sys.path.insert(0, os.path.join(args.build, "python"))

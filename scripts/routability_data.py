@@ -16,9 +16,10 @@ For each placement (or only the NAMEs given), in the file's order:
      channels W_min - 3 .. W_min + 3, which its classification needs;
   3. the import's tiles.txt, nets.txt and meta.txt copied into
      DIR/designs/NAME, and tiles.txt, routed.txt and meta.txt of its
-     re-route at W_min into DIR/designs/NAME-wmin, when the placement's
-     nets.txt is small enough to keep (KEPT_NETS_BYTES); a larger placement
-     stays in WORK/NAME and WORK/NAME-wmin, which the accuracy script reads
+     re-route at W_min into DIR/designs/NAME-wmin, when the placement is on
+     the default architecture and its nets.txt small enough to keep
+     (KEPT_NETS_BYTES); any other placement stays in WORK/NAME and
+     WORK/NAME-wmin, which the accuracy script reads
      instead, and which this script makes again from the recorded channels
      (an import and one re-route at W_min, no search).
 The work folder keeps the synthesized netlists and placements that
@@ -43,7 +44,8 @@ KEPT_WMIN_FILES = ("tiles.txt", "routed.txt", "meta.txt")
 IMPORTED = (0, 4)
 AROUND = 3
 # The largest nets.txt whose placement is kept in the data folder: the
-# larger circuits are made again from their rows instead.
+# larger circuits, and every placement on another architecture, are made
+# again from their rows instead.
 KEPT_NETS_BYTES = 160 * 1024
 
 
@@ -53,15 +55,16 @@ def run(command, log):
 
 
 def get_w_min(channels, name):
-    """The placement's W_min from its blind search's rows; None before the
-    search, 0 when none of them routed."""
+    """The placement's W_min from its blind search's rows (or its guided
+    search's); None before the search, 0 when none of them routed."""
     if not os.path.exists(channels):
         return None
     with open(channels) as rows:
-        blind = [row for row in csv.DictReader(rows) if row["folder"] == name and row["search"] == "blind"]
-    if not blind:
+        rows = [row for row in csv.DictReader(rows) if row["folder"] == name]
+    searched = [row for row in rows if row["search"] == "blind"] or [row for row in rows if row["search"] == "guess"]
+    if not searched:
         return None
-    return min((int(row["w"]) for row in blind if row["outcome"] == "routed"), default=0)
+    return min((int(row["w"]) for row in searched if row["outcome"] == "routed"), default=0)
 
 
 def get_import_command(tools, p, folder):
@@ -94,6 +97,9 @@ def main():
     parser.add_argument("--work", default=os.path.join(ROOT, "out", "routability"))
     parser.add_argument("--tools", default=os.path.join(ROOT, "build", "tools"))
     parser.add_argument("--imports-only", action="store_true", help="import, and search no channel")
+    parser.add_argument("--guess-from-estimate", action="store_true",
+                        help="search from the estimate's prediction instead of blind (for the largest circuits, "
+                        "whose blind search spends most of its time on channels far below W_min)")
     args = parser.parse_args()
     channels = os.path.join(args.data, "channels.csv")
     with open(os.path.join(args.data, "placements.csv")) as rows:
@@ -118,6 +124,8 @@ def main():
                        channels, "--tools", args.tools, "--keep-min", folder + "-wmin"]
             if p["set"] != "calibration":
                 command += ["--around", str(AROUND)]
+            if args.guess_from_estimate:
+                command += ["--guess-from-estimate"]
             if run(command, log) != 0:
                 print("%s: the search failed" % name, file=log, flush=True)
                 continue
@@ -129,7 +137,7 @@ def main():
             if run(command, log) != 0:
                 print("%s: the re-route at W_min %d failed" % (name, w_min), file=log, flush=True)
                 continue
-        if os.path.getsize(os.path.join(folder, "nets.txt")) <= KEPT_NETS_BYTES:
+        if not p.get("arch") and os.path.getsize(os.path.join(folder, "nets.txt")) <= KEPT_NETS_BYTES:
             copy_small(folder, os.path.join(args.data, "designs", name), KEPT_FILES)
             copy_small(folder + "-wmin", os.path.join(args.data, "designs", name + "-wmin"), KEPT_WMIN_FILES)
 
