@@ -191,10 +191,11 @@ TEST(Heatmap, TheAxesMarkTheTilesAtMultiplesOfTheStepFromTheFirstOn)
     constexpr int LONG_TICK_PIXEL = 3;  // from the grid's edge, on a labelled tick only
     SCRATCH_DIR dir;
     const std::string path = (dir.get_path() / "axes.png").string();
-    write_heatmap_png(
-        path, NX, NY,
-        {"axes", "axes", {get_values_panel("half", PANEL_KIND::UTILIZATION, std::vector<float>(NX * NY, 0.5f), NX, NY)}},
-        HEATMAP_SCALE::SHARED);
+    write_heatmap_png(path, NX, NY,
+                      {"axes",
+                       "axes",
+                       {get_values_panel("half", PANEL_KIND::UTILIZATION, std::vector<float>(NX * NY, 0.5f), NX, NY)}},
+                      HEATMAP_SCALE::SHARED);
     const PNG_IMAGE image(path);
     ASSERT_TRUE(image.is_read());
     const HEATMAP_GRID grid = get_heatmap_grid(NX, NY, 1, 0);
@@ -219,4 +220,54 @@ TEST(Heatmap, TheAxesMarkTheTilesAtMultiplesOfTheStepFromTheFirstOn)
     EXPECT_TRUE(labelled);
 }
 
+// The y axis's title stands clear of its tick labels, four-digit ones
+// beside it included: the rightmost column of the title (read in the rows
+// between labels, where only the title is drawn) lies more than two white
+// columns left of the leftmost column of any label.
+TEST(Heatmap, TheYAxisTitleStandsClearOfFourDigitLabels)
+{
+    constexpr int NX = 2, NY = 3000;
+    constexpr int TICK_COLUMNS = 5;       // beside the grid, where the ticks are
+    constexpr int LABEL_HALF_HEIGHT = 7;  // rows of a label above and below its tick
+    constexpr int MIN_WHITE_COLUMNS = 4;
+    SCRATCH_DIR dir;
+    const std::string path = (dir.get_path() / "tall.png").string();
+    write_heatmap_png(path, NX, NY,
+                      {"tall",
+                       "tall",
+                       {get_values_panel("half", PANEL_KIND::UTILIZATION, std::vector<float>(NX * NY, 0.5f), NX, NY)}},
+                      HEATMAP_SCALE::SHARED);
+    const PNG_IMAGE image(path);
+    ASSERT_TRUE(image.is_read());
+    const HEATMAP_GRID grid = get_heatmap_grid(NX, NY, 1, 0);
+    const int step = get_tick_step(static_cast<double>(grid.cell) / grid.tiles_per_pixel, 40);
+    const int bottom = grid.top + grid.cell * grid.pixels_y;
+    ASSERT_GE((NY / 2) / step * step, 1000) << "the labels beside the title have four digits";
+    std::vector<bool> near_label(static_cast<size_t>(bottom), false);
+    for (int y = 0; y < NY; y += step) {
+        const int row = bottom - 1 - ((y / grid.tiles_per_pixel) * grid.cell + grid.cell / 2);
+        for (int r = std::max(0, row - LABEL_HALF_HEIGHT); r <= row + LABEL_HALF_HEIGHT && r < bottom; ++r)
+            near_label[static_cast<size_t>(r)] = true;
+    }
+    const auto is_text = [&](int x, int y) { return (image.get_rgb(x, y) & 255) < 224; };
+    // The title alone: the rows between labels.
+    int title_right = -1, title_top = bottom, title_bottom = -1;
+    for (int y = grid.top; y < bottom; ++y)
+        for (int x = 0; x < grid.left - TICK_COLUMNS; ++x)
+            if (!near_label[static_cast<size_t>(y)] && is_text(x, y)) {
+                title_right = std::max(title_right, x);
+                title_top = std::min(title_top, y);
+                title_bottom = std::max(title_bottom, y);
+            }
+    ASSERT_GE(title_right, 0) << "the title is drawn";
+    // The labels alone: the rows of labels above and below the title.
+    int labels_left = grid.left;
+    for (int y = grid.top; y < bottom; ++y)
+        for (int x = 0; x < grid.left - TICK_COLUMNS; ++x)
+            if (near_label[static_cast<size_t>(y)] &&
+                (y < title_top - 2 * LABEL_HALF_HEIGHT || y > title_bottom + 2 * LABEL_HALF_HEIGHT) && is_text(x, y))
+                labels_left = std::min(labels_left, x);
+    EXPECT_GE(labels_left - title_right - 1, MIN_WHITE_COLUMNS)
+        << "title up to column " << title_right << ", labels from " << labels_left;
+}
 }  // namespace
