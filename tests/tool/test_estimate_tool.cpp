@@ -261,37 +261,46 @@ TEST(SampleRun, HeatmapsShowTheSmoothedPeaksRoutedUsageAndRankDifferences)
             << tiles[i];
 }
 
+// Writes `folder`'s tiles.txt again with every wire supply 0 (the columns
+// after the kind but the last, lab_in), and removes routed.txt, whose usage
+// could not exceed that supply.
+void remove_wire_supply(const fs::path& folder)
+{
+    fs::remove(folder / "routed.txt");
+    std::vector<std::string> tiles = read_lines(folder / "tiles.txt");
+    for (std::size_t i = 2; i < tiles.size(); ++i) {
+        std::istringstream fields(tiles[i]);
+        std::vector<std::string> cells{std::istream_iterator<std::string>(fields), {}};
+        tiles[i].clear();
+        for (std::size_t c = 0; c < cells.size(); ++c)
+            tiles[i] += (c == 0 ? "" : " ") + (c > 2 && c + 1 < cells.size() ? std::string("0") : cells[c]);
+    }
+    write_lines(folder / "tiles.txt", tiles);
+}
+
 // Without routed truth, timings or wire supply (every tile's h4, h12, v4 and
 // v12 set to 0; routed usage cannot exceed that supply, so routed.txt goes),
 // and with a doubtful algorithm switch: no accuracy figures, no phase times,
-// and two warnings.
+// two warnings, and nets that need wires do not route.
 TEST(EstimateTool, WithoutRoutedTruthTimingsOrWireSupply)
 {
     SCRATCH_DIR dir;
     const fs::path design = dir.get_path() / "design";
     copy_sample_design(design);
-    fs::remove(design / "routed.txt");
-    std::vector<std::string> tiles = read_lines(design / "tiles.txt");
-    for (std::size_t i = 2; i < tiles.size(); ++i) {
-        std::istringstream fields(tiles[i]);
-        std::string x, y, kind, h4, h12, v4, v12, lab_in;
-        fields >> x >> y >> kind >> h4 >> h12 >> v4 >> v12 >> lab_in;
-        tiles[i] = x + " " + y + " " + kind + " 0 0 0 0 " + lab_in;
-    }
-    write_lines(design / "tiles.txt", tiles);
+    remove_wire_supply(design);
     const fs::path json = dir.get_path() / "report.json";
     const char* previous = std::getenv("congestion_use_orig");
     const std::string algorithm = previous != nullptr ? previous : "";
     ::setenv("congestion_use_orig", "maybe", 1);
     const PROGRAM_RESULT result =
         run_tool({design.string(), "--model", "bbox", "--window", "4,2", "--uniform", "--policy", "overflow",
-                  "--supply", "full", "--no-timings", "--json", json.string()},
+                  "--supply", "full", "--no-timings", "--fail-if-unroutable", "--json", json.string()},
                  dir.get_path());
     if (previous != nullptr)
         ::setenv("congestion_use_orig", algorithm.c_str(), 1);
     else
         ::unsetenv("congestion_use_orig");
-    ASSERT_EQ(result.exit_code, 0) << result.err;
+    ASSERT_EQ(result.exit_code, EXIT_UNROUTABLE) << result.err;
     EXPECT_EQ(result.err,
               "congestion-estimate: warning: congestion_use_orig=maybe is neither on (1, on, true, yes) "
               "nor off (0, off, false, no); the new smoothing algorithm is used.\n"
@@ -301,7 +310,10 @@ TEST(EstimateTool, WithoutRoutedTruthTimingsOrWireSupply)
                   "figures mean nothing.\n");
     EXPECT_NE(result.out.find("no routed.txt: no accuracy figures"), std::string::npos);
     EXPECT_EQ(result.out.find("phase "), std::string::npos);
+    EXPECT_EQ(find_line(result.out, "verdict: "),
+              "verdict: does not route (no tile has wire supply, and the nets need wires)");
     const nlohmann::json report = nlohmann::json::parse(read_text(json));
+    EXPECT_EQ(report["routability"]["verdict"], "does not route");
     EXPECT_TRUE(report["accuracy"].is_null());
     EXPECT_FALSE(report.contains("phases"));
     EXPECT_EQ(report["settings"]["window"], nlohmann::json({4, 2}));
@@ -706,7 +718,8 @@ TEST(DirectionalDesign, SupplyIsUsedAsItIsAndRowsCompareLikeWithLike)
 // net 2 copied many times: the first routes on its channel of 6 tracks (its
 // largest supply of one direction), the second does not, and
 // --fail-if-unroutable says so with a status of its own once the report is
-// written.
+// written. Without wire supply it does not route either, with no scale of
+// the supply or count of tracks that would do.
 TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWritten)
 {
     constexpr int COPIES = 400;
@@ -737,7 +750,25 @@ TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWrit
         EXPECT_EQ(verdict["margin"].get<double>(), 1.0 / scale - 1.0);
         EXPECT_EQ(verdict["predicted_min_tracks"], static_cast<int>(std::ceil(6 * scale)));
         EXPECT_EQ(verdict["predicted_min_tracks"].get<int>() <= 6, routes);
+        const std::string line = find_line(result.out, "verdict: ");
+        EXPECT_NE(line.find(", this design has 6)"), std::string::npos) << line;
+        EXPECT_EQ(line.find("iCE40"), std::string::npos) << line;
     }
+
+    const fs::path bare = dir.get_path() / "bare";
+    write_directional_design(bare);
+    remove_wire_supply(bare);
+    const fs::path json_path = dir.get_path() / "bare.json";
+    const PROGRAM_RESULT result =
+        run_tool({bare.string(), "--fail-if-unroutable", "--json", json_path.string()}, dir.get_path());
+    EXPECT_EQ(result.exit_code, EXIT_UNROUTABLE) << result.err;
+    EXPECT_EQ(find_line(result.out, "verdict: "),
+              "verdict: does not route (no tile has wire supply, and the nets need wires)");
+    const nlohmann::json verdict = nlohmann::json::parse(read_text(json_path))["routability"];
+    EXPECT_EQ(verdict["verdict"], "does not route");
+    for (const char* none : {"min_supply_scale", "figure", "predicted_min_tracks", "tracks"})
+        EXPECT_TRUE(verdict[none].is_null()) << none;
+    EXPECT_EQ(verdict["margin"], -1.0);
 }
 
 }  // namespace

@@ -301,8 +301,11 @@ TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
         EXPECT_EQ(figure(1.0, true), values.back());
         EXPECT_EQ(figure(1e-9, false), values.front());
     }
+    // Without supply: demand needs more than any supply, no demand nothing.
     const std::vector<float> none(NX * NY, 0.0f);
-    EXPECT_EQ(get_routability_figure(NX, NY, {{{y_major(demand_1)}, {y_major(none)}}}, {3, 3, 1.0, false}), 0.0);
+    EXPECT_EQ(get_routability_figure(NX, NY, {{{y_major(demand_1)}, {y_major(none)}}}, {3, 3, 1.0, false}),
+              std::numeric_limits<double>::infinity());
+    EXPECT_EQ(get_routability_figure(NX, NY, {{{y_major(none)}, {y_major(none)}}}, {3, 3, 1.0, false}), 0.0);
 }
 
 TEST(RoutabilityVerdict, ScaleMarginAndTracksFollowTheFigure)
@@ -316,12 +319,13 @@ TEST(RoutabilityVerdict, ScaleMarginAndTracksFollowTheFigure)
     };
     const double infinity = std::numeric_limits<double>::infinity();
     const CASE cases[] = {
-        {0.375, 0.5, 20, 0.75, 1.0 / 3.0, true, 15},  // 20 * 0.75 = 15 tracks exactly
-        {0.375, 0.5, 19, 0.75, 1.0 / 3.0, true, 15},  // 14.25 rounds up
-        {0.625, 0.5, 20, 1.25, -0.2, false, 25},      // more than the design's 20
-        {0.9, 0.9, 7, 1.0, 0.0, true, 7},             // at the threshold: routes, no margin
-        {0.0, 0.9, 12, 0.0, infinity, true, 1},       // no demand: one track
-        {2.0, 1.0, NO_TRACKS, 2.0, -0.5, false, 0}    // no track count to predict
+        {0.375, 0.5, 20, 0.75, 1.0 / 3.0, true, 15},           // 20 * 0.75 = 15 tracks exactly
+        {0.375, 0.5, 19, 0.75, 1.0 / 3.0, true, 15},           // 14.25 rounds up
+        {0.625, 0.5, 20, 1.25, -0.2, false, 25},               // more than the design's 20
+        {0.9, 0.9, 7, 1.0, 0.0, true, 7},                      // at the threshold: routes, no margin
+        {0.0, 0.9, 12, 0.0, infinity, true, 1},                // no demand: one track
+        {2.0, 1.0, NO_TRACKS, 2.0, -0.5, false, 0},            // no track count to predict
+        {infinity, 0.5, 12, infinity, -1.0, false, NO_TRACKS}  // demand without supply: no count will do
     };
     for (const CASE& c : cases) {
         const ROUTABILITY r = get_routability(c.figure, c.threshold, c.tracks);
