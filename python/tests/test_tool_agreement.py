@@ -232,3 +232,18 @@ def test_the_docs_example_is_the_tools_estimate(tmp_path):
     example = re.search(r"```python\n(.*?)```", (top / "docs" / "python.md").read_text(), re.S).group(1)
     printed = subprocess.run([sys.executable, "-c", example], cwd=top, capture_output=True, text=True, check=True)
     assert "estimator cookie: " + report["cookie"] + "\n" in printed.stdout
+
+
+def test_the_docs_directional_supply_is_in_resource_type_order(tmp_path):
+    """docs/python.md's directional example stacks the supply as the tool sets it, on a directional
+    design whose left and right supplies differ (on the generic device they are equal)."""
+    top = DESIGN_DIR.parents[1]
+    example = re.findall(r"```python\n(.*?)```", (top / "docs" / "python.md").read_text(), re.S)[1]
+    assert '"data/fir_mac_g20"' in example
+    names = {"np": np, "cg": cg}
+    exec(example.replace('"data/fir_mac_g20"', repr(str(directional_copy(tmp_path / "directional")))), names)
+    d = names["d"]
+    assert d.form == "directional" and not np.array_equal(d.left, d.right)
+    assert np.array_equal(names["supply"], design_supply(d))
+    assert [int(t) for t in (cg.HORIZONTAL_LEFT, cg.HORIZONTAL_RIGHT, cg.VERTICAL_UP, cg.VERTICAL_DOWN,
+                             cg.LAB_INPUT)] == [0, 1, 2, 3, 4]
