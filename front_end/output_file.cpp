@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,10 +78,61 @@ std::string get_staging_path(const fs::path& target)
     return (target.parent_path() / ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()))).string();
 }
 
+// Every staged file and created folder of the process's OUTPUT_SETs, which
+// remove_staged_outputs removes when a run is interrupted, and the labels of
+// the outputs put in place. Never destroyed: an interruption may come while
+// the process exits.
+struct STAGED_REGISTRY {
+    std::mutex mutex;
+    std::set<std::string> files;
+    std::vector<std::string> folders;  // deepest first
+    std::vector<std::string> written;  // labels, once each, in the order written
+    // Staging work under way (STAGING_WORK), and whether an interruption
+    // began, after which none begins; `idle` is notified as work ends.
+    int working = 0;
+    bool interrupted = false;
+    std::condition_variable idle;
+};
+
+STAGED_REGISTRY& get_registry()
+{
+    static auto* registry = new STAGED_REGISTRY;
+    return *registry;
+}
+
+// Work that creates, writes or renames staged files or makes output
+// folders. An interruption waits for the work under way to end before it
+// removes what was staged, and no work begins once an interruption has (the
+// thread waits for the process to end): so nothing is created after the
+// removal, and a set of renames is done whole or not at all.
+class STAGING_WORK {
+ public:
+    STAGING_WORK()
+    {
+        STAGED_REGISTRY& registry = get_registry();
+        std::unique_lock<std::mutex> lock(registry.mutex);
+        if (registry.interrupted)
+            registry.idle.wait(lock, [] { return false; });
+        ++registry.working;
+    }
+    ~STAGING_WORK()
+    {
+        STAGED_REGISTRY& registry = get_registry();
+        {
+            const std::lock_guard<std::mutex> lock(registry.mutex);
+            --registry.working;
+        }
+        registry.idle.notify_all();
+    }
+    STAGING_WORK(const STAGING_WORK&) = delete;
+    STAGING_WORK& operator=(const STAGING_WORK&) = delete;
+};
+
 // Whether a file can be made in the folder `dir`: one is made under a
 // staging name and removed. "" when it can, else the reason.
 std::string probe_folder(const fs::path& dir)
 {
+    const STAGING_WORK work;
     const std::string probe = get_staging_path(dir / "congestion-estimate");
     const int descriptor = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (descriptor < 0)
@@ -90,19 +142,13 @@ std::string probe_folder(const fs::path& dir)
     return "";
 }
 
-// Every staged file and created folder of the process's OUTPUT_SETs, which
-// remove_staged_outputs removes when a run is interrupted. Never destroyed:
-// an interruption may come while the process exits.
-struct STAGED_REGISTRY {
-    std::mutex mutex;
-    std::set<std::string> files;
-    std::vector<std::string> folders;  // deepest first
-};
-
-STAGED_REGISTRY& get_registry()
+// "a", "a and b", "a, b and c".
+std::string join_labels(const std::vector<std::string>& labels)
 {
-    static auto* registry = new STAGED_REGISTRY;
-    return *registry;
+    std::string joined;
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        joined += (i == 0 ? "" : i + 1 == labels.size() ? " and " : ", ") + labels[i];
+    return joined;
 }
 
 void forget_folders(const std::vector<std::string>& folders)
@@ -116,16 +162,24 @@ void forget_folders(const std::vector<std::string>& folders)
 
 }  // namespace
 
-void remove_staged_outputs()
+std::string remove_staged_outputs()
 {
     STAGED_REGISTRY& registry = get_registry();
-    const std::lock_guard<std::mutex> lock(registry.mutex);
+    std::unique_lock<std::mutex> lock(registry.mutex);
+    registry.interrupted = true;
+    registry.idle.wait(lock, [&] { return registry.working == 0; });
+    const bool all_written = registry.files.empty();
     for (const std::string& file : registry.files)
         ::unlink(file.c_str());
     for (const std::string& folder : registry.folders)
         ::rmdir(folder.c_str());  // only when empty: a folder may hold what was already there
     registry.files.clear();
     registry.folders.clear();
+    if (registry.written.empty())
+        return "no output was written";
+    if (all_written)
+        return "every output was written";
+    return "already written: " + join_labels(registry.written) + "; the others were not written";
 }
 
 OUTPUT_TARGET get_output_target(const std::string& path)
@@ -210,6 +264,7 @@ OUTPUT_SET::~OUTPUT_SET()
 OUTPUT_SET::OUTPUT& OUTPUT_SET::add(const std::string& path, const std::string& label)
 {
     OUTPUT output{path, label, get_output_target(path), ""};
+    const STAGING_WORK work;
     if (output.target.is_stream) {
         std::string name = (fs::temp_directory_path() / "congestion-estimate.XXXXXX").string();
         const int descriptor = ::mkstemp(name.data());
@@ -244,6 +299,7 @@ void OUTPUT_SET::stage_each(const std::vector<std::string>& paths, const std::st
     std::vector<std::string> failures(paths.size());
     congestion_internal::parallel_loop(static_cast<int>(paths.size()), [&](int i) {
         try {
+            const STAGING_WORK work;
             write(static_cast<std::size_t>(i), m_outputs[first + i].staged);
         } catch (const std::exception& error) {
             failures[i] = error.what();
@@ -273,6 +329,7 @@ void OUTPUT_SET::stage_text(const std::string& path, const std::string& label, c
 
 void OUTPUT_SET::create_folder(const std::string& path)
 {
+    const STAGING_WORK work;
     std::error_code error;
     if (fs::exists(path, error))
         return;
@@ -312,9 +369,14 @@ void OUTPUT_SET::commit()
         if (::chmod(output.staged.c_str(), status.st_mode & PERMISSION_BITS) != 0)
             fail(output.path, "cannot give it the permissions of the file it replaces: " + get_errno_message());
     }
-    for (OUTPUT& output : m_outputs)
-        if (!output.target.is_stream)
-            put_in_place(output);
+    {
+        const STAGING_WORK work;
+        for (OUTPUT& output : m_outputs)
+            if (!output.target.is_stream)
+                put_in_place(output);
+    }
+    // A stream may block (a FIFO without a reader), so an interruption does
+    // not wait for it.
     for (OUTPUT& output : m_outputs)
         if (output.target.is_stream)
             put_in_place(output);
@@ -336,10 +398,12 @@ void OUTPUT_SET::put_in_place(OUTPUT& output)
             fail(output.path, reason);
         std::error_code error;
         fs::remove(output.staged, error);
-    } else {
-        // Renamed and forgotten as one step for remove_staged_outputs.
-        STAGED_REGISTRY& registry = get_registry();
-        std::unique_lock<std::mutex> lock(registry.mutex);
+    }
+    // Renamed, forgotten and listed as written as one step for
+    // remove_staged_outputs.
+    STAGED_REGISTRY& registry = get_registry();
+    std::unique_lock<std::mutex> lock(registry.mutex);
+    if (!output.target.is_stream) {
         std::error_code error;
         fs::rename(output.staged, output.target.path, error);
         if (error) {
@@ -347,14 +411,11 @@ void OUTPUT_SET::put_in_place(OUTPUT& output)
             fail(output.path, error.message());
         }
     }
-    {
-        STAGED_REGISTRY& registry = get_registry();
-        const std::lock_guard<std::mutex> lock(registry.mutex);
-        registry.files.erase(output.staged);
-    }
+    registry.files.erase(output.staged);
     output.staged.clear();
-    if (std::find(m_written.begin(), m_written.end(), output.label) == m_written.end())
-        m_written.push_back(output.label);
+    for (std::vector<std::string>* written : {&m_written, &registry.written})
+        if (std::find(written->begin(), written->end(), output.label) == written->end())
+            written->push_back(output.label);
 }
 
 void OUTPUT_SET::remove_staged()
@@ -378,10 +439,8 @@ void OUTPUT_SET::fail(const std::string& path, const std::string& reason)
         fs::remove(folder, error);
     forget_folders(m_created_folders);
     m_created_folders.clear();
-    std::string written;
-    for (std::size_t i = 0; i < m_written.size(); ++i)
-        written += (i == 0 ? "" : i + 1 == m_written.size() ? " and " : ", ") + m_written[i];
-    throw OUTPUT_ERROR("cannot write " + get_display_name(path) + ": " + reason + "; " +
-                       (m_written.empty() ? std::string("no output was written") : "already written: " + written) +
-                       ".");
+    throw OUTPUT_ERROR(
+        "cannot write " + get_display_name(path) + ": " + reason + "; " +
+        (m_written.empty() ? std::string("no output was written") : "already written: " + join_labels(m_written)) +
+        ".");
 }

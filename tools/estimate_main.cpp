@@ -162,7 +162,8 @@ std::string get_usage(const po::options_description& options)
           << "  " << EXIT_UNROUTABLE
           << "  with --fail-if-unroutable: the routability verdict is \"does not route\" (every output written)\n"
           << "  " << EXIT_INTERRUPTED + SIGINT << ", " << EXIT_INTERRUPTED + SIGTERM
-          << "  interrupted by Ctrl-C (SIGINT) or SIGTERM; what was not yet written is removed\n";
+          << "  interrupted by Ctrl-C (SIGINT) or SIGTERM, whenever it came: the message says which outputs\n"
+          << "      were written (none while they are staged)\n";
     return usage.str();
 }
 

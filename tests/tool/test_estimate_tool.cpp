@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <sstream>
@@ -504,65 +505,115 @@ TEST(Report, TheResourceTableKeepsItsColumnsAtAnySize)
     EXPECT_NE(table[1].find("(2249,1699)"), std::string::npos);
 }
 
-// A design large enough that its outputs take a while to stage.
-void write_large_design(const fs::path& dir)
+// Every file under `dir` with its size and a hash of its content, and every
+// folder ("folder").
+std::vector<std::pair<std::string, std::string>> get_tree(const fs::path& dir)
 {
-    constexpr int SIDE = 400;
-    constexpr int NETS = 20000;
-    fs::create_directories(dir);
-    std::ofstream tiles(dir / "tiles.txt");
-    tiles << "tiles " << SIDE << " " << SIDE << "\n# x y kind h4 h12 v4 v12 lab_in\n";
-    for (int y = 0; y < SIDE; ++y)
-        for (int x = 0; x < SIDE; ++x)
-            tiles << x << " " << y << " logic 60 26 60 26 35\n";
-    std::ofstream nets(dir / "nets.txt");
-    nets << "nets " << NETS << " " << SIDE << " " << SIDE
-         << "\n# id npins flags weight xl xr yb yt routed_x routed_y n_wires pins\n";
-    for (int net = 0; net < NETS; ++net) {
-        const int x = net % (SIDE - 1);
-        const int y = net / (SIDE - 1) * 7 % (SIDE - 1);
-        nets << net << " 2 0 0 " << x << " " << x + 1 << " " << y << " " << y + 1 << " 0 0 0 " << x << " " << y << " "
-             << x + 1 << " " << y + 1 << "\n";
+    std::vector<std::pair<std::string, std::string>> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string content = entry.is_directory() ? "" : read_text(entry.path());
+        tree.emplace_back(entry.path().lexically_relative(dir).string(),
+                          entry.is_directory() ? "folder"
+                                               : std::to_string(content.size()) + " bytes, hash " +
+                                                     std::to_string(std::hash<std::string>()(content)));
+    }
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
+
+// Runs the tool on the sample design with every output, the shim preloaded
+// with `shim` (its settings, "NAME=VALUE"). The outputs lie in `out`,
+// which holds an old report and a heatmap folder with an old image beside a
+// file of the user's; the grids folder is made by the run. Temporary files
+// go to `temporary`.
+PROGRAM_RESULT run_interrupted(const SCRATCH_DIR& dir, const fs::path& out, const fs::path& temporary,
+                               std::vector<std::string> shim, std::vector<std::string> more = {})
+{
+    std::vector<std::string> args = {SAMPLE_DESIGN,
+                                     "--json",
+                                     (out / "r.json").string(),
+                                     "--heatmaps",
+                                     (out / "maps").string(),
+                                     "--grids",
+                                     (out / "grids").string(),
+                                     "--dump",
+                                     (out / "dump.txt").string()};
+    args.insert(args.end(), more.begin(), more.end());
+    shim.push_back(std::string("LD_PRELOAD=") + INTERRUPT_SHIM);
+    shim.push_back("TMPDIR=" + temporary.string());
+    // AddressSanitizer's runtime wants to come first in the process; the
+    // shim intercepts only what its runtime passes on.
+    if (std::string(SANITIZERS).find("address") != std::string::npos) {
+        const char* options = std::getenv("ASAN_OPTIONS");
+        shim.push_back(std::string("ASAN_OPTIONS=") + (options != nullptr ? options : "") +
+                       ":verify_asan_link_order=0");
+    }
+    return wait_program(start_program(ESTIMATE_TOOL, args, dir.get_path(), shim), dir.get_path());
+}
+
+// An interruption while any output is being staged (the JSON report, the
+// grid dump, a heatmap, a grid or the grids' index, the text report for
+// standard output in the temporary folder), with the file about to be
+// created when the interruption comes: the outputs are as they were before
+// the run, nothing temporary stays, the exit status is 128 + the signal's
+// number and one line says that no output was written.
+TEST(ToolOutputs, AnInterruptionWhileStagingLeavesTheOutputsAsTheyWere)
+{
+    const SCRATCH_DIR dir;
+    const fs::path out = dir.get_path() / "out";
+    const fs::path temporary = dir.get_path() / "tmp";
+    fs::create_directories(out / "maps");
+    fs::create_directories(temporary);
+    write_lines(out / "r.json", {"the old report"});
+    write_lines(out / "maps" / "vertical_up.png", {"an old image"});
+    write_lines(out / "maps" / "notes.txt", {"the user's"});
+    const std::vector<std::pair<std::string, std::string>> before = get_tree(dir.get_path());
+    const std::pair<std::string, int> cases[] = {
+        {"/.r.json.tmp", SIGINT},          {"/.dump.txt.tmp", SIGINT},
+        {"/.vertical_up.png.tmp", SIGINT}, {"/.demand_vertical_up.npy.tmp", SIGTERM},
+        {"/.grids.json.tmp", SIGINT},      {(temporary / "congestion-estimate.").string(), SIGINT},
+    };
+    for (const auto& [file, signal] : cases) {
+        const PROGRAM_RESULT result = run_interrupted(
+            dir, out, temporary,
+            {"CONGESTION_INTERRUPT_AT=" + file, "CONGESTION_INTERRUPT_SIGNAL=" + std::to_string(signal)});
+        EXPECT_EQ(result.exit_code, 128 + signal) << file << ": " << result.err;
+        EXPECT_EQ(result.err, std::string("congestion-estimate: interrupted by ") +
+                                  (signal == SIGINT ? "SIGINT" : "SIGTERM") + "; no output was written.\n")
+            << file;
+        EXPECT_EQ(result.out, "") << file;
+        EXPECT_EQ(get_tree(dir.get_path()), before) << file;
     }
 }
 
-// Ctrl-C or SIGTERM while the outputs are staged ends the run with 128 +
-// the signal's number and leaves nothing behind, not even the folders it
-// made.
-TEST(ToolOutputs, AnInterruptedRunLeavesNothingItStaged)
+// An interruption once the files are in place, while the streams are
+// written, says which outputs were written; one after every output says
+// so. Both exit as interrupted.
+TEST(ToolOutputs, AnInterruptionAfterTheFilesSaysWhatWasWritten)
 {
+    const SAMPLE_RUN& s = sample();
     const SCRATCH_DIR dir;
-    const fs::path design = dir.get_path() / "design";
-    write_large_design(design);
-    const fs::path maps = dir.get_path() / "maps";
-    const fs::path grids = dir.get_path() / "grids";
-    const fs::path dump = dir.get_path() / "dump.txt";
-    const auto is_staging = [&] {
-        std::error_code error;
-        for (const fs::path& folder : {maps, grids})
-            for (const auto& entry : fs::directory_iterator(folder, error))
-                if (entry.path().filename().string()[0] == '.')
-                    return true;
-        return false;
-    };
-    for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
-        const pid_t tool = start_program(
-            ESTIMATE_TOOL,
-            {design.string(), "--heatmaps", maps.string(), "--grids", grids.string(), "--dump", dump.string()},
-            dir.get_path());
-        int status = 0;
-        while (!is_staging() && ::waitpid(tool, &status, WNOHANG) == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_TRUE(is_staging()) << "the run ended before it staged an output: "
-                                  << wait_program(tool, dir.get_path()).err;
-        ::kill(tool, signal);
-        const PROGRAM_RESULT result = wait_program(tool, dir.get_path());
-        EXPECT_EQ(result.exit_code, 128 + signal);
-        EXPECT_EQ(result.err, std::string("congestion-estimate: interrupted by ") + name +
-                                  "; what was not yet written was removed.\n");
-        EXPECT_EQ(list_tree(dir.get_path()),
-                  (std::vector<std::string>{"design", "design/nets.txt", "design/tiles.txt"}));
-    }
+    const fs::path out = dir.get_path() / "out";
+    const fs::path temporary = dir.get_path() / "tmp";
+    fs::create_directories(out);
+    fs::create_directories(temporary);
+    const PROGRAM_RESULT streams =
+        run_interrupted(dir, out, temporary, {"CONGESTION_INTERRUPT_AT=/dev/null"}, {"--dump-netlist", "/dev/null"});
+    EXPECT_EQ(streams.exit_code, 128 + SIGINT) << streams.err;
+    EXPECT_EQ(streams.err, "congestion-estimate: interrupted by SIGINT; already written: the heatmaps in " +
+                               (out / "maps").string() + ", the grids in " + (out / "grids").string() + ", " +
+                               (out / "r.json").string() + ", " + (out / "dump.txt").string() +
+                               " and the report on standard output; the others were not written.\n");
+    EXPECT_EQ(get_cookie(read_text(out / "r.json")), s.cookie);
+
+    fs::remove_all(out);
+    fs::create_directories(out);
+    const PROGRAM_RESULT done = run_interrupted(dir, out, temporary, {"CONGESTION_INTERRUPT_AT_EXIT=1"});
+    EXPECT_EQ(done.exit_code, 128 + SIGINT) << done.err;
+    EXPECT_EQ(done.err, "congestion-estimate: interrupted by SIGINT; every output was written.\n");
+    EXPECT_EQ(get_cookie(read_text(out / "r.json")), s.cookie);
+    EXPECT_TRUE(fs::is_regular_file(out / "grids" / "grids.json"));
+    EXPECT_TRUE(fs::is_empty(temporary));
 }
 
 TEST(ToolOutputs, ASymbolicLinkIsFollowedAndTheFileItReplacesKeepsItsPermissions)
