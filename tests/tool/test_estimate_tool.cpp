@@ -390,26 +390,45 @@ TEST(EstimateTool, RefusesBadInputWithOneSentence)
 }
 
 // On a terminal the tool shows each phase on a line of its own with its
-// time, a phase of steps with their count; --quiet shows nothing, as does a
-// standard error that is no terminal (every other test). --version names
-// the library's version, --help the exit statuses.
+// time, a phase of steps with their count, and the time is the one the
+// report gives the phase; --quiet shows nothing, as does a standard error
+// that is no terminal (every other test). --version names the library's
+// version, --help the exit statuses.
 TEST(ToolFeedback, ProgressOnATerminalOnlyTheVersionAndTheExitStatuses)
 {
     const SCRATCH_DIR dir;
     const std::string maps = (dir.get_path() / "maps").string();
-    const PROGRAM_RESULT shown =
-        run_program_on_terminal(ESTIMATE_TOOL, {SAMPLE_DESIGN, "--heatmaps", maps}, dir.get_path());
+    const std::string grids = (dir.get_path() / "grids").string();
+    const std::string json = (dir.get_path() / "report.json").string();
+    const PROGRAM_RESULT shown = run_program_on_terminal(
+        ESTIMATE_TOOL, {SAMPLE_DESIGN, "--heatmaps", maps, "--grids", grids, "--json", json}, dir.get_path());
     ASSERT_EQ(shown.exit_code, 0) << shown.err;
     EXPECT_TRUE(starts_with(shown.out, "design picorv32_ex")) << shown.out;
-    for (const char* phase :
-         {"read design", "create estimator", "wire demand", "queries", "heatmaps 7/7", "writing outputs"}) {
-        const std::string start = std::string("\rcongestion-estimate: ") + phase + " ";
+    // The time on a phase's last line (after its steps, if it counts any),
+    // "" when it has no line.
+    const auto get_shown_time = [&](const std::string& phase) {
+        const std::string start = "\rcongestion-estimate: " + phase + " ";
         const size_t at = shown.err.find(start);
         const size_t end = shown.err.find("\x1b[K\n", at);
-        EXPECT_TRUE(at != std::string::npos && end != std::string::npos &&
-                    is_seconds(shown.err.substr(at + start.size(), end - at - start.size())))
-            << phase << " in " << shown.err;
+        if (at == std::string::npos || end == std::string::npos)
+            return std::string();
+        const size_t time = shown.err.rfind(' ', shown.err.rfind(' ', end - 1) - 1) + 1;
+        return shown.err.substr(time, end - time);
+    };
+    EXPECT_TRUE(is_seconds(get_shown_time("writing outputs"))) << shown.err;
+    std::vector<std::string> phases;
+    const nlohmann::json report = nlohmann::json::parse(read_text(json));
+    for (const nlohmann::json& phase : report["phases"]) {
+        const std::string name = phase["phase"];
+        phases.push_back(name);
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f s", phase["ms"].get<double>() / 1000.0);
+        EXPECT_EQ(get_shown_time(name), time) << name << " in " << shown.err;
     }
+    EXPECT_EQ(phases, (std::vector<std::string>{"read design", "create estimator", "set supply", "smooth wire supply",
+                                                "wire demand", "lab input demand", "smooth wire demand",
+                                                "smooth lab input demand", "update congestion", "queries",
+                                                "baseline and accuracy", "heatmaps", "grids"}));
     const PROGRAM_RESULT quiet = run_program_on_terminal(ESTIMATE_TOOL, {SAMPLE_DESIGN, "-q"}, dir.get_path());
     EXPECT_EQ(quiet.exit_code, 0);
     EXPECT_EQ(quiet.err, "");
@@ -430,6 +449,17 @@ TEST(ToolFeedback, ProgressOnATerminalOnlyTheVersionAndTheExitStatuses)
                 line.compare(line.size() - end.size(), end.size(), end) == 0 &&
                 is_seconds(line.substr(start.size(), line.size() - start.size() - end.size())))
         << lines.str();
+
+    // A phase's last line shows the time that end() gives the report.
+    std::ostringstream ended;
+    char reported[64];
+    {
+        PROGRESS progress(true, "tool", ended);
+        progress.begin("grids", 2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        std::snprintf(reported, sizeof reported, "\rtool: grids 0/2 %.1f s\x1b[K\n", progress.end() / 1000.0);
+    }
+    EXPECT_EQ(ended.str(), reported);
 
     EXPECT_EQ(run_tool({"--version"}, dir.get_path()).out,
               "congestion-estimate (congestion library " CONGESTION_VERSION ")\n");
