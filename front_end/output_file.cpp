@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,10 +59,16 @@ bool copy_to(const std::string& from, int descriptor)
         }
         for (ssize_t done = 0; ok && done < got;) {
             const ssize_t put = ::write(descriptor, buffer.data() + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno != EINTR)
+            if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // A stream left non-blocking (a pipe of the caller's) takes
+                // what fits: wait until it takes more.
+                pollfd writable{descriptor, POLLOUT, 0};
+                ::poll(&writable, 1, -1);
+            } else if (put < 0 && errno != EINTR) {
                 ok = false;
-            else if (put > 0)
+            } else if (put > 0) {
                 done += put;
+            }
         }
         if (!ok)
             break;

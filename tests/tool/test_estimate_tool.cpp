@@ -691,6 +691,44 @@ TEST(ToolOutputs, StreamsAreWrittenDirectly)
     }
 }
 
+// A standard output left non-blocking (a pipe whose reader is slower than
+// the tool) takes the whole stream, part by part.
+TEST(ToolOutputs, ANonBlockingStandardOutputTakesTheWholeStream)
+{
+    const SAMPLE_RUN& s = sample();
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    std::string tool = ESTIMATE_TOOL, design = SAMPLE_DESIGN, dump = "--dump", out = "-", quiet = "--quiet";
+    char* argv[] = {tool.data(), design.data(), dump.data(), out.data(), quiet.data(), nullptr};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::dup2(ends[1], STDOUT_FILENO) < 0)
+            ::_exit(127);
+        ::close(ends[0]);
+        ::close(ends[1]);
+        ::execv(argv[0], argv);
+        ::_exit(127);
+    }
+    ::close(ends[1]);
+    // Slower than the tool, so that the pipe fills and takes parts of writes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::string received;
+    char buffer[4000];
+    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0)
+            received.append(buffer, static_cast<std::size_t>(got));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::close(ends[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string expected = read_text(s.dir.get_path() / "grids.txt");
+    ASSERT_GT(expected.size(), 65536u) << "more than a pipe holds";
+    EXPECT_TRUE(received == expected) << received.size() << " bytes received of " << expected.size();
+}
+
 // A failed run exits with 1 and one sentence that says what had already been
 // written; nothing staged stays behind.
 TEST(ToolOutputs, AFailedOutputSaysWhatWasAlreadyWritten)
