@@ -266,14 +266,17 @@ TEST(UpdateCongestion, AsksTheNetlistPerTileAndTypeInWireOrder)
     impl.update_congestion(false);
     EXPECT_EQ(impl.get_congestion_in_window(kRight, 0, 5, 0, 4), 0.0f);
 
-    // Grids without tiles need nothing; others need the smoothed supply.
+    // Grids without tiles need nothing; others, a single row too, need the
+    // smoothed supply.
     CONGESTION_IMPL(0, 3, nullptr).update_congestion(true);
     CONGESTION_IMPL(3, 0, nullptr).update_congestion(true);
-    CONGESTION_IMPL partial(3, 3, &netlist);
-    partial.generate_smooth_supply(3, 3, {kRight});
-    partial.dispatch_smooth_demand(3, 3, true, WIRE_TYPES);
-    EXPECT_FATAL(partial.update_congestion(false),
-                 "m_smooth_supply[type].get_num_rows() == m_nx && m_smooth_supply[type].get_num_cols() == m_ny");
+    for (int ny : {3, 1}) {
+        CONGESTION_IMPL partial(3, ny, &netlist);
+        partial.generate_smooth_supply(3, 3, {kRight});
+        partial.dispatch_smooth_demand(3, 3, true, WIRE_TYPES);
+        EXPECT_FATAL(partial.update_congestion(false),
+                     "m_smooth_supply[type].get_num_rows() == m_nx && m_smooth_supply[type].get_num_cols() == m_ny");
+    }
 }
 
 // --- Peak search -------------------------------------------------------------
@@ -304,16 +307,17 @@ TEST(PeakUtilization, IsTheOriginalSmoothingOverSupply)
 }
 
 // 3 by 3, dim 1, supply 2 everywhere:
-//   y=2 | 0 0 2      row bests: x=0 0.5 at y=1, x=1 1.5 at y=0, x=2 1.0
-//   y=1 | 1 0 0      the scan improves at x=0 and x=1 only; a tie later in
-//   y=0 | 0 3 0      row-major order, (2, 1), does not win
-//        x=0 1 2
+//   y=2 | 0 3 2      row bests: x=0 0.5 at y=1, x=1 1.5 at y=0 (the first of
+//   y=1 | 1 0 3      its tie with y=2), x=2 1.5 at y=1; the scan improves
+//   y=0 | 0 3 0      at x=0 and x=1 only: a tie later in row-major order,
+//        x=0 1 2     within a row or across rows, does not win
 TEST(PeakUtilization, DebugNarratesEveryImprovement)
 {
     CONGESTION_IMPL impl(3, 3, nullptr);
     fill(PEER::supply(impl)[kUp], 2.0f);
     PEER::demand(impl)[kUp](0, 1) = 1.0f;
     PEER::demand(impl)[kUp](1, 0) = 3.0f;
+    PEER::demand(impl)[kUp](1, 2) = 3.0f;
     PEER::demand(impl)[kUp](2, 2) = 2.0f;
     PEER::demand(impl)[kUp](2, 1) = 3.0f;
     testing::internal::CaptureStdout();

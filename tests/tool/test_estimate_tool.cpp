@@ -16,6 +16,8 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <set>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -33,7 +35,9 @@
 #include <tbb/global_control.h>
 #include <tbb/task_arena.h>
 
+#include "front_end/baseline.h"
 #include "front_end/design_reader.h"
+#include "front_end/npy_file.h"
 #include "tool_test_support.h"
 #include "tools/estimate.h"
 #include "tools/grid_files.h"
@@ -116,10 +120,10 @@ struct SAMPLE_RUN {
     SAMPLE_RUN()
     {
         const fs::path path = dir.get_path();
-        result = run_tool(
-            {SAMPLE_DESIGN, "--json", (path / "report.json").string(), "--heatmaps", (path / "heatmaps").string(),
-             "--dump", (path / "grids.txt").string(), "--dump-netlist", (path / "nets.txt").string()},
-            path);
+        result = run_tool({SAMPLE_DESIGN, "--json", (path / "report.json").string(), "--heatmaps",
+                           (path / "heatmaps").string(), "--grids", (path / "grids").string(), "--dump",
+                           (path / "grids.txt").string(), "--dump-netlist", (path / "nets.txt").string()},
+                          path);
         json = nlohmann::json::parse(read_text(path / "report.json"), nullptr, false);
         cookie = get_cookie(read_text(path / "report.json"));
         const tbb::global_control limit(tbb::global_control::max_allowed_parallelism, MANY_THREADS);
@@ -318,6 +322,109 @@ TEST(EstimateTool, WithoutRoutedTruthTimingsOrWireSupply)
     EXPECT_TRUE(report["accuracy"].is_null());
     EXPECT_FALSE(report.contains("phases"));
     EXPECT_EQ(report["settings"]["window"], nlohmann::json({4, 2}));
+}
+
+// Every map of --grids is a float32 (nx, ny) .npy file, its header padded
+// to a multiple of 64 bytes as NumPy's format asks, named in grids.json
+// under "grids", and bit for bit the estimator's answers at each tile, the
+// routed usage of the design, or the baseline.
+TEST(SampleRun, GridsHoldTheEstimatorsMapsBitForBit)
+{
+    const SAMPLE_RUN& s = sample();
+    const DESIGN& design = s.design;
+    const CONGESTION& e = s.run.get_estimator();
+    const BASELINE baseline = compute_baseline(design, s.run.get_nets());
+    const fs::path folder = s.dir.get_path() / "grids";
+    const nlohmann::json index = nlohmann::json::parse(read_text(folder / "grids.json"));
+    EXPECT_EQ(index["nx"], design.nx);
+    EXPECT_EQ(index["ny"], design.ny);
+    // The expected value of a map at a tile, by the map's name.
+    using VALUE = std::function<float(int, int)>;
+    std::map<std::string, VALUE> expected;
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+        std::string word = CONGESTION::get_string_for_resource_type(type);
+        std::transform(word.begin(), word.end(), word.begin(), [](char c) { return c == ' ' ? '_' : std::tolower(c); });
+        expected["supply_" + word] = [&e, type](int x, int y) { return e.get_supply(x, y, type); };
+        expected["demand_" + word] = [&e, type](int x, int y) { return e.get_demand(x, y, type); };
+        expected["smooth_demand_" + word] = [&e, type](int x, int y) { return e.get_smooth_demand(x, y, type); };
+        expected["utilization_" + word] = [&e, type](int x, int y) { return e.get_util(x, y, type); };
+        expected["overflow_" + word] = [&e, type](int x, int y) { return e.get_apl_style_congestion(x, y, type); };
+        expected["smoothed_utilization_" + word] = [&e, type](int x, int y) {
+            const float supply = e.get_supply(x, y, type);
+            return supply > 0.0f ? e.get_smooth_demand(x, y, type) / supply : std::numeric_limits<float>::quiet_NaN();
+        };
+    }
+    const std::vector<const char*> columns = get_routed_column_names(design.form);
+    for (std::size_t c = 0; c < columns.size(); ++c)
+        expected[std::string("routed_") + columns[c]] = [&design, c](int x, int y) {
+            return static_cast<float>(design.routed[c][design.get_tile_index(x, y)]);
+        };
+    for (const auto& [name, values] :
+         {std::pair{"baseline_horizontal", &baseline.horizontal}, std::pair{"baseline_vertical", &baseline.vertical}})
+        expected[name] = [&design, values = values](int x, int y) {
+            return static_cast<float>((*values)[design.get_tile_index(x, y)]);
+        };
+    expected["baseline_lab_input"] = [&](int x, int y) {
+        return static_cast<float>(baseline.pins[design.get_tile_index(x, y)]);
+    };
+
+    std::set<std::string> listed;
+    for (const nlohmann::json& grid : index["grids"]) {
+        const std::string name = grid["name"];
+        listed.insert(name);
+        ASSERT_EQ(expected.count(name), 1u) << name;
+        const std::string bytes = read_text(folder / grid["file"].get<std::string>());
+        const NPY_HEADER header = parse_npy_header(bytes);
+        EXPECT_EQ(header.descr, NPY_FLOAT32) << name;
+        EXPECT_FALSE(header.fortran_order) << name;
+        EXPECT_EQ(header.shape, (std::vector<long long>{design.nx, design.ny})) << name;
+        EXPECT_EQ(header.data_offset % 64, 0u) << name;
+        ASSERT_EQ(bytes.size(), header.data_offset + design.get_num_tiles() * sizeof(float)) << name;
+        int differing = 0;
+        for (int x = 0; x < design.nx; ++x)
+            for (int y = 0; y < design.ny; ++y) {
+                float value = 0.0f;
+                std::memcpy(&value,
+                            bytes.data() + header.data_offset + (static_cast<std::size_t>(x) * design.ny + y) * 4,
+                            sizeof value);
+                const float want = expected[name](x, y);
+                differing += std::memcmp(&value, &want, sizeof value) != 0;
+            }
+        EXPECT_EQ(differing, 0) << name;
+    }
+    EXPECT_EQ(listed.size(), expected.size());
+}
+
+// Each accuracy row's estimate sum is the smoothed demand of its types over
+// the tiles with wire supply, summed here tile by tile.
+TEST(SampleRun, AccuracySumsAreTheSmoothedDemandOverTilesWithSupply)
+{
+    const SAMPLE_RUN& s = sample();
+    const std::vector<std::vector<CONGESTION::RESOURCE_TYPE>> row_types = {
+        {CONGESTION::HORIZONTAL_LEFT},
+        {CONGESTION::HORIZONTAL_RIGHT},
+        {CONGESTION::VERTICAL_UP},
+        {CONGESTION::VERTICAL_DOWN},
+        {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT},
+        {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN},
+        {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN},
+        {CONGESTION::LAB_INPUT}};
+    const std::vector<ACCURACY_ROW>& rows = s.run.get_report().accuracy;
+    ASSERT_EQ(rows.size(), row_types.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        double sum = 0.0;
+        for (std::size_t tile = 0; tile < s.design.get_num_tiles(); ++tile) {
+            if (!s.design.has_wire_supply(tile))
+                continue;
+            double tile_sum = 0.0;
+            for (CONGESTION::RESOURCE_TYPE type : row_types[r])
+                tile_sum += s.run.get_estimator().get_smooth_demand(static_cast<int>(tile % s.design.nx),
+                                                                    static_cast<int>(tile / s.design.nx), type);
+            sum += tile_sum;
+        }
+        EXPECT_EQ(rows[r].estimate_sum, sum) << rows[r].estimate;
+    }
 }
 
 // A bad run exits with `code` and one sentence, prints no report and leaves
