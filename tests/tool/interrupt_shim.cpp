@@ -81,6 +81,14 @@ bool writes_mode(const char* mode) { return mode != nullptr && std::strpbrk(mode
 
 bool writes_flags(int flags) { return (flags & O_ACCMODE) != O_RDONLY || (flags & O_CREAT) != 0; }
 
+FILE* open_stream(FILE* (*next)(const char*, const char*), const char* path, const char* mode)
+{
+    const bool held = interrupt_before(path, writes_mode(mode));
+    FILE* file = next(path, mode);
+    after(held);
+    return file;
+}
+
 void note_removal()
 {
     if (s_state != WAITING)
@@ -94,19 +102,13 @@ extern "C" {
 FILE* fopen(const char* path, const char* mode)
 {
     static const auto next = get_next<FILE* (*)(const char*, const char*)>("fopen");
-    const bool held = interrupt_before(path, writes_mode(mode));
-    FILE* file = next(path, mode);
-    after(held);
-    return file;
+    return open_stream(next, path, mode);
 }
 
 FILE* fopen64(const char* path, const char* mode)
 {
     static const auto next = get_next<FILE* (*)(const char*, const char*)>("fopen64");
-    const bool held = interrupt_before(path, writes_mode(mode));
-    FILE* file = next(path, mode);
-    after(held);
-    return file;
+    return open_stream(next, path, mode);
 }
 
 int open(const char* path, int flags, ...)
