@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 
@@ -40,13 +41,10 @@ bool is_same_file(const struct stat& a, int descriptor)
 
 std::string get_errno_message() { return std::strerror(errno); }
 
-// Writes the whole file `from` to the open descriptor; false with errno set
-// when a read or a write fails.
-bool copy_to(const std::string& from, int descriptor)
+// Writes the whole of the open file `source` to the open descriptor and
+// closes `source`; false with errno set when a read or a write fails.
+bool copy_to(int source, int descriptor)
 {
-    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source < 0)
-        return false;
     std::array<char, COPY_BUFFER_BYTES> buffer;
     bool ok = true;
     for (;;) {
@@ -307,18 +305,18 @@ void OUTPUT_SET::stage_each(const std::vector<std::string>& paths, const std::st
     congestion_internal::parallel_loop(static_cast<int>(paths.size()), [&](int i) {
         try {
             const STAGING_WORK work;
-            write(static_cast<std::size_t>(i), m_outputs[first + i].staged);
+            const std::string& staged = m_outputs[first + i].staged;
+            write(static_cast<std::size_t>(i), staged);
+            std::error_code error;
+            if (!fs::is_regular_file(staged, error))
+                failures[i] = "the file could not be created";
         } catch (const std::exception& error) {
             failures[i] = error.what();
         }
     });
-    for (std::size_t i = 0; i < paths.size(); ++i) {
+    for (std::size_t i = 0; i < paths.size(); ++i)
         if (!failures[i].empty())
             fail(paths[i], failures[i]);
-        std::error_code error;
-        if (!fs::is_regular_file(m_outputs[first + i].staged, error))
-            fail(paths[i], "the file could not be created");
-    }
 }
 
 void OUTPUT_SET::stage_text(const std::string& path, const std::string& label, const std::string& text)
@@ -356,6 +354,9 @@ void OUTPUT_SET::create_folder(const std::string& path)
 
 void OUTPUT_SET::commit()
 {
+    // The files' checks and renames are one piece of staging work: an
+    // interruption finds every file in place or none.
+    std::optional<STAGING_WORK> work(std::in_place);
     // Every file's target is checked before the first rename, so that a
     // target in the way fails the run before anything is replaced.
     for (const OUTPUT& output : m_outputs) {
@@ -376,12 +377,10 @@ void OUTPUT_SET::commit()
         if (::chmod(output.staged.c_str(), status.st_mode & PERMISSION_BITS) != 0)
             fail(output.path, "cannot give it the permissions of the file it replaces: " + get_errno_message());
     }
-    {
-        const STAGING_WORK work;
-        for (OUTPUT& output : m_outputs)
-            if (!output.target.is_stream)
-                put_in_place(output);
-    }
+    for (OUTPUT& output : m_outputs)
+        if (!output.target.is_stream)
+            put_in_place(output);
+    work.reset();
     // A stream may block (a FIFO without a reader), so an interruption does
     // not wait for it.
     for (OUTPUT& output : m_outputs)
@@ -398,7 +397,14 @@ void OUTPUT_SET::put_in_place(OUTPUT& output)
                                                              : ::open(output.target.path.c_str(), O_WRONLY | O_CLOEXEC);
         if (descriptor < 0)
             fail(output.path, get_errno_message());
-        std::string reason = copy_to(output.staged, descriptor) ? "" : get_errno_message();
+        // Opened as staging work, so that an interruption removes the
+        // staged content only once it is open or not yet made.
+        int source = -1;
+        {
+            const STAGING_WORK work;
+            source = ::open(output.staged.c_str(), O_RDONLY | O_CLOEXEC);
+        }
+        std::string reason = source >= 0 && copy_to(source, descriptor) ? "" : get_errno_message();
         if (output.target.descriptor < 0 && ::close(descriptor) != 0 && reason.empty())
             reason = get_errno_message();
         if (!reason.empty())
