@@ -99,6 +99,34 @@ TEST(OriginalSmoothing, SharesDemandInProportionToSupply)
     expect_grid(PEER::smooth_demand_orig(impl)[kUp], 3, 3, [](int x, int y) { return x && y ? -1.0f : 0.0f; });
 }
 
+// The uniform pass adds its chunks' grids into the smoothed demand whole,
+// their extra row nx too, where the differences leave their rounding (which
+// get_smooth_demand(nx, y) answers under the original algorithm): against
+// the kernel's chunk grids added here.
+TEST(OriginalSmoothing, UniformPassKeepsItsRoundingResidueInTheExtraRow)
+{
+    constexpr int NX = 9, NY = 7, CHUNKS = 3;
+    CONGESTION_IMPL impl(NX, NY, nullptr);
+    impl.set_num_chunks(CHUNKS);
+    std::mt19937 random(5);
+    for (float& value : PEER::demand(impl)[kUp])
+        value = static_cast<float>(random() % 50) * 0.3f;
+    impl.generate_smooth_wire_demand(3, 3, true);
+    const WINDOW_EXTENTS window = split_window(3);
+    GRID_2D<float> expected;
+    expected.resize(NX + 1, NY + 1, 0.0f);
+    const auto smear = [&](int x_start, int x_end, GRID_2D<float>& grid) {
+        smear_demand_uniformly(window.low, window.high, window.low, window.high, x_start, x_end, NY - 1,
+                               PEER::demand(impl)[kUp], grid);
+    };
+    merge_chunk_grids(run_in_row_chunks(NX, NY, CHUNKS, smear), NX + 1, NY, expected);
+    EXPECT_TRUE(same_grid(PEER::smooth_demand_orig(impl)[kUp], expected));
+    bool residue = false;
+    for (int y = 0; y < NY; ++y)
+        residue = residue || expected(NX, y) != 0.0f;
+    EXPECT_TRUE(residue) << "the input leaves no rounding in row nx";
+}
+
 // 3 by 3, supply 1 everywhere, demand 9 at (1, 1) of a horizontal type, by
 // supply and uniformly: sizes 3 give 1.0 everywhere; sizes 2 reach towards
 // higher coordinates, x 1..2 by y 1..2, 2.25 each, but for the original

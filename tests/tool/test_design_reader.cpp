@@ -178,6 +178,18 @@ TEST(DesignReaderFaults, MissingFilesAndFolders)
                   (dir.get_path() / "nets.txt").string() + ": cannot be opened for reading.");
     }
     EXPECT_THROW(read_design((dir.get_path() / "absent").string()), DESIGN_ERROR);
+
+    // A file that opens but cannot be read says so: /proc/self/mem fails a
+    // read from its start.
+    fs::remove(dir.get_path() / "tiles.txt");
+    fs::create_symlink("/proc/self/mem", dir.get_path() / "tiles.txt");
+    try {
+        read_design(dir.get_path().string());
+        ADD_FAILURE() << "no error for an unreadable tiles.txt";
+    } catch (const DESIGN_ERROR& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  (dir.get_path() / "tiles.txt").string() + ": cannot be read: Input/output error.");
+    }
 }
 
 // A design without routed.txt, a tiles.txt of CR LF line ends with a blank

@@ -524,6 +524,13 @@ TEST(ToolFeedback, ProgressOnATerminalOnlyTheVersionAndTheExitStatuses)
         return shown.err.substr(time, end - time);
     };
     EXPECT_TRUE(is_seconds(get_shown_time("writing outputs"))) << shown.err;
+    // The steps of a phase count from 0: each counted phase ends with all done.
+    for (const std::string counted : {"heatmaps", "grids"}) {
+        const std::string start = "\rcongestion-estimate: " + counted + " ";
+        const size_t at = shown.err.rfind(start) + start.size();
+        const std::string steps = shown.err.substr(at, shown.err.find(' ', at) - at);
+        EXPECT_EQ(steps.substr(0, steps.find('/')), steps.substr(steps.find('/') + 1)) << shown.err;
+    }
     std::vector<std::string> phases;
     const nlohmann::json report = nlohmann::json::parse(read_text(json));
     for (const nlohmann::json& phase : report["phases"]) {
