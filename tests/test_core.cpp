@@ -315,6 +315,8 @@ TEST(Queries, SmoothDemandAndOverflowReadTheAlgorithmInForce)
     const bool orig = original_algorithm_in_force();
     EXPECT_FATAL(impl.get_apl_style_congestion(0, 0, kUp),
                  orig ? "m_smooth_demand_is_valid" : "m_smooth_demand_smeared_new_is_valid");
+    EXPECT_FATAL(CONGESTION_IMPL(1, 3, nullptr).get_total_apl_style_congestion(kUp),
+                 orig ? "m_smooth_demand_is_valid" : "m_smooth_demand_smeared_new_is_valid");
     PEER::smooth_demand_orig(impl)[kUp](0, 0) = 5.5f;
     PEER::smooth_demand_new(impl)[kUp](0, 0) = 6.5f;
     PEER::set_demand_smoothed(impl);

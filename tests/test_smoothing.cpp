@@ -294,6 +294,16 @@ TEST(UpdateCongestion, AsksTheNetlistPerTileAndTypeInWireOrder)
     impl.update_congestion(false);
     EXPECT_EQ(impl.get_congestion_in_window(kRight, 0, 5, 0, 4), 0.0f);
 
+    // A grid of one row is updated tile by tile too.
+    CONGESTION_IMPL row(4, 1, &netlist);
+    fill_random_inputs(row, 8);
+    row.generate_smooth_supply(3, 1, WIRE_TYPES);
+    row.dispatch_smooth_demand(3, 1, false, WIRE_TYPES);
+    row.update_congestion(false);
+    expect_grid(PEER::congestion(row)[kDown], 4, 1, [&](int x, int y) {
+        return row.get_smooth_demand(x, y, kDown) + 1000.0f * PEER::smooth_supply(row)[kDown](x, y) + 3e6f;
+    });
+
     // Grids without tiles need nothing; others, a single row too, need the
     // smoothed supply.
     CONGESTION_IMPL(0, 3, nullptr).update_congestion(true);

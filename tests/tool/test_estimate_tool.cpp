@@ -185,6 +185,12 @@ TEST(SampleRun, ReportsHoldTheLibrarysFiguresAndTheCookie)
     }
     EXPECT_EQ(s.json["avg_chip_utilization"]["above_0"].get<float>(), estimator.get_avg_chip_utilization(0.0f));
     EXPECT_EQ(s.json["avg_chip_utilization"]["above_1"].get<float>(), estimator.get_avg_chip_utilization(1.0f));
+    const nlohmann::json& ace = s.json["routability"]["ace"];
+    ASSERT_EQ(ace.size(), ACE_PERCENTS.size());
+    for (std::size_t i = 0; i < ACE_PERCENTS.size(); ++i) {
+        EXPECT_EQ(ace[i]["percent"].get<double>(), ACE_PERCENTS[i]);
+        EXPECT_EQ(ace[i]["value"].get<double>(), s.run.get_report().ace[i]);
+    }
     EXPECT_TRUE(s.json["format_version"].is_number_integer());
     char hex[sizeof "0123456789abcdef"];
     std::snprintf(hex, sizeof hex, "%016llx", s.run.get_estimator().get_cookie());

@@ -126,6 +126,17 @@ TEST(Heatmap, TilesShowTheEndsOfTheirScalesAndThoseOverSupplyAreFramedInRed)
     EXPECT_TRUE(zero_r > 0.85 && zero_g > 0.85 && zero_b > 0.85) << "rank difference 0: near-white";
     const auto [plus_r, plus_g, plus_b] = bar(1, 1.0);
     EXPECT_TRUE(plus_r > 0.6 && plus_b < 0.3) << "rank difference +1: red";
+    // A legend's five labels have ticks right of the bar, a quarter of its
+    // height apart, the first at its top; the rows between them have none.
+    const HEATMAP_GRID grid = get_heatmap_grid(4, 1, 2, 0);
+    int tick_x = grid.left + 4 * grid.cell;
+    while (image.get_rgb(tick_x, grid.top + 3) == 0xffffff)
+        ++tick_x;
+    while (image.get_rgb(tick_x, grid.top + 3) != 0xffffff)
+        ++tick_x;
+    for (int row = 0; row < grid.cell; ++row)
+        EXPECT_EQ(image.get_rgb(tick_x, grid.top + row) == 0, row % (grid.cell / 4) == 0 || row == grid.cell - 1)
+            << "legend row " << row;
 
     const int nx = MAX_GRID_SIDE;
     const int ny = 3;
@@ -174,6 +185,24 @@ TEST(Heatmap, AxisTicksLieAtTheSmallestRoundStepThatKeepsThemApart)
             EXPECT_LT(*(found - 1) * pixels_per_tile, 40.0) << pixels_per_tile;
         }
     }
+}
+
+// The sequential scale puts a value v at step round(v / top * 127) of its
+// 128, the ends beyond it; the diverging one -1, 0 and 1 at the first,
+// middle and last of its 65.
+TEST(PaletteImage, ScalesSpreadTheirValuesOverTheirSteps)
+{
+    for (const double top : {2.0, 0.3}) {
+        const COLOUR_SCALE scale = COLOUR_SCALE::get_sequential(top);
+        for (const auto& [share, step] :
+             {std::pair{0.0, 0}, std::pair{0.25, 32}, std::pair{0.75, 95}, std::pair{1.0, 127}, std::pair{2.0, 127}})
+            EXPECT_EQ(scale.get_index(static_cast<float>(share * top)), scale.get_index(0.0f) + step)
+                << share << " of " << top;
+    }
+    const COLOUR_SCALE diverging = COLOUR_SCALE::get_diverging();
+    EXPECT_EQ(diverging.get_index(0.0f) - diverging.get_index(-1.0f), 32);
+    EXPECT_EQ(diverging.get_index(1.0f) - diverging.get_index(0.0f), 32);
+    EXPECT_EQ(diverging.get_index(-1.0f), COLOUR_SCALE::get_sequential(1.0).get_index(1.0f) + 1);
 }
 
 // Black text and lines on white: a pixel they cover fully is black, one they
