@@ -10,8 +10,8 @@
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
 
-#include "tools/design_netlist.h"
-#include "tools/design_reader.h"
+#include "front_end/design_netlist.h"
+#include "front_end/design_reader.h"
 
 namespace {
 

@@ -28,14 +28,14 @@
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
 
-#include "tools/design_reader.h"
+#include "front_end/design_reader.h"
+#include "front_end/routability.h"
+#include "front_end/statistics.h"
+#include "synthetic_chip.h"
 #include "tools/estimate.h"
 #include "tools/heatmap.h"
 #include "tools/output_file.h"
 #include "tools/report.h"
-#include "tools/routability.h"
-#include "synthetic_chip.h"
-#include "tools/statistics.h"
 
 namespace {
 

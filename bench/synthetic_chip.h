@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fitter/h/congestion_export.h"
-#include "h/front_end.h"
+#include "front_end/front_end.h"
 
 // Supply per tile and type, x-major (index x * ny + y): an empty ring of I/O
 // tiles without wire supply, a column of memory tiles every tenth column

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "fitter/h/congestion_export.h"
-#include "h/front_end.h"
+#include "front_end/front_end.h"
 
 // A regular expression matching exactly `message` as the host reporter
 // prints it: after ": " and followed by the end of the line.

@@ -11,10 +11,10 @@
 #include <tbb/global_control.h>
 #include <tbb/task_arena.h>
 
+#include "front_end/baseline.h"
+#include "front_end/statistics.h"
 #include "h/parallel_blocks.h"
 #include "host/zol_cfg_ini.h"
-#include "tools/baseline.h"
-#include "tools/statistics.h"
 
 namespace {
 

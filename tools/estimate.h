@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "fitter/h/congestion_export.h"
-#include "tools/design_netlist.h"
-#include "tools/design_reader.h"
+#include "front_end/design_netlist.h"
+#include "front_end/design_reader.h"
+#include "front_end/routability.h"
 #include "tools/heatmap.h"
 #include "tools/progress.h"
-#include "tools/routability.h"
 
 // Settings of one estimate; the defaults are the tool's defaults.
 struct ESTIMATE_OPTIONS {

@@ -18,8 +18,8 @@
 #include <boost/program_options.hpp>
 #include <tbb/global_control.h>
 
+#include "front_end/design_reader.h"
 #include "host/zol_cfg_ini.h"
-#include "tools/design_reader.h"
 #include "tools/estimate.h"
 #include "tools/grid_files.h"
 #include "tools/heatmap.h"

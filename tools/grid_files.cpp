@@ -13,9 +13,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/baseline.h"
+#include "front_end/baseline.h"
+#include "front_end/npy_file.h"
 #include "tools/estimate.h"
-#include "tools/npy_file.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
 #include "tools/report.h"

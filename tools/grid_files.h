@@ -8,17 +8,14 @@ class ESTIMATE_RUN;
 class OUTPUT_SET;
 class PROGRESS;
 
-// The index's file name in the folder.
-constexpr const char* GRIDS_INDEX = "grids.json";
-
 // Stages into the folder `dir` (made when missing) every per-tile map of
-// `run`, each as NAME.npy (see npy_file.h): per resource type its supply,
-// demand, smoothed demand, utilization, smoothed utilization and overflow;
-// every column of routed.txt when the design has one; the baseline. Then
-// the index grids.json: its format version, the design, nx, ny, and for
-// each map its name, file, dtype, shape [nx, ny], axes ["x", "y"] and what
-// it holds. With a progress display, the phase "grids" with a step for each
-// file written.
+// `run`, each as NAME.npy (see front_end/npy_file.h): per resource type its
+// supply, demand, smoothed demand, utilization, smoothed utilization and
+// overflow; every column of routed.txt when the design has one; the
+// baseline. Then the index grids.json (GRIDS_INDEX): its format version, the
+// design, nx, ny, and for each map its name, file, dtype, shape [nx, ny],
+// axes ["x", "y"] and what it holds. With a progress display, the phase
+// "grids" with a step for each file written.
 void stage_grids(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, PROGRESS* progress = nullptr);
 
 #endif

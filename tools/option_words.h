@@ -7,8 +7,8 @@
 #include <cstddef>
 
 #include "fitter/h/congestion_export.h"
-#include "h/front_end.h"
-#include "tools/design_netlist.h"
+#include "front_end/design_netlist.h"
+#include "front_end/front_end.h"
 #include "tools/heatmap.h"
 
 template <typename VALUE>

@@ -8,7 +8,7 @@
 #include <pybind11/pybind11.h>
 
 #include "fitter/h/congestion_export.h"
-#include "h/front_end.h"
+#include "front_end/front_end.h"
 
 namespace py = pybind11;
 

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "front_end/design_reader.h"
+#include "front_end/routability.h"
 #include "python/src/arguments.h"
 #include "python/src/bindings.h"
 #include "python/src/numpy_arrays.h"
-#include "tools/design_reader.h"
-#include "tools/routability.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <pybind11/pybind11.h>
 
 #include "fitter/congestion/congestion_impl.h"
-#include "h/front_end.h"
+#include "front_end/front_end.h"
 #include "python/src/array_netlist.h"
 #include "python/src/interrupt.h"
 

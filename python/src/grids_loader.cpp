@@ -8,10 +8,9 @@
 
 #include <pybind11/numpy.h>
 
+#include "front_end/npy_file.h"
 #include "python/src/arguments.h"
 #include "python/src/bindings.h"
-#include "tools/grid_files.h"
-#include "tools/npy_file.h"
 
 namespace {
 

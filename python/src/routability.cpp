@@ -8,13 +8,13 @@
 
 #include <pybind11/stl.h>
 
+#include "front_end/baseline.h"
+#include "front_end/routability.h"
 #include "python/src/arguments.h"
 #include "python/src/array_netlist.h"
 #include "python/src/bindings.h"
 #include "python/src/estimator.h"
 #include "python/src/numpy_arrays.h"
-#include "tools/baseline.h"
-#include "tools/routability.h"
 
 namespace {
 

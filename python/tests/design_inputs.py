@@ -1,4 +1,4 @@
-"""The estimator tool's inputs built from a design, as tools/design_netlist.cpp builds them."""
+"""The estimator tool's inputs built from a design, as front_end/design_netlist.cpp builds them."""
 import numpy as np
 
 import congestion as cg

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "front_end/design_reader.h"
 #include "tests/tool/tool_test_support.h"
-#include "tools/design_reader.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "front_end/design_reader.h"
 #include "tool_test_support.h"
-#include "tools/design_reader.h"
 
 namespace {
 

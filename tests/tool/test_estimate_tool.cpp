@@ -32,8 +32,8 @@
 #include <tbb/global_control.h>
 #include <tbb/task_arena.h>
 
+#include "front_end/design_reader.h"
 #include "tool_test_support.h"
-#include "tools/design_reader.h"
 #include "tools/estimate.h"
 #include "tools/heatmap.h"
 #include "tools/progress.h"

@@ -11,11 +11,11 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/baseline.h"
-#include "tools/design_netlist.h"
+#include "front_end/baseline.h"
+#include "front_end/design_netlist.h"
+#include "front_end/routability.h"
+#include "front_end/statistics.h"
 #include "tools/estimate.h"
-#include "tools/routability.h"
-#include "tools/statistics.h"
 
 namespace {
 

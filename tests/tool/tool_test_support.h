@@ -9,7 +9,7 @@
 
 #include <sys/types.h>
 
-#include "tools/design_reader.h"
+#include "front_end/design_reader.h"
 
 // A fresh empty folder under the system's temporary folder, removed with the
 // object.

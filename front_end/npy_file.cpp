@@ -1,5 +1,5 @@
 // Writing and reading the header of a .npy file.
-#include "tools/npy_file.h"
+#include "front_end/npy_file.h"
 
 #include <cctype>
 #include <cstdint>

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fitter/h/congestion_export.h"
-#include "h/front_end.h"
-#include "tools/design_reader.h"
+#include "front_end/design_reader.h"
+#include "front_end/front_end.h"
 
 // Where get_wirelength's estimates come from.
 enum class WIRELENGTH_SOURCE {

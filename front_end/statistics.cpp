@@ -1,5 +1,5 @@
 // Correlations, rank overlap and the mean of the most congested entries.
-#include "tools/statistics.h"
+#include "front_end/statistics.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Line-checked reader of tiles.txt, nets.txt and routed.txt.
-#include "tools/design_reader.h"
+#include "front_end/design_reader.h"
 
 #include <algorithm>
 #include <cerrno>

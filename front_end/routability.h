@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "fitter/h/congestion_export.h"
-#include "tools/design_reader.h"
+#include "front_end/design_reader.h"
 
 // A per-tile map read in place, e.g. from the estimator: the value at (x, y).
 using TILE_READER = std::function<double(int x, int y)>;

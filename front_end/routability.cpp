@@ -1,6 +1,6 @@
 // The box demand of nets, the routability figure of window utilizations, its
 // verdict, and a design's track count.
-#include "tools/routability.h"
+#include "front_end/routability.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tools/design_reader.h"
+#include "front_end/design_reader.h"
 
 // Per-tile horizontal and vertical wire demand (index y * nx + x): each net's
 // width xr - xl and height yt - yb spread evenly over the tiles of its box,

@@ -10,6 +10,10 @@
 #include <string_view>
 #include <vector>
 
+// The file name of the index that lists the .npy maps of a folder, beside
+// them (congestion-estimate --grids writes it, the Python module reads it).
+constexpr const char* GRIDS_INDEX = "grids.json";
+
 // The dtype of the values, as the header names it.
 constexpr const char* NPY_FLOAT32 = "<f4";
 

@@ -1,5 +1,5 @@
 // Bounding-box baseline: each net's half-perimeter spread evenly over its box.
-#include "tools/baseline.h"
+#include "front_end/baseline.h"
 
 BASELINE compute_baseline(const DESIGN& design, const std::vector<int>& nets)
 {

@@ -1,5 +1,5 @@
 // Supply mapping and the NETLIST_IF over a design read from files.
-#include "tools/design_netlist.h"
+#include "front_end/design_netlist.h"
 
 #include <algorithm>
 
