@@ -19,6 +19,7 @@
 #include <tbb/global_control.h>
 
 #include "fitter/congestion/congestion_impl.h"
+#include "placer_estimate.h"
 #include "synthetic_chip.h"
 
 using namespace congestion_internal;
@@ -307,17 +308,8 @@ unsigned long long run_whole_estimate(int size, const SYNTHETIC_NETLIST& netlist
 {
     CONGESTION estimator(size, size, const_cast<SYNTHETIC_NETLIST*>(&netlist));
     apply_supply(chip, estimator);
-    estimator.generate_smooth_wire_supply(kSupplyWindow, kSupplyWindow);
-    estimator.update_demand(netlist.get_all_nets(), CONGESTION::PATH_PROBABILITY_MODEL);
-    estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
-    estimator.generate_smooth_wire_demand(3, 3, false);
-    estimator.update_congestion(true);
-    for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types()) {
-        benchmark::DoNotOptimize(estimator.get_peak_utilization(3, type, false));
-        benchmark::DoNotOptimize(estimator.get_total_apl_style_congestion(type));
-    }
-    benchmark::DoNotOptimize(estimator.get_avg_chip_utilization(1.0f));
-    return estimator.get_cookie();
+    return run_placer_estimate(estimator, netlist.get_all_nets(),
+                               {CONGESTION::PATH_PROBABILITY_MODEL, kSupplyWindow, kSupplyWindow, 3, 1.0f});
 }
 
 // Args: grid size, nets, threads.

@@ -12,6 +12,7 @@
 
 #include "front_end/design_netlist.h"
 #include "front_end/design_reader.h"
+#include "placer_estimate.h"
 
 namespace {
 
@@ -27,21 +28,13 @@ void run_design(benchmark::State& state, const LOADED_DESIGN* loaded)
     const auto model = static_cast<CONGESTION::NET_MODEL>(state.range(0));
     tbb::global_control threads(tbb::global_control::max_allowed_parallelism, state.range(1));
     const DESIGN& design = loaded->design;
+    PLACER_ESTIMATE settings;
+    settings.model = model;
     unsigned long long cookie = 0;
     for (auto _ : state) {
         CONGESTION estimator(design.nx, design.ny, loaded->netlist.get());
         set_design_supply(estimator, design, SUPPLY_MAPPING::HALF);
-        estimator.generate_smooth_wire_supply(3, 1);
-        estimator.update_demand(loaded->nets, model);
-        estimator.update_demand({}, CONGESTION::LAB_INPUT_MODEL);
-        estimator.generate_smooth_wire_demand(3, 1, false);
-        estimator.update_congestion(true);
-        for (CONGESTION::RESOURCE_TYPE type : CONGESTION::get_wire_resource_types()) {
-            benchmark::DoNotOptimize(estimator.get_peak_utilization(1, type, false));
-            benchmark::DoNotOptimize(estimator.get_total_apl_style_congestion(type));
-        }
-        benchmark::DoNotOptimize(estimator.get_avg_chip_utilization(0.0f));
-        cookie = estimator.get_cookie();
+        cookie = run_placer_estimate(estimator, loaded->nets, settings);
     }
     // The same estimate on 1 and 2 threads must give the same state.
     static std::map<std::string, unsigned long long> seen;

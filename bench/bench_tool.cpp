@@ -33,6 +33,7 @@
 #include "front_end/statistics.h"
 #include "synthetic_chip.h"
 #include "tools/estimate.h"
+#include "tools/grid_files.h"
 #include "tools/heatmap.h"
 #include "tools/output_file.h"
 #include "tools/report.h"

@@ -1,5 +1,5 @@
 // The maps of --grids: what each holds, its values read column by column,
-// and the files written side by side.
+// and the files written side by side; the heatmaps of --heatmaps likewise.
 #include "tools/grid_files.h"
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include "front_end/baseline.h"
 #include "front_end/npy_file.h"
 #include "tools/estimate.h"
+#include "tools/heatmap.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
 #include "tools/report.h"
@@ -166,4 +167,21 @@ void stage_grids(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN
             progress->add_step();
     });
     outputs.stage_text((std::filesystem::path(dir) / GRIDS_INDEX).string(), label, index.dump(JSON_INDENT) + "\n");
+}
+
+void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale,
+                    PROGRESS* progress)
+{
+    outputs.create_folder(dir);
+    std::vector<std::string> paths;
+    for (const std::string& stem : run.get_heatmap_stems())
+        paths.push_back((std::filesystem::path(dir) / (stem + ".png")).string());
+    const REPORT& report = run.get_report();
+    if (progress != nullptr)
+        progress->begin("heatmaps", static_cast<int>(paths.size()));
+    outputs.stage_each(paths, "the heatmaps in " + dir, [&](std::size_t i, const std::string& file) {
+        write_heatmap_png(file, report.nx, report.ny, run.get_heatmap(static_cast<int>(i)), scale);
+        if (progress != nullptr)
+            progress->add_step();
+    });
 }

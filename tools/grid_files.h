@@ -1,8 +1,11 @@
-// The per-tile maps of an estimate as NumPy files with an index (--grids).
+// The per-tile maps of an estimate staged as files: NumPy files with an index
+// (--grids) and PNG heatmaps (--heatmaps).
 #ifndef CONGESTION_GRID_FILES_H
 #define CONGESTION_GRID_FILES_H
 
 #include <string>
+
+#include "tools/heatmap.h"
 
 class ESTIMATE_RUN;
 class OUTPUT_SET;
@@ -17,5 +20,11 @@ class PROGRESS;
 // axes ["x", "y"] and what it holds. With a progress display, the phase
 // "grids" with a step for each file written.
 void stage_grids(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, PROGRESS* progress = nullptr);
+
+// Stages every heatmap of `run` into the folder `dir` (made when missing) as
+// FILE_STEM.png, the images drawn and encoded side by side; with a progress
+// display, the phase "heatmaps" with a step for each image written.
+void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale,
+                    PROGRESS* progress = nullptr);
 
 #endif

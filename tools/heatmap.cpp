@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -14,10 +13,8 @@
 #include <cairo.h>
 
 #include "h/parallel_blocks.h"
-#include "tools/estimate.h"
 #include "tools/output_file.h"
 #include "tools/palette_image.h"
-#include "tools/progress.h"
 
 namespace {
 
@@ -419,21 +416,4 @@ void write_heatmap_png(const std::string& path, int nx, int ny, const HEATMAP& h
     const std::string written = image.write_png(path);
     if (!written.empty())
         throw OUTPUT_ERROR(written);
-}
-
-void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale,
-                    PROGRESS* progress)
-{
-    outputs.create_folder(dir);
-    std::vector<std::string> paths;
-    for (const std::string& stem : run.get_heatmap_stems())
-        paths.push_back((std::filesystem::path(dir) / (stem + ".png")).string());
-    const REPORT& report = run.get_report();
-    if (progress != nullptr)
-        progress->begin("heatmaps", static_cast<int>(paths.size()));
-    outputs.stage_each(paths, "the heatmaps in " + dir, [&](std::size_t i, const std::string& file) {
-        write_heatmap_png(file, report.nx, report.ny, run.get_heatmap(static_cast<int>(i)), scale);
-        if (progress != nullptr)
-            progress->add_step();
-    });
 }

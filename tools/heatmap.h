@@ -1,15 +1,11 @@
 // PNG heatmaps of per-tile maps, row 0 at the bottom, with axes and a colour
-// scale; the heatmaps of an estimate are drawn and encoded side by side.
+// scale.
 #ifndef CONGESTION_HEATMAP_H
 #define CONGESTION_HEATMAP_H
 
 #include <functional>
 #include <string>
 #include <vector>
-
-class ESTIMATE_RUN;
-class OUTPUT_SET;
-class PROGRESS;
 
 // Whether the utilization panels of one heatmap share one colour scale (so
 // that equal colours mean equal values) or each runs from 0 to its own
@@ -106,11 +102,5 @@ HEATMAP_GRID get_heatmap_grid(int nx, int ny, int panels, int panel);
 // MAX_HEATMAP_SIDE pixels a side. Throws OUTPUT_ERROR when the image cannot
 // be made or written.
 void write_heatmap_png(const std::string& path, int nx, int ny, const HEATMAP& heatmap, HEATMAP_SCALE scale);
-
-// Stages every heatmap of `run` into the folder `dir` (made when missing) as
-// FILE_STEM.png, the images drawn and encoded side by side; with a progress
-// display, the phase "heatmaps" with a step for each image written.
-void stage_heatmaps(OUTPUT_SET& outputs, const std::string& dir, const ESTIMATE_RUN& run, HEATMAP_SCALE scale,
-                    PROGRESS* progress = nullptr);
 
 #endif

@@ -35,6 +35,7 @@
 #include "front_end/design_reader.h"
 #include "tool_test_support.h"
 #include "tools/estimate.h"
+#include "tools/grid_files.h"
 #include "tools/heatmap.h"
 #include "tools/progress.h"
 #include "tools/report.h"
