@@ -35,7 +35,7 @@
 #include "tools/estimate.h"
 #include "tools/grid_files.h"
 #include "tools/heatmap.h"
-#include "tools/output_file.h"
+#include "front_end/output_file.h"
 #include "tools/report.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "front_end/design_reader.h"
 #include "front_end/routability.h"
 #include "tools/heatmap.h"
-#include "tools/progress.h"
+#include "front_end/progress.h"
 
 // Settings of one estimate; the defaults are the tool's defaults.
 struct ESTIMATE_OPTIONS {

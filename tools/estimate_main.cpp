@@ -23,10 +23,10 @@
 #include "tools/estimate.h"
 #include "tools/grid_files.h"
 #include "tools/heatmap.h"
-#include "tools/interrupts.h"
+#include "front_end/interrupts.h"
 #include "tools/option_words.h"
-#include "tools/output_file.h"
-#include "tools/progress.h"
+#include "front_end/output_file.h"
+#include "front_end/progress.h"
 #include "tools/report.h"
 
 namespace po = boost::program_options;

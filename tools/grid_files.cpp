@@ -17,8 +17,8 @@
 #include "front_end/npy_file.h"
 #include "tools/estimate.h"
 #include "tools/heatmap.h"
-#include "tools/output_file.h"
-#include "tools/progress.h"
+#include "front_end/output_file.h"
+#include "front_end/progress.h"
 #include "tools/report.h"
 
 namespace {

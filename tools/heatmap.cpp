@@ -13,7 +13,7 @@
 #include <cairo.h>
 
 #include "h/parallel_blocks.h"
-#include "tools/output_file.h"
+#include "front_end/output_file.h"
 #include "tools/palette_image.h"
 
 namespace {

@@ -37,7 +37,7 @@
 #include "tools/estimate.h"
 #include "tools/grid_files.h"
 #include "tools/heatmap.h"
-#include "tools/progress.h"
+#include "front_end/progress.h"
 #include "tools/report.h"
 
 namespace {

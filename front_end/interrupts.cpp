@@ -1,5 +1,5 @@
 // The thread that waits for Ctrl-C and SIGTERM.
-#include "tools/interrupts.h"
+#include "front_end/interrupts.h"
 
 #include <iostream>
 #include <mutex>
@@ -9,8 +9,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "tools/output_file.h"
-#include "tools/progress.h"
+#include "front_end/output_file.h"
+#include "front_end/progress.h"
 
 namespace {
 

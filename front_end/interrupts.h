@@ -1,4 +1,5 @@
-// Ctrl-C and SIGTERM end a run of the tool at once, leaving nothing staged.
+// Ctrl-C and SIGTERM end a run of a command-line program at once, leaving
+// nothing staged.
 #ifndef CONGESTION_INTERRUPTS_H
 #define CONGESTION_INTERRUPTS_H
 

@@ -1,5 +1,5 @@
 // The phase lines and the thread that rewrites a long phase's line.
-#include "tools/progress.h"
+#include "front_end/progress.h"
 
 #include <cstdio>
 

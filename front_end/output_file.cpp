@@ -1,5 +1,5 @@
 // Staging outputs under temporary names and putting them in place together.
-#include "tools/output_file.h"
+#include "front_end/output_file.h"
 
 #include <algorithm>
 #include <array>
