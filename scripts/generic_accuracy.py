@@ -25,9 +25,9 @@ import subprocess
 import sys
 import tempfile
 
+import generic_routing  # beside this script: nextpnr's record of the routing, read by names alone
+
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "import"))
-import check_generic  # noqa: E402  (the independent reading of nextpnr's record of a route)
 
 BEGIN = "<!-- generic-accuracy: begin (written by scripts/generic_accuracy.py; edit the script, not this text) -->"
 END = "<!-- generic-accuracy: end -->"
@@ -42,9 +42,8 @@ DIRECTIONS_FLOOR = 0.85
 TOP_FRACTION = 0.1
 # The path model's rule changes at this pin count: smaller nets load by load, larger ones by quadrant counts.
 LARGE_NET_PINS = 16
-# routed.txt's wire columns, and the wire direction of each.
+# routed.txt's wire columns.
 WIRE_COLUMNS = ("right", "left", "up", "down")
-COLUMN_OF = {"E": "right", "W": "left", "N": "up", "S": "down"}
 # nets.txt: the flags column, and the flag that leaves a net out of the estimate (constant).
 FLAGS_FIELD = 2
 FLAG_LEFT_OUT = 2
@@ -168,45 +167,27 @@ def get_wire_figures(folder, routed_json):
     record: shares of the wire-tiles (a wire counted once in each tile of
     its used extent, as routed.txt counts) and the wire-tiles of the nets of
     LARGE_NET_PINS pins or more."""
-    nx, ny, _ = check_generic.read_grid(os.path.join(folder, "tiles.txt"), "tiles")
+    nx, ny, _ = generic_routing.read_grid(os.path.join(folder, "tiles.txt"), "tiles")
     nets = read_nets(folder)
     counts = dict.fromkeys(("tiles", "against", "against_load", "pin", "large"), 0)
     per_direction = {column: [0, 0] for column in WIRE_COLUMNS}  # [against, all]
-    with open(routed_json) as text:
-        modules = json.load(text)["modules"]
-    for module in modules.values():
-        for name, record in module.get("netnames", {}).items():
-            fields = record.get("attributes", {}).get("ROUTING", "").split(";")
-            if len(fields) < 3 or name not in nets:
-                continue
-            flags, pins, box = nets[name]
-            if flags & 3 or len(pins) < 2:
-                continue
-            bound = list(zip(fields[0::3], fields[1::3]))
-            pips = {wire: check_generic.parse_pip(pip) for wire, pip in bound if pip}
-            taken_off = {}
-            for x, y, source in pips.values():
-                taken_off.setdefault(source, []).append((x, y))
-            for wire, _ in bound:
-                found = check_generic.ROUTING_WIRE.match(wire)
-                if not found or wire not in pips:
-                    continue
-                x, y, direction, length, track = found.groups()
-                x, y, length, track = int(x), int(y), int(length), int(track)
-                horizontal = direction in "EW"
-                along = [sx if horizontal else sy for sx, sy in [pips[wire][:2]] + taken_off.get(wire, [])]
-                for position in check_generic.get_span(direction, length, track, x, y, nx, ny):
-                    if not min(along) <= position <= max(along):
-                        continue
-                    tile = (position, y) if horizontal else (x, position)
-                    against = not is_with_net(direction, tile, pins[0], box)
-                    counts["tiles"] += 1
-                    counts["against"] += against
-                    counts["against_load"] += against and tile in pins[1:] and tile != pins[0]
-                    counts["pin"] += tile in pins
-                    counts["large"] += len(pins) >= LARGE_NET_PINS
-                    per_direction[COLUMN_OF[direction]][0] += against
-                    per_direction[COLUMN_OF[direction]][1] += 1
+    for name, _, wires in generic_routing.read_routes(routed_json, nx, ny):
+        if name not in nets:
+            continue
+        flags, pins, box = nets[name]
+        if flags & 3 or len(pins) < 2:
+            continue
+        for wire in wires:
+            column = generic_routing.DIRECTION_COLUMN[wire.direction]
+            for tile in wire.tiles:
+                against = not is_with_net(wire.direction, tile, pins[0], box)
+                counts["tiles"] += 1
+                counts["against"] += against
+                counts["against_load"] += against and tile in pins[1:] and tile != pins[0]
+                counts["pin"] += tile in pins
+                counts["large"] += len(pins) >= LARGE_NET_PINS
+                per_direction[column][0] += against
+                per_direction[column][1] += 1
     return counts, per_direction
 
 

@@ -88,55 +88,62 @@ class DESIGN_DATA:
         counts[column] += 1
 
     def _count_routing(self, net, wires):
-        chipdb = self.chipdb
+        """Counts the wires [(wire, dx, dy, source wire)] bound to `net` into
+        `usage` and the net's routed extents and wire count into `net`; a
+        net without a routing wire is flagged."""
         taken_off = {}  # source wire -> locations of the switches it feeds
         for _, x, y, source in wires:
             if source is not None:
                 taken_off.setdefault(source, []).append((x, y))
         net.routed_x = net.routed_y = net.n_wires = 0
         for wire, dx, dy, _ in wires:
-            key = split_wire_name(wire)
-            index = chipdb.wire_of.get(key)
-            wire_type = get_wire_type(key[2])
-            if index is None:
-                if wire_type in SPAN_CLASSES:
-                    self.diagnostics["span_wires_unmapped"] += 1
-                continue
-            tile = key[:2]
-            if wire_type == "local":
-                self._add(tile, "local")
-            if index in chipdb.block_inputs:
-                self._add(tile, "lab_in")
-            span = chipdb.span_class.get(index)
-            if span is None:
-                continue
-            if dx is None:
-                self.diagnostics["span_wires_dangling"] += 1
-                continue
-            net.n_wires += 1
-            self._add((dx, dy), "sw")
-            horizontal = span[0] == "h"
-            switches = [(dx, dy)] + taken_off.get(wire, [])
-            along = [x if horizontal else y for x, y in switches]
-            lo, hi = min(along), max(along)
-            start = dx if horizontal else dy
-            if horizontal:
-                net.routed_x += hi - lo
-            else:
-                net.routed_y += hi - lo
-            for segment in chipdb.segments[index]:
-                position = segment[0] if horizontal else segment[1]
-                if not lo <= position <= hi:
-                    continue
-                side = "drv" if position == start else ("left" if position < start else "right")
-                if not horizontal:
-                    side = {"drv": "drv", "left": "down", "right": "up"}[side]
-                axis = "h" if horizontal else "v"
-                self._add(segment, axis + "_all")
-                self._add(segment, axis + "_" + side)
-                self._add(segment, span)
+            self._count_wire(net, wire, dx, dy, taken_off.get(wire, []))
         if net.n_wires == 0:
             net.flags |= FLAG_NO_SPAN_WIRE
+
+    def _count_wire(self, net, wire, dx, dy, taken_off):
+        """Counts one wire of `net`, driven by the switch at (dx, dy) (None
+        when no pip binds it) and taken off at the locations `taken_off`."""
+        chipdb = self.chipdb
+        key = split_wire_name(wire)
+        index = chipdb.wire_of.get(key)
+        wire_type = get_wire_type(key[2])
+        if index is None:
+            if wire_type in SPAN_CLASSES:
+                self.diagnostics["span_wires_unmapped"] += 1
+            return
+        tile = key[:2]
+        if wire_type == "local":
+            self._add(tile, "local")
+        if index in chipdb.block_inputs:
+            self._add(tile, "lab_in")
+        span = chipdb.span_class.get(index)
+        if span is None:
+            return
+        if dx is None:
+            self.diagnostics["span_wires_dangling"] += 1
+            return
+        net.n_wires += 1
+        self._add((dx, dy), "sw")
+        horizontal = span[0] == "h"
+        along = [x if horizontal else y for x, y in [(dx, dy)] + taken_off]
+        lo, hi = min(along), max(along)
+        start = dx if horizontal else dy
+        if horizontal:
+            net.routed_x += hi - lo
+        else:
+            net.routed_y += hi - lo
+        for segment in chipdb.segments[index]:
+            position = segment[0] if horizontal else segment[1]
+            if not lo <= position <= hi:
+                continue
+            side = "drv" if position == start else ("left" if position < start else "right")
+            if not horizontal:
+                side = {"drv": "drv", "left": "down", "right": "up"}[side]
+            axis = "h" if horizontal else "v"
+            self._add(segment, axis + "_all")
+            self._add(segment, axis + "_" + side)
+            self._add(segment, span)
 
     def get_num_pins(self):
         return sum(len(net.pins) for net in self.nets)

@@ -135,12 +135,16 @@ def _run_yosys(yosys, arguments, log_path):
                                                                            log_path))
 
 
+def _get_define_options(defines):
+    return [option for name, value in defines for option in ("-D", "%s=%s" % (name, value))]
+
+
 def get_top_parameters(yosys, sources, top, defines, work_dir, log_path):
     """The names of the parameters of the module `top` (yosys lists a module
     read with defines as $abstract\\NAME). `work_dir` must not hold spaces."""
     listing = os.path.join(work_dir, "parameters.txt")
-    define_options = [option for name, value in defines for option in ("-D", "%s=%s" % (name, value))]
-    _run_yosys(yosys, define_options + ["-p", "tee -q -o %s chparam -list" % listing] + sources, log_path)
+    _run_yosys(yosys, _get_define_options(defines) + ["-p", "tee -q -o %s chparam -list" % listing] + sources,
+               log_path)
     parameters, module = {}, None
     with open(listing) as text:
         for line in text:
@@ -151,6 +155,16 @@ def get_top_parameters(yosys, sources, top, defines, work_dir, log_path):
     return parameters.get(top, [])
 
 
+def get_parameter_defines(yosys, sources, top, defines, work_dir, log_path):
+    """The defines [(name, value)] that also name a parameter of the module
+    `top`, as synthesize's `parameters` [(name, value, top)]: --define sets
+    both the macro and the parameter. None without a top."""
+    if not defines or not top:
+        return []
+    names = get_top_parameters(yosys, sources, top, defines, work_dir, log_path)
+    return [(name, value, top) for name, value in defines if name in names]
+
+
 def synthesize(yosys, sources, out_dir, json_path, commands, defines=(), parameters=()):
     """Runs yosys on the sources with the defines, then sets the top-level
     parameters [(name, value, top)] and runs `commands` (a list of yosys
@@ -158,13 +172,12 @@ def synthesize(yosys, sources, out_dir, json_path, commands, defines=(), paramet
     for the folder of this package). Returns (the script as meta.txt
     records it, seconds)."""
     log_path = os.path.join(out_dir, "yosys.log")
-    define_options = [option for name, value in defines for option in ("-D", "%s=%s" % (name, value))]
     prefix = ["chparam -set %s %s %s" % parameter for parameter in parameters]
     share = os.path.dirname(os.path.abspath(__file__)) + os.sep
     script = "; ".join(prefix + [command.replace("{json}", '"%s"' % json_path).replace("{share}/", share)
                                  for command in commands])
     started = time.time()
-    _run_yosys(yosys, define_options + ["-p", script] + sources, log_path)
+    _run_yosys(yosys, _get_define_options(defines) + ["-p", script] + sources, log_path)
     reads = " ".join(["-D%s=%s" % define for define in defines] + [os.path.basename(s) for s in sources])
     recorded = "; ".join(["read_verilog " + reads] + prefix +
                          [command.replace("{json}", "synth.json").replace("{share}/", "") for command in commands])

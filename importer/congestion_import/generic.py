@@ -83,11 +83,8 @@ def get_sha256(path):
 
 def synthesize(arguments, yosys, sources, out, work):
     netlist = os.path.join(out, "synth.json")
-    parameters = []
-    if arguments.defines and arguments.top:
-        names = flow.get_top_parameters(yosys, sources, arguments.top, arguments.defines, work,
-                                             os.path.join(out, "yosys.log"))
-        parameters = [(name, value, arguments.top) for name, value in arguments.defines if name in names]
+    parameters = flow.get_parameter_defines(yosys, sources, arguments.top, arguments.defines, work,
+                                            os.path.join(out, "yosys.log"))
     values = {"top": " -top " + arguments.top if arguments.top else "",
               "extra": "".join(" " + argument for argument in arguments.yosys_args),
               "lut": arguments.lut or DEFAULT_LUT}

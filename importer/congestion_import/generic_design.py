@@ -56,38 +56,29 @@ class GENERIC_DESIGN_DATA(design.DESIGN_DATA):
     def _is_global(self, record):
         return any(design.split_wire_name(wire)[2] == generic_arch.CLOCK_WIRE for wire in record["users"])
 
-    def _count_routing(self, net, wires):
-        arch = self.chipdb
-        taken_off = {}  # source wire -> locations of the switches it feeds
-        for _, x, y, source in wires:
-            if source is not None:
-                taken_off.setdefault(source, []).append((x, y))
-        net.routed_x = net.routed_y = net.n_wires = 0
-        for wire, dx, dy, _ in wires:
-            parsed = generic_arch.parse_wire_name(wire)
-            if parsed is None:
-                parts = wire.split("/")
-                if len(parts) == 3 and generic_arch.is_lab_input(parts[2]):
-                    self._add((int(parts[0][1:]), int(parts[1][1:])), "lab_in")
-                continue
-            if dx is None:
-                self.diagnostics["routing_wires_dangling"] += 1
-                continue
-            direction, length, track, x, y = parsed
-            lo, hi = arch.get_wire_span(direction, length, track, x, y)
-            horizontal = direction in generic_arch.HORIZONTAL
-            along = [sx if horizontal else sy for sx, sy in [(dx, dy)] + taken_off.get(wire, [])]
-            first, last = min(along), max(along)
-            net.n_wires += 1
-            if horizontal:
-                net.routed_x += last - first
-            else:
-                net.routed_y += last - first
-            column = _COLUMN[direction]
-            for position in range(max(lo, first), min(hi, last) + 1):
-                self._add((position, y) if horizontal else (x, position), column)
-        if net.n_wires == 0:
-            net.flags |= design.FLAG_NO_SPAN_WIRE
+    def _count_wire(self, net, wire, dx, dy, taken_off):
+        parsed = generic_arch.parse_wire_name(wire)
+        if parsed is None:
+            parts = wire.split("/")
+            if len(parts) == 3 and generic_arch.is_lab_input(parts[2]):
+                self._add((int(parts[0][1:]), int(parts[1][1:])), "lab_in")
+            return
+        if dx is None:
+            self.diagnostics["routing_wires_dangling"] += 1
+            return
+        direction, length, track, x, y = parsed
+        lo, hi = self.chipdb.get_wire_span(direction, length, track, x, y)
+        horizontal = direction in generic_arch.HORIZONTAL
+        along = [sx if horizontal else sy for sx, sy in [(dx, dy)] + taken_off]
+        first, last = min(along), max(along)
+        net.n_wires += 1
+        if horizontal:
+            net.routed_x += last - first
+        else:
+            net.routed_y += last - first
+        column = _COLUMN[direction]
+        for position in range(max(lo, first), min(hi, last) + 1):
+            self._add((position, y) if horizontal else (x, position), column)
 
     def _add(self, tile, column):
         counts = self.usage.setdefault(tile, dict.fromkeys(COLUMNS, 0))

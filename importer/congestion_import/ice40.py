@@ -33,11 +33,8 @@ def synthesize(arguments, yosys, sources, out, work):
     """synth_ice40 on the Verilog sources into out/synth.json; returns
     (netlist path, meta entries)."""
     netlist = os.path.join(out, "synth.json")
-    parameters = []
-    if arguments.defines and arguments.top:
-        names = flow.get_top_parameters(yosys, sources, arguments.top, arguments.defines, work,
-                                             os.path.join(out, "yosys.log"))
-        parameters = [(name, value, arguments.top) for name, value in arguments.defines if name in names]
+    parameters = flow.get_parameter_defines(yosys, sources, arguments.top, arguments.defines, work,
+                                            os.path.join(out, "yosys.log"))
     dsp = arguments.device in flow.DSP_DEVICES and not arguments.no_dsp
     options = (" -top " + arguments.top if arguments.top else "") + (" -dsp" if dsp else "")
     options += "".join(" " + argument for argument in arguments.yosys_args)

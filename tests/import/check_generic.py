@@ -14,91 +14,36 @@ every pin of nets.txt the cell and port that nextpnr connects to the net,
 and no other. With ESTIMATE_TOOL, the tool must read the folder and its
 all-wires estimate correlate with the routed usage."""
 
-import json
 import os
 import re
 import sys
 
 import check_import
 
-DIRECTION_COLUMN = {"E": "right", "W": "left", "N": "up", "S": "down"}
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import generic_routing  # noqa: E402  (nextpnr's record of the routing, read by names alone)
+
 COLUMNS = ("right", "left", "up", "down", "lab_in")
-ROUTING_WIRE = re.compile(r"X(\d+)/Y(\d+)/([EWNS])(\d+)_(\d+)$")
 LAB_INPUT = re.compile(r"X(\d+)/Y(\d+)/(I\d+_\d+|CLK|IOI\d+|IOE\d+)$")
-
-
-def read_grid(path, header):
-    with open(path) as text:
-        lines = text.read().splitlines()
-    words = lines[0].split()
-    if words[0] != header or words[3:] != ["directional"]:
-        raise ValueError("%s does not start with '%s NX NY directional'" % (path, header))
-    return int(words[1]), int(words[2]), [line.split() for line in lines[2:]]
-
-
-def get_span(direction, length, track, x, y, nx, ny):
-    """The tiles a wire covers along its line: it starts at its named tile
-    and runs `length` tiles in its direction, cut at the grid's edge; the
-    first wire of a track whose offset (track % length) is not 0 covers only
-    the tiles before the offset."""
-    n = nx if direction in "EW" else ny
-    position = x if direction in "EW" else y
-    forward = direction in "EN"
-    u = position if forward else n - 1 - position
-    offset = track % length
-    last = offset - 1 if u == 0 and offset else min(u + length, n) - 1
-    return range(u, last + 1) if forward else range(n - 1 - last, n - u)
-
-
-def parse_pip(name):
-    """(x, y, source wire) of a pip named X<x>/Y<y>/<source>><sink>."""
-    x, y, ends = name.split("/", 2)
-    x, y = int(x[1:]), int(y[1:])
-    local, at, offset = ends.split(">")[0].partition("@")
-    if local.startswith("GLB."):
-        return x, y, "GLB/" + local[4:]
-    dx, dy = (int(v) for v in offset.split(".")) if at else (0, 0)
-    return x, y, "X%d/Y%d/%s" % (x + dx, y + dy, local)
 
 
 def recount(routed_json, nx, ny):
     """({tile: {column: count}}, {net name: (routed_x, routed_y, n_wires)})
     from nextpnr's record of the routing."""
-    with open(routed_json) as text:
-        modules = json.load(text)["modules"]
     usage, per_net = {}, {}
-    for module in modules.values():
-        for net, record in module.get("netnames", {}).items():
-            fields = record.get("attributes", {}).get("ROUTING", "").split(";")
-            if len(fields) < 3:
-                continue
-            bound = list(zip(fields[0::3], fields[1::3]))
-            pips = {wire: parse_pip(pip) for wire, pip in bound if pip}
-            sources = {}
-            for px, py, source in pips.values():
-                sources.setdefault(source, []).append((px, py))
-            routed = [0, 0, 0]
-            for wire, _ in bound:
-                pin = LAB_INPUT.match(wire)
-                if pin:
-                    tile = usage.setdefault((int(pin.group(1)), int(pin.group(2))), dict.fromkeys(COLUMNS, 0))
-                    tile["lab_in"] += 1
-                found = ROUTING_WIRE.match(wire)
-                if not found or wire not in pips:
-                    continue
-                x, y, direction, length, track = found.groups()
-                x, y, length, track = int(x), int(y), int(length), int(track)
-                horizontal = direction in "EW"
-                switches = [pips[wire][:2]] + sources.get(wire, [])
-                along = [sx if horizontal else sy for sx, sy in switches]
-                routed[0 if horizontal else 1] += max(along) - min(along)
-                routed[2] += 1
-                for position in get_span(direction, length, track, x, y, nx, ny):
-                    if min(along) <= position <= max(along):
-                        tile = usage.setdefault((position, y) if horizontal else (x, position),
-                                                dict.fromkeys(COLUMNS, 0))
-                        tile[DIRECTION_COLUMN[direction]] += 1
-            per_net[net] = tuple(routed)
+    for net, bound, wires in generic_routing.read_routes(routed_json, nx, ny):
+        for wire in bound:
+            pin = LAB_INPUT.match(wire)
+            if pin:
+                usage.setdefault((int(pin.group(1)), int(pin.group(2))), dict.fromkeys(COLUMNS, 0))["lab_in"] += 1
+        routed = [0, 0, 0]
+        for wire in wires:
+            routed[0 if wire.direction in "EW" else 1] += wire.last - wire.first
+            routed[2] += 1
+            column = generic_routing.DIRECTION_COLUMN[wire.direction]
+            for tile in wire.tiles:
+                usage.setdefault(tile, dict.fromkeys(COLUMNS, 0))[column] += 1
+        per_net[net] = tuple(routed)
     return usage, per_net
 
 
@@ -148,7 +93,7 @@ def check_folder(folder, routed_json, tool=None):
         meta = dict(line.rstrip("\n").partition(" ")[::2] for line in text)
     tracks = sum(int(item.split(":")[1]) for item in meta["tracks"].split(","))
     pins = int(meta["slices"]) * int(meta["lut"]) + 1
-    nx, ny, tiles = read_grid(os.path.join(folder, "tiles.txt"), "tiles")
+    nx, ny, tiles = generic_routing.read_grid(os.path.join(folder, "tiles.txt"), "tiles")
     supply = {}
     for row in tiles:
         x, y, kind, values = int(row[0]), int(row[1]), row[2], list(map(int, row[3:]))
@@ -162,7 +107,7 @@ def check_folder(folder, routed_json, tool=None):
         return faults + ["meta.txt says routed %s" % meta["routed"]]
     faults += check_cells(folder, routed_json)
     usage, per_net = recount(routed_json, nx, ny)
-    _, _, rows = read_grid(os.path.join(folder, "routed.txt"), "routed")
+    _, _, rows = generic_routing.read_grid(os.path.join(folder, "routed.txt"), "routed")
     for row in rows:
         x, y, values = int(row[0]), int(row[1]), list(map(int, row[2:]))
         expected = [usage.get((x, y), {}).get(column, 0) for column in COLUMNS]
