@@ -1,6 +1,8 @@
 // The library's estimate and the net boxes as maps that steer the pass.
 #include "placer/congestion_map.h"
 
+#include <algorithm>
+
 #include "front_end/design_netlist.h"
 #include "front_end/routability.h"
 
@@ -64,9 +66,38 @@ double get_reference(const DESIGN& design, const HORIZONTAL& horizontal, const V
     return mean > 0.0 ? mean : 1.0;
 }
 
+// The netlist the estimator reads: the placement's arrays, and congestion
+// values that are the utilization, or once the reference is known the
+// utilization over it less the threshold, not below 0, so that the
+// library's window sums sum the map the cost reads.
+class STEERING_NETLIST : public FLAT_NETLIST {
+ public:
+    explicit STEERING_NETLIST(const NETLIST_ARRAYS& arrays) : FLAT_NETLIST(arrays) {}
+
+    void set_reference(float reference, float threshold)
+    {
+        m_inverse_reference = 1.0f / reference;
+        m_threshold = threshold;
+        m_normalised = true;
+    }
+    float compute_congestion(float smooth_demand, float smooth_supply, CONGESTION::RESOURCE_TYPE) const override
+    {
+        const float utilization = smooth_supply > 0.0f ? smooth_demand / smooth_supply : 0.0f;
+        if (!m_normalised)
+            return utilization;
+        const float above = utilization * m_inverse_reference - m_threshold;
+        return above > 0.0f ? above : 0.0f;
+    }
+
+ private:
+    bool m_normalised = false;
+    float m_inverse_reference = 1.0f;
+    float m_threshold = 0.0f;
+};
+
 class ESTIMATE_MAP : public CONGESTION_MAP {
  public:
-    explicit ESTIMATE_MAP(const PLACEMENT& placement)
+    ESTIMATE_MAP(const PLACEMENT& placement, double threshold)
         : m_placement(placement),
           m_netlist(placement.get_netlist_arrays()),
           m_estimator(placement.get_nx(), placement.get_ny(), &m_netlist)
@@ -81,10 +112,11 @@ class ESTIMATE_MAP : public CONGESTION_MAP {
                        DIRECTIONS_PER_AXIS;
             };
         };
-        m_scale =
-            1.0 / (DIRECTIONS_PER_AXIS * get_reference(placement.get_placed().design,
-                                                       axis(CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT),
-                                                       axis(CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN)));
+        const double reference = get_reference(placement.get_placed().design,
+                                               axis(CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT),
+                                               axis(CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN));
+        m_netlist.set_reference(static_cast<float>(reference), static_cast<float>(threshold));
+        m_estimator.update_congestion(true);
     }
 
     void refresh() override
@@ -107,20 +139,20 @@ class ESTIMATE_MAP : public CONGESTION_MAP {
     double get_sum(CONGESTION::RESOURCE_TYPE first, CONGESTION::RESOURCE_TYPE second, const NET_BOX& box) const
     {
         return (static_cast<double>(m_estimator.get_congestion_in_window(first, box.xl, box.xr, box.yb, box.yt)) +
-                static_cast<double>(m_estimator.get_congestion_in_window(second, box.xl, box.xr, box.yb, box.yt))) *
-               m_scale;
+                static_cast<double>(m_estimator.get_congestion_in_window(second, box.xl, box.xr, box.yb, box.yt))) /
+               DIRECTIONS_PER_AXIS;
     }
 
     const PLACEMENT& m_placement;
-    FLAT_NETLIST m_netlist;
+    STEERING_NETLIST m_netlist;
     CONGESTION m_estimator;
-    double m_scale = 1.0;
 };
 
 class BOX_MAP : public CONGESTION_MAP {
  public:
-    explicit BOX_MAP(const PLACEMENT& placement)
+    BOX_MAP(const PLACEMENT& placement, double threshold)
         : m_placement(placement),
+          m_threshold(threshold),
           m_netlist(placement.get_netlist_arrays()),
           m_horizontal(placement.get_nx(), placement.get_ny()),
           m_vertical(placement.get_nx(), placement.get_ny())
@@ -138,7 +170,7 @@ class BOX_MAP : public CONGESTION_MAP {
         m_horizontal_supply = axis_supply(CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT);
         m_vertical_supply = axis_supply(CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN);
         const BOX_DEMAND demand = get_demand();
-        m_scale =
+        m_inverse_reference =
             1.0 /
             get_reference(
                 design,
@@ -164,28 +196,32 @@ class BOX_MAP : public CONGESTION_MAP {
     void fill(const BOX_DEMAND& demand)
     {
         const int ny = m_placement.get_ny();
+        const auto above = [this](double utilization) {
+            return std::max(0.0, utilization * m_inverse_reference - m_threshold);
+        };
         m_horizontal.fill(ny, [&](int x, int y) {
-            return get_utilization(demand.get_horizontal(x, y), m_horizontal_supply, x, y) * m_scale;
+            return above(get_utilization(demand.get_horizontal(x, y), m_horizontal_supply, x, y));
         });
         m_vertical.fill(ny, [&](int x, int y) {
-            return get_utilization(demand.get_vertical(x, y), m_vertical_supply, x, y) * m_scale;
+            return above(get_utilization(demand.get_vertical(x, y), m_vertical_supply, x, y));
         });
     }
 
     const PLACEMENT& m_placement;
+    double m_threshold;
     FLAT_NETLIST m_netlist;
     std::vector<double> m_horizontal_supply;
     std::vector<double> m_vertical_supply;
     BOX_SUMS m_horizontal;
     BOX_SUMS m_vertical;
-    double m_scale = 1.0;
+    double m_inverse_reference = 1.0;
 };
 
 }  // namespace
 
-std::unique_ptr<CONGESTION_MAP> make_congestion_map(MAP_KIND kind, const PLACEMENT& placement)
+std::unique_ptr<CONGESTION_MAP> make_congestion_map(MAP_KIND kind, const PLACEMENT& placement, double threshold)
 {
     if (kind == MAP_KIND::BOXES)
-        return std::make_unique<BOX_MAP>(placement);
-    return std::make_unique<ESTIMATE_MAP>(placement);
+        return std::make_unique<BOX_MAP>(placement, threshold);
+    return std::make_unique<ESTIMATE_MAP>(placement, threshold);
 }

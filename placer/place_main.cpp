@@ -55,6 +55,7 @@ struct COMMAND_LINE {
     std::string folder;
     std::string out;
     MAP_KIND map = MAP_KIND::ESTIMATE;
+    double threshold = DEFAULT_CONGESTION_THRESHOLD;
     ANNEAL_OPTIONS anneal;
     int threads = 0;
     bool quiet = false;
@@ -109,8 +110,11 @@ po::options_description get_option_descriptions(const ANNEAL_OPTIONS& d)
         "(the routability verdict's net boxes)")(
         "congestion-weight", po::value<std::string>()->default_value(format_number(d.congestion_weight)),
         "how much a net's box costs more per unit of the map's congestion over it (0 to 1000; 0 for wire length "
-        "alone)")("effort", po::value<std::string>()->default_value(format_number(d.effort)),
-                  "moves per temperature, times the movable cells to the power 4/3 (above 0, at most 1000)")(
+        "alone)")(
+        "congestion-threshold", po::value<std::string>()->default_value(format_number(DEFAULT_CONGESTION_THRESHOLD)),
+        "the share of the starting placement's average utilization above which the map counts congestion (0 to "
+        "1000)")("effort", po::value<std::string>()->default_value(format_number(d.effort)),
+                 "moves per temperature, times the movable cells to the power 4/3 (above 0, at most 1000)")(
         "start-temperature", po::value<std::string>()->default_value(format_number(d.start_temperature)),
         "the first temperature, times the spread of the cost changes of random moves (above 0, at most 1000)")(
         "refresh", po::value<std::string>()->default_value(REFRESH_EVERY_TEMPERATURE),
@@ -183,6 +187,7 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     line.map = map == "boxes" ? MAP_KIND::BOXES : MAP_KIND::ESTIMATE;
     ANNEAL_OPTIONS& a = line.anneal;
     a.congestion_weight = parse_number(text("congestion-weight"), "--congestion-weight", 0.0, MAX_WEIGHT, false);
+    line.threshold = parse_number(text("congestion-threshold"), "--congestion-threshold", 0.0, MAX_WEIGHT, false);
     a.effort = parse_number(text("effort"), "--effort", 0.0, MAX_EFFORT, true);
     a.start_temperature =
         parse_number(text("start-temperature"), "--start-temperature", 0.0, MAX_START_TEMPERATURE, true);
@@ -208,6 +213,7 @@ META get_meta_entries(const COMMAND_LINE& line, const PLACED_DESIGN& placed)
     return {{"refined_from", find_meta(placed.meta, "design").value_or(fs::path(line.folder).filename().string())},
             {"place_map", get_map_word(line.map)},
             {"place_congestion_weight", format_number(a.congestion_weight)},
+            {"place_congestion_threshold", format_number(line.threshold)},
             {"place_effort", format_number(a.effort)},
             {"place_start_temperature", format_number(a.start_temperature)},
             {"place_refresh", a.refresh_moves > 0 ? std::to_string(a.refresh_moves) : REFRESH_EVERY_TEMPERATURE},
@@ -237,7 +243,7 @@ int run_pass(const COMMAND_LINE& line)
     const PLACED_DESIGN placed = read_placed_design(line.folder);
     progress.begin("refine");
     PLACEMENT placement(placed);
-    const std::unique_ptr<CONGESTION_MAP> map = make_congestion_map(line.map, placement);
+    const std::unique_ptr<CONGESTION_MAP> map = make_congestion_map(line.map, placement, line.threshold);
     const ANNEAL_RESULT result = anneal(placement, *map, line.anneal, [&](int) { progress.add_step(); });
     progress.begin("write folder");
     OUTPUT_SET outputs;

@@ -14,6 +14,7 @@ every pin of nets.txt the cell and port that nextpnr connects to the net,
 and no other. With ESTIMATE_TOOL, the tool must read the folder and its
 all-wires estimate correlate with the routed usage."""
 
+import json
 import os
 import re
 import sys
