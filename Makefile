@@ -65,8 +65,8 @@ EXAMPLE_OUT ?= $(OUT)/example
 example: tool
 	@scripts/install-deps.sh flow
 	$(BUILD)/tools/congestion-import examples/lfsr_mesh/lfsr_mesh.v --top lfsr_mesh --device hx1k \
-		--out $(EXAMPLE_OUT)/design
-	$(BUILD)/tools/congestion-estimate $(EXAMPLE_OUT)/design --json $(EXAMPLE_OUT)/report.json \
+		--out $(EXAMPLE_OUT)/lfsr_mesh
+	$(BUILD)/tools/congestion-estimate $(EXAMPLE_OUT)/lfsr_mesh --json $(EXAMPLE_OUT)/report.json \
 		--heatmaps $(EXAMPLE_OUT)/heatmaps
 
 # The wide-datapath example (examples/fir_mac, 12 taps) on a generic 40 x 40
@@ -75,8 +75,8 @@ example: tool
 example-generic: tool
 	@scripts/install-deps.sh flow
 	$(BUILD)/tools/congestion-import examples/fir_mac/fir_mac.v --top fir_mac --define TAPS=12 \
-		--arch generic --grid 40x40 --out $(EXAMPLE_OUT)-generic/design
-	$(BUILD)/tools/congestion-estimate $(EXAMPLE_OUT)-generic/design --json $(EXAMPLE_OUT)-generic/report.json \
+		--arch generic --grid 40x40 --out $(EXAMPLE_OUT)-generic/fir_mac
+	$(BUILD)/tools/congestion-estimate $(EXAMPLE_OUT)-generic/fir_mac --json $(EXAMPLE_OUT)-generic/report.json \
 		--heatmaps $(EXAMPLE_OUT)-generic/heatmaps
 
 # The data set of generic design folders: both examples on devices of

@@ -7,7 +7,8 @@
 # wire counted once, the supply of every logic tile the track count per
 # direction) and the estimate; refines that placement with congestion-place
 # and routes the refined folder on the same channel, checked the same way.
-# Then runs the importer's own tests, which must not be skipped here.
+# Then runs the importer's own tests (among them a small design of each kind
+# and a BLIF circuit on generic devices), which must not be skipped here.
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=${BUILD:-build}

@@ -249,9 +249,19 @@ def parse_arguments(argv):
     return arguments
 
 
+def check_tools(tools, names):
+    """Refuses a --tools folder without the programs the search runs."""
+    for name in names:
+        if not os.access(os.path.join(tools, name), os.X_OK):
+            raise SEARCH_ERROR("%s has no %s: build the tools with `make build`, or name the folder that holds "
+                               "them with --tools" % (os.path.normpath(tools), name))
+
+
 def main(argv):
     arguments = parse_arguments(argv)
     try:
+        check_tools(arguments.tools, ["congestion-import"] +
+                    (["congestion-estimate"] if arguments.guess_from_estimate else []))
         info = DESIGN_INFO(arguments.folder)
         with tempfile.TemporaryDirectory(prefix="min-channel-") as work:
             router = ROUTER(info, arguments, work)
@@ -272,8 +282,10 @@ def main(argv):
         if arguments.csv:
             write_rows(arguments.csv, rows)
         runs = sum(1 for row in rows if row["source"] == "run")
-        print("%d channels tried (%d routed now), %.1f s of routing" %
-              (len(rows), runs, sum(float(row["seconds"]) for row in rows)))
+        routed = sum(1 for row in rows if row["outcome"] == ROUTED)
+        print("%d channels tried: %d routed, %d did not; %d run now, %d replayed; %.1f s of routing" %
+              (len(rows), routed, len(rows) - routed, runs, len(rows) - runs,
+               sum(float(row["seconds"]) for row in rows)))
     except SEARCH_ERROR as error:
         print("min_channel_width.py: %s" % error, file=sys.stderr)
         return 1

@@ -54,6 +54,11 @@ _STEP_MARKERS = (
 # How long nextpnr may take to end after being asked to stop.
 _STOP_SECONDS = 10
 
+# The first line of a Python traceback, which nextpnr's scripts print on standard error.
+_TRACEBACK = "Traceback (most recent call last):"
+# Beside nextpnr's log, the Python traceback of a script that failed inside nextpnr.
+TRACEBACK_FILE = "nextpnr-traceback.txt"
+
 # router2's error for an arc that no path of the device connects.
 _NO_ROUTE = "ERROR: Failed to route arc"
 
@@ -179,7 +184,8 @@ def synthesize(yosys, sources, out_dir, json_path, commands, defines=(), paramet
     started = time.time()
     _run_yosys(yosys, _get_define_options(defines) + ["-p", script] + sources, log_path)
     reads = " ".join(["-D%s=%s" % define for define in defines] + [os.path.basename(s) for s in sources])
-    recorded = "; ".join(["read_verilog " + reads] + prefix +
+    frontend = "read_blif " if sources[0].endswith(".blif") else "read_verilog "
+    recorded = "; ".join([frontend + reads] + prefix +
                          [command.replace("{json}", "synth.json").replace("{share}/", "") for command in commands])
     return recorded, time.time() - started
 
@@ -191,10 +197,13 @@ class NEXTPNR_RUN:
     stopped), `iterations` and `overuse` of the last router2 iteration seen
     (0 and None before routing), `stopped` (True when the bound stopped it),
     `unroutable` (router2's error when it found no route at all for an arc,
-    else None), `errors` (the last lines that were no nextpnr Info lines)."""
+    else None), `errors` (the last lines that were no nextpnr Info lines),
+    `traceback` (the lines of the last Python traceback nextpnr printed,
+    which its log does not hold)."""
 
     def __init__(self, nextpnr, arguments, log_path, environment, progress, max_iterations=None):
         self.iterations, self.overuse, self.stopped, self.unroutable, self.errors = 0, None, False, None, []
+        self.traceback, self._in_traceback = [], False
         started = time.time()
         process = subprocess.Popen([nextpnr, "-l", log_path] + arguments, env=environment, text=True,
                                    errors="replace", stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -219,6 +228,12 @@ class NEXTPNR_RUN:
         self.seconds = time.time() - started
 
     def _read(self, line, progress):
+        if line.startswith(_TRACEBACK):
+            self.traceback, self._in_traceback = [], True
+        if self._in_traceback:
+            self.traceback.append(line.rstrip("\n"))
+            # A traceback ends with the exception's line, the first that is not indented.
+            self._in_traceback = line.startswith((" ", _TRACEBACK))
         for marker, step in _STEP_MARKERS:
             if line.startswith(marker):
                 progress.start(step or line[len(marker):].strip())
@@ -253,7 +268,13 @@ def check_nextpnr(run, log_path, program, fits_what):
     if _DOES_NOT_FIT.search(error):
         raise IMPORT_ERROR("the design does not fit the device %s (%s): see the nextpnr log %s." %
                            (fits_what, error, log_path), EXIT_DOES_NOT_FIT)
-    raise IMPORT_ERROR("%s failed (%s): see the nextpnr log %s." % (program, error, log_path))
+    where = "the nextpnr log %s" % log_path
+    if run.traceback:
+        traceback_path = os.path.join(os.path.dirname(log_path), TRACEBACK_FILE)
+        with open(traceback_path, "w") as out:
+            out.writelines(line + "\n" for line in run.traceback)
+        where += " and the Python traceback %s" % traceback_path
+    raise IMPORT_ERROR("%s failed (%s): see %s." % (program, error, where))
 
 
 def read_log_times(log_path):

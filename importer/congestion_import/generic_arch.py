@@ -5,8 +5,8 @@ ARCH.from_environment); the importer's flow inside nextpnr calls build()
 instead, and the importer outside nextpnr uses the same layout (which wire
 covers which tiles) to count supply and routed usage.
 
-Grid: W x H tiles; the perimeter holds I/O tiles (IOBS_PER_TILE GENERIC_IOB
-bels each), the four corners are empty, every other tile is a logic tile of
+Grid: W x H tiles; the perimeter holds I/O tiles (`iobs` GENERIC_IOB bels
+each), the four corners are empty, every other tile is a logic tile of
 `slices` GENERIC_SLICE bels (a K-input LUT and a flip-flop each). The LUT
 output and the flip-flop output of a slice share one wire: nextpnr's packer
 never uses both.
@@ -48,7 +48,6 @@ HORIZONTAL = ("E", "W")
 FORWARD = ("E", "N")
 _BACK = {"E": "W", "W": "E", "N": "S", "S": "N"}
 
-IOBS_PER_TILE = 2
 GLOBALS = 4
 OUTPUTS_PER_START = 2
 LOCALS_PER_INPUT = 1.5
@@ -69,6 +68,7 @@ GRID_VARIABLE = "CONGESTION_GENERIC_GRID"
 SLICES_VARIABLE = "CONGESTION_GENERIC_SLICES"
 LUT_VARIABLE = "CONGESTION_GENERIC_LUT"
 TRACKS_VARIABLE = "CONGESTION_GENERIC_TRACKS"
+IOBS_VARIABLE = "CONGESTION_GENERIC_IOBS"
 
 
 def parse_tracks(text):
@@ -103,12 +103,12 @@ def _runs(n, length, track):
 
 
 class ARCH:
-    """One generic device: grid, slices per logic tile, LUT inputs and the
-    wire classes [(length, count)]."""
+    """One generic device: grid, slices per logic tile, LUT inputs, the wire
+    classes [(length, count)] and the I/O cells per I/O tile."""
 
-    def __init__(self, width, height, slices, lut, tracks):
+    def __init__(self, width, height, slices, lut, tracks, iobs):
         self.nx, self.ny = width, height
-        self.slices, self.lut = slices, lut
+        self.slices, self.lut, self.iobs = slices, lut, iobs
         self.tracks = list(tracks)
         # Every track, in the order of the tiles' wire lists.
         self.track_list = [(length, t) for length, count in self.tracks for t in range(count)]
@@ -117,11 +117,12 @@ class ARCH:
     def from_environment(cls, environment=os.environ):
         width, height = (int(v) for v in environment[GRID_VARIABLE].split("x"))
         return cls(width, height, int(environment[SLICES_VARIABLE]), int(environment[LUT_VARIABLE]),
-                   parse_tracks(environment[TRACKS_VARIABLE]))
+                   parse_tracks(environment[TRACKS_VARIABLE]), int(environment[IOBS_VARIABLE]))
 
     def get_environment(self):
         return {GRID_VARIABLE: "%dx%d" % (self.nx, self.ny), SLICES_VARIABLE: str(self.slices),
-                LUT_VARIABLE: str(self.lut), TRACKS_VARIABLE: format_tracks(self.tracks)}
+                LUT_VARIABLE: str(self.lut), TRACKS_VARIABLE: format_tracks(self.tracks),
+                IOBS_VARIABLE: str(self.iobs)}
 
     def get_track_count(self):
         """Tracks per direction: the supply of each direction in a logic tile."""
@@ -139,10 +140,10 @@ class ARCH:
         the clock wire of a logic tile, the outputs and enables of I/O."""
         if kind == "logic":
             return self.slices * self.lut + 1
-        return 2 * IOBS_PER_TILE if kind == "io" else 0
+        return 2 * self.iobs if kind == "io" else 0
 
     def get_io_count(self):
-        return 2 * (self.nx - 2 + self.ny - 2) * IOBS_PER_TILE
+        return get_io_tiles(self.nx, self.ny) * self.iobs
 
     def _lines(self, direction):
         """The rows (horizontal) or columns (vertical) that carry wires of a
@@ -189,6 +190,11 @@ class ARCH:
         offset = track % length
         hi = offset - 1 if u == 0 and offset else min(u + length, n) - 1
         return (u, hi) if forward else (n - 1 - hi, n - 1 - u)
+
+
+def get_io_tiles(width, height):
+    """The I/O tiles of a grid: its perimeter but the corners."""
+    return 2 * (width - 2 + height - 2)
 
 
 def get_wire_name(direction, length, track, x, y):
@@ -243,7 +249,7 @@ def _add_bels(ctx, arch, loc):
                     outputs.append(out)
                 pins.append(clock)
             elif kind == "io":
-                for z in range(IOBS_PER_TILE):
+                for z in range(arch.iobs):
                     bel = tile + "IO%d" % z
                     ctx.addBel(bel, "GENERIC_IOB", loc(x, y, z), False, False)
                     for port, role in (("I", "IOI"), ("EN", "IOE"), ("O", "IOO")):

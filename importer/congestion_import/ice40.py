@@ -9,15 +9,27 @@ from .netlist import NETLIST
 DUMP_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nextpnr_dump.py")
 
 
-def check_arguments(arguments):
-    if arguments.device is None:
-        raise flow.IMPORT_ERROR("--device is needed with --arch ice40: the devices are %s." %
-                                ", ".join(flow.DEVICES), flow.EXIT_USAGE)
-    if arguments.device not in flow.DEVICES:
-        raise flow.IMPORT_ERROR("unknown device '%s': the devices are %s." %
-                                (arguments.device, ", ".join(flow.DEVICES)), flow.EXIT_USAGE)
-    if arguments.pcf and not os.path.isfile(arguments.pcf):
-        raise flow.IMPORT_ERROR("the pin constraints file %s does not exist." % arguments.pcf)
+class SETTINGS:
+    """The iCE40 options, checked: `device`, its nextpnr `option`, `package`,
+    `chipdb_path`."""
+
+    def __init__(self, arguments):
+        if arguments.device is None:
+            raise flow.IMPORT_ERROR("--device is needed with --arch ice40: the devices are %s." %
+                                    ", ".join(flow.DEVICES), flow.EXIT_USAGE)
+        if arguments.device not in flow.DEVICES:
+            raise flow.IMPORT_ERROR("unknown device '%s': the devices are %s." %
+                                    (arguments.device, ", ".join(flow.DEVICES)), flow.EXIT_USAGE)
+        if arguments.pcf and not os.path.isfile(arguments.pcf):
+            raise flow.IMPORT_ERROR("the pin constraints file %s does not exist." % arguments.pcf)
+        self.device = arguments.device
+        self.option, _, default_package = flow.DEVICES[arguments.device]
+        self.package = arguments.package or default_package
+        self.chipdb_path = flow.get_chipdb_path(arguments.device)
+        packages = flow.get_packages(self.chipdb_path)
+        if self.package not in packages:
+            raise flow.IMPORT_ERROR("unknown package '%s' for %s: the packages are %s." %
+                                    (self.package, arguments.device, ", ".join(packages)), flow.EXIT_USAGE)
 
 
 def get_fmax(report_path):
@@ -43,17 +55,11 @@ def synthesize(arguments, yosys, sources, out, work):
     return netlist, [("yosys_script", script), ("time_synth_s", "%.1f" % seconds)]
 
 
-def run(arguments, from_json, sources, progress, work):
-    """Imports the design; returns (DESIGN_DATA, exit status)."""
-    check_arguments(arguments)
-    option, _, default_package = flow.DEVICES[arguments.device]
-    package = arguments.package or default_package
+def run(arguments, settings, from_json, sources, progress, work):
+    """Imports the design on the device of `settings` (a SETTINGS); returns
+    (DESIGN_DATA, exit status)."""
+    option, package, chipdb_path = settings.option, settings.package, settings.chipdb_path
     nextpnr = flow.find_program("nextpnr-ice40", "nextpnr-ice40")
-    chipdb_path = flow.get_chipdb_path(arguments.device)
-    packages = flow.get_packages(chipdb_path)
-    if package not in packages:
-        raise flow.IMPORT_ERROR("unknown package '%s' for %s: the packages are %s." %
-                                (package, arguments.device, ", ".join(packages)), flow.EXIT_USAGE)
     yosys = None if from_json else flow.find_program("yosys", "yosys")
 
     out = arguments.out

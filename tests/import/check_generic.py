@@ -2,13 +2,14 @@
 # Checks a folder written by `congestion-import --arch generic` against nextpnr's own record of the routing.
 """Usage: check_generic.py DIR ROUTED_JSON [ESTIMATE_TOOL]
 
-ROUTED_JSON is the design nextpnr wrote after routing (the import run with
---nextpnr-arg=--write=ROUTED_JSON). The routed usage is counted again here
-from nextpnr's record, by the rules data/FORMAT.md states (wire and pip
-names, wire spans, extents), without the importer's code, and must equal
-routed.txt tile by tile and nets.txt net by net: every routed wire is
-counted once, in its direction, in the tiles of its used extent. The supply
-of every logic tile must be the track count meta.txt gives in each
+Every cell of the netlist must be placed (meta.txt's cell counts against the
+bels in use). ROUTED_JSON is the design nextpnr wrote after routing (the
+import run with --nextpnr-arg=--write=ROUTED_JSON). The routed usage is
+counted again here from nextpnr's record, by the rules data/FORMAT.md states
+(wire and pip names, wire spans, extents), without the importer's code, and
+must equal routed.txt tile by tile and nets.txt net by net: every routed
+wire is counted once, in its direction, in the tiles of its used extent. The
+supply of every logic tile must be the track count meta.txt gives in each
 direction. placement.txt must give every cell nextpnr's bel, and pins.txt
 every pin of nets.txt the cell and port that nextpnr connects to the net,
 and no other. With ESTIMATE_TOOL, the tool must read the folder and its
@@ -87,11 +88,16 @@ def check_cells(folder, routed_json):
     return faults
 
 
-def check_folder(folder, routed_json, tool=None):
-    """The faults found, as sentences; empty when the folder is sound."""
+def check_folder(folder, routed_json, tool=None, correlate=True):
+    """The faults found, as sentences; empty when the folder is sound.
+    `correlate`: the estimate must also follow the routed usage (on a design
+    of more than a few nets)."""
     faults = []
     with open(os.path.join(folder, "meta.txt")) as text:
         meta = dict(line.rstrip("\n").partition(" ")[::2] for line in text)
+    for key, value in meta.items():
+        if key.startswith("cells.") and meta.get("util." + key[6:], "").split()[:1] != [value]:
+            faults.append("%s %s of its cells are placed" % (meta.get("util." + key[6:], "none"), key[6:]))
     tracks = sum(int(item.split(":")[1]) for item in meta["tracks"].split(","))
     pins = int(meta["slices"]) * int(meta["lut"]) + 1
     nx, ny, tiles = generic_routing.read_grid(os.path.join(folder, "tiles.txt"), "tiles")
@@ -126,7 +132,7 @@ def check_folder(folder, routed_json, tool=None):
                 faults.append("net %s has routed_x routed_y n_wires %s, nextpnr's routing gives %s" %
                               (names[values[0]], values[8:11], list(expected)))
     if tool:
-        faults += check_import.check_estimate(folder, tool, True)
+        faults += check_import.check_estimate(folder, tool, correlate)
     return faults
 
 

@@ -2,6 +2,7 @@
 # Tests of congestion-import; they need yosys, nextpnr-ice40 and nextpnr-generic and exit 77 (skipped) without them.
 """Usage: test_import.py IMPORT_TOOL ESTIMATE_TOOL"""
 
+import json
 import os
 import pty
 import re
@@ -18,7 +19,12 @@ SKIPPED = 77
 FLOW = ("yosys", "nextpnr-ice40", "nextpnr-generic")
 CHIPDB = "/usr/share/fpga-icestorm/chipdb/chipdb-1k.txt"
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.join(HERE, "..", "..")
+# Small designs, one per kind of netlist (each file says what it holds), and a BLIF circuit.
+CORPUS = os.path.join(HERE, "corpus")
+CORPUS_DESIGNS = ("counter", "constants", "flip_flops", "clocks", "memory", "multiply", "unused", "wide_io")
+CIRCUIT = os.path.join(CORPUS, "circuit.blif")
 # The project's example: many medium and long connections, so span wires in both directions.
 EXAMPLE = os.path.join(ROOT, "examples", "lfsr_mesh", "lfsr_mesh.v")
 # The other example, sized by its parameter TAPS: 16 taps fill no 16 x 16 generic device, 2 fill it by half.
@@ -39,6 +45,24 @@ module big(input clk, input d, output o);
     always @(posedge clk) r <= {r[1498:0], d ^ r[1499]};
     assign o = r[1499];
 endmodule
+"""
+
+
+# Designs the generic architecture cannot build: a latch, an inout port, a net of two drivers, and a
+# module whose contents are not given.
+LATCH = "module latch(input g, input d, output reg q); always @* if (g) q = d; endmodule\n"
+BIDIRECTIONAL = "module bidir(input e, input d, inout p, output y); assign p = e ? d : 1'bz; assign y = p; endmodule\n"
+BUS = """
+module bus(input e1, input e2, input a, input b, output y);
+    wire shared;
+    assign shared = e1 ? a : 1'bz;
+    assign shared = e2 ? b : 1'bz;
+    assign y = ~shared;
+endmodule
+"""
+BLACKBOX = """
+module outer(input a, output y); inner i(.d(a), .q(y)); endmodule
+(* blackbox *) module inner(input d, output q); endmodule
 """
 
 
@@ -119,6 +143,108 @@ class IMPORT_TEST(unittest.TestCase):
         for folder in (wide, narrow):
             with open(os.path.join(out, "pins.txt")) as first, open(os.path.join(folder, "pins.txt")) as second:
                 self.assertEqual(first.read(), second.read())
+
+    def import_checked(self, name, source, *arguments):
+        """Imports onto a generic device and checks the folder against
+        nextpnr's record; returns (folder, meta.txt, the netlist)."""
+        from congestion_import.netlist import NETLIST
+        out = os.path.join(self.work, name)
+        routed_json = out + ".json"
+        result = self.run_import(source, "--arch", "generic", *arguments, "--out", out,
+                                 "--nextpnr-arg=--write=" + routed_json)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(check_generic.check_folder(out, routed_json, self.estimate, correlate=False), [])
+        return out, self.read_meta(out), NETLIST(os.path.join(out, "synth.json"), None, True)
+
+    def test_every_kind_of_small_design_imports_with_every_cell_placed_and_routed(self):
+        for name in CORPUS_DESIGNS:
+            with self.subTest(design=name):
+                _, meta, netlist = self.import_checked("corpus-" + name, os.path.join(CORPUS, name + ".v"),
+                                                       "--top", name)
+                # The slices the importer counts (which size the default grid) are those nextpnr packs.
+                self.assertEqual(netlist.get_generic_slices(), int(meta["cells.GENERIC_SLICE"]))
+                self.assertEqual(meta["lut_mapping"], "synthesized")
+                if name == "wide_io":
+                    # 16 slices fill 8 logic tiles to half: 3 x 3 of them, a 5 x 5 grid, whose 12 I/O
+                    # tiles hold the 80 I/O at 7 each.
+                    self.assertEqual((meta["grid"], meta["iobs_per_tile"]), ("5 5", "7"))
+
+    def test_default_grid_is_sized_by_the_logic_unless_the_io_cells_per_tile_are_given(self):
+        from congestion_import import generic
+        cases = [
+            # 1000 slices fill 500 tiles of 4 slices to half: 23 x 23 logic tiles and the I/O ring;
+            # of 8 slices, 250 tiles: 16 x 16.
+            ((1000, 1, 10, 4, None), (25, 25)),
+            ((1000, 1, 10, 8, None), (18, 18)),
+            # 16 slices: 3 x 3 logic tiles, whatever the 80 I/O, unless 2 per I/O tile are asked
+            # for: 4 (side - 2) I/O tiles hold 80 from a side of 12.
+            ((16, 1, 80, 4, None), (5, 5)),
+            ((16, 1, 80, 4, 2), (12, 12)),
+            # 7 clocks need 7 logic tiles, more than 8 slices fill: 3 x 3 of them.
+            ((8, 7, 14, 4, None), (5, 5)),
+            # 1000 I/O and no logic: 4 (side - 2) I/O tiles of at most 64 I/O cells hold them from 6.
+            ((0, 0, 1000, 4, None), (6, 6)),
+        ]
+        for arguments, grid in cases:
+            with self.subTest(arguments=arguments):
+                self.assertEqual(generic.get_default_grid(*arguments), grid)
+        self.assertEqual([generic.get_default_iobs(ios, 5, 5) for ios in (0, 24, 25, 80)], [2, 2, 3, 7])
+
+    def test_other_architectures_import_and_route(self):
+        multiply = os.path.join(CORPUS, "multiply.v")
+        for option, value, key in (("--slices", "8", "slices"), ("--lut", "6", "lut"),
+                                   ("--tracks", "1:4,2:8,6:8", "tracks")):
+            with self.subTest(option=option):
+                _, meta, netlist = self.import_checked("arch-" + key, multiply, "--top", "multiply", option, value)
+                self.assertEqual(meta[key], value)
+                if key == "lut":
+                    self.assertGreater(max(int(cell["parameters"]["K"], 2) for cell in netlist.cells.values()), 4)
+
+    def test_blif_keeps_the_circuits_luts_unless_resynthesized(self):
+        _, meta, netlist = self.import_checked("blif", CIRCUIT)
+        self.assertEqual((meta["lut_mapping"], meta["blif_latch_clock"]), ("kept", "latch_clock"))
+        luts = {netlist.get_bit_name(cell["connections"]["Q"][0]): cell for cell in netlist.cells.values()
+                if cell["type"] == "LUT"}
+        # Each .names but the constants and the buffer stays one LUT, the inverter one of two inputs (the
+        # second unconnected); the falling-edge latch adds the inverter of its clock.
+        self.assertEqual(sorted(name for name in luts if not name.startswith("$")), ["k", "n", "w", "y"])
+        self.assertEqual(len(luts), 5)
+        self.assertEqual(luts["n"]["connections"]["I"][1], "x")
+        b = netlist.ports["b"]["bits"][0]
+        self.assertIn(b, luts["y"]["connections"]["I"])  # the input that y's cover ignores stays
+        clocks = sorted(netlist.get_bit_name(cell["connections"]["CLK"][0]) for cell in netlist.cells.values()
+                        if cell["type"] == "DFF")
+        self.assertEqual(clocks[1:], ["clk", "latch_clock"])
+
+        _, meta, netlist = self.import_checked("blif-resynthesized", CIRCUIT, "--resynthesize")
+        self.assertEqual(meta["lut_mapping"], "synthesized")
+        b = netlist.ports["b"]["bits"][0]
+        self.assertFalse(any(b in cell["connections"].get("I", []) for cell in netlist.cells.values()))
+
+    def test_min_channel_width_search_and_its_summary(self):
+        script = os.path.join(ROOT, "scripts", "min_channel_width.py")
+        missing = os.path.join(self.work, "no-tools")
+        result = subprocess.run([sys.executable, script, self.work, "--tools", missing], capture_output=True,
+                                text=True)
+        self.assertEqual((result.returncode, result.stderr),
+                         (1, "min_channel_width.py: %s has no congestion-import: build the tools with `make build`, "
+                             "or name the folder that holds them with --tools\n" % missing))
+        placed = os.path.join(self.work, "channel")
+        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
+                                 "--out", placed)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        result = subprocess.run([sys.executable, script, placed, "--tools", os.path.dirname(self.tool)],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stdout.splitlines()
+        outcomes = {int(words[1]): words[2] == "routed" for words in map(str.split, lines[:-2])}
+        w_min = min(width for width, routed in outcomes.items() if routed)
+        self.assertFalse(outcomes[w_min - 1])
+        self.assertTrue(all(routed == (width >= w_min) for width, routed in outcomes.items()))
+        routed = sum(outcomes.values())
+        self.assertEqual(lines[-2].rpartition(";")[0], "%d channels tried: %d routed, %d did not; %d run now, "
+                         "0 replayed" % (len(outcomes), routed, len(outcomes) - routed, len(outcomes)))
+        self.assertEqual(lines[-1], "W_min %d" % w_min)
 
     def test_progress_names_the_steps_on_a_terminal_unless_quiet(self):
         for quiet in ([], ["--quiet"]):
@@ -216,51 +342,103 @@ class IMPORT_TEST(unittest.TestCase):
                 with open(grid, "rb") as written, open(check_import.REFERENCE_TILES[device], "rb") as reference:
                     self.assertEqual(written.read(), reference.read())
 
-    def test_refuses_with_one_sentence(self):
+    def test_refuses_with_one_sentence_and_a_refused_command_line_writes_nothing(self):
         out = os.path.join(self.work, "refused")
         broken = self.write("broken.v", "module broken(input a, output b); assign b = ; endmodule\n")
         too_big = self.write("big.v", TOO_BIG_DESIGN)
         empty = self.write("empty.v", "module empty(input a); endmodule\n")
         ice40_netlist = self.write("ice40.json", '{"modules": {"t": {"attributes": {"top": "1"}, "ports": {}, '
                                    '"cells": {"c": {"type": "SB_LUT4", "connections": {}}}}}}')
+        one_input_lut = self.write("lut1.json", json.dumps({"modules": {"t": {
+            "attributes": {"top": "1"}, "ports": {"a": {"direction": "input", "bits": [2]},
+                                                  "y": {"direction": "output", "bits": [3]}},
+            "cells": {"c": {"type": "LUT", "parameters": {"K": "1", "INIT": "01"},
+                            "port_directions": {"I": "input", "Q": "output"},
+                            "connections": {"I": [2], "Q": [3]}}},
+            "netnames": {"a": {"bits": [2]}, "y": {"bits": [3]}}}}}))
         not_generic = os.path.join(self.work, "not-generic")
         os.makedirs(not_generic, exist_ok=True)
         self.write(os.path.join("not-generic", "meta.txt"), "design x\narch ice40\n")
+        sub_model_latch = self.write("sub.blif", ".model top\n.inputs a\n.outputs y\n.subckt sub i=a o=y\n.end\n"
+                                     ".model sub\n.inputs i\n.outputs o\n.latch i o 0\n.end\n")
         no_path = dict(os.environ, PATH=self.work)
         generic = ["--arch", "generic"]
+        # (arguments, environment, exit status, the sentence's start and other parts, whether the
+        # folder is written: only once the command line and the inputs' kinds are accepted).
         cases = [
             ([EXAMPLE, "--device", "hx1k", "--out", "-"], None, 2,
-             ["--out names -, which is standard output: give the folder to write the design into."]),
-            ([EXAMPLE, "--device", "hx1k", "--out", EXAMPLE], None, 2, ["--out names %s, which is a file" % EXAMPLE]),
-            ([EXAMPLE, *generic, "--device", "hx1k"], None, 2, ["--device does not apply to --arch generic."]),
-            ([EXAMPLE, "--device", "hx1k", "--grid", "8x8"], None, 2, ["--grid does not apply to --arch ice40."]),
-            ([EXAMPLE, *generic, "--grid", "8x2"], None, 2, ["--grid 8x2 is outside 3..1000 tiles per side."]),
+             ["--out names -, which is standard output: give the folder to write the design into."], False),
+            ([EXAMPLE, "--device", "hx1k", "--out", EXAMPLE], None, 2, ["--out names %s, which is a file" % EXAMPLE],
+             False),
+            ([EXAMPLE, *generic, "--device", "hx1k"], None, 2, ["--device does not apply to --arch generic."], False),
+            ([EXAMPLE, "--device", "hx1k", "--grid", "8x8"], None, 2, ["--grid does not apply to --arch ice40."],
+             False),
+            ([EXAMPLE, *generic, "--grid", "8"], None, 2, ["--grid '8' is not WIDTHxHEIGHT in tiles, e.g. 40x40."],
+             False),
+            ([EXAMPLE, *generic, "--grid", "8x2"], None, 2, ["--grid 8x2 is outside 3..1000 tiles per side."], False),
             ([EXAMPLE, *generic, "--tracks", "1:4,1:2"], None, 2,
-             ["--tracks 1:4,1:2: the wire length 1 is given twice."]),
-            ([EXAMPLE, *generic, "--define", "2X=1"], None, 2, ["--define '2X=1' is not NAME=VALUE"]),
+             ["--tracks 1:4,1:2: the wire length 1 is given twice."], False),
+            ([EXAMPLE, *generic, "--io-per-tile", "0"], None, 2, ["--io-per-tile 0 is outside 1..64."], False),
+            ([EXAMPLE, *generic, "--define", "2X=1"], None, 2, ["--define '2X=1' is not NAME=VALUE"], False),
             (["--reroute", not_generic, "--max-route-iterations", "3"], None, 2,
-             ["--reroute needs --tracks: the channel to route the placement on."]),
+             ["--reroute needs --tracks: the channel to route the placement on."], False),
             (["--reroute", not_generic, "--tracks", "1:4"], None, 1,
-             ["--reroute %s: the folder is no import of --arch generic." % not_generic]),
-            ([empty, "--top", "empty", *generic], None, 1,
-             ["the design synthesizes to no cells: nothing in its top module empty drives an output."]),
-            ([ice40_netlist, *generic], None, 1, ["the netlist has cells of type SB_LUT4, which the generic "
-                                                  "architecture does not have"]),
-            ([too_big, "--top", "big", *generic, "--grid", "8x8"], None, 3,
-             ["the design does not fit the device of 8x8 tiles: it needs "]),
+             ["--reroute %s: the folder is no import of --arch generic." % not_generic], False),
+            ([CIRCUIT, EXAMPLE, *generic], None, 2,
+             ["give one yosys JSON netlist, one BLIF circuit, or Verilog sources, not several of these."], False),
+            ([CIRCUIT, "--device", "hx1k"], None, 2,
+             ["a BLIF circuit imports onto --arch generic only: its LUT mapping is for a device of generic LUTs."],
+             False),
+            ([CIRCUIT, *generic, "--define", "X=1"], None, 2, ["--define does not apply to a BLIF circuit."], False),
+            ([CIRCUIT, *generic, "--yosys-arg=-abc9"], None, 2,
+             ["--yosys-arg does not apply to a BLIF circuit, which is not synthesized without --resynthesize."],
+             False),
+            ([EXAMPLE, *generic, "--resynthesize"], None, 2, ["--resynthesize applies to a BLIF circuit only."],
+             False),
             ([EXAMPLE, "--device", "hx2k"], None, 2,
-             ["unknown device 'hx2k': the devices are lp1k, hx1k, lp8k, hx8k, up5k."]),
+             ["unknown device 'hx2k': the devices are lp1k, hx1k, lp8k, hx8k, up5k."], False),
             ([EXAMPLE, "--device", "hx1k", "--package", "qn99"], None, 2,
-             ["unknown package 'qn99' for hx1k: the packages are "]),
+             ["unknown package 'qn99' for hx1k: the packages are "], False),
             ([EXAMPLE, "--device", "hx1k"], no_path, 1,
-             ["nextpnr-ice40 is not installed: install the Debian package nextpnr-ice40"]),
+             ["nextpnr-ice40 is not installed: install the Debian package nextpnr-ice40"], False),
+            ([empty, "--top", "empty", *generic], None, 1,
+             ["the design synthesizes to no cells: nothing in its top module empty drives an output."], True),
+            ([ice40_netlist, *generic], None, 1, ["the netlist has cells of type SB_LUT4, which the generic "
+                                                  "architecture does not have"], True),
+            ([one_input_lut, *generic], None, 1,
+             ["the netlist's LUT driving y has one input, which nextpnr-generic's packer leaves unconnected: give "
+              "its sources instead (%s)." % one_input_lut], True),
+            ([self.write("latch.v", LATCH), *generic], None, 1,
+             ["the design has a latch, cell ", " of type $_DLATCH_P_ driving q, which the generic architecture "
+              "cannot build: its flip-flops take a clock edge."], True),
+            ([self.write("bidir.v", BIDIRECTIONAL), *generic], None, 1,
+             ["the top module has the inout port p, which the generic architecture does not have: its I/O cells are "
+              "inputs or outputs."], True),
+            ([self.write("bus.v", BUS), *generic], None, 1,
+             ["the net a has 2 drivers (a tristate bus, or outputs wired together), which the generic architecture "
+              "cannot build: its nets have one driver each."], True),
+            ([self.write("blackbox.v", BLACKBOX), "--top", "outer", *generic], None, 1,
+             ["the design instantiates the module inner (cell i) without its contents: the generic flow places "
+              "only the logic it synthesizes."], True),
+            ([CIRCUIT, *generic, "--lut", "3"], None, 1,
+             ["the circuit's LUT driving w has 4 inputs, more than --lut 3: import it with --lut 4 or more, or with "
+              "--resynthesize."], True),
+            ([sub_model_latch, *generic], None, 1,
+             ["the latch o of no clock is in the model sub, not in the top model top: only the top model's latches "
+              "can be given a clock (%s)." % sub_model_latch], True),
+            ([too_big, "--top", "big", *generic, "--grid", "8x8"], None, 3,
+             ["the design does not fit the device of 8x8 tiles: it needs "], True),
+            ([os.path.join(CORPUS, "clocks.v"), *generic, "--grid", "4x4"], None, 3,
+             ["the design does not fit the device of 4x4 tiles: its flip-flops need 7 logic tiles, as a tile holds "
+              "flip-flops of one clock, the device has 4."], True),
             ([broken, "--device", "hx1k"], None, 1,
-             ["synthesis failed (", "): see the yosys log %s." % os.path.join(out, "yosys.log")]),
+             ["synthesis failed (", "): see the yosys log %s." % os.path.join(out, "yosys.log")], True),
             ([too_big, "--top", "big", "--device", "hx1k"], None, 3,
-             ["the design does not fit the device hx1k (", "no BELs remaining"]),
+             ["the design does not fit the device hx1k (", "no BELs remaining"], True),
         ]
-        for arguments, environment, status, fragments in cases:
+        for arguments, environment, status, fragments, writes in cases:
             with self.subTest(message=fragments[0]):
+                shutil.rmtree(out, ignore_errors=True)
                 if "--out" not in arguments:
                     arguments = arguments + ["--out", out]
                 result = self.run_import(*arguments, environment=environment)
@@ -269,6 +447,27 @@ class IMPORT_TEST(unittest.TestCase):
                 for fragment in fragments[1:]:
                     self.assertIn(fragment, result.stderr)
                 self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+                self.assertEqual(os.path.exists(out), writes)
+
+    def test_a_failed_script_inside_nextpnr_leaves_its_traceback_beside_the_log(self):
+        placed = os.path.join(self.work, "traceback-placed")
+        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
+                                 "--no-route", "--out", placed)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(os.path.join(placed, "placement.txt")) as text:
+            lines = text.read().splitlines()
+        self.write(os.path.join("traceback-placed", "placement.txt"), "\n".join(lines[1:]) + "\n")
+        out = os.path.join(self.work, "traceback")
+        result = self.run_import("--reroute", placed, "--tracks", "1:12", "--out", out)
+        traceback = os.path.join(out, "nextpnr-traceback.txt")
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr, "congestion-import: nextpnr-generic failed (RuntimeError: the placement does "
+                         "not place the cell %s): see the nextpnr log %s and the Python traceback %s.\n" %
+                         (lines[0].rpartition(" ")[0], os.path.join(out, "nextpnr.log"), traceback))
+        with open(traceback) as text:
+            kept = text.read().splitlines()
+        self.assertEqual((kept[0], kept[-1].split(":")[0]), ("Traceback (most recent call last):", "RuntimeError"))
+        self.assertTrue(any("bind_placement" in line for line in kept), kept)
 
 
 if __name__ == "__main__":
