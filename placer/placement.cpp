@@ -7,43 +7,34 @@ namespace {
 
 constexpr int BOX_FIELDS = 4;
 
-// One coordinate of a box with its edge counts: lo..hi, on_lo pins at lo
-// and on_hi at hi.
-struct SPAN {
-    int& lo;
-    int& hi;
-    int& on_lo;
-    int& on_hi;
-};
-
-// A pin of the box moves from `from` to `to` along the span; false when the
-// span must be scanned again (the pin held an edge alone and left it
-// inwards).
-bool move_along(SPAN span, int from, int to)
+// A pin of a box moves from `from` to `to` along one axis, whose span is
+// lo..hi with on_lo pins at lo and on_hi at hi; false when the span must be
+// scanned again (the pin held an edge alone and left it inwards).
+inline bool move_along(int& lo, int& hi, int& on_lo, int& on_hi, int from, int to)
 {
     if (to < from) {
-        if (from == span.hi) {
-            if (span.on_hi == 1)
+        if (from == hi) {
+            if (on_hi == 1)
                 return false;
-            --span.on_hi;
+            --on_hi;
         }
-        if (to < span.lo) {
-            span.lo = to;
-            span.on_lo = 1;
-        } else if (to == span.lo) {
-            ++span.on_lo;
+        if (to < lo) {
+            lo = to;
+            on_lo = 1;
+        } else if (to == lo) {
+            ++on_lo;
         }
     } else if (to > from) {
-        if (from == span.lo) {
-            if (span.on_lo == 1)
+        if (from == lo) {
+            if (on_lo == 1)
                 return false;
-            --span.on_lo;
+            --on_lo;
         }
-        if (to > span.hi) {
-            span.hi = to;
-            span.on_hi = 1;
-        } else if (to == span.hi) {
-            ++span.on_hi;
+        if (to > hi) {
+            hi = to;
+            on_hi = 1;
+        } else if (to == hi) {
+            ++on_hi;
         }
     }
     return true;
@@ -67,11 +58,11 @@ PLACEMENT::PLACEMENT(const PLACED_DESIGN& placed)
             m_movable.push_back(cell);
             place_cell(cell, m_bels[static_cast<std::size_t>(cell)]);
         }
-    m_pin_net.resize(design.pin_x.size());
+    std::vector<int> pin_net(design.pin_x.size());
     m_wired.assign(static_cast<std::size_t>(design.get_num_nets()), 0);
     for (int net = 0; net < design.get_num_nets(); ++net) {
         for (int pin = design.net_start[net]; pin < design.net_start[net + 1]; ++pin)
-            m_pin_net[static_cast<std::size_t>(pin)] = net;
+            pin_net[static_cast<std::size_t>(pin)] = net;
         const int driver = placed.placement.pin_cell[static_cast<std::size_t>(design.net_start[net])];
         const bool global =
             (design.flags[net] & NET_FLAG_GLOBAL) != 0 && m_bels[static_cast<std::size_t>(driver)].kind == BEL_KIND::IO;
@@ -88,9 +79,11 @@ PLACEMENT::PLACEMENT(const PLACED_DESIGN& placed)
         m_cell_pin_start[static_cast<std::size_t>(cell) + 1] += m_cell_pin_start[static_cast<std::size_t>(cell)];
     m_cell_pins.resize(design.pin_x.size());
     std::vector<int> next(m_cell_pin_start.begin(), m_cell_pin_start.end() - 1);
-    for (std::size_t pin = 0; pin < design.pin_x.size(); ++pin)
-        m_cell_pins[static_cast<std::size_t>(next[static_cast<std::size_t>(placed.placement.pin_cell[pin])]++)] =
-            static_cast<int>(pin);
+    for (std::size_t pin = 0; pin < design.pin_x.size(); ++pin) {
+        const int net = pin_net[pin];
+        m_cell_pins[static_cast<std::size_t>(next[static_cast<std::size_t>(placed.placement.pin_cell[pin])]++)] = {
+            static_cast<int>(pin), is_wired(net) ? net : NO_NET};
+    }
     m_boxes.resize(static_cast<std::size_t>(design.get_num_nets()));
     m_box_arrays.assign(static_cast<std::size_t>(design.get_num_nets()) * BOX_FIELDS, 0);
     for (int net : m_wired_nets) {
@@ -136,26 +129,26 @@ const std::vector<TOUCHED_NET>& PLACEMENT::try_move(int cell, int x, int y, int 
 
 void PLACEMENT::move_pins(int cell, int x, int y)
 {
-    const BEL& from = get_bel(cell);
-    for (int i = m_cell_pin_start[static_cast<std::size_t>(cell)];
-         i < m_cell_pin_start[static_cast<std::size_t>(cell) + 1]; ++i) {
-        const auto pin = static_cast<std::size_t>(m_cell_pins[static_cast<std::size_t>(i)]);
-        m_pin_x[pin] = x;
-        m_pin_y[pin] = y;
-        const int net = m_pin_net[pin];
-        if (!is_wired(net))
+    const int from_x = get_bel(cell).x;
+    const int from_y = get_bel(cell).y;
+    const std::size_t end = static_cast<std::size_t>(m_cell_pin_start[static_cast<std::size_t>(cell) + 1]);
+    for (auto i = static_cast<std::size_t>(m_cell_pin_start[static_cast<std::size_t>(cell)]); i < end; ++i) {
+        const CELL_PIN& cell_pin = m_cell_pins[i];
+        m_pin_x[static_cast<std::size_t>(cell_pin.pin)] = x;
+        m_pin_y[static_cast<std::size_t>(cell_pin.pin)] = y;
+        if (cell_pin.wired_net == NO_NET)
             continue;
-        int& index = m_touched_index[static_cast<std::size_t>(net)];
+        int& index = m_touched_index[static_cast<std::size_t>(cell_pin.wired_net)];
         if (index < 0) {
             index = static_cast<int>(m_touched.size());
-            m_touched.push_back({net, m_boxes[static_cast<std::size_t>(net)], false});
+            m_touched.push_back({cell_pin.wired_net, m_boxes[static_cast<std::size_t>(cell_pin.wired_net)], false});
         }
         TOUCHED_NET& touched = m_touched[static_cast<std::size_t>(index)];
         if (touched.rescan)
             continue;
         COUNTED_BOX& b = touched.box;
-        touched.rescan = !move_along({b.box.xl, b.box.xr, b.on_xl, b.on_xr}, from.x, x) ||
-                         !move_along({b.box.yb, b.box.yt, b.on_yb, b.on_yt}, from.y, y);
+        touched.rescan = !move_along(b.box.xl, b.box.xr, b.on_xl, b.on_xr, from_x, x) ||
+                         !move_along(b.box.yb, b.box.yt, b.on_yb, b.on_yt, from_y, y);
     }
 }
 
@@ -183,7 +176,7 @@ void PLACEMENT::undo()
         const BEL& bel = get_bel(cell);
         for (int i = m_cell_pin_start[static_cast<std::size_t>(cell)];
              i < m_cell_pin_start[static_cast<std::size_t>(cell) + 1]; ++i) {
-            const auto pin = static_cast<std::size_t>(m_cell_pins[static_cast<std::size_t>(i)]);
+            const auto pin = static_cast<std::size_t>(m_cell_pins[static_cast<std::size_t>(i)].pin);
             m_pin_x[pin] = bel.x;
             m_pin_y[pin] = bel.y;
         }

@@ -115,10 +115,14 @@ class PLACEMENT {
     // Per tile: the clock its clocked slices share, and how many there are.
     std::vector<int> m_tile_clock;
     std::vector<int> m_tile_clocked;
-    // Per cell, its pins: m_cell_pins[m_cell_pin_start[c] .. m_cell_pin_start[c + 1] - 1].
+    // Per cell, its pins with their net when it is wired (else NO_NET):
+    // m_cell_pins[m_cell_pin_start[c] .. m_cell_pin_start[c + 1] - 1].
+    struct CELL_PIN {
+        int pin;
+        int wired_net;
+    };
     std::vector<int> m_cell_pin_start;
-    std::vector<int> m_cell_pins;
-    std::vector<int> m_pin_net;
+    std::vector<CELL_PIN> m_cell_pins;
     std::vector<int> m_pin_x;
     std::vector<int> m_pin_y;
     // Boxes of the wired nets (the others keep an empty box), and their
