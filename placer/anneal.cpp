@@ -94,6 +94,7 @@ class ANNEALER {
     // since it was last made.
     void refresh()
     {
+        m_since_refresh = 0;
         if (!m_moved)
             return;
         m_moved = false;
@@ -155,10 +156,11 @@ class ANNEALER {
     // One temperature's moves; the acceptance rate.
     double run_temperature(double temperature, long long moves)
     {
-        refresh();
+        if (m_options.refresh_moves == 0 || temperature == 0.0)
+            refresh();
         long long accepted = 0;
         for (long long m = 0; m < moves; ++m) {
-            if (m_options.refresh_moves > 0 && m > 0 && m % m_options.refresh_moves == 0)
+            if (m_options.refresh_moves > 0 && ++m_since_refresh >= m_options.refresh_moves)
                 refresh();
             double change = 0.0;
             if (!try_random_move(&change))
@@ -188,7 +190,8 @@ class ANNEALER {
     int m_max_range;
     double m_range;
     ANNEAL_RESULT m_result;
-    bool m_moved = false;  // a move was kept since the map was last made
+    bool m_moved = false;           // a move was kept since the map was last made
+    long long m_since_refresh = 0;  // moves tried since then
 };
 
 }  // namespace

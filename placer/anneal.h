@@ -10,7 +10,7 @@
 // and the range limit, and the pass ends when the temperature falls below a
 // small share of the average net cost, with one more round of moves that
 // only take gains. The map is refreshed at the start of every temperature,
-// or every refresh_moves moves; the net costs are then computed again.
+// or every refresh_moves moves tried; the net costs are then computed again.
 //
 // One thread runs the moves, from one seeded generator whose integers and
 // fractions are drawn without the standard library's distributions (which
@@ -33,7 +33,9 @@ struct ANNEAL_OPTIONS {
     // The first temperature, times the standard deviation of the cost
     // changes of as many random moves as there are movable cells.
     double start_temperature = 0.2;
-    // Moves between refreshes of the map; 0 refreshes it once per temperature.
+    // Moves tried between refreshes of the map, counted across temperatures;
+    // 0 refreshes it at the start of every temperature. The last round of
+    // moves, which only takes gains, starts with a refresh either way.
     long long refresh_moves = 0;
     std::uint64_t seed = 1;
 };

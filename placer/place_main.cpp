@@ -253,15 +253,17 @@ int run_pass(const COMMAND_LINE& line)
     remove_stale_files(stale);
     outputs.commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const auto percent = [](double after, double before) {
-        return before > 0.0 ? 100.0 * (after - before) / before : 0.0;
-    };
+    const double change = result.start_wirelength > 0.0
+                              ? 100.0 * (result.end_wirelength - result.start_wirelength) / result.start_wirelength
+                              : 0.0;
     std::cout << PROGRAM << ": wrote " << line.out << " (" << count_moved_cells(placement) << " of "
-              << placement.get_movable_cells().size() << " slices moved; map " << get_map_word(line.map) << std::fixed
-              << std::setprecision(1) << ": cost " << std::showpos << percent(result.end_cost, result.start_cost)
-              << " %, box wire length " << percent(result.end_wirelength, result.start_wirelength) << std::noshowpos
-              << " %; " << result.temperatures << " temperatures, " << result.moves << " moves, " << result.refreshes
-              << " estimates (" << result.refresh_seconds << " s); " << seconds << " s)\n";
+              << placement.get_movable_cells().size() << " slices moved, box wire length " << std::fixed
+              << std::setprecision(1) << std::showpos << change << std::noshowpos << " %; " << result.temperatures
+              << " temperatures, " << result.moves << " moves; the map (" << get_map_word(line.map) << ") made "
+              << result.refreshes << " times in " << std::setprecision(2) << result.refresh_seconds << " s, "
+              << std::setprecision(0)
+              << (result.refresh_seconds > 0.0 ? result.refreshes / result.refresh_seconds : 0.0) << " a second; "
+              << std::setprecision(2) << seconds << " s in all)\n";
     return EXIT_SUCCESS;
 }
 
