@@ -24,9 +24,9 @@ namespace {
 constexpr std::uint32_t SEED = 33;
 constexpr int SLICES = 4;
 constexpr int IOBS = 2;
-constexpr int TRACKS = 20;                 // per direction, as the importer's default channel
-constexpr double FILL = 0.5;               // of the slices, as the importer's default grid
-constexpr int FANOUT_MIN = 1;              // loads of a net
+constexpr int TRACKS = 20;     // per direction, as the importer's default channel
+constexpr double FILL = 0.5;   // of the slices, as the importer's default grid
+constexpr int FANOUT_MIN = 1;  // loads of a net
 constexpr int FANOUT_MAX = 5;
 constexpr int LOCAL_REACH = 3;             // tiles from the driver of a nearby load
 constexpr double FAR_LOAD_SHARE = 0.1;     // loads anywhere on the device
@@ -162,9 +162,8 @@ void BM_PlaceTemperature(benchmark::State& state)
 
 void register_placer_benchmarks()
 {
-    auto* refresh = benchmark::RegisterBenchmark("place_refresh", BM_PlaceRefresh)
-                        ->Unit(benchmark::kMillisecond)
-                        ->UseRealTime();
+    auto* refresh =
+        benchmark::RegisterBenchmark("place_refresh", BM_PlaceRefresh)->Unit(benchmark::kMillisecond)->UseRealTime();
     auto* temperature = benchmark::RegisterBenchmark("place_temperature", BM_PlaceTemperature)
                             ->Unit(benchmark::kMillisecond)
                             ->UseRealTime();
