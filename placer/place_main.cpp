@@ -260,7 +260,7 @@ int run_pass(const COMMAND_LINE& line)
               << placement.get_movable_cells().size() << " slices moved, box wire length " << std::fixed
               << std::setprecision(1) << std::showpos << change << std::noshowpos << " %; " << result.temperatures
               << " temperatures, " << result.moves << " moves; the map (" << get_map_word(line.map) << ") made "
-              << result.refreshes << " times in " << std::setprecision(2) << result.refresh_seconds << " s, "
+              << result.refreshes << " times in " << std::setprecision(3) << result.refresh_seconds << " s, "
               << std::setprecision(0)
               << (result.refresh_seconds > 0.0 ? result.refreshes / result.refresh_seconds : 0.0) << " a second; "
               << std::setprecision(2) << seconds << " s in all)\n";
