@@ -104,7 +104,10 @@ std::vector<std::string> stage_refined_folder(OUTPUT_SET& outputs, const std::st
     const fs::path from(placed.folder);
     const fs::path to(out);
     std::error_code error;
-    const std::string design_name = fs::absolute(to, error).lexically_normal().filename().string();
+    // The folder's own name, also when the path ends in a separator.
+    const fs::path absolute = fs::absolute(to, error).lexically_normal();
+    const std::string design_name =
+        (absolute.has_filename() ? absolute.filename() : absolute.parent_path().filename()).string();
     outputs.create_folder(out);
     std::vector<std::string> stale;
     const auto copy = [&](const char* name) {
@@ -123,8 +126,7 @@ std::vector<std::string> stage_refined_folder(OUTPUT_SET& outputs, const std::st
         stale.push_back((to / SYNTHESIS_LOG).string());
     outputs.stage_text((to / "placement.txt").string(), out, get_placement_text(placement));
     outputs.stage_text((to / "nets.txt").string(), out, get_nets_text(placement));
-    outputs.stage_text((to / "meta.txt").string(), out,
-                       get_meta_text(placed, design_name.empty() ? out : design_name, entries));
+    outputs.stage_text((to / "meta.txt").string(), out, get_meta_text(placed, design_name, entries));
     for (const char* name : ROUTING_FILES)
         stale.push_back((to / name).string());
     return stale;
