@@ -61,7 +61,7 @@ class ANNEALER {
           m_range(m_max_range)
     {}
 
-    ANNEAL_RESULT run(const std::function<void(int)>& on_temperature)
+    ANNEAL_RESULT run(const std::function<void(const TEMPERATURE_STEP&)>& on_temperature)
     {
         const std::vector<int>& cells = m_placement.get_movable_cells();
         m_result.start_cost = m_result.end_cost = m_cost.get_total();
@@ -73,17 +73,18 @@ class ANNEALER {
         double temperature = m_options.start_temperature * get_change_spread();
         const double nets = static_cast<double>(m_placement.get_wired_nets().size());
         while (m_result.temperatures < MAX_TEMPERATURES) {
-            const double rate = run_temperature(temperature, moves);
+            const TEMPERATURE_STEP step = run_temperature(temperature, moves);
             if (on_temperature)
-                on_temperature(m_result.temperatures);
+                on_temperature(step);
             if (temperature < EXIT_SHARE * m_cost.get_total() / nets)
                 break;
+            const double rate = static_cast<double>(step.accepted) / static_cast<double>(step.moves);
             temperature *= get_cooling(rate);
             m_range = std::clamp(m_range * (1.0 - TARGET_RATE + rate), 1.0, static_cast<double>(m_max_range));
         }
-        run_temperature(0.0, moves);
+        const TEMPERATURE_STEP last = run_temperature(0.0, moves);
         if (on_temperature)
-            on_temperature(m_result.temperatures);
+            on_temperature(last);
         m_result.end_cost = m_cost.get_total();
         m_result.end_wirelength = m_cost.get_wirelength();
         return m_result;
@@ -153,8 +154,8 @@ class ANNEALER {
         return std::sqrt(std::max(0.0, squares / count - mean * mean));
     }
 
-    // One temperature's moves; the acceptance rate.
-    double run_temperature(double temperature, long long moves)
+    // One temperature's moves.
+    TEMPERATURE_STEP run_temperature(double temperature, long long moves)
     {
         if (m_options.refresh_moves == 0 || temperature == 0.0)
             refresh();
@@ -179,7 +180,7 @@ class ANNEALER {
         ++m_result.temperatures;
         m_result.moves += moves;
         m_result.accepted += accepted;
-        return static_cast<double>(accepted) / static_cast<double>(moves);
+        return {m_result.temperatures, temperature, m_range, moves, accepted, m_result.refreshes};
     }
 
     PLACEMENT& m_placement;
@@ -197,7 +198,7 @@ class ANNEALER {
 }  // namespace
 
 ANNEAL_RESULT anneal(PLACEMENT& placement, CONGESTION_MAP& map, const ANNEAL_OPTIONS& options,
-                     const std::function<void(int)>& on_temperature)
+                     const std::function<void(const TEMPERATURE_STEP&)>& on_temperature)
 {
     return ANNEALER(placement, map, options).run(on_temperature);
 }

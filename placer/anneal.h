@@ -52,9 +52,19 @@ struct ANNEAL_RESULT {
     double end_wirelength = 0.0;
 };
 
-// Anneals the placement under the map. on_temperature(done) is called after
-// each temperature with the number done so far.
+// One temperature's moves, as the annealer reports them.
+struct TEMPERATURE_STEP {
+    int index = 0;             // 1 for the first temperature
+    double temperature = 0.0;  // 0 for the last round, which only takes gains
+    double range = 0.0;        // the range limit, tiles
+    long long moves = 0;
+    long long accepted = 0;
+    int refreshes = 0;  // of the map so far
+};
+
+// Anneals the placement under the map. on_temperature is called after each
+// temperature.
 ANNEAL_RESULT anneal(PLACEMENT& placement, CONGESTION_MAP& map, const ANNEAL_OPTIONS& options,
-                     const std::function<void(int)>& on_temperature = {});
+                     const std::function<void(const TEMPERATURE_STEP&)>& on_temperature = {});
 
 #endif

@@ -244,7 +244,8 @@ int run_pass(const COMMAND_LINE& line)
     progress.begin("refine");
     PLACEMENT placement(placed);
     const std::unique_ptr<CONGESTION_MAP> map = make_congestion_map(line.map, placement, line.threshold);
-    const ANNEAL_RESULT result = anneal(placement, *map, line.anneal, [&](int) { progress.add_step(); });
+    const ANNEAL_RESULT result =
+        anneal(placement, *map, line.anneal, [&](const TEMPERATURE_STEP&) { progress.add_step(); });
     progress.begin("write folder");
     OUTPUT_SET outputs;
     const std::vector<std::string> stale =

@@ -125,6 +125,9 @@ TEST(PlaceTool, WritesALegalPlacedFolderOfTheSameNetlist)
         moved += !(to == from);
     }
     EXPECT_GT(moved, 0);
+    // The last line counts the slices that moved.
+    const std::string count = std::to_string(moved) + " of ";
+    EXPECT_NE(result.out.find("/ (" + count), std::string::npos) << result.out;
     const DESIGN& design = after.design;
     EXPECT_FALSE(design.has_routed_lengths);
     EXPECT_FALSE(design.has_routed);
@@ -183,6 +186,8 @@ TEST(PlaceTool, RefusesBadInputWithOneSentence)
          "the value 0 of --effort is not above 0 and at most 1000 (see --help)."},
         {{design, "--out", out.string(), "--refresh", "often"},
          "the value 'often' of --refresh is not temperature or a number of moves (see --help)."},
+        {{design, "--out", out.string(), "--threads", "-1"},
+         "the value -1 of --threads is not between 0 and 4096 (see --help)."},
     };
     for (const auto& [args, sentence] : usage)
         expect_refused(args, dir.get_path(), EXIT_BAD_INPUT, sentence);

@@ -25,6 +25,7 @@ namespace {
 constexpr std::uint32_t SEED = 33;
 constexpr int RANDOM_MOVES = 20000;
 constexpr double CONGESTION_WEIGHT = 2.0;
+constexpr double THRESHOLD = 1.5;  // of a map: only crowding above 1.5 times the average counts
 // Relative difference allowed between a running sum and the same sum taken
 // again in net order.
 constexpr double SUM_TOLERANCE = 1e-9;
@@ -125,9 +126,22 @@ TEST_P(MovesUnderEachMap, IncrementalBoxesAndCostsEqualARecomputationFromScratch
         total += cost.get_net_cost(net);
     }
     EXPECT_NEAR(cost.get_total(), total, SUM_TOLERANCE * total);
+    // The netlist the estimator reads has the same boxes, and the running
+    // wire length is the sum of q(pins) * (width + height).
+    const FLAT_NETLIST netlist(placement.get_netlist_arrays());
+    double wirelength = 0.0;
+    for (int net : placement.get_wired_nets()) {
+        NET_BOX box;
+        netlist.get_bounding_box(net, &box.xl, &box.xr, &box.yb, &box.yt);
+        ASSERT_EQ(box, placement.get_box(net)) << "net " << net;
+        wirelength +=
+            get_crossing_factor(get_design().design.get_num_pins(net)) * ((box.xr - box.xl) + (box.yt - box.yb));
+    }
+    EXPECT_NEAR(cost.get_wirelength(), wirelength, SUM_TOLERANCE * wirelength);
     const double running = cost.get_total();
     cost.recompute();
     EXPECT_NEAR(cost.get_total(), running, SUM_TOLERANCE * total);
+    EXPECT_NEAR(cost.get_wirelength(), wirelength, SUM_TOLERANCE * wirelength);
 }
 
 // The change a move reports is the difference of the total before and after.
@@ -171,6 +185,9 @@ TEST(Moves, IllegalMovesAreRefused)
     const BEL& bel = placement.get_bel(clocked);
     EXPECT_FALSE(placement.is_legal_move(clocked, bel.x, bel.y, (bel.z + 1) % placed.slices));
     EXPECT_FALSE(placement.is_legal_move(clocked, 0, bel.y, 0));  // an I/O tile
+    const int other_x = bel.x == 1 ? 2 : 1;
+    EXPECT_FALSE(placement.is_legal_move(clocked, other_x, bel.y, placed.slices));  // no such slice
+    EXPECT_FALSE(placement.is_legal_move(clocked, other_x, bel.y, -1));
     // A tile whose slices all take another clock does not take this cell; the
     // design has one clock, so another is made by hand in a copy.
     PLACED_DESIGN two_clocks = placed;
@@ -196,6 +213,21 @@ TEST(Moves, IllegalMovesAreRefused)
     for (int z = 0; z < placed.slices; ++z)
         EXPECT_FALSE(separate.is_legal_move(clocked, target_bel.x, target_bel.y, z)) << "slice " << z;
     EXPECT_TRUE(placement.is_legal_move(clocked, target_bel.x, target_bel.y, target_bel.z));
+}
+
+// Bel names of the generic device, and names that are none.
+TEST(Bels, NamesAreReadAndWrittenAsTheDeviceNamesThem)
+{
+    const std::pair<const char*, BEL> names[] = {{"X3/Y14/SLICE2", {3, 14, 2, BEL_KIND::SLICE}},
+                                                 {"X0/Y7/IO1", {0, 7, 1, BEL_KIND::IO}}};
+    for (const auto& [name, bel] : names) {
+        ASSERT_TRUE(parse_bel_name(name).has_value()) << name;
+        EXPECT_EQ(*parse_bel_name(name), bel) << name;
+        EXPECT_EQ(get_bel_name(bel), name);
+    }
+    for (const char* name : {"A3/Y14/SLICE2", "X3/Z14/SLICE2", "X/Y14/SLICE2", "X3/Y14/SLICE", "X3/Y14/LUT2", "X3/Y14",
+                             "X-1/Y14/SLICE2", "X3/Y14/SLICE2x", "X3Y14/SLICE2"})
+        EXPECT_FALSE(parse_bel_name(name).has_value()) << name;
 }
 
 // The box map is the verdict's net-box demand over the axis's supply, divided
@@ -228,6 +260,19 @@ TEST(Maps, TheBoxMapIsTheVerdictsDemandOverTheSupplyNormalisedToAMeanOfOne)
     EXPECT_NEAR(map->get_vertical_sum(grid), vertical / reference, 1e-9 * vertical / reference);
     EXPECT_NEAR(map->get_horizontal_sum(grid) + map->get_vertical_sum(grid), 2.0 * static_cast<double>(tiles),
                 1e-9 * static_cast<double>(tiles));
+    // With a threshold t each tile counts only its value above t.
+    const std::unique_ptr<CONGESTION_MAP> above = make_congestion_map(MAP_KIND::BOXES, placement, THRESHOLD);
+    double horizontal_above = 0.0;
+    for (int y = 0; y < design.ny; ++y)
+        for (int x = 0; x < design.nx; ++x) {
+            const std::size_t tile = design.get_tile_index(x, y);
+            const double h_supply =
+                design.direction_supply[DIRECTIONAL_RIGHT][tile] + design.direction_supply[DIRECTIONAL_LEFT][tile];
+            if (h_supply > 0.0)
+                horizontal_above += std::max(0.0, demand.get_horizontal(x, y) / h_supply / reference - THRESHOLD);
+        }
+    EXPECT_GT(horizontal_above, 0.0);
+    EXPECT_NEAR(above->get_horizontal_sum(grid), horizontal_above, 1e-9 * horizontal_above);
     // One tile's sum is its own value.
     const int x = design.nx / 2;
     const int y = design.ny / 2;
@@ -250,6 +295,71 @@ TEST(Maps, TheEstimateMapIsNormalisedToAMeanOfOne)
     const NET_BOX grid{0, design.nx - 1, 0, design.ny - 1};
     EXPECT_NEAR(map->get_horizontal_sum(grid) + map->get_vertical_sum(grid), 2.0 * static_cast<double>(tiles),
                 1e-4 * static_cast<double>(tiles));
+    // With a threshold each direction's value is the plain one less the
+    // threshold, not below 0, so an axis's is the mean of its directions'.
+    const std::unique_ptr<CONGESTION_MAP> above = make_congestion_map(MAP_KIND::ESTIMATE, placement, THRESHOLD);
+    int hot = 0;
+    for (int y = 0; y < design.ny; ++y)
+        for (int x = 0; x < design.nx; ++x) {
+            const NET_BOX tile{x, x, y, y};
+            const double plain = map->get_horizontal_sum(tile);
+            const double counted = above->get_horizontal_sum(tile);
+            EXPECT_LE(counted, std::max(0.0, plain - THRESHOLD / 2.0) + 1e-5) << x << ", " << y;
+            EXPECT_GE(counted + 1e-5, plain - THRESHOLD) << x << ", " << y;
+            hot += counted > 0.0;
+        }
+    EXPECT_GT(hot, 0);
+}
+
+// The documented schedule: the temperature falls by the factor the
+// acceptance rate picks (0.5 above 0.96, 0.9 above 0.8, 0.95 above 0.15,
+// else 0.8), the range limit follows the rate within 1 tile and the
+// device's side, the map is made again every temperature (or every N
+// moves), and the last round runs at temperature 0.
+TEST(Anneal, TheScheduleFollowsTheAcceptanceRate)
+{
+    for (const long long refresh_moves : {0LL, 3000LL}) {
+        PLACEMENT placement(get_design());
+        const std::unique_ptr<CONGESTION_MAP> map = make_congestion_map(MAP_KIND::BOXES, placement);
+        ANNEAL_OPTIONS options;
+        options.effort = 0.1;
+        options.refresh_moves = refresh_moves;
+        std::vector<TEMPERATURE_STEP> steps;
+        const ANNEAL_RESULT result =
+            anneal(placement, *map, options, [&](const TEMPERATURE_STEP& step) { steps.push_back(step); });
+        ASSERT_GE(steps.size(), 3u);
+        EXPECT_EQ(result.temperatures, static_cast<int>(steps.size()));
+        long long moves = 0;
+        long long accepted = 0;
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            const TEMPERATURE_STEP& step = steps[i];
+            EXPECT_EQ(step.index, static_cast<int>(i) + 1);
+            EXPECT_LE(step.accepted, step.moves);
+            moves += step.moves;
+            accepted += step.accepted;
+            EXPECT_GE(step.range, 1.0);
+            EXPECT_LE(step.range, std::max(get_design().design.nx, get_design().design.ny));
+            if (i + 2 >= steps.size())
+                continue;  // the last temperature above 0 sets no next one
+            const double rate = static_cast<double>(step.accepted) / static_cast<double>(step.moves);
+            const double cooling = rate > 0.96 ? 0.5 : rate > 0.8 ? 0.9 : rate > 0.15 ? 0.95 : 0.8;
+            EXPECT_DOUBLE_EQ(steps[i + 1].temperature, step.temperature * cooling) << "temperature " << i + 1;
+            EXPECT_DOUBLE_EQ(steps[i + 1].range,
+                             std::clamp(step.range * (0.56 + rate), 1.0,
+                                        static_cast<double>(std::max(get_design().design.nx, get_design().design.ny))));
+        }
+        EXPECT_GT(steps.front().temperature, 0.0);
+        EXPECT_EQ(steps.back().temperature, 0.0);
+        EXPECT_EQ(result.moves, moves);
+        EXPECT_EQ(result.accepted, accepted);
+        EXPECT_EQ(result.refreshes, steps.back().refreshes);
+        if (refresh_moves == 0) {
+            // Once a temperature, but not before the first (the map was just made).
+            EXPECT_EQ(result.refreshes, result.temperatures - 1);
+        } else {
+            EXPECT_EQ(result.refreshes, moves / refresh_moves + 1);
+        }
+    }
 }
 
 // The same seed gives the same placement under one thread and under
