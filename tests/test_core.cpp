@@ -277,6 +277,38 @@ TEST(Queries, TotalsSumRowMajorInOneAccumulator)
     EXPECT_EQ(CONGESTION_IMPL(0, 4, nullptr).get_total_apl_style_congestion(kBadType), 0.0f);
 }
 
+// The total overflow of a type is the sum, x outer and y inner, of each
+// tile's smoothed demand minus its supply where that is positive: random
+// grids of both signs of difference, against a plain loop.
+TEST(Queries, TotalOverflowSumsEachTilesExcessOverItsSupply)
+{
+    constexpr int kNx = 7, kNy = 5;
+    CONGESTION_IMPL impl(kNx, kNy, nullptr);
+    std::mt19937 random(11);
+    for (RESOURCE_TYPE type : {kLeft, kRight, kUp, kDown, kLab}) {
+        fill_random(PEER::supply(impl)[type], random, 0, 40);
+        fill_random(PEER::smooth_demand_orig(impl)[type], random, 0, 60);
+        fill_random(PEER::smooth_demand_new(impl)[type], random, 0, 60);
+    }
+    PEER::set_demand_smoothed(impl);
+    const TYPE_GRIDS& smooth =
+        original_algorithm_in_force() ? PEER::smooth_demand_orig(impl) : PEER::smooth_demand_new(impl);
+    for (RESOURCE_TYPE type : {kLeft, kRight, kUp, kDown, kLab}) {
+        float expected = 0.0f;
+        int over = 0, under = 0;
+        for (int x = 0; x < kNx; ++x)
+            for (int y = 0; y < kNy; ++y) {
+                const float excess = smooth[type](x, y) - PEER::supply(impl)[type](x, y);
+                expected = expected + (excess > 0.0f ? excess : 0.0f);
+                over += excess > 0.0f;
+                under += excess < 0.0f;
+            }
+        ASSERT_GT(over, 0);
+        ASSERT_GT(under, 0);
+        EXPECT_EQ(impl.get_total_apl_style_congestion(type), expected) << type;
+    }
+}
+
 TEST(Queries, SmoothDemandAndOverflowReadTheAlgorithmInForce)
 {
     CONGESTION_IMPL impl(2, 2, nullptr);

@@ -64,6 +64,9 @@ _NO_ROUTE = "ERROR: Failed to route arc"
 
 _IDENTIFIER = re.compile(r"[A-Za-z_][A-Za-z0-9_$]*$")
 
+# yosys's warning for a net of several drivers: "multiple conflicting drivers for MODULE.\NET:".
+_CONFLICTING_DRIVERS = re.compile(r"Warning: multiple conflicting drivers for [^.]+\.\\?(.*?):?\s*$")
+
 
 class IMPORT_ERROR(Exception):
     """A failure the user can act on; str() is one sentence, `status` the
@@ -142,6 +145,17 @@ def _run_yosys(yosys, arguments, log_path):
 
 def _get_define_options(defines):
     return [option for name, value in defines for option in ("-D", "%s=%s" % (name, value))]
+
+
+def get_conflicting_net(log_path):
+    """The first net that yosys's log says has conflicting drivers (which
+    synthesis then resolves silently), None when there is none."""
+    with open(log_path, errors="replace") as log:
+        for line in log:
+            found = _CONFLICTING_DRIVERS.match(line)
+            if found:
+                return found.group(1)
+    return None
 
 
 def get_top_parameters(yosys, sources, top, defines, work_dir, log_path):

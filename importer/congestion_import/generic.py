@@ -7,7 +7,7 @@ import shutil
 import time
 
 from . import blif, flow, folder, generic_arch, generic_design
-from .netlist import NETLIST
+from .netlist import NETLIST, get_several_drivers_error
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARCH_SCRIPT = os.path.join(HERE, "generic_arch.py")
@@ -133,6 +133,9 @@ def synthesize(arguments, settings, yosys, sources, kind, out, work):
               "extra": "".join(" " + argument for argument in arguments.yosys_args), "lut": settings.lut}
     commands = [command % values for command in (KEPT_MAPPING if kept else SYNTHESIS)]
     script, seconds = flow.synthesize(yosys, sources, out, netlist, commands, arguments.defines, parameters)
+    conflicting = flow.get_conflicting_net(os.path.join(out, "yosys.log"))
+    if conflicting:
+        raise flow.IMPORT_ERROR(get_several_drivers_error(conflicting) + ".")
     meta = [("lut_mapping", "kept" if kept else "synthesized"), ("yosys_script", script)] + meta
     return netlist, meta, [("time_synth_s", "%.1f" % seconds)]
 

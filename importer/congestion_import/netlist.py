@@ -18,6 +18,12 @@ _UNBUILDABLE = (
 )
 
 
+def get_several_drivers_error(net):
+    """The refusal of a net that more than one cell or input drives."""
+    return ("the net %s has more than one driver (a tristate bus, or outputs wired together), which the generic "
+            "architecture cannot build: its nets have one driver each" % net)
+
+
 class NETLIST:
     """The top module of a netlist: `name`, `cells` {name: cell}, `ports`."""
 
@@ -112,9 +118,7 @@ class NETLIST:
                         drivers[bit] = drivers.get(bit, 0) + 1
         shared = sorted(bit for bit, count in drivers.items() if count > 1 and bit not in ("0", "1", "x", "z"))
         if shared:
-            raise ValueError("the net %s has %d drivers (a tristate bus, or outputs wired together), which the "
-                             "generic architecture cannot build: its nets have one driver each" %
-                             (self.get_bit_name(shared[0]), drivers[shared[0]]))
+            raise ValueError(get_several_drivers_error(self.get_bit_name(shared[0])))
 
     def get_generic_slices(self):
         """The slices the generic packer will fill: a LUT and the flip-flop

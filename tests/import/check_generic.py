@@ -9,11 +9,13 @@ counted again here from nextpnr's record, by the rules data/FORMAT.md states
 (wire and pip names, wire spans, extents), without the importer's code, and
 must equal routed.txt tile by tile and nets.txt net by net: every routed
 wire is counted once, in its direction, in the tiles of its used extent. The
-supply of every logic tile must be the track count meta.txt gives in each
-direction. placement.txt must give every cell nextpnr's bel, and pins.txt
-every pin of nets.txt the cell and port that nextpnr connects to the net,
-and no other. With ESTIMATE_TOOL, the tool must read the folder and its
-all-wires estimate correlate with the routed usage."""
+supply of every tile must be the layout's: the track count meta.txt gives in
+each direction of a logic tile, and of the direction along its edge of an
+I/O tile, its LUT inputs and clock, and its I/O cells' two inputs each.
+placement.txt must give every cell nextpnr's bel, and pins.txt every pin of
+nets.txt the cell and port that nextpnr connects to the net, and no other.
+With ESTIMATE_TOOL, the tool must read the folder and its all-wires estimate
+correlate with the routed usage."""
 
 import json
 import os
@@ -105,11 +107,18 @@ def check_folder(folder, routed_json, tool=None, correlate=True):
     for row in tiles:
         x, y, kind, values = int(row[0]), int(row[1]), row[2], list(map(int, row[3:]))
         supply[(x, y)] = values
-        if kind == "logic" and values != [tracks] * 4 + [pins]:
-            faults.append("logic tile (%d, %d) has supply %s, not %d per direction and %d inputs" %
-                          (x, y, values, tracks, pins))
-        if kind != "logic" and max(values[:4]) > tracks:
-            faults.append("%s tile (%d, %d) has supply %s, above %d per direction" % (kind, x, y, values, tracks))
+        # Horizontal wires run along the rows of logic tiles into the I/O tiles at both ends,
+        # vertical wires along the columns; the corners are empty.
+        edge_x, edge_y = x in (0, nx - 1), y in (0, ny - 1)
+        if edge_x and edge_y:
+            layout = ("empty", [0] * 5)
+        elif edge_x or edge_y:
+            along = [0 if edge_y else tracks] * 2 + [0 if edge_x else tracks] * 2
+            layout = ("io", along + [2 * int(meta["iobs_per_tile"])])
+        else:
+            layout = ("logic", [tracks] * 4 + [pins])
+        if (kind, values) != layout:
+            faults.append("tile (%d, %d) is %s with supply %s, not %s with %s" % (x, y, kind, values, *layout))
     if meta["routed"] != "yes":
         return faults + ["meta.txt says routed %s" % meta["routed"]]
     faults += check_cells(folder, routed_json)

@@ -55,8 +55,8 @@ BIDIRECTIONAL = "module bidir(input e, input d, inout p, output y); assign p = e
 BUS = """
 module bus(input e1, input e2, input a, input b, output y);
     wire shared;
-    assign shared = e1 ? a : 1'bz;
-    assign shared = e2 ? b : 1'bz;
+    assign shared = e1 ? a & b : 1'bz;
+    assign shared = e2 ? a | b : 1'bz;
     assign y = ~shared;
 endmodule
 """
@@ -164,6 +164,10 @@ class IMPORT_TEST(unittest.TestCase):
                 # The slices the importer counts (which size the default grid) are those nextpnr packs.
                 self.assertEqual(netlist.get_generic_slices(), int(meta["cells.GENERIC_SLICE"]))
                 self.assertEqual(meta["lut_mapping"], "synthesized")
+                if name == "clocks":
+                    # Its 7 clocks need 7 logic tiles: a grid of exactly 7 holds them.
+                    self.import_checked("corpus-clocks-7-tiles", os.path.join(CORPUS, name + ".v"), "--top", name,
+                                        "--grid", "9x3")
                 if name == "wide_io":
                     # 16 slices fill 8 logic tiles to half: 3 x 3 of them, a 5 x 5 grid, whose 12 I/O
                     # tiles hold the 80 I/O at 7 each.
@@ -184,11 +188,43 @@ class IMPORT_TEST(unittest.TestCase):
             ((8, 7, 14, 4, None), (5, 5)),
             # 1000 I/O and no logic: 4 (side - 2) I/O tiles of at most 64 I/O cells hold them from 6.
             ((0, 0, 1000, 4, None), (6, 6)),
+            # One logic tile, the smallest grid.
+            ((2, 1, 8, 4, None), (3, 3)),
         ]
         for arguments, grid in cases:
             with self.subTest(arguments=arguments):
                 self.assertEqual(generic.get_default_grid(*arguments), grid)
         self.assertEqual([generic.get_default_iobs(ios, 5, 5) for ios in (0, 24, 25, 80)], [2, 2, 3, 7])
+
+    def test_device_options_are_accepted_up_to_their_bounds(self):
+        from congestion_import import flow, generic
+        accepted = {"grid": "3x1000", "slices": 64, "lut": 8, "io_per_tile": 64, "tracks": "1:1000"}
+        beyond = {"grid": ["2x5", "5x2", "1001x5", "5x1001"], "slices": [0, 65], "lut": [1, 9],
+                  "io_per_tile": [0, 65], "tracks": ["1:1001", "1:500,2:501"]}
+        unset = {key: None for key in accepted}
+
+        def arguments(**values):
+            return type("ARGUMENTS", (), dict(unset, max_route_iterations=1, **values))
+        settings = generic.SETTINGS(arguments(**accepted), False)
+        self.assertEqual((settings.grid, settings.slices, settings.lut, settings.iobs, settings.tracks),
+                         ((3, 1000), 64, 8, 64, [(1, 1000)]))
+        for key, values in beyond.items():
+            for value in values:
+                with self.subTest(option=key, value=value), self.assertRaises(flow.IMPORT_ERROR):
+                    generic.SETTINGS(arguments(**{key: value}), False)
+
+    def test_the_bundled_generic_folders_device_is_built_again_switch_for_switch(self):
+        # --reroute of data/fir_mac_g20 binds its placement to the device built again from its
+        # meta.txt: the same architecture must give the same switches.
+        bundled = self.read_meta(os.path.join(ROOT, "data", "fir_mac_g20"))
+        out = os.path.join(self.work, "same-device")
+        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
+                                 "--grid", bundled["grid"].replace(" ", "x"), "--tracks", bundled["tracks"],
+                                 "--no-route", "--out", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        meta = self.read_meta(out)
+        keys = ("slices", "lut", "iobs_per_tile", "globals", "pips")
+        self.assertEqual([meta[key] for key in keys], [bundled[key] for key in keys])
 
     def test_other_architectures_import_and_route(self):
         multiply = os.path.join(CORPUS, "multiply.v")
@@ -215,6 +251,14 @@ class IMPORT_TEST(unittest.TestCase):
         clocks = sorted(netlist.get_bit_name(cell["connections"]["CLK"][0]) for cell in netlist.cells.values()
                         if cell["type"] == "DFF")
         self.assertEqual(clocks[1:], ["clk", "latch_clock"])
+
+        # The added clock takes a name the circuit does not use.
+        from congestion_import import blif
+        taken = self.write("taken.blif", ".model t\n.inputs latch_clock d\n.outputs q\n.latch d q 0\n.end\n")
+        clocked = os.path.join(self.work, "taken-clocked.blif")
+        self.assertEqual(blif.add_latch_clock(taken, clocked), "latch_clock_")
+        with open(clocked) as text:
+            self.assertIn(".latch d q re latch_clock_ 0\n", text.read())
 
         _, meta, netlist = self.import_checked("blif-resynthesized", CIRCUIT, "--resynthesize")
         self.assertEqual(meta["lut_mapping"], "synthesized")
@@ -356,6 +400,13 @@ class IMPORT_TEST(unittest.TestCase):
                             "port_directions": {"I": "input", "Q": "output"},
                             "connections": {"I": [2], "Q": [3]}}},
             "netnames": {"a": {"bits": [2]}, "y": {"bits": [3]}}}}}))
+        lut = {"type": "LUT", "parameters": {"K": "10", "INIT": "0110"},
+               "port_directions": {"I": "input", "Q": "output"}, "connections": {"I": [2, 3], "Q": [4]}}
+        two_drivers = self.write("drivers.json", json.dumps({"modules": {"t": {
+            "attributes": {"top": "1"}, "ports": {"a": {"direction": "input", "bits": [2]},
+                                                  "b": {"direction": "input", "bits": [3]},
+                                                  "y": {"direction": "output", "bits": [4]}},
+            "cells": {"c": lut, "d": lut}, "netnames": {"y": {"bits": [4]}}}}}))
         not_generic = os.path.join(self.work, "not-generic")
         os.makedirs(not_generic, exist_ok=True)
         self.write(os.path.join("not-generic", "meta.txt"), "design x\narch ice40\n")
@@ -386,6 +437,8 @@ class IMPORT_TEST(unittest.TestCase):
              ["--reroute %s: the folder is no import of --arch generic." % not_generic], False),
             ([CIRCUIT, EXAMPLE, *generic], None, 2,
              ["give one yosys JSON netlist, one BLIF circuit, or Verilog sources, not several of these."], False),
+            ([CIRCUIT, CIRCUIT, *generic], None, 2,
+             ["give one yosys JSON netlist, one BLIF circuit, or Verilog sources, not several of these."], False),
             ([CIRCUIT, "--device", "hx1k"], None, 2,
              ["a BLIF circuit imports onto --arch generic only: its LUT mapping is for a device of generic LUTs."],
              False),
@@ -415,8 +468,11 @@ class IMPORT_TEST(unittest.TestCase):
              ["the top module has the inout port p, which the generic architecture does not have: its I/O cells are "
               "inputs or outputs."], True),
             ([self.write("bus.v", BUS), *generic], None, 1,
-             ["the net a has 2 drivers (a tristate bus, or outputs wired together), which the generic architecture "
-              "cannot build: its nets have one driver each."], True),
+             ["the net shared has more than one driver (a tristate bus, or outputs wired together), which the "
+              "generic architecture cannot build: its nets have one driver each."], True),
+            ([two_drivers, *generic], None, 1,
+             ["the net y has more than one driver (a tristate bus, or outputs wired together), which the generic "
+              "architecture cannot build: its nets have one driver each (%s)." % two_drivers], True),
             ([self.write("blackbox.v", BLACKBOX), "--top", "outer", *generic], None, 1,
              ["the design instantiates the module inner (cell i) without its contents: the generic flow places "
               "only the logic it synthesizes."], True),

@@ -1,0 +1,273 @@
+// Heatmaps drawn and read back pixel by pixel: the pixel values of a large
+// grid, the colours of the scales, the ticks and labels of the axes, and the
+// greys of text on the palette image.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include "front_end/design_reader.h"
+#include "tool_test_support.h"
+#include "tools/heatmap.h"
+#include "tools/palette_image.h"
+
+namespace {
+
+// The pixel values of a large grid: 5 by 3 tiles, 2 tiles to a pixel side,
+// 3 by 2 pixels, each the largest of its tiles.
+//   y=2:  NaN NaN  7  NaN  1
+//   y=1:   1   2  NaN NaN NaN
+//   y=0:   0   3   4   5  NaN
+TEST(Heatmap, EachPixelShowsTheLargestOfItsTiles)
+{
+    const float no_supply = std::numeric_limits<float>::quiet_NaN();
+    const HEATMAP_PANEL panel = get_values_panel(
+        "tiles", PANEL_KIND::UTILIZATION,
+        {0, 3, 4, 5, no_supply, 1, 2, no_supply, no_supply, no_supply, no_supply, no_supply, 7, no_supply, 1}, 5, 3);
+    const std::vector<float> pixels = get_pixel_values(panel, 5, 3, 2);
+    ASSERT_EQ(pixels.size(), 6u);
+    EXPECT_EQ(pixels[0], 3.0f);
+    EXPECT_EQ(pixels[1], 5.0f);
+    EXPECT_TRUE(std::isnan(pixels[2]));
+    EXPECT_TRUE(std::isnan(pixels[3]));
+    EXPECT_EQ(pixels[4], 7.0f);
+    EXPECT_EQ(pixels[5], 1.0f);
+}
+
+// An image read back, and the colour of a pixel.
+class PNG_IMAGE {
+ public:
+    explicit PNG_IMAGE(const std::string& path) : m_image(cairo_image_surface_create_from_png(path.c_str())) {}
+    ~PNG_IMAGE() { cairo_surface_destroy(m_image); }
+    bool is_read() const { return cairo_surface_status(m_image) == CAIRO_STATUS_SUCCESS; }
+    int get_width() const { return cairo_image_surface_get_width(m_image); }
+    int get_height() const { return cairo_image_surface_get_height(m_image); }
+    uint32_t get_rgb(int x, int y) const
+    {
+        const unsigned char* row =
+            cairo_image_surface_get_data(m_image) + static_cast<size_t>(y) * cairo_image_surface_get_stride(m_image);
+        return *reinterpret_cast<const uint32_t*>(row + 4 * x) & 0xffffff;
+    }
+
+ private:
+    cairo_surface_t* m_image;
+};
+
+void expect_colour(uint32_t rgb, double r, double g, double b, const std::string& what)
+{
+    EXPECT_NEAR(rgb >> 16 & 255, r * 255.0, 1.0) << what;
+    EXPECT_NEAR(rgb >> 8 & 255, g * 255.0, 1.0) << what;
+    EXPECT_NEAR(rgb & 255, b * 255.0, 1.0) << what;
+}
+
+// A 4 by 1 utilization map of 0, 0.5, no supply and 2 (the top) beside a rank
+// difference of -1, 0, no supply and 1: the tiles show the ends of their
+// scales, near-white for no difference, the grey of no supply, and a red
+// frame around the tile over its supply. The widest grid the reader
+// accepts, in a pair of panels, is capped in size.
+TEST(Heatmap, TilesShowTheEndsOfTheirScalesAndThoseOverSupplyAreFramedInRed)
+{
+    SCRATCH_DIR dir;
+    const std::string path = (dir.get_path() / "map.png").string();
+    const float no_supply = std::numeric_limits<float>::quiet_NaN();
+    write_heatmap_png(path, 4, 1,
+                      {"map",
+                       "map",
+                       {get_values_panel("utilization", PANEL_KIND::UTILIZATION, {0.0f, 0.5f, no_supply, 2.0f}, 4, 1),
+                        get_values_panel("ranks", PANEL_KIND::RANK_DIFFERENCE, {-1.0f, 0.0f, no_supply, 1.0f}, 4, 1)}},
+                      HEATMAP_SCALE::SHARED);
+    const PNG_IMAGE image(path);
+    ASSERT_TRUE(image.is_read());
+    // The pixel at (dx, dy) within the cell of tile x of a panel.
+    const auto at = [&](int panel, int x, int dx, int dy) {
+        const HEATMAP_GRID grid = get_heatmap_grid(4, 1, 2, panel);
+        return image.get_rgb(grid.left + x * grid.cell + dx, grid.top + dy);
+    };
+    const int middle = get_heatmap_grid(4, 1, 2, 0).cell / 2;
+    expect_colour(at(0, 0, middle, middle), 0.267, 0.005, 0.329, "0: the low end");
+    expect_colour(at(0, 2, middle, middle), 0.82, 0.82, 0.82, "no supply");
+    expect_colour(at(0, 3, middle, middle), 0.993, 0.906, 0.144, "2: the top, inside the frame");
+    for (const auto& [dx, dy] : {std::pair{0, middle}, std::pair{middle, 0}, std::pair{2 * middle - 1, middle}})
+        expect_colour(at(0, 3, dx, dy), 0.894, 0.102, 0.110, "the frame of a tile over its supply");
+    expect_colour(at(0, 1, 0, 0), 0.230, 0.322, 0.546, "a quarter of the top (the third of nine stops), unframed");
+    expect_colour(at(1, 0, 0, 0), 0.230, 0.299, 0.754, "-1: estimate too low");
+    expect_colour(at(1, 1, 0, 0), 0.970, 0.970, 0.970, "no difference");
+    expect_colour(at(1, 3, 0, 0), 0.706, 0.016, 0.150, "+1: estimate too high, unframed");
+
+    const int nx = MAX_GRID_SIDE;
+    const int ny = 3;
+    write_heatmap_png(
+        path, nx, ny,
+        {"wide",
+         "wide: a pair",
+         {get_values_panel("estimate", PANEL_KIND::UTILIZATION, std::vector<float>(nx * ny, 1.0f), nx, ny),
+          get_values_panel("routed", PANEL_KIND::UTILIZATION, std::vector<float>(nx * ny, 0.5f), nx, ny)}},
+        HEATMAP_SCALE::SHARED);
+    const PNG_IMAGE wide(path);
+    ASSERT_TRUE(wide.is_read());
+    EXPECT_LE(wide.get_width(), MAX_HEATMAP_SIDE);
+    EXPECT_LE(wide.get_height(), MAX_HEATMAP_SIDE);
+}
+
+// Utilization panels share one scale unless told otherwise; a rank
+// difference keeps its own; a zero map says so.
+TEST(Heatmap, UtilizationPanelsShareOneScaleUnlessToldOtherwiseAndAZeroMapSaysSo)
+{
+    const float no_supply = std::numeric_limits<float>::quiet_NaN();
+    const HEATMAP maps{"maps",
+                       "maps",
+                       {{"estimate", PANEL_KIND::UTILIZATION, {}},
+                        {"routed", PANEL_KIND::UTILIZATION, {}},
+                        {"ranks", PANEL_KIND::RANK_DIFFERENCE, {}}}};
+    const std::vector<std::vector<float>> pixels = {{0.0f, 2.0f, no_supply}, {1.0f, 0.5f, no_supply}, {-1.0f, 0.5f}};
+    EXPECT_EQ(get_scale_tops(maps, pixels, HEATMAP_SCALE::SHARED), (std::vector<double>{2.0, 2.0, 1.0}));
+    EXPECT_EQ(get_scale_tops(maps, pixels, HEATMAP_SCALE::SEPARATE), (std::vector<double>{2.0, 1.0, 1.0}));
+    EXPECT_EQ(get_legend_labels(2.0), (std::vector<std::string>{"0", "0.5", "1", "1.5", "2"}));
+    EXPECT_EQ(get_legend_labels(0.0), std::vector<std::string>{"0 everywhere"});
+}
+
+// Labelled ticks lie at multiples of 1, 2 or 5 times a power of ten, the
+// smallest such step that keeps them the given distance apart, from a tile
+// drawn several pixels wide to several tiles to a pixel.
+TEST(Heatmap, AxisTicksLieAtTheSmallestRoundStepThatKeepsThemApart)
+{
+    const std::vector<int> round = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000};
+    for (double pixels_per_tile : {24.0, 14.0, 4.0, 1.0, 0.5, 1.0 / 3.0, 0.01}) {
+        const int step = get_tick_step(pixels_per_tile, 40);
+        const auto found = std::find(round.begin(), round.end(), step);
+        ASSERT_NE(found, round.end()) << pixels_per_tile;
+        EXPECT_GE(step * pixels_per_tile, 40.0) << pixels_per_tile;
+        if (found != round.begin()) {
+            EXPECT_LT(*(found - 1) * pixels_per_tile, 40.0) << pixels_per_tile;
+        }
+    }
+}
+
+// Black text and lines on white: a pixel they cover fully is black, one they
+// cover by half a middle grey, one they miss white.
+TEST(PaletteImage, TextCoverageBecomesAGreyFromWhiteToBlack)
+{
+    SCRATCH_DIR dir;
+    const std::string path = (dir.get_path() / "greys.png").string();
+    {
+        PALETTE_IMAGE image(8, 2);
+        cairo_t* cr = image.get_cairo();
+        cairo_rectangle(cr, 0.0, 0.0, 2.0, 2.0);  // columns 0 and 1 whole
+        cairo_rectangle(cr, 4.5, 0.0, 1.0, 2.0);  // half of columns 4 and 5
+        cairo_fill(cr);
+        image.compose(0, 0, {}, 0, [](int, int, std::uint8_t*) {});
+        ASSERT_EQ(image.write_png(path), "");
+    }
+    const PNG_IMAGE image(path);
+    ASSERT_TRUE(image.is_read());
+    for (int y = 0; y < 2; ++y) {
+        for (int x : {0, 1})
+            expect_colour(image.get_rgb(x, y), 0.0, 0.0, 0.0, "covered " + std::to_string(x));
+        for (int x : {2, 3, 6, 7})
+            expect_colour(image.get_rgb(x, y), 1.0, 1.0, 1.0, "missed " + std::to_string(x));
+        for (int x : {4, 5}) {
+            const uint32_t grey = image.get_rgb(x, y);
+            EXPECT_TRUE(grey >> 16 == (grey & 255) && (grey >> 8 & 255) == (grey & 255)) << x;
+            EXPECT_NEAR(grey & 255, 127.5, 10.0) << "half covered " << x;
+        }
+    }
+}
+
+// The axes of a 30 x 20 map drawn 16 pixels a tile: a long tick under the
+// centre of every column and beside every row whose index is a multiple of
+// the labelled step (5 here), the first one at 0 included, and none at the
+// others, whose ticks, if any, are shorter than 3 pixels; a label under the
+// first column.
+TEST(Heatmap, TheAxesMarkTheTilesAtMultiplesOfTheStepFromTheFirstOn)
+{
+    constexpr int NX = 30, NY = 20;
+    constexpr int LONG_TICK_PIXEL = 3;  // from the grid's edge, on a labelled tick only
+    SCRATCH_DIR dir;
+    const std::string path = (dir.get_path() / "axes.png").string();
+    write_heatmap_png(path, NX, NY,
+                      {"axes",
+                       "axes",
+                       {get_values_panel("half", PANEL_KIND::UTILIZATION, std::vector<float>(NX * NY, 0.5f), NX, NY)}},
+                      HEATMAP_SCALE::SHARED);
+    const PNG_IMAGE image(path);
+    ASSERT_TRUE(image.is_read());
+    const HEATMAP_GRID grid = get_heatmap_grid(NX, NY, 1, 0);
+    ASSERT_EQ(grid.tiles_per_pixel, 1);
+    ASSERT_EQ(grid.cell, 16);
+    const int step = get_tick_step(grid.cell, 40);
+    ASSERT_EQ(step, 5);
+    const int bottom = grid.top + grid.cell * NY;
+    const auto is_black = [&](int x, int y) { return image.get_rgb(x, y) == 0; };
+    for (int x = 0; x < NX; ++x)
+        EXPECT_EQ(is_black(grid.left + x * grid.cell + grid.cell / 2, bottom + LONG_TICK_PIXEL), x % step == 0)
+            << "column " << x;
+    for (int y = 0; y < NY; ++y)
+        EXPECT_EQ(is_black(grid.left - 1 - LONG_TICK_PIXEL, bottom - 1 - (y * grid.cell + grid.cell / 2)),
+                  y % step == 0)
+            << "row " << y;
+    // The label "0" lies within a few pixels of the first column's centre.
+    bool labelled = false;
+    for (int y = bottom + 6; y < bottom + 20; ++y)
+        for (int x = grid.left + grid.cell / 2 - 4; x <= grid.left + grid.cell / 2 + 4; ++x)
+            labelled = labelled || (image.get_rgb(x, y) & 255) < 128;
+    EXPECT_TRUE(labelled);
+}
+
+// The y axis's title stands clear of its tick labels, four-digit ones
+// beside it included: the rightmost column of the title (read in the rows
+// between labels, where only the title is drawn) lies more than two white
+// columns left of the leftmost column of any label.
+TEST(Heatmap, TheYAxisTitleStandsClearOfFourDigitLabels)
+{
+    constexpr int NX = 2, NY = 3000;
+    constexpr int TICK_COLUMNS = 5;       // beside the grid, where the ticks are
+    constexpr int LABEL_HALF_HEIGHT = 7;  // rows of a label above and below its tick
+    constexpr int MIN_WHITE_COLUMNS = 4;
+    SCRATCH_DIR dir;
+    const std::string path = (dir.get_path() / "tall.png").string();
+    write_heatmap_png(path, NX, NY,
+                      {"tall",
+                       "tall",
+                       {get_values_panel("half", PANEL_KIND::UTILIZATION, std::vector<float>(NX * NY, 0.5f), NX, NY)}},
+                      HEATMAP_SCALE::SHARED);
+    const PNG_IMAGE image(path);
+    ASSERT_TRUE(image.is_read());
+    const HEATMAP_GRID grid = get_heatmap_grid(NX, NY, 1, 0);
+    const int step = get_tick_step(static_cast<double>(grid.cell) / grid.tiles_per_pixel, 40);
+    const int bottom = grid.top + grid.cell * grid.pixels_y;
+    ASSERT_GE((NY / 2) / step * step, 1000) << "the labels beside the title have four digits";
+    std::vector<bool> near_label(static_cast<size_t>(bottom), false);
+    for (int y = 0; y < NY; y += step) {
+        const int row = bottom - 1 - ((y / grid.tiles_per_pixel) * grid.cell + grid.cell / 2);
+        for (int r = std::max(0, row - LABEL_HALF_HEIGHT); r <= row + LABEL_HALF_HEIGHT && r < bottom; ++r)
+            near_label[static_cast<size_t>(r)] = true;
+    }
+    const auto is_text = [&](int x, int y) { return (image.get_rgb(x, y) & 255) < 224; };
+    // The title alone: the rows between labels.
+    int title_right = -1, title_top = bottom, title_bottom = -1;
+    for (int y = grid.top; y < bottom; ++y)
+        for (int x = 0; x < grid.left - TICK_COLUMNS; ++x)
+            if (!near_label[static_cast<size_t>(y)] && is_text(x, y)) {
+                title_right = std::max(title_right, x);
+                title_top = std::min(title_top, y);
+                title_bottom = std::max(title_bottom, y);
+            }
+    ASSERT_GE(title_right, 0) << "the title is drawn";
+    // The labels alone: the rows of labels above and below the title.
+    int labels_left = grid.left;
+    for (int y = grid.top; y < bottom; ++y)
+        for (int x = 0; x < grid.left - TICK_COLUMNS; ++x)
+            if (near_label[static_cast<size_t>(y)] &&
+                (y < title_top - 2 * LABEL_HALF_HEIGHT || y > title_bottom + 2 * LABEL_HALF_HEIGHT) && is_text(x, y))
+                labels_left = std::min(labels_left, x);
+    EXPECT_GE(labels_left - title_right - 1, MIN_WHITE_COLUMNS)
+        << "title up to column " << title_right << ", labels from " << labels_left;
+}
+}  // namespace
