@@ -140,8 +140,12 @@ void PLACEMENT::move_pins(int cell, int x, int y)
             continue;
         int& index = m_touched_index[static_cast<std::size_t>(cell_pin.wired_net)];
         if (index < 0) {
+            // Filled in place: a copy assembled on the stack and moved in
+            // stalls on its own partial stores.
             index = static_cast<int>(m_touched.size());
-            m_touched.push_back({cell_pin.wired_net, m_boxes[static_cast<std::size_t>(cell_pin.wired_net)], false});
+            TOUCHED_NET& added = m_touched.emplace_back();
+            added.net = cell_pin.wired_net;
+            added.box = m_boxes[static_cast<std::size_t>(cell_pin.wired_net)];
         }
         TOUCHED_NET& touched = m_touched[static_cast<std::size_t>(index)];
         if (touched.rescan)

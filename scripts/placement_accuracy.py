@@ -3,7 +3,7 @@
 routed wire of nextpnr's placement and of the placement refined with each
 map, and writes the section "Congestion-driven placement" of docs/accuracy.md.
 
-Usage: scripts/placement_accuracy.py [--run] [--write FILE] [--data DIR]
+Usage: scripts/placement_accuracy.py [--run] [--retime] [--write FILE] [--data DIR]
            [--work DIR] [--tools DIR] [NAME ...]
 
 DIR (default data/placement) holds placements.csv (one row per placement:
@@ -35,6 +35,11 @@ file's order, unless results.csv has it already:
 The work is long (minutes per placement on 2 cores): run it unattended; the
 rows are appended as each placement is done, and a second run continues
 where the first stopped.
+
+With --retime, nextpnr's placement and the pass are timed again (as in 2
+and 3) for every placement results.csv holds, and only their times are
+rewritten: after a change that makes the pass faster and leaves its
+placements as they were.
 
 With --write FILE the section between its markers in FILE (default
 docs/accuracy.md) is written from the data alone; without it, printed.
@@ -227,6 +232,26 @@ class MEASURER:
         append_rows(self.results, RESULT_FIELDS, [results[variant] for variant in VARIANTS])
         self.log("%s: W_min %s" % (name, ", ".join("%s %d" % (v, results[v]["w_min"]) for v in VARIANTS)))
 
+    def retime(self, names):
+        """Times nextpnr's placement and the pass again for the placements
+        results.csv holds, and rewrites their times (the placements, W_min
+        and wire stay: the pass is deterministic)."""
+        rows = read_csv(self.results)
+        for name in dict.fromkeys(row["placement"] for row in rows):
+            if names and name not in names:
+                continue
+            folder = os.path.join(self.work, name)
+            self.log("%s: timing again" % name)
+            times = {"nextpnr": {"seconds": "%.3f" % self.time_nextpnr(folder)}}
+            for map_kind in MAPS:
+                _, times[map_kind] = self.refine(folder, map_kind)
+            for row in rows:
+                if row["placement"] == name:
+                    row.update(times[row["variant"]])
+        os.replace(self.results, self.results + ".old")
+        append_rows(self.results, RESULT_FIELDS, rows)
+        os.remove(self.results + ".old")
+
     def run(self, names):
         placements = read_csv(os.path.join(self.data, "placements.csv"))
         unknown = set(names) - {row["placement"] for row in placements}
@@ -360,6 +385,10 @@ def write_section(data):
                      (min(judged.estimates_per_second), max(judged.estimates_per_second),
                       statistics.median(judged.estimates_per_second)))
         lines.append("")
+    notes = os.path.join(data, "notes.md")
+    if os.path.exists(notes):
+        with open(notes) as text:
+            lines += [text.read().rstrip("\n"), ""]
     lines.append("Made by `scripts/placement_accuracy.py --run` (the imports, passes and searches; the data are in "
                  "`data/placement/`, whose README says how) and `scripts/placement_accuracy.py --write "
                  "docs/accuracy.md` (this section, from the data alone).")
@@ -381,6 +410,8 @@ def parse_arguments(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("names", nargs="*", metavar="NAME", help="placements to measure (default all)")
     parser.add_argument("--run", action="store_true", help="import, refine and route what results.csv lacks")
+    parser.add_argument("--retime", action="store_true",
+                        help="time nextpnr's placement and the pass again for what results.csv holds")
     parser.add_argument("--write", metavar="FILE", help="write the section into FILE between its markers")
     parser.add_argument("--data", default=os.path.join(ROOT, "data", "placement"), help="the data folder")
     parser.add_argument("--work", default=os.path.join(ROOT, "out", "placement"),
@@ -395,6 +426,8 @@ def main(argv):
     try:
         if arguments.run:
             MEASURER(arguments).run(arguments.names)
+        if arguments.retime:
+            MEASURER(arguments).retime(arguments.names)
         section = write_section(arguments.data)
         if arguments.write:
             write_page(arguments.write, section)
