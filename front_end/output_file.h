@@ -45,11 +45,16 @@ void check_output_path(const std::string& path);
 // folder, or can be made, in which files can be made.
 void check_output_folder(const std::string& dir, const std::string& what);
 
-// Removes every file that an OUTPUT_SET of the process has staged and not
-// yet put in place, and every folder one made that is still empty: for a
-// run interrupted by a signal, from a thread of its own (it locks a mutex,
-// so not from a signal handler).
-void remove_staged_outputs();
+// For a run interrupted by a signal, from a thread of its own (it waits on
+// a mutex, so not from a signal handler): waits for the staging work under
+// way to end (a file being written, the renames of a commit) and lets no
+// more begin, so that a thread about to stage a file waits for the process
+// to end instead; then removes every file that an OUTPUT_SET of the process
+// has staged and not yet put in place, and every folder one made that is
+// still empty. Returns what that leaves, as a clause: "no output was
+// written", "every output was written" (every output staged so far is in
+// place), or "already written: A and B; the others were not written".
+std::string remove_staged_outputs();
 
 // The outputs of one run. Each is first written completely: a regular file
 // under a hidden temporary name beside its target, a stream's content into

@@ -2,6 +2,7 @@
 // grid, the colours of the scales, the ticks and labels of the axes, and the
 // greys of text on the palette image.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -100,6 +101,31 @@ TEST(Heatmap, TilesShowTheEndsOfTheirScalesAndThoseOverSupplyAreFramedInRed)
     expect_colour(at(1, 0, 0, 0), 0.230, 0.299, 0.754, "-1: estimate too low");
     expect_colour(at(1, 1, 0, 0), 0.970, 0.970, 0.970, "no difference");
     expect_colour(at(1, 3, 0, 0), 0.706, 0.016, 0.150, "+1: estimate too high, unframed");
+    // Each legend's bar, the first colour right of its panel's tiles, runs
+    // from its scale's low end at the bottom to its top at the top: dark
+    // blue, teal, yellow for utilization; blue, near-white, red for ranks.
+    const auto bar = [&](int panel, double height_share) {
+        const HEATMAP_GRID grid = get_heatmap_grid(4, 1, 2, panel);
+        const int middle_row = grid.top + grid.cell / 2;
+        int x = grid.left + 4 * grid.cell;
+        while (x < image.get_width() && image.get_rgb(x, middle_row) == 0xffffff)
+            ++x;
+        const int row = grid.top + grid.cell - 1 - static_cast<int>(height_share * (grid.cell - 1));
+        const uint32_t rgb = image.get_rgb(x + 1, row);
+        return std::array<double, 3>{(rgb >> 16 & 255) / 255.0, (rgb >> 8 & 255) / 255.0, (rgb & 255) / 255.0};
+    };
+    const auto [low_r, low_g, low_b] = bar(0, 0.0);
+    EXPECT_TRUE(low_r < 0.35 && low_g < 0.1 && low_b > 0.25) << "utilization 0: dark blue";
+    const auto [mid_r, mid_g, mid_b] = bar(0, 0.5);
+    EXPECT_TRUE(mid_r < 0.3 && mid_g > 0.4 && mid_b > 0.4) << "utilization half way: teal";
+    const auto [top_r, top_g, top_b] = bar(0, 1.0);
+    EXPECT_TRUE(top_r > 0.8 && top_g > 0.8 && top_b < 0.3) << "utilization top: yellow";
+    const auto [minus_r, minus_g, minus_b] = bar(1, 0.0);
+    EXPECT_TRUE(minus_r < 0.4 && minus_b > 0.6) << "rank difference -1: blue";
+    const auto [zero_r, zero_g, zero_b] = bar(1, 0.5);
+    EXPECT_TRUE(zero_r > 0.85 && zero_g > 0.85 && zero_b > 0.85) << "rank difference 0: near-white";
+    const auto [plus_r, plus_g, plus_b] = bar(1, 1.0);
+    EXPECT_TRUE(plus_r > 0.6 && plus_b < 0.3) << "rank difference +1: red";
 
     const int nx = MAX_GRID_SIDE;
     const int ny = 3;
@@ -212,12 +238,19 @@ TEST(Heatmap, TheAxesMarkTheTilesAtMultiplesOfTheStepFromTheFirstOn)
         EXPECT_EQ(is_black(grid.left - 1 - LONG_TICK_PIXEL, bottom - 1 - (y * grid.cell + grid.cell / 2)),
                   y % step == 0)
             << "row " << y;
-    // The label "0" lies within a few pixels of the first column's centre.
-    bool labelled = false;
+    // The label "0" is centred under its tick: the darkness of its pixels
+    // balances within 0.6 pixel of the tick's centre (a pixel's shift, and
+    // what the glyph's hinting adds, leaves it).
+    const int tick = grid.left + grid.cell / 2;
+    double darkness = 0.0, moment = 0.0;
     for (int y = bottom + 6; y < bottom + 20; ++y)
-        for (int x = grid.left + grid.cell / 2 - 4; x <= grid.left + grid.cell / 2 + 4; ++x)
-            labelled = labelled || (image.get_rgb(x, y) & 255) < 128;
-    EXPECT_TRUE(labelled);
+        for (int x = tick - 6; x <= tick + 6; ++x) {
+            const double dark = 255.0 - (image.get_rgb(x, y) & 255);
+            darkness += dark;
+            moment += dark * (x + 0.5);
+        }
+    ASSERT_GT(darkness, 0.0);
+    EXPECT_NEAR(moment / darkness, tick + 0.5, 0.6);
 }
 
 // The y axis's title stands clear of its tick labels, four-digit ones
