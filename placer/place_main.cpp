@@ -248,10 +248,8 @@ int run_pass(const COMMAND_LINE& line)
         anneal(placement, *map, line.anneal, [&](const TEMPERATURE_STEP&) { progress.add_step(); });
     progress.begin("write folder");
     OUTPUT_SET outputs;
-    const std::vector<std::string> stale =
-        stage_refined_folder(outputs, line.out, placement, get_meta_entries(line, placed));
+    stage_refined_folder(outputs, line.out, placement, get_meta_entries(line, placed));
     progress.end();
-    remove_stale_files(stale);
     outputs.commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double change = result.start_wirelength > 0.0

@@ -97,8 +97,7 @@ std::string get_meta_text(const PLACED_DESIGN& placed, const std::string& design
     return text;
 }
 
-std::vector<std::string> stage_refined_folder(OUTPUT_SET& outputs, const std::string& out, const PLACEMENT& placement,
-                                              const META& entries)
+void stage_refined_folder(OUTPUT_SET& outputs, const std::string& out, const PLACEMENT& placement, const META& entries)
 {
     const PLACED_DESIGN& placed = placement.get_placed();
     const fs::path from(placed.folder);
@@ -109,7 +108,6 @@ std::vector<std::string> stage_refined_folder(OUTPUT_SET& outputs, const std::st
     const std::string design_name =
         (absolute.has_filename() ? absolute.filename() : absolute.parent_path().filename()).string();
     outputs.create_folder(out);
-    std::vector<std::string> stale;
     const auto copy = [&](const char* name) {
         outputs.stage((to / name).string(), out, [&](const std::string& file) {
             std::error_code copy_error;
@@ -123,21 +121,10 @@ std::vector<std::string> stage_refined_folder(OUTPUT_SET& outputs, const std::st
     if (fs::exists(from / SYNTHESIS_LOG, error))
         copy(SYNTHESIS_LOG);
     else
-        stale.push_back((to / SYNTHESIS_LOG).string());
+        outputs.remove_on_commit((to / SYNTHESIS_LOG).string());
     outputs.stage_text((to / "placement.txt").string(), out, get_placement_text(placement));
     outputs.stage_text((to / "nets.txt").string(), out, get_nets_text(placement));
     outputs.stage_text((to / "meta.txt").string(), out, get_meta_text(placed, design_name, entries));
     for (const char* name : ROUTING_FILES)
-        stale.push_back((to / name).string());
-    return stale;
-}
-
-void remove_stale_files(const std::vector<std::string>& paths)
-{
-    for (const std::string& path : paths) {
-        std::error_code error;
-        if (fs::is_regular_file(path, error) && !fs::remove(path, error))
-            throw OUTPUT_ERROR("cannot remove " + path +
-                               ", which would not describe the new placement: " + error.message() + ".");
-    }
+        outputs.remove_on_commit((to / name).string());
 }

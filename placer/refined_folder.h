@@ -6,7 +6,6 @@
 #define CONGESTION_REFINED_FOLDER_H
 
 #include <string>
-#include <vector>
 
 #include "front_end/output_file.h"
 #include "placer/placement.h"
@@ -26,15 +25,10 @@ std::string get_meta_text(const PLACED_DESIGN& placed, const std::string& design
 
 // Stages the whole folder `out` into `outputs`: the files above and FOLDER's
 // tiles.txt, netnames.txt, pins.txt, synth.json and (when there) yosys.log,
-// copied. Returns the files of a design folder that `out` may hold from an
-// earlier import or pass and that this one does not write (an earlier
-// routing's, which would not describe the new placement), to be removed
-// before the staged files are put in place.
-std::vector<std::string> stage_refined_folder(OUTPUT_SET& outputs, const std::string& out, const PLACEMENT& placement,
-                                              const META& entries);
-
-// Removes those files from `out` where they exist; throws OUTPUT_ERROR when
-// one cannot be removed.
-void remove_stale_files(const std::vector<std::string>& paths);
+// copied; the files of a design folder that `out` may hold from an earlier
+// import or pass and that this one does not write (an earlier routing's,
+// which would not describe the new placement) go when the outputs are put
+// in place.
+void stage_refined_folder(OUTPUT_SET& outputs, const std::string& out, const PLACEMENT& placement, const META& entries);
 
 #endif

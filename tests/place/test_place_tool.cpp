@@ -268,8 +268,7 @@ TEST(PlaceTool, AnInterruptedRunLeavesNothing)
         ::kill(pass, signal);
         const PROGRAM_RESULT result = wait_program(pass, dir.get_path());
         EXPECT_EQ(result.exit_code, 128 + signal);
-        EXPECT_EQ(result.err, std::string("congestion-place: interrupted by ") + name +
-                                  "; what was not yet written was removed.\n");
+        EXPECT_EQ(result.err, std::string("congestion-place: interrupted by ") + name + "; no output was written.\n");
         EXPECT_FALSE(fs::exists(out));
     }
 }
