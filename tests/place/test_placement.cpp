@@ -214,6 +214,49 @@ TEST(Moves, IllegalMovesAreRefused)
     for (int z = 0; z < placed.slices; ++z)
         EXPECT_FALSE(separate.is_legal_move(clocked, target_bel.x, target_bel.y, z)) << "slice " << z;
     EXPECT_TRUE(placement.is_legal_move(clocked, target_bel.x, target_bel.y, target_bel.z));
+    // A swap takes the other clock out of the tile it brings this one into:
+    // with each of the two cells the only clocked slice of its tile, they
+    // swap, but the cell does not join the other's tile beside it.
+    PLACED_DESIGN alone = two_clocks;
+    const BEL& clocked_bel = placed.cell_bels[static_cast<std::size_t>(clocked)];
+    for (int cell = 0; cell < placed.get_num_cells(); ++cell) {
+        const BEL& at = placed.cell_bels[static_cast<std::size_t>(cell)];
+        const bool in_either =
+            (at.x == target_bel.x && at.y == target_bel.y) || (at.x == clocked_bel.x && at.y == clocked_bel.y);
+        if (in_either && cell != clocked && cell != target)
+            alone.cell_clock[static_cast<std::size_t>(cell)] = NO_NET;
+    }
+    PLACEMENT swapping(alone);
+    EXPECT_TRUE(swapping.is_legal_move(clocked, target_bel.x, target_bel.y, target_bel.z));
+    EXPECT_FALSE(swapping.is_legal_move(clocked, target_bel.x, target_bel.y, (target_bel.z + 1) % placed.slices));
+}
+
+// A net's cost is its crossing factor times its box's width and height,
+// each weighted by 1 + a times the map's mean over the box: here a box of 4
+// by 3 tiles (width 3, height 2, 12 tiles) of a net of 4 pins (factor
+// 1.0828) under a map whose box sums are 6 horizontal and 12 vertical, with
+// a = 2: 1.0828 * (3 * (1 + 2 * 6 / 12) + 2 * (1 + 2 * 12 / 12)) = 12.9936.
+TEST(Cost, ANetsCostIsItsBoxWeightedByTheMapsMeanOverIt)
+{
+    class FIXED_MAP : public CONGESTION_MAP {
+     public:
+        void refresh() override {}
+        double get_horizontal_sum(const NET_BOX&) const override { return 6.0; }
+        double get_vertical_sum(const NET_BOX&) const override { return 12.0; }
+    } map;
+    PLACEMENT placement(get_design());
+    const PLACEMENT_COST cost(placement, map, 2.0);
+    int four_pins = -1;
+    for (int net : placement.get_wired_nets())
+        if (get_design().design.get_num_pins(net) == 4) {
+            four_pins = net;
+            break;
+        }
+    ASSERT_GE(four_pins, 0);
+    EXPECT_NEAR(cost.get_cost(four_pins, {2, 5, 1, 3}), 12.9936, 1e-12);
+    // A box one tile wide costs nothing along that axis.
+    EXPECT_NEAR(cost.get_cost(four_pins, {4, 4, 1, 3}), 1.0828 * 2 * (1 + 2 * 12.0 / 3), 1e-12);
+    EXPECT_EQ(cost.get_cost(four_pins, {4, 4, 2, 2}), 0.0);
 }
 
 // Bel names of the generic device, and names that are none.
@@ -354,6 +397,7 @@ TEST(Anneal, TheScheduleFollowsTheAcceptanceRate)
         }
         EXPECT_GT(steps.front().temperature, 0.0);
         EXPECT_EQ(steps.back().temperature, 0.0);
+        EXPECT_GT(steps.back().accepted, 0);  // at 0 the gains are still taken
         EXPECT_EQ(result.moves, moves);
         EXPECT_EQ(result.accepted, accepted);
         EXPECT_EQ(result.refreshes, steps.back().refreshes);
