@@ -352,6 +352,8 @@ void OUTPUT_SET::create_folder(const std::string& path)
     registry.folders.insert(registry.folders.begin(), made.begin(), made.end());
 }
 
+void OUTPUT_SET::remove_on_commit(const std::string& path) { m_removals.push_back(path); }
+
 void OUTPUT_SET::commit()
 {
     // The files' checks and renames are one piece of staging work: an
@@ -380,6 +382,11 @@ void OUTPUT_SET::commit()
     for (OUTPUT& output : m_outputs)
         if (!output.target.is_stream)
             put_in_place(output);
+    for (const std::string& path : m_removals) {
+        std::error_code error;
+        if (fs::is_regular_file(path, error) && !fs::remove(path, error))
+            fail(path, "it cannot be removed: " + error.message());
+    }
     work.reset();
     // A stream may block (a FIFO without a reader), so an interruption does
     // not wait for it.

@@ -84,6 +84,13 @@ class OUTPUT_SET {
     // it again, when it stays empty, if the run fails.
     void create_folder(const std::string& path);
 
+    // Makes commit remove the regular file at `path`, when there is one,
+    // right after it has renamed the staged files into place and as part of
+    // the same step: a file that the new outputs replace in meaning (an
+    // earlier run's file that they would contradict) goes with their
+    // arrival, never before it nor after.
+    void remove_on_commit(const std::string& path);
+
     void commit();
 
  private:
@@ -102,7 +109,8 @@ class OUTPUT_SET {
 
     std::vector<OUTPUT> m_outputs;
     std::vector<std::string> m_created_folders;  // the last made first
-    std::vector<std::string> m_written;          // labels, in the order written
+    std::vector<std::string> m_removals;
+    std::vector<std::string> m_written;  // labels, in the order written
 };
 
 #endif
