@@ -608,6 +608,19 @@ void print_ratios(const RATIO_REPORTER& r)
         print_ratio(r, threads[0] == '1' ? "heatmaps / wire demand (1 thread)" : "heatmaps / wire demand (2 threads)",
                     std::string("BM_ToolHeatmaps/threads:") + threads,
                     std::string("BM_ToolWireDemand/threads:") + threads, "<= 1");
+    for (const char* side : {"40", "80"}) {
+        const std::string s = side;
+        std::printf("-- placement pass, synthetic %s x %s generic device, half its slices filled\n", side, side);
+        for (const char* map : {"0", "1"}) {
+            const std::string m = map;
+            print_ratio(r,
+                        m == "0" ? "refresh of the estimate / one temperature's moves (2 threads)"
+                                 : "refresh of the net boxes / one temperature's moves (2 threads)",
+                        "place_refresh/" + s + "/" + m + "/2", "place_temperature/" + s + "/" + m, "");
+        }
+        print_ratio(r, "refresh of the estimate / of the net boxes (2 threads)", "place_refresh/" + s + "/0/2",
+                    "place_refresh/" + s + "/1/2", "");
+    }
     std::printf("-- whole estimate 1000 x 1000, 1 000 000 nets, supply to metrics\n");
     print_time(r, "1 thread (ms)", "whole_estimate/1000/1000000/1", "");
     print_time(r, "2 threads (ms)", "whole_estimate/1000/1000000/2", "< 1500");
@@ -668,6 +681,9 @@ int report_first_call(int size, int nets, CONGESTION::NET_MODEL model)
 void register_design_benchmarks(const std::string& source_dir, const std::string& shared_designs);
 int report_tool_memory(const std::string& design_dir);
 #endif
+#if defined(CONGESTION_BENCH_PLACER)
+void register_placer_benchmarks();
+#endif
 
 int main(int argc, char** argv)
 {
@@ -683,6 +699,9 @@ int main(int argc, char** argv)
     register_all();
 #if defined(CONGESTION_BENCH_DESIGNS)
     register_design_benchmarks(CONGESTION_SOURCE_DIR, CONGESTION_SHARED_DESIGNS);
+#endif
+#if defined(CONGESTION_BENCH_PLACER)
+    register_placer_benchmarks();
 #endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

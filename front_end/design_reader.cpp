@@ -1,4 +1,5 @@
-// Line-checked reader of tiles.txt, nets.txt and routed.txt.
+// Line-checked reader of tiles.txt, nets.txt, routed.txt, placement.txt and
+// pins.txt.
 #include "front_end/design_reader.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <system_error>
 #include <type_traits>
+#include <unordered_map>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -570,6 +572,69 @@ void read_routed(const std::string& path, DESIGN& design)
         }
     reader.require_end("routed tile");
     design.has_routed = true;
+}
+
+void read_placement(const std::string& path, CELL_PLACEMENT& placement)
+{
+    LINE_READER reader(path);
+    std::unordered_map<std::string, int> cells;
+    std::unordered_map<std::string, int> bels;
+    while (reader.next()) {
+        if (reader.get_num_fields() == 0)
+            continue;
+        reader.require_fields(2, "placed cell");
+        const std::string cell(reader.get_field(0));
+        const std::string bel(reader.get_field(1));
+        const int index = placement.get_num_cells();
+        if (const auto [at, added] = cells.emplace(cell, index); !added)
+            reader.fail("the cell " + quote(cell) + " is placed a second time");
+        if (const auto [at, added] = bels.emplace(bel, index); !added)
+            reader.fail("the bel " + quote(bel) + " already holds the cell " +
+                        quote(placement.cell_names[static_cast<std::size_t>(at->second)]));
+        placement.cell_names.push_back(cell);
+        placement.bel_names.push_back(bel);
+    }
+}
+
+void read_pins(const std::string& path, const DESIGN& design, CELL_PLACEMENT& placement)
+{
+    LINE_READER reader(path);
+    const std::vector<int> header = reader.read_header("pins", {"N", "CELLS"});
+    if (header[0] != design.get_num_nets())
+        reader.fail("the header announces " + std::to_string(header[0]) + " nets, nets.txt has " +
+                    std::to_string(design.get_num_nets()));
+    if (header[1] != placement.get_num_cells())
+        reader.fail("the header announces " + std::to_string(header[1]) + " cells, placement.txt places " +
+                    std::to_string(placement.get_num_cells()));
+    reader.require_column_line();
+    placement.pin_cell.clear();
+    placement.pin_port.clear();
+    placement.pin_cell.reserve(design.pin_x.size());
+    placement.pin_port.reserve(design.pin_x.size());
+    for (int net = 0; net < design.get_num_nets(); ++net) {
+        reader.require_next([net] { return "the pins of net " + std::to_string(net); });
+        if (reader.get_num_fields() < 2)
+            reader.fail("a net's pins need its id and pin count");
+        const int id = reader.get_int(0, "the net id");
+        if (id != net)
+            reader.fail("the net id " + std::to_string(id) + " is out of order, " + std::to_string(net) +
+                        " was expected");
+        const int npins = reader.get_int(1, "the pin count");
+        if (npins != design.get_num_pins(net))
+            reader.fail("the pin count " + std::to_string(npins) + " differs from the " +
+                        std::to_string(design.get_num_pins(net)) + " pins of the net in nets.txt");
+        reader.require_fields(2 + 2 * static_cast<std::size_t>(npins), "net's pins");
+        for (int p = 0; p < npins; ++p) {
+            const int cell = reader.get_int(2 + 2 * p, [p] { return "the cell of pin " + std::to_string(p); });
+            if (cell < 0 || cell >= placement.get_num_cells())
+                reader.fail("the cell " + std::to_string(cell) + " of pin " + std::to_string(p) +
+                            " is not a line of placement.txt (0 to " + std::to_string(placement.get_num_cells() - 1) +
+                            ")");
+            placement.pin_cell.push_back(cell);
+            placement.pin_port.emplace_back(reader.get_field(3 + 2 * p));
+        }
+    }
+    reader.require_end("net");
 }
 
 DESIGN read_design(const std::string& dir)

@@ -152,6 +152,27 @@ struct DESIGN {
     }
 };
 
+// The cells nextpnr placed in a generic design, in the order of
+// placement.txt (by name), and the cell and port of every pin of nets.txt
+// (pins.txt).
+struct CELL_PLACEMENT {
+    std::vector<std::string> cell_names;
+    std::vector<std::string> bel_names;  // the bel of each cell
+    std::vector<int> pin_cell;           // per pin of the design: index into cell_names
+    std::vector<std::string> pin_port;   // per pin of the design: the cell's port
+
+    int get_num_cells() const { return static_cast<int>(cell_names.size()); }
+};
+
+// Reads placement.txt, one "cell bel" line per cell; no cell may be placed
+// twice, nor two cells on one bel.
+void read_placement(const std::string& path, CELL_PLACEMENT& placement);
+
+// Reads pins.txt against the design's nets (read_nets) and the cells
+// (read_placement): one line per net, with the net's pin count, and per pin
+// the index of its cell and the port.
+void read_pins(const std::string& path, const DESIGN& design, CELL_PLACEMENT& placement);
+
 // Reads DIR/tiles.txt, DIR/nets.txt and, when it exists, DIR/routed.txt,
 // of either form. Throws DESIGN_ERROR on the first fault found, and when
 // routed.txt's form is not that of tiles.txt.

@@ -59,9 +59,9 @@ INTERRUPTS::INTERRUPTS(const std::string& program, PROGRESS& progress)
         const std::lock_guard<std::mutex> lock(get_mutex());
         if (get_progress() != nullptr)
             get_progress()->break_line();
-        remove_staged_outputs();
-        std::cerr << program << ": interrupted by " << (signal == SIGINT ? "SIGINT" : "SIGTERM")
-                  << "; what was not yet written was removed.\n"
+        const std::string outputs = remove_staged_outputs();
+        std::cerr << program << ": interrupted by " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << "; " << outputs
+                  << ".\n"
                   << std::flush;
         ::_exit(EXIT_INTERRUPTED + signal);
     }).detach();

@@ -12,9 +12,11 @@ class PROGRESS;
 constexpr int EXIT_INTERRUPTED = 128;
 
 // Every thread blocks SIGINT and SIGTERM but one, which waits for them: it
-// removes what the run's outputs staged (remove_staged_outputs; no signal
-// handler could safely do that), says so on standard error after `program`'s
-// name and exits with EXIT_INTERRUPTED + the signal's number.
+// removes what the run's outputs staged (remove_staged_outputs, which first
+// lets the file being written end; no signal handler could safely do that),
+// says on standard error after `program`'s name which outputs were written
+// (none, every one, or those before the others) and exits with
+// EXIT_INTERRUPTED + the signal's number, whichever it is.
 class INTERRUPTS {
  public:
     // Blocks the signals in the calling thread and the threads it starts

@@ -4,15 +4,18 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,13 +41,10 @@ bool is_same_file(const struct stat& a, int descriptor)
 
 std::string get_errno_message() { return std::strerror(errno); }
 
-// Writes the whole file `from` to the open descriptor; false with errno set
-// when a read or a write fails.
-bool copy_to(const std::string& from, int descriptor)
+// Writes the whole of the open file `source` to the open descriptor and
+// closes `source`; false with errno set when a read or a write fails.
+bool copy_to(int source, int descriptor)
 {
-    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source < 0)
-        return false;
     std::array<char, COPY_BUFFER_BYTES> buffer;
     bool ok = true;
     for (;;) {
@@ -57,10 +57,16 @@ bool copy_to(const std::string& from, int descriptor)
         }
         for (ssize_t done = 0; ok && done < got;) {
             const ssize_t put = ::write(descriptor, buffer.data() + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno != EINTR)
+            if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // A stream left non-blocking (a pipe of the caller's) takes
+                // what fits: wait until it takes more.
+                pollfd writable{descriptor, POLLOUT, 0};
+                ::poll(&writable, 1, -1);
+            } else if (put < 0 && errno != EINTR) {
                 ok = false;
-            else if (put > 0)
+            } else if (put > 0) {
                 done += put;
+            }
         }
         if (!ok)
             break;
@@ -77,10 +83,61 @@ std::string get_staging_path(const fs::path& target)
     return (target.parent_path() / ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()))).string();
 }
 
+// Every staged file and created folder of the process's OUTPUT_SETs, which
+// remove_staged_outputs removes when a run is interrupted, and the labels of
+// the outputs put in place. Never destroyed: an interruption may come while
+// the process exits.
+struct STAGED_REGISTRY {
+    std::mutex mutex;
+    std::set<std::string> files;
+    std::vector<std::string> folders;  // deepest first
+    std::vector<std::string> written;  // labels, once each, in the order written
+    // Staging work under way (STAGING_WORK), and whether an interruption
+    // began, after which none begins; `idle` is notified as work ends.
+    int working = 0;
+    bool interrupted = false;
+    std::condition_variable idle;
+};
+
+STAGED_REGISTRY& get_registry()
+{
+    static auto* registry = new STAGED_REGISTRY;
+    return *registry;
+}
+
+// Work that creates, writes or renames staged files or makes output
+// folders. An interruption waits for the work under way to end before it
+// removes what was staged, and no work begins once an interruption has (the
+// thread waits for the process to end): so nothing is created after the
+// removal, and a set of renames is done whole or not at all.
+class STAGING_WORK {
+ public:
+    STAGING_WORK()
+    {
+        STAGED_REGISTRY& registry = get_registry();
+        std::unique_lock<std::mutex> lock(registry.mutex);
+        if (registry.interrupted)
+            registry.idle.wait(lock, [] { return false; });
+        ++registry.working;
+    }
+    ~STAGING_WORK()
+    {
+        STAGED_REGISTRY& registry = get_registry();
+        {
+            const std::lock_guard<std::mutex> lock(registry.mutex);
+            --registry.working;
+        }
+        registry.idle.notify_all();
+    }
+    STAGING_WORK(const STAGING_WORK&) = delete;
+    STAGING_WORK& operator=(const STAGING_WORK&) = delete;
+};
+
 // Whether a file can be made in the folder `dir`: one is made under a
 // staging name and removed. "" when it can, else the reason.
 std::string probe_folder(const fs::path& dir)
 {
+    const STAGING_WORK work;
     const std::string probe = get_staging_path(dir / "congestion-estimate");
     const int descriptor = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (descriptor < 0)
@@ -90,19 +147,13 @@ std::string probe_folder(const fs::path& dir)
     return "";
 }
 
-// Every staged file and created folder of the process's OUTPUT_SETs, which
-// remove_staged_outputs removes when a run is interrupted. Never destroyed:
-// an interruption may come while the process exits.
-struct STAGED_REGISTRY {
-    std::mutex mutex;
-    std::set<std::string> files;
-    std::vector<std::string> folders;  // deepest first
-};
-
-STAGED_REGISTRY& get_registry()
+// "a", "a and b", "a, b and c".
+std::string join_labels(const std::vector<std::string>& labels)
 {
-    static auto* registry = new STAGED_REGISTRY;
-    return *registry;
+    std::string joined;
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        joined += (i == 0 ? "" : i + 1 == labels.size() ? " and " : ", ") + labels[i];
+    return joined;
 }
 
 void forget_folders(const std::vector<std::string>& folders)
@@ -116,16 +167,24 @@ void forget_folders(const std::vector<std::string>& folders)
 
 }  // namespace
 
-void remove_staged_outputs()
+std::string remove_staged_outputs()
 {
     STAGED_REGISTRY& registry = get_registry();
-    const std::lock_guard<std::mutex> lock(registry.mutex);
+    std::unique_lock<std::mutex> lock(registry.mutex);
+    registry.interrupted = true;
+    registry.idle.wait(lock, [&] { return registry.working == 0; });
+    const bool all_written = registry.files.empty();
     for (const std::string& file : registry.files)
         ::unlink(file.c_str());
     for (const std::string& folder : registry.folders)
         ::rmdir(folder.c_str());  // only when empty: a folder may hold what was already there
     registry.files.clear();
     registry.folders.clear();
+    if (registry.written.empty())
+        return "no output was written";
+    if (all_written)
+        return "every output was written";
+    return "already written: " + join_labels(registry.written) + "; the others were not written";
 }
 
 OUTPUT_TARGET get_output_target(const std::string& path)
@@ -210,6 +269,7 @@ OUTPUT_SET::~OUTPUT_SET()
 OUTPUT_SET::OUTPUT& OUTPUT_SET::add(const std::string& path, const std::string& label)
 {
     OUTPUT output{path, label, get_output_target(path), ""};
+    const STAGING_WORK work;
     if (output.target.is_stream) {
         std::string name = (fs::temp_directory_path() / "congestion-estimate.XXXXXX").string();
         const int descriptor = ::mkstemp(name.data());
@@ -244,18 +304,19 @@ void OUTPUT_SET::stage_each(const std::vector<std::string>& paths, const std::st
     std::vector<std::string> failures(paths.size());
     congestion_internal::parallel_loop(static_cast<int>(paths.size()), [&](int i) {
         try {
-            write(static_cast<std::size_t>(i), m_outputs[first + i].staged);
+            const STAGING_WORK work;
+            const std::string& staged = m_outputs[first + i].staged;
+            write(static_cast<std::size_t>(i), staged);
+            std::error_code error;
+            if (!fs::is_regular_file(staged, error))
+                failures[i] = "the file could not be created";
         } catch (const std::exception& error) {
             failures[i] = error.what();
         }
     });
-    for (std::size_t i = 0; i < paths.size(); ++i) {
+    for (std::size_t i = 0; i < paths.size(); ++i)
         if (!failures[i].empty())
             fail(paths[i], failures[i]);
-        std::error_code error;
-        if (!fs::is_regular_file(m_outputs[first + i].staged, error))
-            fail(paths[i], "the file could not be created");
-    }
 }
 
 void OUTPUT_SET::stage_text(const std::string& path, const std::string& label, const std::string& text)
@@ -273,6 +334,7 @@ void OUTPUT_SET::stage_text(const std::string& path, const std::string& label, c
 
 void OUTPUT_SET::create_folder(const std::string& path)
 {
+    const STAGING_WORK work;
     std::error_code error;
     if (fs::exists(path, error))
         return;
@@ -290,8 +352,13 @@ void OUTPUT_SET::create_folder(const std::string& path)
     registry.folders.insert(registry.folders.begin(), made.begin(), made.end());
 }
 
+void OUTPUT_SET::remove_on_commit(const std::string& path) { m_removals.push_back(path); }
+
 void OUTPUT_SET::commit()
 {
+    // The files' checks and renames are one piece of staging work: an
+    // interruption finds every file in place or none.
+    std::optional<STAGING_WORK> work(std::in_place);
     // Every file's target is checked before the first rename, so that a
     // target in the way fails the run before anything is replaced.
     for (const OUTPUT& output : m_outputs) {
@@ -315,6 +382,14 @@ void OUTPUT_SET::commit()
     for (OUTPUT& output : m_outputs)
         if (!output.target.is_stream)
             put_in_place(output);
+    for (const std::string& path : m_removals) {
+        std::error_code error;
+        if (fs::is_regular_file(path, error) && !fs::remove(path, error))
+            fail(path, "it cannot be removed: " + error.message());
+    }
+    work.reset();
+    // A stream may block (a FIFO without a reader), so an interruption does
+    // not wait for it.
     for (OUTPUT& output : m_outputs)
         if (output.target.is_stream)
             put_in_place(output);
@@ -329,17 +404,26 @@ void OUTPUT_SET::put_in_place(OUTPUT& output)
                                                              : ::open(output.target.path.c_str(), O_WRONLY | O_CLOEXEC);
         if (descriptor < 0)
             fail(output.path, get_errno_message());
-        std::string reason = copy_to(output.staged, descriptor) ? "" : get_errno_message();
+        // Opened as staging work, so that an interruption removes the
+        // staged content only once it is open or not yet made.
+        int source = -1;
+        {
+            const STAGING_WORK work;
+            source = ::open(output.staged.c_str(), O_RDONLY | O_CLOEXEC);
+        }
+        std::string reason = source >= 0 && copy_to(source, descriptor) ? "" : get_errno_message();
         if (output.target.descriptor < 0 && ::close(descriptor) != 0 && reason.empty())
             reason = get_errno_message();
         if (!reason.empty())
             fail(output.path, reason);
         std::error_code error;
         fs::remove(output.staged, error);
-    } else {
-        // Renamed and forgotten as one step for remove_staged_outputs.
-        STAGED_REGISTRY& registry = get_registry();
-        std::unique_lock<std::mutex> lock(registry.mutex);
+    }
+    // Renamed, forgotten and listed as written as one step for
+    // remove_staged_outputs.
+    STAGED_REGISTRY& registry = get_registry();
+    std::unique_lock<std::mutex> lock(registry.mutex);
+    if (!output.target.is_stream) {
         std::error_code error;
         fs::rename(output.staged, output.target.path, error);
         if (error) {
@@ -347,14 +431,11 @@ void OUTPUT_SET::put_in_place(OUTPUT& output)
             fail(output.path, error.message());
         }
     }
-    {
-        STAGED_REGISTRY& registry = get_registry();
-        const std::lock_guard<std::mutex> lock(registry.mutex);
-        registry.files.erase(output.staged);
-    }
+    registry.files.erase(output.staged);
     output.staged.clear();
-    if (std::find(m_written.begin(), m_written.end(), output.label) == m_written.end())
-        m_written.push_back(output.label);
+    for (std::vector<std::string>* written : {&m_written, &registry.written})
+        if (std::find(written->begin(), written->end(), output.label) == written->end())
+            written->push_back(output.label);
 }
 
 void OUTPUT_SET::remove_staged()
@@ -378,10 +459,8 @@ void OUTPUT_SET::fail(const std::string& path, const std::string& reason)
         fs::remove(folder, error);
     forget_folders(m_created_folders);
     m_created_folders.clear();
-    std::string written;
-    for (std::size_t i = 0; i < m_written.size(); ++i)
-        written += (i == 0 ? "" : i + 1 == m_written.size() ? " and " : ", ") + m_written[i];
-    throw OUTPUT_ERROR("cannot write " + get_display_name(path) + ": " + reason + "; " +
-                       (m_written.empty() ? std::string("no output was written") : "already written: " + written) +
-                       ".");
+    throw OUTPUT_ERROR(
+        "cannot write " + get_display_name(path) + ": " + reason + "; " +
+        (m_written.empty() ? std::string("no output was written") : "already written: " + join_labels(m_written)) +
+        ".");
 }

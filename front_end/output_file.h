@@ -45,11 +45,16 @@ void check_output_path(const std::string& path);
 // folder, or can be made, in which files can be made.
 void check_output_folder(const std::string& dir, const std::string& what);
 
-// Removes every file that an OUTPUT_SET of the process has staged and not
-// yet put in place, and every folder one made that is still empty: for a
-// run interrupted by a signal, from a thread of its own (it locks a mutex,
-// so not from a signal handler).
-void remove_staged_outputs();
+// For a run interrupted by a signal, from a thread of its own (it waits on
+// a mutex, so not from a signal handler): waits for the staging work under
+// way to end (a file being written, the renames of a commit) and lets no
+// more begin, so that a thread about to stage a file waits for the process
+// to end instead; then removes every file that an OUTPUT_SET of the process
+// has staged and not yet put in place, and every folder one made that is
+// still empty. Returns what that leaves, as a clause: "no output was
+// written", "every output was written" (every output staged so far is in
+// place), or "already written: A and B; the others were not written".
+std::string remove_staged_outputs();
 
 // The outputs of one run. Each is first written completely: a regular file
 // under a hidden temporary name beside its target, a stream's content into
@@ -79,6 +84,13 @@ class OUTPUT_SET {
     // it again, when it stays empty, if the run fails.
     void create_folder(const std::string& path);
 
+    // Makes commit remove the regular file at `path`, when there is one,
+    // right after it has renamed the staged files into place and as part of
+    // the same step: a file that the new outputs replace in meaning (an
+    // earlier run's file that they would contradict) goes with their
+    // arrival, never before it nor after.
+    void remove_on_commit(const std::string& path);
+
     void commit();
 
  private:
@@ -97,7 +109,8 @@ class OUTPUT_SET {
 
     std::vector<OUTPUT> m_outputs;
     std::vector<std::string> m_created_folders;  // the last made first
-    std::vector<std::string> m_written;          // labels, in the order written
+    std::vector<std::string> m_removals;
+    std::vector<std::string> m_written;  // labels, in the order written
 };
 
 #endif

@@ -9,6 +9,7 @@ namespace {
 // before it left.
 constexpr const char* LINE_START = "\r";
 constexpr const char* CLEAR_TO_END = "\x1b[K";
+constexpr double MS_PER_SECOND = 1000.0;
 
 }  // namespace
 
@@ -44,8 +45,6 @@ void PROGRESS::break_line()
 
 void PROGRESS::begin(const std::string& phase, int steps)
 {
-    if (!m_shown)
-        return;
     end();
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_phase = phase;
@@ -56,15 +55,16 @@ void PROGRESS::begin(const std::string& phase, int steps)
 
 void PROGRESS::add_step() { ++m_done; }
 
-void PROGRESS::end()
+double PROGRESS::end()
 {
-    if (!m_shown)
-        return;
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (m_phase.empty())
-        return;
-    write_line(true);
+        return 0.0;
+    const double elapsed = get_elapsed_seconds();
+    if (m_shown)
+        write_line(elapsed, true);
     m_phase.clear();
+    return elapsed * MS_PER_SECOND;
 }
 
 void PROGRESS::update()
@@ -73,14 +73,18 @@ void PROGRESS::update()
         return;
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_phase.empty())
-        write_line(false);
+        write_line(get_elapsed_seconds(), false);
 }
 
-void PROGRESS::write_line(bool done)
+double PROGRESS::get_elapsed_seconds() const
 {
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+}
+
+void PROGRESS::write_line(double elapsed, bool done)
+{
     char time[32];
-    std::snprintf(time, sizeof time, "%.1f s", elapsed.count());
+    std::snprintf(time, sizeof time, "%.1f s", elapsed);
     m_os << LINE_START << m_program << ": " << m_phase;
     if (m_steps > 0)
         m_os << " " << m_done.load() << "/" << m_steps;
@@ -93,6 +97,6 @@ void PROGRESS::run_updates()
     while (!m_stop) {
         m_wake.wait_for(lock, UPDATE_INTERVAL);
         if (!m_stop && !m_phase.empty() && std::chrono::steady_clock::now() - m_start >= LONG_PHASE)
-            write_line(false);
+            write_line(get_elapsed_seconds(), false);
     }
 }

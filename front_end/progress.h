@@ -1,5 +1,7 @@
 // Progress of a run for a person watching a terminal: each phase on a line
-// of standard error, its elapsed time updated in place while it runs.
+// of standard error, its elapsed time updated in place while it runs. The
+// time of each phase is measured whether it is shown or not, once: the line
+// shows the time that end() returns for the report.
 #ifndef CONGESTION_PROGRESS_H
 #define CONGESTION_PROGRESS_H
 
@@ -17,7 +19,8 @@ class PROGRESS {
     static constexpr std::chrono::milliseconds UPDATE_INTERVAL{250};
     static constexpr std::chrono::milliseconds LONG_PHASE{500};
 
-    // Writes nothing unless `shown`; the lines begin with `program`.
+    // Writes nothing unless `shown`, but measures the phases all the same;
+    // the lines begin with `program`.
     PROGRESS(bool shown, const std::string& program, std::ostream& os);
     // Ends the line of a phase left running (a failed run) without a time.
     ~PROGRESS();
@@ -29,8 +32,9 @@ class PROGRESS {
     void begin(const std::string& phase, int steps = 0);
     // One more step of the current phase done; from any thread.
     void add_step();
-    // Ends the current phase: its line with the time it took.
-    void end();
+    // Ends the current phase, if one runs: its line with the time it took,
+    // which it returns in milliseconds (0 without a phase).
+    double end();
     // Ends a phase's line, if one is open, without a time, so that a
     // message can follow on a line of its own.
     void break_line();
@@ -39,7 +43,10 @@ class PROGRESS {
     void update();
 
  private:
-    void write_line(bool done);
+    // The current phase's line with `elapsed` seconds, the last one when
+    // `done`.
+    void write_line(double elapsed, bool done);
+    double get_elapsed_seconds() const;
     void run_updates();
 
     const bool m_shown;

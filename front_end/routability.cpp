@@ -158,8 +158,16 @@ double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPL
         for (int y = 0; y < ny; ++y)
             for (int x = 0; x < nx; ++x)
                 count += get_tile_sum(map.supply, x, y) > 0.0;
-    if (count == 0)
+    // Without supply no window has a utilization: demand that needs wires
+    // has none to take, and nothing to route needs none.
+    if (count == 0) {
+        for (const DEMAND_AND_SUPPLY& map : maps)
+            for (int y = 0; y < ny; ++y)
+                for (int x = 0; x < nx; ++x)
+                    if (get_tile_sum(map.demand, x, y) > 0.0)
+                        return std::numeric_limits<double>::infinity();
         return 0.0;
+    }
     const auto rank = static_cast<std::size_t>(std::ceil(figure.quantile * static_cast<double>(count)));
     TOP_VALUES values(count - std::clamp<std::size_t>(rank, 1, count) + 1);
     for (const DEMAND_AND_SUPPLY& map : maps) {
@@ -197,7 +205,7 @@ ROUTABILITY get_routability(double figure, double threshold, int tracks)
     r.min_supply_scale = figure / threshold;
     r.margin = r.min_supply_scale > 0.0 ? 1.0 / r.min_supply_scale - 1.0 : std::numeric_limits<double>::infinity();
     r.routes = r.min_supply_scale <= 1.0;
-    if (tracks != NO_TRACKS)
+    if (tracks != NO_TRACKS && std::isfinite(r.min_supply_scale))
         r.predicted_min_tracks =
             std::max(1, static_cast<int>(std::ceil(static_cast<double>(tracks) * r.min_supply_scale)));
     return r;

@@ -111,7 +111,8 @@ class BOX_DEMAND {
 // The figure of the maps on an nx x ny grid: of the window utilizations of
 // every map at every tile where the map has supply, the value at rank
 // ceil(quantile * n) (1 the smallest, at least 1), or the mean of the values
-// from that rank up; 0 when no map has supply. The supply is read twice per
+// from that rank up. When no map has supply: infinite if some tile's demand
+// is above 0 (no supply is enough), else 0. The supply is read twice per
 // tile (the values are counted first; three times with a window larger than
 // 1 x 1) and the demand once; at most twice as many values as there are from
 // the rank up are held, and a window larger than 1 x 1 holds two tables of
@@ -119,22 +120,26 @@ class BOX_DEMAND {
 double get_routability_figure(int nx, int ny, const std::vector<DEMAND_AND_SUPPLY>& maps,
                               const ROUTABILITY_FIGURE& figure);
 
+// The track count of a design whose channel is not a count of tracks per
+// direction.
+constexpr int NO_TRACKS = 0;
+
 struct ROUTABILITY {
     double figure = 0.0;
     // figure / threshold: the smallest factor by which every supply could be
-    // scaled and the placement still route.
+    // scaled and the placement still route; infinite for an infinite figure
+    // (demand without supply).
     double min_supply_scale = 0.0;
     // 1 / min_supply_scale - 1: the share of supply to spare, negative when
-    // the placement does not route; infinite for a figure of 0.
+    // the placement does not route; infinite for a figure of 0, -1 for an
+    // infinite one.
     double margin = 0.0;
     bool routes = true;  // min_supply_scale <= 1
     // The smallest whole track count at or above tracks * min_supply_scale
     // (at least 1), or NO_TRACKS when the design's channel is not a count of
-    // tracks per direction.
-    int predicted_min_tracks = 0;
+    // tracks per direction or no count of tracks is enough.
+    int predicted_min_tracks = NO_TRACKS;
 };
-
-constexpr int NO_TRACKS = 0;
 
 // The verdict of a figure under a threshold, for a channel of `tracks`
 // tracks per direction (NO_TRACKS for none).
@@ -156,7 +161,7 @@ template <typename VISIT>
 void visit_routability_fields(const ROUTABILITY& routability, int tracks, VISIT&& visit)
 {
     const auto finite = [](double value) { return std::isfinite(value) ? std::optional(value) : std::nullopt; };
-    const auto count = [tracks](int value) { return tracks != NO_TRACKS ? std::optional(value) : std::nullopt; };
+    const auto count = [](int value) { return value != NO_TRACKS ? std::optional(value) : std::nullopt; };
     visit("verdict", get_verdict_word(routability));
     visit("min_supply_scale", finite(routability.min_supply_scale));
     visit("margin", finite(routability.margin));

@@ -35,8 +35,8 @@ void MSG_INTERNAL_ERROR::report(const char* message, const char* module, const c
         // Held until abort: a second thread reporting at the same time waits
         // here and never prints a half line into ours.
         report_mutex().lock();
-        std::fprintf(stderr, "Internal error in module %s (%s:%d): %s\n", module ? module : "?", file ? file : "?",
-                     line, message ? message : "");
+        std::fprintf(stderr, "Fatal error in module %s (%s:%d): %s\n", module ? module : "?", file ? file : "?", line,
+                     message ? message : "");
         std::fflush(stderr);
     }
     std::abort();

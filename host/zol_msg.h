@@ -18,7 +18,9 @@ enum MSG_D_LEVEL : int {
 class HOST_API MSG_INTERNAL_ERROR {
  public:
     // Writes one report naming the message, module, file and line to standard
-    // error, flushes it and aborts the process. Safe to call from any thread;
+    // error ("Fatal error in module M (file:line): message", not "internal":
+    // most failed checks catch a caller's input, which the reporter cannot
+    // tell from a fault of the library), flushes it and aborts the process. Safe to call from any thread;
     // concurrent reports are serialised so that their text never interleaves.
     [[noreturn]] static void report(const char* message, const char* module, const char* file, int line);
 };

@@ -2,8 +2,8 @@
 """Finds the router's minimum channel width W_min of an imported generic design.
 
 Usage: scripts/min_channel_width.py FOLDER [--csv FILE] [--iterations N]
-           [--guess-from-estimate] [--around N] [--keep-min DIR] [--replay CSV]
-           [--tools DIR]
+           [--guess-from-estimate | --guess W] [--around N] [--keep-min DIR]
+           [--replay CSV] [--tools DIR]
 
 FOLDER is a design folder written by `congestion-import --arch generic`. Its
 placement stays fixed; `congestion-import --reroute` routes it again on
@@ -22,7 +22,8 @@ bisects between the widest channel known not to route (0 tracks at first)
 and the narrowest known to route. With --guess-from-estimate it starts at the
 estimate's predicted minimum (`predicted_min_tracks` of congestion-estimate's
 JSON) and steps away from it by 1, 2, 4, ... tracks until the answer is
-bracketed, then bisects. --around N then routes every channel from W_min - N to W_min + N
+bracketed, then bisects; with --guess W it starts at W the same way (e.g. the
+W_min of the placement this one was refined from). --around N then routes every channel from W_min - N to W_min + N
 not tried yet (search "around"). Each channel tried is one CSV row (design, folder,
 grid, LUTs, slices used/available, tracks, W, outcome, iterations, final overuse,
 seconds, search, iteration bound, run or replayed);
@@ -237,6 +238,8 @@ def parse_arguments(argv):
                         DEFAULT_ITERATIONS)
     parser.add_argument("--guess-from-estimate", action="store_true",
                         help="start at the estimate's predicted minimum channel instead of the design's own")
+    parser.add_argument("--guess", type=int, metavar="W",
+                        help="start at W tracks, the same way as from the estimate's prediction")
     parser.add_argument("--around", type=int, default=0, metavar="N",
                         help="then route the channels W_min - N .. W_min + N not tried yet")
     parser.add_argument("--keep-min", metavar="DIR", help="keep the design folder routed at W_min as DIR")
@@ -246,6 +249,8 @@ def parse_arguments(argv):
     arguments = parser.parse_args(argv)
     if arguments.iterations < 1:
         parser.error("--iterations must be at least 1")
+    if arguments.guess is not None and (arguments.guess < 1 or arguments.guess_from_estimate):
+        parser.error("--guess needs a track count of at least 1, and not --guess-from-estimate beside it")
     return arguments
 
 
@@ -269,6 +274,8 @@ def main(argv):
                 guess = get_predicted_tracks(arguments.tools, info.folder)
                 print("predicted W_min %d" % guess, flush=True)
                 w_min = search_from_guess(router, guess)
+            elif arguments.guess is not None:
+                w_min = search_from_guess(router, arguments.guess)
             else:
                 w_min = search_blind(router, info.width)
             for width in range(max(1, w_min - arguments.around), w_min + arguments.around + 1):

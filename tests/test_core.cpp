@@ -30,7 +30,7 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 TEST(Host, ReporterNamesModuleFileAndLineAndBoostAssertsUseIt)
 {
     EXPECT_DEATH(MSG_INTERNAL_ERROR::report("a < b", "CONGESTION", "dir/file.cpp", 42),
-                 "CONGESTION \\(dir/file\\.cpp:42\\): a < b\n");
+                 "^Fatal error in module CONGESTION \\(dir/file\\.cpp:42\\): a < b\n");
     const int value = 1;
     EXPECT_FATAL(BOOST_ASSERT(value == 2), "value == 2");
 }
@@ -314,6 +314,8 @@ TEST(Queries, SmoothDemandAndOverflowReadTheAlgorithmInForce)
     CONGESTION_IMPL impl(2, 2, nullptr);
     const bool orig = original_algorithm_in_force();
     EXPECT_FATAL(impl.get_apl_style_congestion(0, 0, kUp),
+                 orig ? "m_smooth_demand_is_valid" : "m_smooth_demand_smeared_new_is_valid");
+    EXPECT_FATAL(CONGESTION_IMPL(1, 3, nullptr).get_total_apl_style_congestion(kUp),
                  orig ? "m_smooth_demand_is_valid" : "m_smooth_demand_smeared_new_is_valid");
     PEER::smooth_demand_orig(impl)[kUp](0, 0) = 5.5f;
     PEER::smooth_demand_new(impl)[kUp](0, 0) = 6.5f;

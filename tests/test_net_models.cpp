@@ -421,6 +421,22 @@ TEST(NetModels, PathModelTakesTheLoadsFromTheSecondReading)
     }
 }
 
+// A box that leaves the grid stops the bounding-box model at the window sum
+// that its first read outside the supply tables would fail; the checked
+// build names the net and its box instead.
+TEST(NetModels, ABoxOutsideTheGridIsFatal)
+{
+    TEST_NETLIST netlist;
+    netlist.add_net({{0, 0}, {1, 1}});
+    netlist.add_net({{2, 0}, {4, 1}});
+    netlist.boxes = {{0, 1, 0, 1}, {2, 5, 0, 1}};
+    CONGESTION_IMPL impl(5, 4, &netlist);
+    impl.generate_smooth_supply(1, 1, WIRE_TYPES);
+    EXPECT_FATAL(impl.update_demand({0, 1}, kBox), CHECKED_BUILD
+                                                       ? "the box of net 1, x 2..5, y 0..1, leaves the 5 x 4 grid"
+                                                       : "down_left_sum.get_num_rows() > xmax");
+}
+
 // Lab Input demand is replaced, not added to, and the wire demand stays.
 TEST(LabInput, ReplacesOnlyTheLabInputDemand)
 {

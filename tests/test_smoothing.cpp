@@ -99,6 +99,34 @@ TEST(OriginalSmoothing, SharesDemandInProportionToSupply)
     expect_grid(PEER::smooth_demand_orig(impl)[kUp], 3, 3, [](int x, int y) { return x && y ? -1.0f : 0.0f; });
 }
 
+// The uniform pass adds its chunks' grids into the smoothed demand whole,
+// their extra row nx too, where the differences leave their rounding (which
+// get_smooth_demand(nx, y) answers under the original algorithm): against
+// the kernel's chunk grids added here.
+TEST(OriginalSmoothing, UniformPassKeepsItsRoundingResidueInTheExtraRow)
+{
+    constexpr int NX = 9, NY = 7, CHUNKS = 3;
+    CONGESTION_IMPL impl(NX, NY, nullptr);
+    impl.set_num_chunks(CHUNKS);
+    std::mt19937 random(5);
+    for (float& value : PEER::demand(impl)[kUp])
+        value = static_cast<float>(random() % 50) * 0.3f;
+    impl.generate_smooth_wire_demand(3, 3, true);
+    const WINDOW_EXTENTS window = split_window(3);
+    GRID_2D<float> expected;
+    expected.resize(NX + 1, NY + 1, 0.0f);
+    const auto smear = [&](int x_start, int x_end, GRID_2D<float>& grid) {
+        smear_demand_uniformly(window.low, window.high, window.low, window.high, x_start, x_end, NY - 1,
+                               PEER::demand(impl)[kUp], grid);
+    };
+    merge_chunk_grids(run_in_row_chunks(NX, NY, CHUNKS, smear), NX + 1, NY, expected);
+    EXPECT_TRUE(same_grid(PEER::smooth_demand_orig(impl)[kUp], expected));
+    bool residue = false;
+    for (int y = 0; y < NY; ++y)
+        residue = residue || expected(NX, y) != 0.0f;
+    EXPECT_TRUE(residue) << "the input leaves no rounding in row nx";
+}
+
 // 3 by 3, supply 1 everywhere, demand 9 at (1, 1) of a horizontal type, by
 // supply and uniformly: sizes 3 give 1.0 everywhere; sizes 2 reach towards
 // higher coordinates, x 1..2 by y 1..2, 2.25 each, but for the original
@@ -266,14 +294,27 @@ TEST(UpdateCongestion, AsksTheNetlistPerTileAndTypeInWireOrder)
     impl.update_congestion(false);
     EXPECT_EQ(impl.get_congestion_in_window(kRight, 0, 5, 0, 4), 0.0f);
 
-    // Grids without tiles need nothing; others need the smoothed supply.
+    // A grid of one row is updated tile by tile too.
+    CONGESTION_IMPL row(4, 1, &netlist);
+    fill_random_inputs(row, 8);
+    row.generate_smooth_supply(3, 1, WIRE_TYPES);
+    row.dispatch_smooth_demand(3, 1, false, WIRE_TYPES);
+    row.update_congestion(false);
+    expect_grid(PEER::congestion(row)[kDown], 4, 1, [&](int x, int y) {
+        return row.get_smooth_demand(x, y, kDown) + 1000.0f * PEER::smooth_supply(row)[kDown](x, y) + 3e6f;
+    });
+
+    // Grids without tiles need nothing; others, a single row too, need the
+    // smoothed supply.
     CONGESTION_IMPL(0, 3, nullptr).update_congestion(true);
     CONGESTION_IMPL(3, 0, nullptr).update_congestion(true);
-    CONGESTION_IMPL partial(3, 3, &netlist);
-    partial.generate_smooth_supply(3, 3, {kRight});
-    partial.dispatch_smooth_demand(3, 3, true, WIRE_TYPES);
-    EXPECT_FATAL(partial.update_congestion(false),
-                 "m_smooth_supply[type].get_num_rows() == m_nx && m_smooth_supply[type].get_num_cols() == m_ny");
+    for (int ny : {3, 1}) {
+        CONGESTION_IMPL partial(3, ny, &netlist);
+        partial.generate_smooth_supply(3, 3, {kRight});
+        partial.dispatch_smooth_demand(3, 3, true, WIRE_TYPES);
+        EXPECT_FATAL(partial.update_congestion(false),
+                     "m_smooth_supply[type].get_num_rows() == m_nx && m_smooth_supply[type].get_num_cols() == m_ny");
+    }
 }
 
 // --- Peak search -------------------------------------------------------------
@@ -304,16 +345,17 @@ TEST(PeakUtilization, IsTheOriginalSmoothingOverSupply)
 }
 
 // 3 by 3, dim 1, supply 2 everywhere:
-//   y=2 | 0 0 2      row bests: x=0 0.5 at y=1, x=1 1.5 at y=0, x=2 1.0
-//   y=1 | 1 0 0      the scan improves at x=0 and x=1 only; a tie later in
-//   y=0 | 0 3 0      row-major order, (2, 1), does not win
-//        x=0 1 2
+//   y=2 | 0 3 2      row bests: x=0 0.5 at y=1, x=1 1.5 at y=0 (the first of
+//   y=1 | 1 0 3      its tie with y=2), x=2 1.5 at y=1; the scan improves
+//   y=0 | 0 3 0      at x=0 and x=1 only: a tie later in row-major order,
+//        x=0 1 2     within a row or across rows, does not win
 TEST(PeakUtilization, DebugNarratesEveryImprovement)
 {
     CONGESTION_IMPL impl(3, 3, nullptr);
     fill(PEER::supply(impl)[kUp], 2.0f);
     PEER::demand(impl)[kUp](0, 1) = 1.0f;
     PEER::demand(impl)[kUp](1, 0) = 3.0f;
+    PEER::demand(impl)[kUp](1, 2) = 3.0f;
     PEER::demand(impl)[kUp](2, 2) = 2.0f;
     PEER::demand(impl)[kUp](2, 1) = 3.0f;
     testing::internal::CaptureStdout();

@@ -3,7 +3,6 @@
 #include "tools/estimate.h"
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <limits>
 #include <numeric>
@@ -20,7 +19,6 @@ namespace {
 
 // Lab Input demand is per tile by nature: it is "smoothed" over the tile alone.
 constexpr int LAB_INPUT_WINDOW = 1;
-constexpr double MS_PER_SECOND = 1000.0;
 // Heatmap value of a tile without supply of the mapped types.
 constexpr float NO_SUPPLY = std::numeric_limits<float>::quiet_NaN();
 // Tile columns read from the estimator at once; its grids hold each
@@ -46,14 +44,6 @@ const std::vector<HEATMAP_MAP> HEATMAP_MAPS = {
     {"vertical", "Vertical (up + down)", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}},
     {"lab_input", "Lab Input", {CONGESTION::LAB_INPUT}},
 };
-
-double time_ms(const std::function<void()>& phase)
-{
-    const auto start = std::chrono::steady_clock::now();
-    phase();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return elapsed.count() * MS_PER_SECOND;
-}
 
 double sum(const std::vector<double>& values) { return std::accumulate(values.begin(), values.end(), 0.0); }
 
@@ -99,10 +89,11 @@ void ESTIMATE_RUN::run()
     const auto allowed = tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism);
     m_report.threads = static_cast<int>(
         std::min<std::size_t>(allowed, static_cast<std::size_t>(tbb::this_task_arena::max_concurrency())));
+    // Each phase's time is the one its progress line shows.
     const auto phase = [this](const char* name, const std::function<void()>& work) {
-        if (m_progress != nullptr)
-            m_progress->begin(name);
-        m_report.phase_ms.emplace_back(name, time_ms(work));
+        m_progress->begin(name);
+        work();
+        m_report.phase_ms.emplace_back(name, m_progress->end());
     };
     // The estimator's grids are allocated and cleared here, the first of
     // the library's work.

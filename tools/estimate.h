@@ -4,6 +4,7 @@
 #define CONGESTION_ESTIMATE_H
 
 #include <array>
+#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -103,10 +104,11 @@ class ESTIMATE_RUN {
 
     // The estimator, supply, smoothed supply, demand, Lab Input demand,
     // smoothing, congestion update, queries, baseline and accuracy, each
-    // timed and, with a progress display, shown as it begins.
+    // timed by the progress display (one of its own, not shown, when none
+    // was set).
     void run();
     // Shows the phases of run() on `progress`, which must outlive the run.
-    void set_progress(PROGRESS* progress) { m_progress = progress; }
+    void set_progress(PROGRESS* progress) { m_progress = progress != nullptr ? progress : &m_silent_progress; }
 
     const REPORT& get_report() const { return m_report; }
     const CONGESTION& get_estimator() const { return m_estimator; }
@@ -141,7 +143,8 @@ class ESTIMATE_RUN {
     CONGESTION m_estimator;  // of no tiles until run() makes it
     std::vector<int> m_nets;
     REPORT m_report;
-    PROGRESS* m_progress = nullptr;
+    PROGRESS m_silent_progress{false, "", std::cerr};
+    PROGRESS* m_progress = &m_silent_progress;
 };
 
 #endif

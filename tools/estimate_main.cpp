@@ -1,7 +1,6 @@
 // congestion-estimate: runs the congestion estimate of a placed-and-routed
 // design folder, prints the report and writes the requested outputs.
 #include <charconv>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -65,11 +64,6 @@ struct COMMAND_LINE {
     std::string dump_netlist_path;
     HEATMAP_SCALE heatmap_scale = HEATMAP_SCALE::SHARED;
 };
-
-double get_ms_since(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
 
 void warn(const std::string& what) { std::cerr << PROGRAM << ": warning: " << what << "\n"; }
 
@@ -162,7 +156,8 @@ std::string get_usage(const po::options_description& options)
           << "  " << EXIT_UNROUTABLE
           << "  with --fail-if-unroutable: the routability verdict is \"does not route\" (every output written)\n"
           << "  " << EXIT_INTERRUPTED + SIGINT << ", " << EXIT_INTERRUPTED + SIGTERM
-          << "  interrupted by Ctrl-C (SIGINT) or SIGTERM; what was not yet written is removed\n";
+          << "  interrupted by Ctrl-C (SIGINT) or SIGTERM, whenever it came: the message says which outputs\n"
+          << "      were written (none while they are staged)\n";
     return usage.str();
 }
 
@@ -291,18 +286,19 @@ bool writes_standard_output(const COMMAND_LINE& line)
     return false;
 }
 
-// Stages every output, the heatmaps first so that their time is in the
-// report, then puts them all in place.
+// Stages every output, the heatmaps and grids first so that their times are
+// in the report, then puts them all in place.
 void write_outputs(const COMMAND_LINE& line, ESTIMATE_RUN& run, PROGRESS& progress)
 {
     OUTPUT_SET outputs;
     if (!line.heatmap_dir.empty()) {
-        const auto start = std::chrono::steady_clock::now();
         stage_heatmaps(outputs, line.heatmap_dir, run, line.heatmap_scale, &progress);
-        run.add_phase_time("heatmaps", get_ms_since(start));
+        run.add_phase_time("heatmaps", progress.end());
     }
-    if (!line.grids_dir.empty())
+    if (!line.grids_dir.empty()) {
         stage_grids(outputs, line.grids_dir, run, &progress);
+        run.add_phase_time("grids", progress.end());
+    }
     progress.begin("writing outputs");
     if (!writes_standard_output(line)) {
         std::ostringstream report;
@@ -333,7 +329,6 @@ int run_tool(const COMMAND_LINE& line)
                                                         static_cast<std::size_t>(line.threads));
     PROGRESS progress(!line.quiet && ::isatty(STDERR_FILENO) == 1, PROGRAM, std::cerr);
     const INTERRUPTS interrupts(PROGRAM, progress);
-    const auto start = std::chrono::steady_clock::now();
     progress.begin("read design");
     const DESIGN design = read_design(line.design_dir);
     if (line.options.wirelength == WIRELENGTH_SOURCE::ROUTED_ORACLE && !design.has_routed_lengths)
@@ -342,8 +337,7 @@ int run_tool(const COMMAND_LINE& line)
     if (line.supply_given && design.form == DESIGN_FORM::DIRECTIONAL)
         throw USAGE_ERROR("--supply does not apply to " + line.design_dir +
                           ", whose tiles.txt gives the supply per direction, used as it is");
-    const double read_ms = get_ms_since(start);
-    progress.end();
+    const double read_ms = progress.end();
     check_wire_supply(line, design);
 
     ESTIMATE_RUN run(design, line.options, read_ms);

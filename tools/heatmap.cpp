@@ -24,7 +24,9 @@ constexpr int MAX_CELL = 24;
 constexpr int MARGIN = 16;
 constexpr int FIGURE_TITLE_HEIGHT = 26;
 constexpr int PANEL_TITLE_HEIGHT = 22;
-constexpr int Y_AXIS_WIDTH = 56;
+// Wide enough for four-digit tick labels (a grid side is at most 4096) and
+// the axis's title beside them.
+constexpr int Y_AXIS_WIDTH = 64;
 constexpr int X_AXIS_HEIGHT = 38;
 constexpr int MIN_PANEL_GRID_WIDTH = 300;
 constexpr int LEGEND_GAP = 12;
@@ -42,6 +44,9 @@ constexpr int MIN_TICK_SPACING = 40;
 constexpr int MIN_MINOR_SPACING = 5;
 constexpr int TICK_LENGTH = 5;
 constexpr int MINOR_TICK_LENGTH = 2;
+// Between a tick and its label, and between the y axis's labels and title.
+constexpr double LABEL_GAP = 3.0;
+constexpr double TITLE_GAP = 6.0;
 // Tiles over their supply get a red frame of this width when their cell is
 // large enough to keep the tile's own colour inside it, else are all red.
 constexpr int MIN_FRAMED_CELL = 4;
@@ -158,18 +163,29 @@ void draw_axes(cairo_t* cr, const LAYOUT& layout, int left, int nx, int ny)
             if (!label.empty())
                 draw_text_ending_at(cr, at + 0.5, bottom + TICK_LENGTH + FONT_SIZE, label, FONT_SIZE, 0.5);
         });
+    const double labels_right = left - TICK_LENGTH - LABEL_GAP;
+    double widest_label = 0.0;
     draw_ticks(
         ny, pixels_per_tile, [&](int y) { return bottom - 1 - centre(y); },
         [&](int at, int length, const std::string& label) {
             cairo_rectangle(cr, left - length, at, length, 1);
             cairo_fill(cr);
-            if (!label.empty())
-                draw_text_ending_at(cr, left - TICK_LENGTH - 3.0, at + 0.5 + FONT_SIZE * 0.35, label, FONT_SIZE);
+            if (label.empty())
+                return;
+            draw_text_ending_at(cr, labels_right, at + 0.5 + FONT_SIZE * 0.35, label, FONT_SIZE);
+            cairo_text_extents_t extents;
+            cairo_text_extents(cr, label.c_str(), &extents);
+            widest_label = std::max(widest_label, extents.x_advance);
         });
     draw_text_ending_at(cr, left + 0.5 * layout.grid_width, bottom + TICK_LENGTH + 2.0 * FONT_SIZE + 4.0,
                         "x (column, 0 to " + std::to_string(nx - 1) + ")", FONT_SIZE, 0.5);
+    // The y axis's title reads upwards, its descent towards the labels: it
+    // stands a gap left of the widest of them, whatever their digits.
+    cairo_font_extents_t font;
+    cairo_set_font_size(cr, FONT_SIZE);
+    cairo_font_extents(cr, &font);
     cairo_save(cr);
-    cairo_translate(cr, left - Y_AXIS_WIDTH + FONT_SIZE, top + 0.5 * layout.grid_height);
+    cairo_translate(cr, labels_right - widest_label - TITLE_GAP - font.descent, top + 0.5 * layout.grid_height);
     cairo_rotate(cr, -M_PI / 2.0);
     draw_text_ending_at(cr, 0.0, 0.0, "y (row, 0 to " + std::to_string(ny - 1) + ")", FONT_SIZE, 0.5);
     cairo_restore(cr);

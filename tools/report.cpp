@@ -73,19 +73,22 @@ const char* get_supply_setting(const REPORT& r)
 }
 
 // The verdict line: the rule's verdict and margin, and what it predicts of
-// the design's channel.
+// the design's channel, which its form tells: a count of tracks per
+// direction, or iCE40's fixed channel.
 std::string format_verdict(const REPORT& r)
 {
     const ROUTABILITY& v = r.routability;
+    if (!std::isfinite(v.min_supply_scale))
+        return "verdict: does not route (no tile has wire supply, and the nets need wires)\n";
     std::string line =
         format("verdict: %s, margin %s (routes with %.1f%% of its wire supply or more", get_verdict_word(v),
                std::isfinite(v.margin) ? format("%.3f", v.margin).c_str() : "n/a", 100.0 * v.min_supply_scale);
-    if (r.tracks != NO_TRACKS)
-        line += format(": predicted minimum channel %d tracks per direction, this design has %d)\n",
+    if (r.form == DESIGN_FORM::UNDIRECTED)
+        line += "; the rule is calibrated on generic designs, and every iCE40 design routes on its fixed channel";
+    else if (r.tracks != NO_TRACKS)
+        line += format(": predicted minimum channel %d tracks per direction, this design has %d",
                        v.predicted_min_tracks, r.tracks);
-    else
-        line += "; the rule is calibrated on generic designs, and every iCE40 design routes on its fixed channel)\n";
-    return line;
+    return line + ")\n";
 }
 
 }  // namespace

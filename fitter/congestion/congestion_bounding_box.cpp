@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -61,6 +62,19 @@ void check_box_in_walk_order(const TYPE_GRIDS& supply, const TYPE_GRIDS& tables,
         check_line(supply, CONGESTION::VERTICAL_UP, x, yb, yt);
         check_line(supply, CONGESTION::VERTICAL_DOWN, x, yb, yt);
     }
+}
+
+// Checked build: a box outside the nx by ny grid is the caller's fault, and
+// the report names the net and its box rather than the window sum that the
+// first read outside the tables would fail.
+[[maybe_unused]] void check_box_in_grid(int net, int xl, int xr, int yb, int yt, int nx, int ny)
+{
+    if (xl >= 0 && xr < nx && yb >= 0 && yt < ny)
+        return;
+    const std::string message = "the box of net " + std::to_string(net) + ", x " + std::to_string(xl) + ".." +
+                                std::to_string(xr) + ", y " + std::to_string(yb) + ".." + std::to_string(yt) +
+                                ", leaves the " + std::to_string(nx) + " x " + std::to_string(ny) + " grid";
+    MSG_INTERNAL_ERROR::report(message.c_str(), "CONGESTION", __FILE__, __LINE__);
 }
 
 // Window sums of rows yb..yt over columns xl..xr into sums[0 .. yt - yb]:
@@ -156,8 +170,12 @@ void plan_net(const TYPE_GRIDS& supply, const TYPE_GRIDS& supply_tables, const N
 
     // One test for the whole box; only a box that fails it is walked check
     // by check, to stop with the message the first bad read would raise.
-    if (!box_in_grids(supply, supply_tables, net_xl, net_xr, net_yb, net_yt))
+    if (!box_in_grids(supply, supply_tables, net_xl, net_xr, net_yb, net_yt)) {
+        if constexpr (CHECKED_BUILD)
+            check_box_in_grid(net, net_xl, net_xr, net_yb, net_yt, supply[CONGESTION::HORIZONTAL_LEFT].get_num_rows(),
+                              supply[CONGESTION::HORIZONTAL_LEFT].get_num_cols());
         check_box_in_walk_order(supply, supply_tables, net_xl, net_xr, net_yb, net_yt);
+    }
 
     plan.xl = net_xl;
     plan.xr = net_xr;

@@ -35,9 +35,10 @@ def split_wire_name(wire):
 
 
 class NET:
-    def __init__(self, name, pins, flags):
+    def __init__(self, name, pins, flags, cells=()):
         self.name = name
         self.pins = pins  # [(x, y)], driver first
+        self.cells = list(cells)  # [(cell name, port)] of the pins, in their order
         self.flags = flags
         self.routed_x = self.routed_y = self.n_wires = UNKNOWN
 
@@ -80,7 +81,7 @@ class DESIGN_DATA:
             flags |= FLAG_GLOBAL
         if record["name"] in _CONSTANT_NETS or driver_type in _CONSTANT_DRIVERS:
             flags |= FLAG_CONSTANT
-        return NET(record["name"], pins, flags)
+        return NET(record["name"], pins, flags, record.get("cells", ()))
 
     def _add(self, tile, column):
         counts = self.usage.setdefault(tile, dict.fromkeys(ROUTED_COLUMNS, 0))

@@ -7,7 +7,7 @@ from .flow import EXIT_USAGE, IMPORT_ERROR, TRACEBACK_FILE
 # Every file an import may write: an import removes those of an earlier one first, so that the
 # folder holds only what this import writes (files of other names stay).
 IMPORT_FILES = ("tiles.txt", "nets.txt", "netnames.txt", "routed.txt", "meta.txt", "report.json", "synth.json",
-                "placement.txt", "yosys.log", "nextpnr.log",
+                "placement.txt", "pins.txt", "yosys.log", "nextpnr.log",
                 TRACEBACK_FILE)
 
 

@@ -168,6 +168,7 @@ def _export(arguments, arch, run, dump, routed, progress, meta_in):
     generic_design.write_tiles(arch, os.path.join(out, "tiles.txt"))
     data.write_nets(os.path.join(out, "nets.txt"))
     data.write_netnames(os.path.join(out, "netnames.txt"))
+    data.write_pins(os.path.join(out, "pins.txt"), os.path.join(out, "placement.txt"))
     if routed:
         data.write_routed(os.path.join(out, "routed.txt"))
     overuse = 0 if routed else -1 if run.overuse is None else run.overuse

@@ -84,6 +84,21 @@ class GENERIC_DESIGN_DATA(design.DESIGN_DATA):
         counts = self.usage.setdefault(tile, dict.fromkeys(COLUMNS, 0))
         counts[column] += 1
 
+    def write_pins(self, path, placement_path):
+        """pins.txt: per net of nets.txt, the cell and port of each pin, in
+        the pins' order; a cell is named by its line in placement.txt (0
+        first), whose cells are the packed cells that nextpnr placed."""
+        with open(placement_path) as placement:
+            cells = [line.rstrip("\n").rpartition(" ")[0] for line in placement]
+        index = {name: i for i, name in enumerate(cells)}
+        with open(path, "w") as out:
+            out.write("pins %d %d\n# id npins  cell port ...\n" % (len(self.nets), len(cells)))
+            for number, net in enumerate(self.nets):
+                fields = [str(number), str(len(net.cells))]
+                for cell, port in net.cells:
+                    fields += [str(index[cell]), port]
+                out.write(" ".join(fields) + "\n")
+
     def write_routed(self, path):
         with open(path, "w") as out:
             out.write("routed %d %d directional\n# x y %s\n" % (self.chipdb.nx, self.chipdb.ny, " ".join(COLUMNS)))

@@ -3,7 +3,7 @@
 script of the normal flow, or as --run script that packs and places only.
 The generic flow (generic_nextpnr.py) imports it and calls dump(). A dump
 holds what the importer needs and nothing else: per net its driver and load
-pin wires, and after routing every wire bound to the net with the location
+pin wires with the cell and port of each, and after routing every wire bound to the net with the location
 and source wire of the switch (pip) that drives it; cell counts and bel use.
 The environment names the output file (CONGESTION_IMPORT_DUMP, `{stage}`
 replaced by placed or routed) and, for --run, asks for packing and
@@ -31,16 +31,19 @@ def dump(ctx, stage, extra=None):
     nets = []
     for name, net in ctx.nets:
         driver = net.driver
-        record = {"name": name, "driver": None, "users": []}
+        # "cells" holds [cell, port] of the driver, then of each user, as listed.
+        record = {"name": name, "driver": None, "users": [], "cells": []}
         if driver.cell is not None and driver.cell.bel:
             wire = get_pin_wire(ctx, driver.cell, driver.port)
             if wire:
                 record["driver"] = [str(driver.cell.type), wire]
+                record["cells"].append([str(driver.cell.name), str(driver.port)])
         for user in net.users:
             if user.cell is not None and user.cell.bel:
                 wire = get_pin_wire(ctx, user.cell, user.port)
                 if wire:
                     record["users"].append(wire)
+                    record["cells"].append([str(user.cell.name), str(user.port)])
         if routed:
             wires = []
             for wire, pip_map in net.wires:

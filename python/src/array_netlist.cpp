@@ -20,6 +20,13 @@ std::string format_loc(int x, int y) { return "(" + std::to_string(x) + ", " + s
 
 std::string format_grid(int nx, int ny) { return std::to_string(nx) + " x " + std::to_string(ny) + " grid"; }
 
+// A box xl, xr, yb, yt as "x xl..xr, y yb..yt".
+std::string format_box(const int* box)
+{
+    return "x " + std::to_string(box[0]) + ".." + std::to_string(box[1]) + ", y " + std::to_string(box[2]) + ".." +
+           std::to_string(box[3]);
+}
+
 // The values of a float array, each a finite number.
 std::vector<float> to_finite_array(const py::object& object, const char* name, const std::vector<py::ssize_t>& shape)
 {
@@ -74,6 +81,7 @@ ARRAY_NETLIST::ARRAY_NETLIST(const py::object& net_start, const py::object& pin_
         }
     } else {
         m_boxes = to_int_array(boxes, "boxes", {num_nets, BOX_FIELDS}).values;
+        check_boxes_hold_pins();
     }
     if (wirelength.is_none()) {
         // Half-perimeter estimate: the box's width and height, in tiles.
@@ -85,6 +93,20 @@ ARRAY_NETLIST::ARRAY_NETLIST(const py::object& net_start, const py::object& pin_
         }
     } else {
         m_wirelength = to_finite_array(wirelength, "wirelength", {num_nets, WIRELENGTH_FIELDS});
+    }
+}
+
+void ARRAY_NETLIST::check_boxes_hold_pins() const
+{
+    for (int net = 0; net < get_num_nets(); ++net) {
+        const int* box = &m_boxes[static_cast<std::size_t>(net) * BOX_FIELDS];
+        for (int pin = m_net_start[net]; pin < m_net_start[net + 1]; ++pin) {
+            const int x = m_pin_x[pin], y = m_pin_y[pin];
+            if (x < box[0] || x > box[1] || y < box[2] || y > box[3])
+                throw py::value_error("the box of net " + std::to_string(net) + ", " + format_box(box) +
+                                      ", does not hold its pin " + std::to_string(pin - m_net_start[net]) + " at " +
+                                      format_loc(x, y));
+        }
     }
 }
 
@@ -116,10 +138,20 @@ std::vector<int> ARRAY_NETLIST::select_nets(const py::object& nets) const
         return all;
     }
     std::vector<int> selected = to_int_array(nets, "nets", {ANY_LENGTH}).values;
-    for (int net : selected)
+    // Where each net was first listed: a net listed twice would add its
+    // demand twice.
+    std::vector<int> listed_at(static_cast<std::size_t>(get_num_nets()), -1);
+    for (std::size_t i = 0; i < selected.size(); ++i) {
+        const int net = selected[i];
         if (net < 0 || net >= get_num_nets())
             throw py::value_error("nets holds " + std::to_string(net) + ", which is not a net of the netlist (0.." +
                                   std::to_string(get_num_nets() - 1) + ")");
+        int& first = listed_at[static_cast<std::size_t>(net)];
+        if (first >= 0)
+            throw py::value_error("nets holds net " + std::to_string(net) + " twice, at " + std::to_string(first) +
+                                  " and " + std::to_string(i) + ": each net is listed once");
+        first = static_cast<int>(i);
+    }
     return selected;
 }
 
@@ -135,21 +167,14 @@ void ARRAY_NETLIST::check_pins_inside(const std::vector<int>& nets, int nx, int 
         }
 }
 
-bool ARRAY_NETLIST::check_boxes_inside(const std::vector<int>& nets, int nx, int ny) const
+void ARRAY_NETLIST::check_boxes_inside(const std::vector<int>& nets, int nx, int ny) const
 {
-    bool any_non_empty = false;
     for (int net : nets) {
         const int* box = &m_boxes[static_cast<std::size_t>(net) * BOX_FIELDS];
-        const int xl = box[0], xr = box[1], yb = box[2], yt = box[3];
-        if (xl > xr || yb > yt)
-            continue;
-        any_non_empty = true;
-        if (xl < 0 || xr >= nx || yb < 0 || yt >= ny)
-            throw py::value_error("the box of net " + std::to_string(net) + ", x " + std::to_string(xl) + ".." +
-                                  std::to_string(xr) + ", y " + std::to_string(yb) + ".." + std::to_string(yt) +
-                                  ", leaves the " + format_grid(nx, ny));
+        if (box[0] < 0 || box[1] >= nx || box[2] < 0 || box[3] >= ny)
+            throw py::value_error("the box of net " + std::to_string(net) + ", " + format_box(box) + ", leaves the " +
+                                  format_grid(nx, ny));
     }
-    return any_non_empty;
 }
 
 void bind_netlist(py::module_& module)
@@ -164,7 +189,8 @@ pin_weight  float (num_pins,) or None (all 0), finite: the path-probability
             model weighs a load by pin_weight + 1, so a load's weight must
             be above -1
 boxes       integer (num_nets, 4) as xl, xr, yb, yt (inclusive) or None (the
-            box of the pins): read by the bounding-box model
+            box of the pins), each holding every pin of its net: read by the
+            bounding-box model
 wirelength  float (num_nets, 2), finite, horizontal and vertical, in tiles,
             or None (the box's width and height): read by the bounding-box
             model

@@ -19,9 +19,9 @@ class ARRAY_NETLIST {
  public:
     // Checks and copies the arrays: net_start (num_nets + 1,), pin_x, pin_y
     // (num_pins,), and optionally pin_weight (num_pins,), boxes (num_nets, 4)
-    // as xl, xr, yb, yt and wirelength (num_nets, 2). Without boxes, each
-    // net's box is that of its pins; without wire lengths, the box's width
-    // and height; without weights, 0.
+    // as xl, xr, yb, yt, each holding its net's pins, and wirelength
+    // (num_nets, 2). Without boxes, each net's box is that of its pins;
+    // without wire lengths, the box's width and height; without weights, 0.
     ARRAY_NETLIST(const py::object& net_start, const py::object& pin_x, const py::object& pin_y,
                   const py::object& pin_weight, const py::object& boxes, const py::object& wirelength);
 
@@ -31,13 +31,13 @@ class ARRAY_NETLIST {
     // object lives: weights per pin, boxes of four fields, wire lengths.
     NETLIST_ARRAYS get_arrays() const;
 
-    // The net indices of `nets` (all nets when it is None), each checked.
+    // The net indices of `nets` (all nets when it is None), each checked
+    // and listed once.
     std::vector<int> select_nets(const py::object& nets) const;
     // ValueError unless every pin of the listed nets lies in the grid.
     void check_pins_inside(const std::vector<int>& nets, int nx, int ny) const;
-    // ValueError unless every non-empty box of the listed nets lies in the
-    // grid; true when there is at least one non-empty box.
-    bool check_boxes_inside(const std::vector<int>& nets, int nx, int ny) const;
+    // ValueError unless the box of every listed net lies in the grid.
+    void check_boxes_inside(const std::vector<int>& nets, int nx, int ny) const;
 
     const std::vector<int>& get_net_start() const { return m_net_start; }
     const std::vector<int>& get_pin_x() const { return m_pin_x; }
@@ -47,6 +47,9 @@ class ARRAY_NETLIST {
     const std::vector<float>& get_wirelengths() const { return m_wirelength; }
 
  private:
+    // ValueError unless each net's box holds every pin of the net.
+    void check_boxes_hold_pins() const;
+
     std::vector<int> m_net_start;
     std::vector<int> m_pin_x;
     std::vector<int> m_pin_y;

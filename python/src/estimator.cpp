@@ -270,11 +270,13 @@ void ESTIMATOR::update_demand(const py::object& source, const py::object& model_
         const auto& netlist = source.cast<const ARRAY_NETLIST&>();
         selected = netlist.select_nets(nets);
         // The path model writes every tile of a net's pin box unchecked; the
-        // box model spreads a non-empty box by the supply window sums.
-        if (model == CONGESTION::PATH_PROBABILITY_MODEL)
+        // box model spreads each net's box by the supply window sums.
+        if (model == CONGESTION::PATH_PROBABILITY_MODEL) {
             netlist.check_pins_inside(selected, get_nx(), get_ny());
-        else
-            reads_supply_tables = netlist.check_boxes_inside(selected, get_nx(), get_ny());
+        } else {
+            netlist.check_boxes_inside(selected, get_nx(), get_ny());
+            reads_supply_tables = !selected.empty();
+        }
         loan.nets = &netlist;
     }
     CHANGING operation(m_operation);

@@ -120,7 +120,9 @@ void bind_estimator(py::module_& module)
              "The estimator tool's routability verdict on the listed nets of the netlist (default all) against "
              "the supply, as a dict with the names of the tool's JSON routability object: verdict ('routes' or "
              "'does not route'), min_supply_scale, margin, predicted_min_tracks and tracks (None without "
-             "`tracks`, the channel's tracks per direction), figure and rule. Needs the smoothed supply.")
+             "`tracks`, the channel's tracks per direction), figure and rule. Nets that need wires against no wire "
+             "supply do not route: margin -1, and figure, min_supply_scale and predicted_min_tracks None. Needs "
+             "the smoothed supply.")
         .def("box_demand", &E::get_box_demand, py::arg("netlist"), py::arg("nets") = py::none(),
              "The box demand that routability reads, of the listed nets (default all): (2, nx, ny) float64, [0] "
              "horizontal and [1] vertical, each net's box width and height times the crossing factor of its pin "

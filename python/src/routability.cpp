@@ -185,7 +185,8 @@ centred on it (cut at the grid's edge), `window` tiles along the map's wires
 and `across` (default `window`) across them, over the supply summed there;
 the figure is the value at rank ceil(quantile * n) of the n window
 utilizations, smallest first, or with mean_above the mean of the values from
-that rank up. Estimator.routability uses this figure with the calibrated
+that rank up. Without supply anywhere it is infinite when some tile has
+demand, else 0. Estimator.routability uses this figure with the calibrated
 ROUTABILITY_RULE on the maps 'net boxes': Estimator.box_demand's two axes, each
 against the supply of both directions of its axis.
 )doc");

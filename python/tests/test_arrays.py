@@ -1,4 +1,4 @@
-"""Array round trips, Python congestion policies and the dumps."""
+"""Array round trips, Python congestion policies, the dumps and the verdict without wire supply."""
 import numpy as np
 import pytest
 
@@ -63,3 +63,23 @@ def test_dumps_write_what_the_estimator_sees(tmp_path, smoothed, design):
     assert (tmp_path / "grids.txt").read_text().startswith(header + "\n0\t")
     with pytest.raises(OSError):
         smoothed.dump(tmp_path / "missing" / "grids.txt")
+
+
+def test_nets_that_need_wires_do_not_route_without_wire_supply():
+    est = cg.Estimator(6, 4)
+    supply = np.zeros((5, 6, 4), np.float32)
+    supply[cg.LAB_INPUT] = 1.0
+    est.set_supply(supply)
+    est.smooth_supply(3, 1)
+    long_net = cg.Netlist([0, 2], [0, 3], [0, 2])
+    verdict = est.routability(long_net, tracks=4)
+    assert verdict["verdict"] == "does not route"
+    assert verdict["min_supply_scale"] is None and verdict["figure"] is None
+    assert verdict["margin"] == -1.0
+    assert verdict["predicted_min_tracks"] is None and verdict["tracks"] == 4
+    # A net on one tile needs no wire: it routes, on one track.
+    idle = est.routability(cg.Netlist([0, 2], [1, 1], [2, 2]), tracks=4)
+    assert (idle["verdict"], idle["figure"], idle["margin"], idle["predicted_min_tracks"]) == ("routes", 0.0, None, 1)
+    boxes = est.box_demand(long_net)
+    assert cg.routability_figure(boxes, np.zeros_like(boxes), 9, 0.95) == float("inf")
+    assert cg.routability_figure(np.zeros_like(boxes), np.zeros_like(boxes), 9, 0.95) == 0.0

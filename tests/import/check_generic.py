@@ -12,9 +12,12 @@ wire is counted once, in its direction, in the tiles of its used extent. The
 supply of every tile must be the layout's: the track count meta.txt gives in
 each direction of a logic tile, and of the direction along its edge of an
 I/O tile, its LUT inputs and clock, and its I/O cells' two inputs each.
+placement.txt must give every cell nextpnr's bel, and pins.txt every pin of
+nets.txt the cell and port that nextpnr connects to the net, and no other.
 With ESTIMATE_TOOL, the tool must read the folder and its all-wires estimate
 correlate with the routed usage."""
 
+import json
 import os
 import re
 import sys
@@ -48,6 +51,45 @@ def recount(routed_json, nx, ny):
     return usage, per_net
 
 
+def check_cells(folder, routed_json):
+    """The faults of placement.txt and pins.txt against nextpnr's netlist."""
+    with open(routed_json) as text:
+        module = next(iter(json.load(text)["modules"].values()))
+    faults = []
+    with open(os.path.join(folder, "placement.txt")) as text:
+        placement = [line.rstrip("\n").rpartition(" ")[::2] for line in text]
+    for cell, bel in placement:
+        if module["cells"].get(cell, {}).get("attributes", {}).get("NEXTPNR_BEL") != bel:
+            faults.append("placement.txt puts %s on %s, which is not nextpnr's bel of it" % (cell, bel))
+    with open(os.path.join(folder, "netnames.txt")) as text:
+        names = [line.rstrip("\n").split(" ", 1)[1] for line in text]
+    with open(os.path.join(folder, "pins.txt")) as text:
+        rows = [line.split() for line in text.read().splitlines()[2:]]
+    with open(os.path.join(folder, "nets.txt")) as text:
+        npins = [int(line.split()[1]) for line in text.read().splitlines()[2:]]
+    listed = set()
+    for row, name, count in zip(rows, names, npins):
+        bit = module["netnames"][name]["bits"][0]
+        pins = list(zip(row[2::2], row[3::2]))
+        if int(row[1]) != count or len(pins) != count:
+            faults.append("pins.txt lists %s pins of net %s, nets.txt %d" % (row[1], name, count))
+        for cell_index, port in pins:
+            cell = placement[int(cell_index)][0]
+            bus, _, index = port.rstrip("]").partition("[")
+            connected = module["cells"][cell]["connections"].get(bus, [])
+            if int(index or 0) >= len(connected) or connected[int(index or 0)] != bit:
+                faults.append("pins.txt connects %s %s to net %s, nextpnr does not" % (cell, port, name))
+            listed.add((cell, port))
+    bits = {module["netnames"][name]["bits"][0] for name in names}
+    for cell, record in module["cells"].items():
+        for bus, connected in record["connections"].items():
+            for index, bit in enumerate(connected):
+                port = "%s[%d]" % (bus, index) if len(connected) > 1 else bus
+                if bit in bits and (cell, port) not in listed:
+                    faults.append("nextpnr connects %s %s to a net of nets.txt, pins.txt does not" % (cell, port))
+    return faults
+
+
 def check_folder(folder, routed_json, tool=None, correlate=True):
     """The faults found, as sentences; empty when the folder is sound.
     `correlate`: the estimate must also follow the routed usage (on a design
@@ -79,6 +121,7 @@ def check_folder(folder, routed_json, tool=None, correlate=True):
             faults.append("tile (%d, %d) is %s with supply %s, not %s with %s" % (x, y, kind, values, *layout))
     if meta["routed"] != "yes":
         return faults + ["meta.txt says routed %s" % meta["routed"]]
+    faults += check_cells(folder, routed_json)
     usage, per_net = recount(routed_json, nx, ny)
     _, _, rows = generic_routing.read_grid(os.path.join(folder, "routed.txt"), "routed")
     for row in rows:

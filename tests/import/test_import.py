@@ -106,7 +106,7 @@ class IMPORT_TEST(unittest.TestCase):
         # The same inputs and seed give the same folder, timings, folder name and --write aside.
         again = os.path.join(self.work, "generic-again")
         self.assertEqual(self.run_import(FIR, *SMALL_FIR, "--out", again).returncode, 0)
-        for name in ("tiles.txt", "nets.txt", "netnames.txt", "routed.txt", "placement.txt", "synth.json"):
+        for name in ("tiles.txt", "nets.txt", "netnames.txt", "routed.txt", "placement.txt", "pins.txt", "synth.json"):
             with open(os.path.join(out, name), "rb") as first, open(os.path.join(again, name), "rb") as second:
                 self.assertEqual(first.read(), second.read(), name)
         timeless = [{k: v for k, v in self.read_meta(folder).items()
@@ -140,6 +140,9 @@ class IMPORT_TEST(unittest.TestCase):
             return [row[:2] + [str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
         self.assertEqual(pins(wide), pins(out))
         self.assertEqual(pins(narrow), pins(out))
+        for folder in (wide, narrow):
+            with open(os.path.join(out, "pins.txt")) as first, open(os.path.join(folder, "pins.txt")) as second:
+                self.assertEqual(first.read(), second.read())
 
     def import_checked(self, name, source, *arguments):
         """Imports onto a generic device and checks the folder against

@@ -178,13 +178,31 @@ TEST(DesignReaderFaults, MissingFilesAndFolders)
                   (dir.get_path() / "nets.txt").string() + ": cannot be opened for reading.");
     }
     EXPECT_THROW(read_design((dir.get_path() / "absent").string()), DESIGN_ERROR);
+
+    // A file that opens but cannot be read says so: /proc/self/mem fails a
+    // read from its start.
+    fs::remove(dir.get_path() / "tiles.txt");
+    fs::create_symlink("/proc/self/mem", dir.get_path() / "tiles.txt");
+    try {
+        read_design(dir.get_path().string());
+        ADD_FAILURE() << "no error for an unreadable tiles.txt";
+    } catch (const DESIGN_ERROR& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  (dir.get_path() / "tiles.txt").string() + ": cannot be read: Input/output error.");
+    }
 }
 
+// A design without routed.txt, a tiles.txt of CR LF line ends with a blank
+// last line, and a net with every flag at once (global, constant, no span
+// wire used) are read.
 TEST(DesignReaderFaults, RoutedTruthIsOptionalAndBlankTrailingLinesAndCrLfAreAccepted)
 {
     SCRATCH_DIR dir;
     copy_sample_design(dir.get_path());
     fs::remove(dir.get_path() / "routed.txt");
+    std::vector<std::string> nets = read_lines(dir.get_path() / "nets.txt");
+    nets.at(4) = "2 3 7 0 11 11 25 26 0 0 0 11 25 11 26 11 26";
+    write_lines(dir.get_path() / "nets.txt", nets);
     std::vector<std::string> lines = read_lines(dir.get_path() / "tiles.txt");
     for (std::string& line : lines)
         line += '\r';
@@ -193,6 +211,7 @@ TEST(DesignReaderFaults, RoutedTruthIsOptionalAndBlankTrailingLinesAndCrLfAreAcc
     const DESIGN design = read_design(dir.get_path().string());
     EXPECT_FALSE(design.has_routed);
     EXPECT_EQ(design.lab_in[design.get_tile_index(1, 0)], 10);
+    EXPECT_EQ(design.flags.at(2), 7);
 }
 
 // The reader takes files in blocks of 1 MiB: a nets.txt of about 2.5 MB whose

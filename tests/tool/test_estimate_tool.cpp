@@ -13,8 +13,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
+#include <set>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,7 +35,9 @@
 #include <tbb/global_control.h>
 #include <tbb/task_arena.h>
 
+#include "front_end/baseline.h"
 #include "front_end/design_reader.h"
+#include "front_end/npy_file.h"
 #include "tool_test_support.h"
 #include "tools/estimate.h"
 #include "tools/grid_files.h"
@@ -115,10 +120,10 @@ struct SAMPLE_RUN {
     SAMPLE_RUN()
     {
         const fs::path path = dir.get_path();
-        result = run_tool(
-            {SAMPLE_DESIGN, "--json", (path / "report.json").string(), "--heatmaps", (path / "heatmaps").string(),
-             "--dump", (path / "grids.txt").string(), "--dump-netlist", (path / "nets.txt").string()},
-            path);
+        result = run_tool({SAMPLE_DESIGN, "--json", (path / "report.json").string(), "--heatmaps",
+                           (path / "heatmaps").string(), "--grids", (path / "grids").string(), "--dump",
+                           (path / "grids.txt").string(), "--dump-netlist", (path / "nets.txt").string()},
+                          path);
         json = nlohmann::json::parse(read_text(path / "report.json"), nullptr, false);
         cookie = get_cookie(read_text(path / "report.json"));
         const tbb::global_control limit(tbb::global_control::max_allowed_parallelism, MANY_THREADS);
@@ -180,6 +185,12 @@ TEST(SampleRun, ReportsHoldTheLibrarysFiguresAndTheCookie)
     }
     EXPECT_EQ(s.json["avg_chip_utilization"]["above_0"].get<float>(), estimator.get_avg_chip_utilization(0.0f));
     EXPECT_EQ(s.json["avg_chip_utilization"]["above_1"].get<float>(), estimator.get_avg_chip_utilization(1.0f));
+    const nlohmann::json& ace = s.json["routability"]["ace"];
+    ASSERT_EQ(ace.size(), ACE_PERCENTS.size());
+    for (std::size_t i = 0; i < ACE_PERCENTS.size(); ++i) {
+        EXPECT_EQ(ace[i]["percent"].get<double>(), ACE_PERCENTS[i]);
+        EXPECT_EQ(ace[i]["value"].get<double>(), s.run.get_report().ace[i]);
+    }
     EXPECT_TRUE(s.json["format_version"].is_number_integer());
     char hex[sizeof "0123456789abcdef"];
     std::snprintf(hex, sizeof hex, "%016llx", s.run.get_estimator().get_cookie());
@@ -261,37 +272,46 @@ TEST(SampleRun, HeatmapsShowTheSmoothedPeaksRoutedUsageAndRankDifferences)
             << tiles[i];
 }
 
+// Writes `folder`'s tiles.txt again with every wire supply 0 (the columns
+// after the kind but the last, lab_in), and removes routed.txt, whose usage
+// could not exceed that supply.
+void remove_wire_supply(const fs::path& folder)
+{
+    fs::remove(folder / "routed.txt");
+    std::vector<std::string> tiles = read_lines(folder / "tiles.txt");
+    for (std::size_t i = 2; i < tiles.size(); ++i) {
+        std::istringstream fields(tiles[i]);
+        std::vector<std::string> cells{std::istream_iterator<std::string>(fields), {}};
+        tiles[i].clear();
+        for (std::size_t c = 0; c < cells.size(); ++c)
+            tiles[i] += (c == 0 ? "" : " ") + (c > 2 && c + 1 < cells.size() ? std::string("0") : cells[c]);
+    }
+    write_lines(folder / "tiles.txt", tiles);
+}
+
 // Without routed truth, timings or wire supply (every tile's h4, h12, v4 and
 // v12 set to 0; routed usage cannot exceed that supply, so routed.txt goes),
 // and with a doubtful algorithm switch: no accuracy figures, no phase times,
-// and two warnings.
+// two warnings, and nets that need wires do not route.
 TEST(EstimateTool, WithoutRoutedTruthTimingsOrWireSupply)
 {
     SCRATCH_DIR dir;
     const fs::path design = dir.get_path() / "design";
     copy_sample_design(design);
-    fs::remove(design / "routed.txt");
-    std::vector<std::string> tiles = read_lines(design / "tiles.txt");
-    for (std::size_t i = 2; i < tiles.size(); ++i) {
-        std::istringstream fields(tiles[i]);
-        std::string x, y, kind, h4, h12, v4, v12, lab_in;
-        fields >> x >> y >> kind >> h4 >> h12 >> v4 >> v12 >> lab_in;
-        tiles[i] = x + " " + y + " " + kind + " 0 0 0 0 " + lab_in;
-    }
-    write_lines(design / "tiles.txt", tiles);
+    remove_wire_supply(design);
     const fs::path json = dir.get_path() / "report.json";
     const char* previous = std::getenv("congestion_use_orig");
     const std::string algorithm = previous != nullptr ? previous : "";
     ::setenv("congestion_use_orig", "maybe", 1);
     const PROGRAM_RESULT result =
         run_tool({design.string(), "--model", "bbox", "--window", "4,2", "--uniform", "--policy", "overflow",
-                  "--supply", "full", "--no-timings", "--json", json.string()},
+                  "--supply", "full", "--no-timings", "--fail-if-unroutable", "--json", json.string()},
                  dir.get_path());
     if (previous != nullptr)
         ::setenv("congestion_use_orig", algorithm.c_str(), 1);
     else
         ::unsetenv("congestion_use_orig");
-    ASSERT_EQ(result.exit_code, 0) << result.err;
+    ASSERT_EQ(result.exit_code, EXIT_UNROUTABLE) << result.err;
     EXPECT_EQ(result.err,
               "congestion-estimate: warning: congestion_use_orig=maybe is neither on (1, on, true, yes) "
               "nor off (0, off, false, no); the new smoothing algorithm is used.\n"
@@ -301,10 +321,117 @@ TEST(EstimateTool, WithoutRoutedTruthTimingsOrWireSupply)
                   "figures mean nothing.\n");
     EXPECT_NE(result.out.find("no routed.txt: no accuracy figures"), std::string::npos);
     EXPECT_EQ(result.out.find("phase "), std::string::npos);
+    EXPECT_EQ(find_line(result.out, "verdict: "),
+              "verdict: does not route (no tile has wire supply, and the nets need wires)");
     const nlohmann::json report = nlohmann::json::parse(read_text(json));
+    EXPECT_EQ(report["routability"]["verdict"], "does not route");
     EXPECT_TRUE(report["accuracy"].is_null());
     EXPECT_FALSE(report.contains("phases"));
-    EXPECT_EQ(report["settings"]["window"], nlohmann::json({4, 2}));
+    EXPECT_EQ(report["settings"], nlohmann::json::parse(R"({"chunks": 16, "model": "bbox", "peak_window": 1,
+        "policy": "overflow", "supply": "full", "uniform": true, "window": [4, 2], "wirelength": "hpwl"})"));
+}
+
+// Every map of --grids is a float32 (nx, ny) .npy file, its header padded
+// to a multiple of 64 bytes as NumPy's format asks, named in grids.json
+// under "grids", and bit for bit the estimator's answers at each tile, the
+// routed usage of the design, or the baseline.
+TEST(SampleRun, GridsHoldTheEstimatorsMapsBitForBit)
+{
+    const SAMPLE_RUN& s = sample();
+    const DESIGN& design = s.design;
+    const CONGESTION& e = s.run.get_estimator();
+    const BASELINE baseline = compute_baseline(design, s.run.get_nets());
+    const fs::path folder = s.dir.get_path() / "grids";
+    const nlohmann::json index = nlohmann::json::parse(read_text(folder / "grids.json"));
+    EXPECT_EQ(index["nx"], design.nx);
+    EXPECT_EQ(index["ny"], design.ny);
+    // The expected value of a map at a tile, by the map's name.
+    using VALUE = std::function<float(int, int)>;
+    std::map<std::string, VALUE> expected;
+    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
+        const auto type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
+        std::string word = CONGESTION::get_string_for_resource_type(type);
+        std::transform(word.begin(), word.end(), word.begin(), [](char c) { return c == ' ' ? '_' : std::tolower(c); });
+        expected["supply_" + word] = [&e, type](int x, int y) { return e.get_supply(x, y, type); };
+        expected["demand_" + word] = [&e, type](int x, int y) { return e.get_demand(x, y, type); };
+        expected["smooth_demand_" + word] = [&e, type](int x, int y) { return e.get_smooth_demand(x, y, type); };
+        expected["utilization_" + word] = [&e, type](int x, int y) { return e.get_util(x, y, type); };
+        expected["overflow_" + word] = [&e, type](int x, int y) { return e.get_apl_style_congestion(x, y, type); };
+        expected["smoothed_utilization_" + word] = [&e, type](int x, int y) {
+            const float supply = e.get_supply(x, y, type);
+            return supply > 0.0f ? e.get_smooth_demand(x, y, type) / supply : std::numeric_limits<float>::quiet_NaN();
+        };
+    }
+    const std::vector<const char*> columns = get_routed_column_names(design.form);
+    for (std::size_t c = 0; c < columns.size(); ++c)
+        expected[std::string("routed_") + columns[c]] = [&design, c](int x, int y) {
+            return static_cast<float>(design.routed[c][design.get_tile_index(x, y)]);
+        };
+    for (const auto& [name, values] :
+         {std::pair{"baseline_horizontal", &baseline.horizontal}, std::pair{"baseline_vertical", &baseline.vertical}})
+        expected[name] = [&design, values = values](int x, int y) {
+            return static_cast<float>((*values)[design.get_tile_index(x, y)]);
+        };
+    expected["baseline_lab_input"] = [&](int x, int y) {
+        return static_cast<float>(baseline.pins[design.get_tile_index(x, y)]);
+    };
+
+    std::set<std::string> listed;
+    for (const nlohmann::json& grid : index["grids"]) {
+        const std::string name = grid["name"];
+        listed.insert(name);
+        ASSERT_EQ(expected.count(name), 1u) << name;
+        const std::string bytes = read_text(folder / grid["file"].get<std::string>());
+        const NPY_HEADER header = parse_npy_header(bytes);
+        EXPECT_EQ(header.descr, NPY_FLOAT32) << name;
+        EXPECT_FALSE(header.fortran_order) << name;
+        EXPECT_EQ(header.shape, (std::vector<long long>{design.nx, design.ny})) << name;
+        EXPECT_EQ(header.data_offset % 64, 0u) << name;
+        ASSERT_EQ(bytes.size(), header.data_offset + design.get_num_tiles() * sizeof(float)) << name;
+        int differing = 0;
+        for (int x = 0; x < design.nx; ++x)
+            for (int y = 0; y < design.ny; ++y) {
+                float value = 0.0f;
+                std::memcpy(&value,
+                            bytes.data() + header.data_offset + (static_cast<std::size_t>(x) * design.ny + y) * 4,
+                            sizeof value);
+                const float want = expected[name](x, y);
+                differing += std::memcmp(&value, &want, sizeof value) != 0;
+            }
+        EXPECT_EQ(differing, 0) << name;
+    }
+    EXPECT_EQ(listed.size(), expected.size());
+}
+
+// Each accuracy row's estimate sum is the smoothed demand of its types over
+// the tiles with wire supply, summed here tile by tile.
+TEST(SampleRun, AccuracySumsAreTheSmoothedDemandOverTilesWithSupply)
+{
+    const SAMPLE_RUN& s = sample();
+    const std::vector<std::vector<CONGESTION::RESOURCE_TYPE>> row_types = {
+        {CONGESTION::HORIZONTAL_LEFT},
+        {CONGESTION::HORIZONTAL_RIGHT},
+        {CONGESTION::VERTICAL_UP},
+        {CONGESTION::VERTICAL_DOWN},
+        {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT},
+        {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN},
+        {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN},
+        {CONGESTION::LAB_INPUT}};
+    const std::vector<ACCURACY_ROW>& rows = s.run.get_report().accuracy;
+    ASSERT_EQ(rows.size(), row_types.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        double sum = 0.0;
+        for (std::size_t tile = 0; tile < s.design.get_num_tiles(); ++tile) {
+            if (!s.design.has_wire_supply(tile))
+                continue;
+            double tile_sum = 0.0;
+            for (CONGESTION::RESOURCE_TYPE type : row_types[r])
+                tile_sum += s.run.get_estimator().get_smooth_demand(static_cast<int>(tile % s.design.nx),
+                                                                    static_cast<int>(tile / s.design.nx), type);
+            sum += tile_sum;
+        }
+        EXPECT_EQ(rows[r].estimate_sum, sum) << rows[r].estimate;
+    }
 }
 
 // A bad run exits with `code` and one sentence, prints no report and leaves
@@ -377,26 +504,52 @@ TEST(EstimateTool, RefusesBadInputWithOneSentence)
 }
 
 // On a terminal the tool shows each phase on a line of its own with its
-// time, a phase of steps with their count; --quiet shows nothing, as does a
-// standard error that is no terminal (every other test). --version names
-// the library's version, --help the exit statuses.
+// time, a phase of steps with their count, and the time is the one the
+// report gives the phase; --quiet shows nothing, as does a standard error
+// that is no terminal (every other test). --version names the library's
+// version, --help the exit statuses.
 TEST(ToolFeedback, ProgressOnATerminalOnlyTheVersionAndTheExitStatuses)
 {
     const SCRATCH_DIR dir;
     const std::string maps = (dir.get_path() / "maps").string();
-    const PROGRAM_RESULT shown =
-        run_program_on_terminal(ESTIMATE_TOOL, {SAMPLE_DESIGN, "--heatmaps", maps}, dir.get_path());
+    const std::string grids = (dir.get_path() / "grids").string();
+    const std::string json = (dir.get_path() / "report.json").string();
+    const PROGRAM_RESULT shown = run_program_on_terminal(
+        ESTIMATE_TOOL, {SAMPLE_DESIGN, "--heatmaps", maps, "--grids", grids, "--json", json}, dir.get_path());
     ASSERT_EQ(shown.exit_code, 0) << shown.err;
     EXPECT_TRUE(starts_with(shown.out, "design picorv32_ex")) << shown.out;
-    for (const char* phase :
-         {"read design", "create estimator", "wire demand", "queries", "heatmaps 7/7", "writing outputs"}) {
-        const std::string start = std::string("\rcongestion-estimate: ") + phase + " ";
+    // The time on a phase's last line (after its steps, if it counts any),
+    // "" when it has no line.
+    const auto get_shown_time = [&](const std::string& phase) {
+        const std::string start = "\rcongestion-estimate: " + phase + " ";
         const size_t at = shown.err.find(start);
         const size_t end = shown.err.find("\x1b[K\n", at);
-        EXPECT_TRUE(at != std::string::npos && end != std::string::npos &&
-                    is_seconds(shown.err.substr(at + start.size(), end - at - start.size())))
-            << phase << " in " << shown.err;
+        if (at == std::string::npos || end == std::string::npos)
+            return std::string();
+        const size_t time = shown.err.rfind(' ', shown.err.rfind(' ', end - 1) - 1) + 1;
+        return shown.err.substr(time, end - time);
+    };
+    EXPECT_TRUE(is_seconds(get_shown_time("writing outputs"))) << shown.err;
+    // The steps of a phase count from 0: each counted phase ends with all done.
+    for (const std::string counted : {"heatmaps", "grids"}) {
+        const std::string start = "\rcongestion-estimate: " + counted + " ";
+        const size_t at = shown.err.rfind(start) + start.size();
+        const std::string steps = shown.err.substr(at, shown.err.find(' ', at) - at);
+        EXPECT_EQ(steps.substr(0, steps.find('/')), steps.substr(steps.find('/') + 1)) << shown.err;
     }
+    std::vector<std::string> phases;
+    const nlohmann::json report = nlohmann::json::parse(read_text(json));
+    for (const nlohmann::json& phase : report["phases"]) {
+        const std::string name = phase["phase"];
+        phases.push_back(name);
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f s", phase["ms"].get<double>() / 1000.0);
+        EXPECT_EQ(get_shown_time(name), time) << name << " in " << shown.err;
+    }
+    EXPECT_EQ(phases, (std::vector<std::string>{"read design", "create estimator", "set supply", "smooth wire supply",
+                                                "wire demand", "lab input demand", "smooth wire demand",
+                                                "smooth lab input demand", "update congestion", "queries",
+                                                "baseline and accuracy", "heatmaps", "grids"}));
     const PROGRAM_RESULT quiet = run_program_on_terminal(ESTIMATE_TOOL, {SAMPLE_DESIGN, "-q"}, dir.get_path());
     EXPECT_EQ(quiet.exit_code, 0);
     EXPECT_EQ(quiet.err, "");
@@ -417,6 +570,17 @@ TEST(ToolFeedback, ProgressOnATerminalOnlyTheVersionAndTheExitStatuses)
                 line.compare(line.size() - end.size(), end.size(), end) == 0 &&
                 is_seconds(line.substr(start.size(), line.size() - start.size() - end.size())))
         << lines.str();
+
+    // A phase's last line shows the time that end() gives the report.
+    std::ostringstream ended;
+    char reported[64];
+    {
+        PROGRESS progress(true, "tool", ended);
+        progress.begin("grids", 2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        std::snprintf(reported, sizeof reported, "\rtool: grids 0/2 %.1f s\x1b[K\n", progress.end() / 1000.0);
+    }
+    EXPECT_EQ(ended.str(), reported);
 
     EXPECT_EQ(run_tool({"--version"}, dir.get_path()).out,
               "congestion-estimate (congestion library " CONGESTION_VERSION ")\n");
@@ -492,65 +656,115 @@ TEST(Report, TheResourceTableKeepsItsColumnsAtAnySize)
     EXPECT_NE(table[1].find("(2249,1699)"), std::string::npos);
 }
 
-// A design large enough that its outputs take a while to stage.
-void write_large_design(const fs::path& dir)
+// Every file under `dir` with its size and a hash of its content, and every
+// folder ("folder").
+std::vector<std::pair<std::string, std::string>> get_tree(const fs::path& dir)
 {
-    constexpr int SIDE = 400;
-    constexpr int NETS = 20000;
-    fs::create_directories(dir);
-    std::ofstream tiles(dir / "tiles.txt");
-    tiles << "tiles " << SIDE << " " << SIDE << "\n# x y kind h4 h12 v4 v12 lab_in\n";
-    for (int y = 0; y < SIDE; ++y)
-        for (int x = 0; x < SIDE; ++x)
-            tiles << x << " " << y << " logic 60 26 60 26 35\n";
-    std::ofstream nets(dir / "nets.txt");
-    nets << "nets " << NETS << " " << SIDE << " " << SIDE
-         << "\n# id npins flags weight xl xr yb yt routed_x routed_y n_wires pins\n";
-    for (int net = 0; net < NETS; ++net) {
-        const int x = net % (SIDE - 1);
-        const int y = net / (SIDE - 1) * 7 % (SIDE - 1);
-        nets << net << " 2 0 0 " << x << " " << x + 1 << " " << y << " " << y + 1 << " 0 0 0 " << x << " " << y << " "
-             << x + 1 << " " << y + 1 << "\n";
+    std::vector<std::pair<std::string, std::string>> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string content = entry.is_directory() ? "" : read_text(entry.path());
+        tree.emplace_back(entry.path().lexically_relative(dir).string(),
+                          entry.is_directory() ? "folder"
+                                               : std::to_string(content.size()) + " bytes, hash " +
+                                                     std::to_string(std::hash<std::string>()(content)));
+    }
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
+
+// Runs the tool on the sample design with every output, the shim preloaded
+// with `shim` (its settings, "NAME=VALUE"). The outputs lie in `out`,
+// which holds an old report and a heatmap folder with an old image beside a
+// file of the user's; the grids folder is made by the run. Temporary files
+// go to `temporary`.
+PROGRAM_RESULT run_interrupted(const SCRATCH_DIR& dir, const fs::path& out, const fs::path& temporary,
+                               std::vector<std::string> shim, std::vector<std::string> more = {})
+{
+    std::vector<std::string> args = {SAMPLE_DESIGN,
+                                     "--json",
+                                     (out / "r.json").string(),
+                                     "--heatmaps",
+                                     (out / "maps").string(),
+                                     "--grids",
+                                     (out / "grids").string(),
+                                     "--dump",
+                                     (out / "dump.txt").string()};
+    args.insert(args.end(), more.begin(), more.end());
+    shim.push_back(std::string("LD_PRELOAD=") + INTERRUPT_SHIM);
+    shim.push_back("TMPDIR=" + temporary.string());
+    // AddressSanitizer's runtime wants to come first in the process; the
+    // shim intercepts only what its runtime passes on.
+    if (std::string(SANITIZERS).find("address") != std::string::npos) {
+        const char* options = std::getenv("ASAN_OPTIONS");
+        shim.push_back(std::string("ASAN_OPTIONS=") + (options != nullptr ? options : "") +
+                       ":verify_asan_link_order=0");
+    }
+    return wait_program(start_program(ESTIMATE_TOOL, args, dir.get_path(), shim), dir.get_path());
+}
+
+// An interruption while any output is being staged (the JSON report, the
+// grid dump, a heatmap, a grid or the grids' index, the text report for
+// standard output in the temporary folder), with the file about to be
+// created when the interruption comes: the outputs are as they were before
+// the run, nothing temporary stays, the exit status is 128 + the signal's
+// number and one line says that no output was written.
+TEST(ToolOutputs, AnInterruptionWhileStagingLeavesTheOutputsAsTheyWere)
+{
+    const SCRATCH_DIR dir;
+    const fs::path out = dir.get_path() / "out";
+    const fs::path temporary = dir.get_path() / "tmp";
+    fs::create_directories(out / "maps");
+    fs::create_directories(temporary);
+    write_lines(out / "r.json", {"the old report"});
+    write_lines(out / "maps" / "vertical_up.png", {"an old image"});
+    write_lines(out / "maps" / "notes.txt", {"the user's"});
+    const std::vector<std::pair<std::string, std::string>> before = get_tree(dir.get_path());
+    const std::pair<std::string, int> cases[] = {
+        {"/.r.json.tmp", SIGINT},          {"/.dump.txt.tmp", SIGINT},
+        {"/.vertical_up.png.tmp", SIGINT}, {"/.demand_vertical_up.npy.tmp", SIGTERM},
+        {"/.grids.json.tmp", SIGINT},      {(temporary / "congestion-estimate.").string(), SIGINT},
+    };
+    for (const auto& [file, signal] : cases) {
+        const PROGRAM_RESULT result = run_interrupted(
+            dir, out, temporary,
+            {"CONGESTION_INTERRUPT_AT=" + file, "CONGESTION_INTERRUPT_SIGNAL=" + std::to_string(signal)});
+        EXPECT_EQ(result.exit_code, 128 + signal) << file << ": " << result.err;
+        EXPECT_EQ(result.err, std::string("congestion-estimate: interrupted by ") +
+                                  (signal == SIGINT ? "SIGINT" : "SIGTERM") + "; no output was written.\n")
+            << file;
+        EXPECT_EQ(result.out, "") << file;
+        EXPECT_EQ(get_tree(dir.get_path()), before) << file;
     }
 }
 
-// Ctrl-C or SIGTERM while the outputs are staged ends the run with 128 +
-// the signal's number and leaves nothing behind, not even the folders it
-// made.
-TEST(ToolOutputs, AnInterruptedRunLeavesNothingItStaged)
+// An interruption once the files are in place, while the streams are
+// written, says which outputs were written; one after every output says
+// so. Both exit as interrupted.
+TEST(ToolOutputs, AnInterruptionAfterTheFilesSaysWhatWasWritten)
 {
+    const SAMPLE_RUN& s = sample();
     const SCRATCH_DIR dir;
-    const fs::path design = dir.get_path() / "design";
-    write_large_design(design);
-    const fs::path maps = dir.get_path() / "maps";
-    const fs::path grids = dir.get_path() / "grids";
-    const fs::path dump = dir.get_path() / "dump.txt";
-    const auto is_staging = [&] {
-        std::error_code error;
-        for (const fs::path& folder : {maps, grids})
-            for (const auto& entry : fs::directory_iterator(folder, error))
-                if (entry.path().filename().string()[0] == '.')
-                    return true;
-        return false;
-    };
-    for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
-        const pid_t tool = start_program(
-            ESTIMATE_TOOL,
-            {design.string(), "--heatmaps", maps.string(), "--grids", grids.string(), "--dump", dump.string()},
-            dir.get_path());
-        int status = 0;
-        while (!is_staging() && ::waitpid(tool, &status, WNOHANG) == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_TRUE(is_staging()) << "the run ended before it staged an output: "
-                                  << wait_program(tool, dir.get_path()).err;
-        ::kill(tool, signal);
-        const PROGRAM_RESULT result = wait_program(tool, dir.get_path());
-        EXPECT_EQ(result.exit_code, 128 + signal);
-        EXPECT_EQ(result.err, std::string("congestion-estimate: interrupted by ") + name +
-                                  "; what was not yet written was removed.\n");
-        EXPECT_EQ(list_tree(dir.get_path()),
-                  (std::vector<std::string>{"design", "design/nets.txt", "design/tiles.txt"}));
-    }
+    const fs::path out = dir.get_path() / "out";
+    const fs::path temporary = dir.get_path() / "tmp";
+    fs::create_directories(out);
+    fs::create_directories(temporary);
+    const PROGRAM_RESULT streams =
+        run_interrupted(dir, out, temporary, {"CONGESTION_INTERRUPT_AT=/dev/null"}, {"--dump-netlist", "/dev/null"});
+    EXPECT_EQ(streams.exit_code, 128 + SIGINT) << streams.err;
+    EXPECT_EQ(streams.err, "congestion-estimate: interrupted by SIGINT; already written: the heatmaps in " +
+                               (out / "maps").string() + ", the grids in " + (out / "grids").string() + ", " +
+                               (out / "r.json").string() + ", " + (out / "dump.txt").string() +
+                               " and the report on standard output; the others were not written.\n");
+    EXPECT_EQ(get_cookie(read_text(out / "r.json")), s.cookie);
+
+    fs::remove_all(out);
+    fs::create_directories(out);
+    const PROGRAM_RESULT done = run_interrupted(dir, out, temporary, {"CONGESTION_INTERRUPT_AT_EXIT=1"});
+    EXPECT_EQ(done.exit_code, 128 + SIGINT) << done.err;
+    EXPECT_EQ(done.err, "congestion-estimate: interrupted by SIGINT; every output was written.\n");
+    EXPECT_EQ(get_cookie(read_text(out / "r.json")), s.cookie);
+    EXPECT_TRUE(fs::is_regular_file(out / "grids" / "grids.json"));
+    EXPECT_TRUE(fs::is_empty(temporary));
 }
 
 TEST(ToolOutputs, ASymbolicLinkIsFollowedAndTheFileItReplacesKeepsItsPermissions)
@@ -596,6 +810,44 @@ TEST(ToolOutputs, StreamsAreWrittenDirectly)
         EXPECT_EQ(named.exit_code, 0) << named.err;
         EXPECT_EQ(get_cookie(named.out), s.cookie) << name;
     }
+}
+
+// A standard output left non-blocking (a pipe whose reader is slower than
+// the tool) takes the whole stream, part by part.
+TEST(ToolOutputs, ANonBlockingStandardOutputTakesTheWholeStream)
+{
+    const SAMPLE_RUN& s = sample();
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    std::string tool = ESTIMATE_TOOL, design = SAMPLE_DESIGN, dump = "--dump", out = "-", quiet = "--quiet";
+    char* argv[] = {tool.data(), design.data(), dump.data(), out.data(), quiet.data(), nullptr};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::dup2(ends[1], STDOUT_FILENO) < 0)
+            ::_exit(127);
+        ::close(ends[0]);
+        ::close(ends[1]);
+        ::execv(argv[0], argv);
+        ::_exit(127);
+    }
+    ::close(ends[1]);
+    // Slower than the tool, so that the pipe fills and takes parts of writes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::string received;
+    char buffer[4000];
+    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0)
+            received.append(buffer, static_cast<std::size_t>(got));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::close(ends[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string expected = read_text(s.dir.get_path() / "grids.txt");
+    ASSERT_GT(expected.size(), 65536u) << "more than a pipe holds";
+    EXPECT_TRUE(received == expected) << received.size() << " bytes received of " << expected.size();
 }
 
 // A failed run exits with 1 and one sentence that says what had already been
@@ -706,7 +958,8 @@ TEST(DirectionalDesign, SupplyIsUsedAsItIsAndRowsCompareLikeWithLike)
 // net 2 copied many times: the first routes on its channel of 6 tracks (its
 // largest supply of one direction), the second does not, and
 // --fail-if-unroutable says so with a status of its own once the report is
-// written.
+// written. Without wire supply it does not route either, with no scale of
+// the supply or count of tracks that would do.
 TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWritten)
 {
     constexpr int COPIES = 400;
@@ -737,7 +990,25 @@ TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWrit
         EXPECT_EQ(verdict["margin"].get<double>(), 1.0 / scale - 1.0);
         EXPECT_EQ(verdict["predicted_min_tracks"], static_cast<int>(std::ceil(6 * scale)));
         EXPECT_EQ(verdict["predicted_min_tracks"].get<int>() <= 6, routes);
+        const std::string line = find_line(result.out, "verdict: ");
+        EXPECT_NE(line.find(", this design has 6)"), std::string::npos) << line;
+        EXPECT_EQ(line.find("iCE40"), std::string::npos) << line;
     }
+
+    const fs::path bare = dir.get_path() / "bare";
+    write_directional_design(bare);
+    remove_wire_supply(bare);
+    const fs::path json_path = dir.get_path() / "bare.json";
+    const PROGRAM_RESULT result =
+        run_tool({bare.string(), "--fail-if-unroutable", "--json", json_path.string()}, dir.get_path());
+    EXPECT_EQ(result.exit_code, EXIT_UNROUTABLE) << result.err;
+    EXPECT_EQ(find_line(result.out, "verdict: "),
+              "verdict: does not route (no tile has wire supply, and the nets need wires)");
+    const nlohmann::json verdict = nlohmann::json::parse(read_text(json_path))["routability"];
+    EXPECT_EQ(verdict["verdict"], "does not route");
+    for (const char* none : {"min_supply_scale", "figure", "predicted_min_tracks", "tracks"})
+        EXPECT_TRUE(verdict[none].is_null()) << none;
+    EXPECT_EQ(verdict["margin"], -1.0);
 }
 
 }  // namespace

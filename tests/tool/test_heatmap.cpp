@@ -2,6 +2,7 @@
 // grid, the colours of the scales, the ticks and labels of the axes, and the
 // greys of text on the palette image.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -100,6 +101,42 @@ TEST(Heatmap, TilesShowTheEndsOfTheirScalesAndThoseOverSupplyAreFramedInRed)
     expect_colour(at(1, 0, 0, 0), 0.230, 0.299, 0.754, "-1: estimate too low");
     expect_colour(at(1, 1, 0, 0), 0.970, 0.970, 0.970, "no difference");
     expect_colour(at(1, 3, 0, 0), 0.706, 0.016, 0.150, "+1: estimate too high, unframed");
+    // Each legend's bar, the first colour right of its panel's tiles, runs
+    // from its scale's low end at the bottom to its top at the top: dark
+    // blue, teal, yellow for utilization; blue, near-white, red for ranks.
+    const auto bar = [&](int panel, double height_share) {
+        const HEATMAP_GRID grid = get_heatmap_grid(4, 1, 2, panel);
+        const int middle_row = grid.top + grid.cell / 2;
+        int x = grid.left + 4 * grid.cell;
+        while (x < image.get_width() && image.get_rgb(x, middle_row) == 0xffffff)
+            ++x;
+        const int row = grid.top + grid.cell - 1 - static_cast<int>(height_share * (grid.cell - 1));
+        const uint32_t rgb = image.get_rgb(x + 1, row);
+        return std::array<double, 3>{(rgb >> 16 & 255) / 255.0, (rgb >> 8 & 255) / 255.0, (rgb & 255) / 255.0};
+    };
+    const auto [low_r, low_g, low_b] = bar(0, 0.0);
+    EXPECT_TRUE(low_r < 0.35 && low_g < 0.1 && low_b > 0.25) << "utilization 0: dark blue";
+    const auto [mid_r, mid_g, mid_b] = bar(0, 0.5);
+    EXPECT_TRUE(mid_r < 0.3 && mid_g > 0.4 && mid_b > 0.4) << "utilization half way: teal";
+    const auto [top_r, top_g, top_b] = bar(0, 1.0);
+    EXPECT_TRUE(top_r > 0.8 && top_g > 0.8 && top_b < 0.3) << "utilization top: yellow";
+    const auto [minus_r, minus_g, minus_b] = bar(1, 0.0);
+    EXPECT_TRUE(minus_r < 0.4 && minus_b > 0.6) << "rank difference -1: blue";
+    const auto [zero_r, zero_g, zero_b] = bar(1, 0.5);
+    EXPECT_TRUE(zero_r > 0.85 && zero_g > 0.85 && zero_b > 0.85) << "rank difference 0: near-white";
+    const auto [plus_r, plus_g, plus_b] = bar(1, 1.0);
+    EXPECT_TRUE(plus_r > 0.6 && plus_b < 0.3) << "rank difference +1: red";
+    // A legend's five labels have ticks right of the bar, a quarter of its
+    // height apart, the first at its top; the rows between them have none.
+    const HEATMAP_GRID grid = get_heatmap_grid(4, 1, 2, 0);
+    int tick_x = grid.left + 4 * grid.cell;
+    while (image.get_rgb(tick_x, grid.top + 3) == 0xffffff)
+        ++tick_x;
+    while (image.get_rgb(tick_x, grid.top + 3) != 0xffffff)
+        ++tick_x;
+    for (int row = 0; row < grid.cell; ++row)
+        EXPECT_EQ(image.get_rgb(tick_x, grid.top + row) == 0, row % (grid.cell / 4) == 0 || row == grid.cell - 1)
+            << "legend row " << row;
 
     const int nx = MAX_GRID_SIDE;
     const int ny = 3;
@@ -150,6 +187,24 @@ TEST(Heatmap, AxisTicksLieAtTheSmallestRoundStepThatKeepsThemApart)
     }
 }
 
+// The sequential scale puts a value v at step round(v / top * 127) of its
+// 128, the ends beyond it; the diverging one -1, 0 and 1 at the first,
+// middle and last of its 65.
+TEST(PaletteImage, ScalesSpreadTheirValuesOverTheirSteps)
+{
+    for (const double top : {2.0, 0.3}) {
+        const COLOUR_SCALE scale = COLOUR_SCALE::get_sequential(top);
+        for (const auto& [share, step] :
+             {std::pair{0.0, 0}, std::pair{0.25, 32}, std::pair{0.75, 95}, std::pair{1.0, 127}, std::pair{2.0, 127}})
+            EXPECT_EQ(scale.get_index(static_cast<float>(share * top)), scale.get_index(0.0f) + step)
+                << share << " of " << top;
+    }
+    const COLOUR_SCALE diverging = COLOUR_SCALE::get_diverging();
+    EXPECT_EQ(diverging.get_index(0.0f) - diverging.get_index(-1.0f), 32);
+    EXPECT_EQ(diverging.get_index(1.0f) - diverging.get_index(0.0f), 32);
+    EXPECT_EQ(diverging.get_index(-1.0f), COLOUR_SCALE::get_sequential(1.0).get_index(1.0f) + 1);
+}
+
 // Black text and lines on white: a pixel they cover fully is black, one they
 // cover by half a middle grey, one they miss white.
 TEST(PaletteImage, TextCoverageBecomesAGreyFromWhiteToBlack)
@@ -191,10 +246,11 @@ TEST(Heatmap, TheAxesMarkTheTilesAtMultiplesOfTheStepFromTheFirstOn)
     constexpr int LONG_TICK_PIXEL = 3;  // from the grid's edge, on a labelled tick only
     SCRATCH_DIR dir;
     const std::string path = (dir.get_path() / "axes.png").string();
-    write_heatmap_png(
-        path, NX, NY,
-        {"axes", "axes", {get_values_panel("half", PANEL_KIND::UTILIZATION, std::vector<float>(NX * NY, 0.5f), NX, NY)}},
-        HEATMAP_SCALE::SHARED);
+    write_heatmap_png(path, NX, NY,
+                      {"axes",
+                       "axes",
+                       {get_values_panel("half", PANEL_KIND::UTILIZATION, std::vector<float>(NX * NY, 0.5f), NX, NY)}},
+                      HEATMAP_SCALE::SHARED);
     const PNG_IMAGE image(path);
     ASSERT_TRUE(image.is_read());
     const HEATMAP_GRID grid = get_heatmap_grid(NX, NY, 1, 0);
@@ -211,12 +267,69 @@ TEST(Heatmap, TheAxesMarkTheTilesAtMultiplesOfTheStepFromTheFirstOn)
         EXPECT_EQ(is_black(grid.left - 1 - LONG_TICK_PIXEL, bottom - 1 - (y * grid.cell + grid.cell / 2)),
                   y % step == 0)
             << "row " << y;
-    // The label "0" lies within a few pixels of the first column's centre.
-    bool labelled = false;
+    // The label "0" is centred under its tick: the darkness of its pixels
+    // balances within 0.6 pixel of the tick's centre (a pixel's shift, and
+    // what the glyph's hinting adds, leaves it).
+    const int tick = grid.left + grid.cell / 2;
+    double darkness = 0.0, moment = 0.0;
     for (int y = bottom + 6; y < bottom + 20; ++y)
-        for (int x = grid.left + grid.cell / 2 - 4; x <= grid.left + grid.cell / 2 + 4; ++x)
-            labelled = labelled || (image.get_rgb(x, y) & 255) < 128;
-    EXPECT_TRUE(labelled);
+        for (int x = tick - 6; x <= tick + 6; ++x) {
+            const double dark = 255.0 - (image.get_rgb(x, y) & 255);
+            darkness += dark;
+            moment += dark * (x + 0.5);
+        }
+    ASSERT_GT(darkness, 0.0);
+    EXPECT_NEAR(moment / darkness, tick + 0.5, 0.6);
 }
 
+// The y axis's title stands clear of its tick labels, four-digit ones
+// beside it included: the rightmost column of the title (read in the rows
+// between labels, where only the title is drawn) lies more than two white
+// columns left of the leftmost column of any label.
+TEST(Heatmap, TheYAxisTitleStandsClearOfFourDigitLabels)
+{
+    constexpr int NX = 2, NY = 3000;
+    constexpr int TICK_COLUMNS = 5;       // beside the grid, where the ticks are
+    constexpr int LABEL_HALF_HEIGHT = 7;  // rows of a label above and below its tick
+    constexpr int MIN_WHITE_COLUMNS = 4;
+    SCRATCH_DIR dir;
+    const std::string path = (dir.get_path() / "tall.png").string();
+    write_heatmap_png(path, NX, NY,
+                      {"tall",
+                       "tall",
+                       {get_values_panel("half", PANEL_KIND::UTILIZATION, std::vector<float>(NX * NY, 0.5f), NX, NY)}},
+                      HEATMAP_SCALE::SHARED);
+    const PNG_IMAGE image(path);
+    ASSERT_TRUE(image.is_read());
+    const HEATMAP_GRID grid = get_heatmap_grid(NX, NY, 1, 0);
+    const int step = get_tick_step(static_cast<double>(grid.cell) / grid.tiles_per_pixel, 40);
+    const int bottom = grid.top + grid.cell * grid.pixels_y;
+    ASSERT_GE((NY / 2) / step * step, 1000) << "the labels beside the title have four digits";
+    std::vector<bool> near_label(static_cast<size_t>(bottom), false);
+    for (int y = 0; y < NY; y += step) {
+        const int row = bottom - 1 - ((y / grid.tiles_per_pixel) * grid.cell + grid.cell / 2);
+        for (int r = std::max(0, row - LABEL_HALF_HEIGHT); r <= row + LABEL_HALF_HEIGHT && r < bottom; ++r)
+            near_label[static_cast<size_t>(r)] = true;
+    }
+    const auto is_text = [&](int x, int y) { return (image.get_rgb(x, y) & 255) < 224; };
+    // The title alone: the rows between labels.
+    int title_right = -1, title_top = bottom, title_bottom = -1;
+    for (int y = grid.top; y < bottom; ++y)
+        for (int x = 0; x < grid.left - TICK_COLUMNS; ++x)
+            if (!near_label[static_cast<size_t>(y)] && is_text(x, y)) {
+                title_right = std::max(title_right, x);
+                title_top = std::min(title_top, y);
+                title_bottom = std::max(title_bottom, y);
+            }
+    ASSERT_GE(title_right, 0) << "the title is drawn";
+    // The labels alone: the rows of labels above and below the title.
+    int labels_left = grid.left;
+    for (int y = grid.top; y < bottom; ++y)
+        for (int x = 0; x < grid.left - TICK_COLUMNS; ++x)
+            if (near_label[static_cast<size_t>(y)] &&
+                (y < title_top - 2 * LABEL_HALF_HEIGHT || y > title_bottom + 2 * LABEL_HALF_HEIGHT) && is_text(x, y))
+                labels_left = std::min(labels_left, x);
+    EXPECT_GE(labels_left - title_right - 1, MIN_WHITE_COLUMNS)
+        << "title up to column " << title_right << ", labels from " << labels_left;
+}
 }  // namespace

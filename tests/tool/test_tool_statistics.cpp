@@ -1,11 +1,13 @@
 // Statistics on hand-checked vectors, the baseline's conservation, the
-// design netlist's answers and the routability figures of an estimate.
+// design netlist's answers, the routability figures of an estimate and the
+// .npy header.
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
 #include <numeric>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,7 @@
 
 #include "front_end/baseline.h"
 #include "front_end/design_netlist.h"
+#include "front_end/npy_file.h"
 #include "front_end/routability.h"
 #include "front_end/statistics.h"
 #include "tools/estimate.h"
@@ -301,8 +304,11 @@ TEST(RoutabilityVerdict, WindowFigureEqualsAPlainCountOverEveryTilesWindow)
         EXPECT_EQ(figure(1.0, true), values.back());
         EXPECT_EQ(figure(1e-9, false), values.front());
     }
+    // Without supply: demand needs more than any supply, no demand nothing.
     const std::vector<float> none(NX * NY, 0.0f);
-    EXPECT_EQ(get_routability_figure(NX, NY, {{{y_major(demand_1)}, {y_major(none)}}}, {3, 3, 1.0, false}), 0.0);
+    EXPECT_EQ(get_routability_figure(NX, NY, {{{y_major(demand_1)}, {y_major(none)}}}, {3, 3, 1.0, false}),
+              std::numeric_limits<double>::infinity());
+    EXPECT_EQ(get_routability_figure(NX, NY, {{{y_major(none)}, {y_major(none)}}}, {3, 3, 1.0, false}), 0.0);
 }
 
 TEST(RoutabilityVerdict, ScaleMarginAndTracksFollowTheFigure)
@@ -316,12 +322,13 @@ TEST(RoutabilityVerdict, ScaleMarginAndTracksFollowTheFigure)
     };
     const double infinity = std::numeric_limits<double>::infinity();
     const CASE cases[] = {
-        {0.375, 0.5, 20, 0.75, 1.0 / 3.0, true, 15},  // 20 * 0.75 = 15 tracks exactly
-        {0.375, 0.5, 19, 0.75, 1.0 / 3.0, true, 15},  // 14.25 rounds up
-        {0.625, 0.5, 20, 1.25, -0.2, false, 25},      // more than the design's 20
-        {0.9, 0.9, 7, 1.0, 0.0, true, 7},             // at the threshold: routes, no margin
-        {0.0, 0.9, 12, 0.0, infinity, true, 1},       // no demand: one track
-        {2.0, 1.0, NO_TRACKS, 2.0, -0.5, false, 0}    // no track count to predict
+        {0.375, 0.5, 20, 0.75, 1.0 / 3.0, true, 15},           // 20 * 0.75 = 15 tracks exactly
+        {0.375, 0.5, 19, 0.75, 1.0 / 3.0, true, 15},           // 14.25 rounds up
+        {0.625, 0.5, 20, 1.25, -0.2, false, 25},               // more than the design's 20
+        {0.9, 0.9, 7, 1.0, 0.0, true, 7},                      // at the threshold: routes, no margin
+        {0.0, 0.9, 12, 0.0, infinity, true, 1},                // no demand: one track
+        {2.0, 1.0, NO_TRACKS, 2.0, -0.5, false, 0},            // no track count to predict
+        {infinity, 0.5, 12, infinity, -1.0, false, NO_TRACKS}  // demand without supply: no count will do
     };
     for (const CASE& c : cases) {
         const ROUTABILITY r = get_routability(c.figure, c.threshold, c.tracks);
@@ -384,6 +391,45 @@ TEST(Routability, BoxDemandSpreadsEachNetOverItsBoxOnly)
             EXPECT_NEAR(demand.get_horizontal(x, y), horizontal, 1e-12) << x << ", " << y;
             EXPECT_NEAR(demand.get_vertical(x, y), vertical, 1e-12) << x << ", " << y;
         }
+}
+
+// The header written for a map reads back with its shape and the values'
+// offset, a multiple of 64 bytes; a header that is not one is refused with
+// what is wrong. `header(version, dictionary)` is the magic, the version,
+// the dictionary's length in two bytes and the dictionary.
+TEST(NpyHeader, ReadsItsOwnHeaderAndSaysWhatIsWrongWithOthers)
+{
+    for (const auto& [nx, ny] : {std::pair{1, 1}, std::pair{34, 34}, std::pair{4096, 3}}) {
+        const std::string header = get_npy_header(nx, ny);
+        const NPY_HEADER read = parse_npy_header(header + std::string(16, '\0'));
+        EXPECT_EQ(read.descr, NPY_FLOAT32);
+        EXPECT_FALSE(read.fortran_order);
+        EXPECT_EQ(read.shape, (std::vector<long long>{nx, ny}));
+        EXPECT_EQ(read.data_offset, header.size());
+        EXPECT_EQ(header.size() % 64, 0u) << nx << " x " << ny;
+    }
+    const auto header = [](char version, const std::string& dictionary) {
+        return std::string("\x93NUMPY", 6) + version + '\0' + static_cast<char>(dictionary.size()) + '\0' + dictionary;
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"PK\x03\x04 a zip file", "it is not a .npy file"},
+        {header('\x04', ""), "its .npy version 4 is unknown"},
+        {header('\x01', ""), "its header has no 'descr'"},  // the preamble alone
+        {header('\x01', "{'descr': '<f4'").substr(0, 20), "its header is cut short"},
+        {header('\x02', ""), "its header is cut short"},  // a longer preamble
+        {header('\x01', "{'descr': '<f4', 'fortran_order': Maybe, }"),
+         "its header's 'fortran_order' is neither True nor False"},
+        {header('\x01', "{'descr': '<f4', 'fortran_order': False, 'shape': (3, x), }"),
+         "its header's 'shape' holds something other than whole numbers"},
+    };
+    for (const auto& [bytes, reason] : cases) {
+        try {
+            parse_npy_header(bytes);
+            ADD_FAILURE() << reason;
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(std::string(error.what()), reason);
+        }
+    }
 }
 
 }  // namespace

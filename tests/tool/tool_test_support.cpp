@@ -203,7 +203,8 @@ PROGRAM_RESULT run_program_on_terminal(const std::string& program, const std::ve
     return result;
 }
 
-pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir)
+pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir,
+                    const std::vector<std::string>& environment)
 {
     std::vector<std::string> words = {program};
     words.insert(words.end(), args.begin(), args.end());
@@ -216,6 +217,10 @@ pid_t start_program(const std::string& program, const std::vector<std::string>& 
         const int error = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (output < 0 || error < 0 || ::dup2(output, STDOUT_FILENO) < 0 || ::dup2(error, STDERR_FILENO) < 0)
             ::_exit(127);
+        for (const std::string& variable : environment) {
+            const std::size_t equals = variable.find('=');
+            ::setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
+        }
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }

@@ -66,10 +66,13 @@ struct PROGRAM_RESULT {
 PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
                            const std::filesystem::path& dir, const std::string& stdout_path = "");
 
-// Starts `program` with `args`, its standard output and error going to
-// files of `dir`; wait_program waits for it and reads them. A program that a
-// signal ended has the exit code 128 + the signal's number, as a shell says.
-pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir);
+// Starts `program` with `args` and the environment variables `environment`
+// ("NAME=VALUE") added to this process's, its standard output and error
+// going to files of `dir`; wait_program waits for it and reads them. A
+// program that a signal ended has the exit code 128 + the signal's number,
+// as a shell says.
+pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir,
+                    const std::vector<std::string>& environment = {});
 PROGRAM_RESULT wait_program(pid_t child, const std::filesystem::path& dir);
 
 // Runs `program` as run_program does, but with its standard error on a new
