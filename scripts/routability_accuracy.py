@@ -545,8 +545,8 @@ def write_real(out, args, cg, real, placements, maps, rules, compiled, notes):
             "all wires Pearson at W_min, estimate / baseline | search: runs, time |")
         out("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
         by_arch = collections.OrderedDict()
-        for p in sorted(arch, key=lambda p: (p.row["arch"], p.set, p.name)):
-            by_arch.setdefault(p.row["arch"], []).append(p)
+        for p in sorted(arch, key=lambda p: (routability_real.get_arch_word(p), p.set, p.name)):
+            by_arch.setdefault(routability_real.get_arch_word(p), []).append(p)
         for members in by_arch.values():
             for p in members:
                 iterations = routability_real.get_iterations(p)[p.w_min][0]
