@@ -421,6 +421,21 @@ TEST(NetModels, PathModelTakesTheLoadsFromTheSecondReading)
     }
 }
 
+// A grid of no rows takes no demand, and a net with an empty box none
+// under either model.
+TEST(NetModels, AGridWithoutRowsTakesNoDemand)
+{
+    TEST_NETLIST netlist;
+    netlist.add_net({{0, 0}});
+    netlist.boxes = {{1, 0, 0, -1}};
+    for (CONGESTION::NET_MODEL model : {kPath, kBox}) {
+        CONGESTION_IMPL impl(3, 0, &netlist);
+        impl.update_demand({0}, model);
+        EXPECT_EQ(PEER::demand(impl)[kRight].get_num_rows(), 3) << model;
+        EXPECT_EQ(PEER::demand(impl)[kRight].get_num_cols(), 0) << model;
+    }
+}
+
 // A box that leaves the grid stops the bounding-box model at the window sum
 // that its first read outside the supply tables would fail; the checked
 // build names the net and its box instead.
