@@ -72,7 +72,6 @@ CASES = {
     "negative supply": (lambda: with_supply_entry(-1.0),
                         r"VERTICAL_UP supply of tile \(1, 3\) is -1.0+: a supply must be finite and not negative"),
     "NaN supply": (lambda: with_supply_entry(np.nan), "must be finite"),
-    "infinite supply": (lambda: with_supply_entry(np.inf), "must be finite"),
     "x past the grid": (lambda: fresh().supply_at(NX, 0, 0), "x 6 is outside 0..5"),
     "type 5": (lambda: fresh().demand_at(0, 0, 5), "type 5 is not a resource type"),
     # the Netlist's arrays
