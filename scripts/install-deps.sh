@@ -6,7 +6,7 @@
 #   run       the library and the estimator tool (make run)
 #   test      run, GoogleTest, and the Python package with pytest (make test)
 #   bench     run and Google Benchmark (make bench)
-#   sanitize  run and GoogleTest (scripts/sanitize.sh)
+#   sanitize  run, GoogleTest, and numpy for the scripts' tests (scripts/sanitize.sh)
 #   fuzz      the design reader's fuzzer, built by clang (scripts/fuzz.sh)
 #   flow      the open flows that congestion-import runs (yosys,
 #             nextpnr-ice40 and icestorm's chip databases, which
@@ -28,7 +28,7 @@ for word in "$@"; do
         run) packages="$packages $library $tool" ;;
         test) packages="$packages $library $tool libgtest-dev $python" ;;
         bench) packages="$packages $library $tool libbenchmark-dev" ;;
-        sanitize) packages="$packages $library $tool libgtest-dev" ;;
+        sanitize) packages="$packages $library $tool libgtest-dev python3 python3-numpy" ;;
         fuzz) packages="$packages cmake make libtbb-dev libboost-dev clang-14 libclang-rt-14-dev" ;;
         flow|--flow) packages="$packages python3 yosys nextpnr-ice40 nextpnr-generic fpga-icestorm fpga-icestorm-chipdb" ;;
         *) packages="$packages $word" ;;

@@ -421,19 +421,17 @@ TEST(NetModels, PathModelTakesTheLoadsFromTheSecondReading)
     }
 }
 
-// A grid of no rows takes no demand, and a net with an empty box none
-// under either model.
-TEST(NetModels, AGridWithoutRowsTakesNoDemand)
+// A grid of no rows takes no demand from the bounding-box model: a net
+// with an empty box adds nothing.
+TEST(NetModels, AGridWithoutRowsTakesNoBoxDemand)
 {
     TEST_NETLIST netlist;
     netlist.add_net({{0, 0}});
     netlist.boxes = {{1, 0, 0, -1}};
-    for (CONGESTION::NET_MODEL model : {kPath, kBox}) {
-        CONGESTION_IMPL impl(3, 0, &netlist);
-        impl.update_demand({0}, model);
-        EXPECT_EQ(PEER::demand(impl)[kRight].get_num_rows(), 3) << model;
-        EXPECT_EQ(PEER::demand(impl)[kRight].get_num_cols(), 0) << model;
-    }
+    CONGESTION_IMPL impl(3, 0, &netlist);
+    impl.update_demand({0}, kBox);
+    EXPECT_EQ(PEER::demand(impl)[kRight].get_num_rows(), 3);
+    EXPECT_EQ(PEER::demand(impl)[kRight].get_num_cols(), 0);
 }
 
 // A box that leaves the grid stops the bounding-box model at the window sum
