@@ -107,8 +107,10 @@ void BM_ToolRoutability(benchmark::State& state)
     std::array<TILE_READER, NUM_WIRE_TYPES> supply;
     supply.fill(SUPPLY_OF_ONE);
     for (auto _ : state) {
-        const BOX_DEMAND demand(DEVICE_SIDE, DEVICE_SIDE, netlist, netlist.get_all_nets());
-        benchmark::DoNotOptimize(get_placement_routability(DEVICE_SIDE, DEVICE_SIDE, demand, supply, 20));
+        const BOX_DEMAND demand(DEVICE_SIDE, DEVICE_SIDE, netlist, netlist.get_all_nets(),
+                                ROUTABILITY_RULE_CALIBRATED.extent);
+        benchmark::DoNotOptimize(get_placement_routability(DEVICE_SIDE, DEVICE_SIDE, demand, supply, 20,
+                                                           get_routing_device(DEFAULT_GENERIC_ARCHITECTURE)));
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(DEVICE_SIDE) * DEVICE_SIDE * WIRE_TYPES);
 }

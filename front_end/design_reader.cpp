@@ -1,5 +1,5 @@
 // Line-checked reader of tiles.txt, nets.txt, routed.txt, placement.txt and
-// pins.txt.
+// pins.txt, and of a design folder as a whole.
 #include "front_end/design_reader.h"
 
 #include <algorithm>
@@ -16,6 +16,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "front_end/design_meta.h"
 
 const std::array<const char*, NUM_ROUTED_COLUMNS> ROUTED_COLUMN_NAMES = {
     "h_all", "h_left", "h_right", "h_drv", "v_all", "v_up",   "v_down", "v_drv",
@@ -655,5 +657,6 @@ DESIGN read_design(const std::string& dir)
     const std::filesystem::path routed = folder / "routed.txt";
     if (std::filesystem::exists(routed, error))
         read_routed(routed.string(), design);
+    read_design_meta(dir, design);
     return design;
 }

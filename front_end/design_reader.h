@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -101,6 +102,22 @@ extern const std::array<const char*, NUM_DIRECTIONAL_COLUMNS> DIRECTIONAL_COLUMN
 // DESIGN::routed is indexed alike.
 std::vector<const char*> get_routed_column_names(DESIGN_FORM form);
 
+// One class of a generic device's routing wires: `count` tracks per
+// direction of wires `length` tiles long.
+struct WIRE_CLASS {
+    int length = 0;
+    int count = 0;
+};
+
+// The island-style device of a generic import, as its meta.txt describes it
+// (data/FORMAT.md): logic tiles of `slices` slices of a `lut`-input LUT and
+// a flip-flop, and the wire classes of its channel, by increasing length.
+struct GENERIC_ARCHITECTURE {
+    int slices = 0;
+    int lut = 0;
+    std::vector<WIRE_CLASS> tracks;
+};
+
 // One design. Per-tile arrays have nx * ny entries indexed by y * nx + x
 // (x the column, y the row, row 0 at the bottom). Net n's pins are
 // pin_x/pin_y[net_start[n] .. net_start[n + 1] - 1], the driver first.
@@ -131,6 +148,9 @@ struct DESIGN {
     // Per column of routed.txt in the design's form (indexed by ROUTED_COLUMN
     // or DIRECTIONAL_COLUMN), per tile; empty without routed.txt.
     std::vector<std::vector<int>> routed;
+    // The device meta.txt describes (read_design_meta), when it says
+    // `arch generic`; empty for any other folder.
+    std::optional<GENERIC_ARCHITECTURE> architecture;
 
     int get_num_nets() const { return static_cast<int>(net_start.size()) - 1; }
     int get_num_pins(int net) const { return net_start[net + 1] - net_start[net]; }
@@ -173,9 +193,10 @@ void read_placement(const std::string& path, CELL_PLACEMENT& placement);
 // the index of its cell and the port.
 void read_pins(const std::string& path, const DESIGN& design, CELL_PLACEMENT& placement);
 
-// Reads DIR/tiles.txt, DIR/nets.txt and, when it exists, DIR/routed.txt,
-// of either form. Throws DESIGN_ERROR on the first fault found, and when
-// routed.txt's form is not that of tiles.txt.
+// Reads DIR/tiles.txt, DIR/nets.txt and, when they exist, DIR/routed.txt,
+// of either form, and the device of DIR/meta.txt (read_design_meta). Throws
+// DESIGN_ERROR on the first fault found, and when routed.txt's form is not
+// that of tiles.txt.
 DESIGN read_design(const std::string& dir);
 
 // The single readers, for callers that hold the files elsewhere. The design

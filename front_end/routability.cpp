@@ -1,5 +1,5 @@
 // The box demand of nets, the routability figure of window utilizations, its
-// verdict, and a design's track count.
+// verdict, and a design's track count and device.
 #include "front_end/routability.h"
 
 #include <algorithm>
@@ -114,7 +114,40 @@ double get_crossing_factor(int pins)
     return low + (high - low) * offset / 5.0;
 }
 
-BOX_DEMAND::BOX_DEMAND(int nx, int ny, const CONGESTION::NETLIST_IF& netlist, const std::vector<int>& nets)
+const GENERIC_ARCHITECTURE DEFAULT_GENERIC_ARCHITECTURE{4, 4, {{1, 12}, {4, 8}}};
+
+ROUTING_DEVICE get_routing_device(const GENERIC_ARCHITECTURE& architecture)
+{
+    // Track t of a class of length L starts a wire in every L-th tile, so a
+    // class starts count / L wires per tile; summed shortest class first.
+    double starting = 0.0;
+    double tracks = 0.0;
+    for (const WIRE_CLASS& wires : architecture.tracks) {
+        starting += static_cast<double>(wires.count) / static_cast<double>(wires.length);
+        tracks += wires.count;
+    }
+    ROUTING_DEVICE device;
+    device.starting_share = starting / tracks;
+    device.tile_inputs = architecture.slices * architecture.lut + 1;
+    return device;
+}
+
+ROUTING_DEVICE get_design_device(const DESIGN& design)
+{
+    if (design.architecture)
+        return get_routing_device(*design.architecture);
+    ROUTING_DEVICE device = get_routing_device(DEFAULT_GENERIC_ARCHITECTURE);
+    device.assumed = true;
+    return device;
+}
+
+double get_routability_threshold(const ROUTABILITY_RULE& rule, const ROUTING_DEVICE& device)
+{
+    return rule.constant * std::pow(device.starting_share / device.tile_inputs, rule.exponent);
+}
+
+BOX_DEMAND::BOX_DEMAND(int nx, int ny, const CONGESTION::NETLIST_IF& netlist, const std::vector<int>& nets,
+                       double extent)
     : m_nx(nx),
       m_horizontal(static_cast<std::size_t>(nx + 1) * (ny + 1), 0.0),
       m_vertical(static_cast<std::size_t>(nx + 1) * (ny + 1), 0.0)
@@ -133,10 +166,11 @@ BOX_DEMAND::BOX_DEMAND(int nx, int ny, const CONGESTION::NETLIST_IF& netlist, co
         netlist.get_bounding_box(net, &xl, &xr, &yb, &yt);
         if (xl > xr || yb > yt)
             continue;
+        m_spans_tiles = m_spans_tiles || xl < xr || yb < yt;
         const double factor = get_crossing_factor(netlist.get_num_pins(net));
         const double area = static_cast<double>(xr - xl + 1) * static_cast<double>(yt - yb + 1);
-        add_box(m_horizontal, xl, xr, yb, yt, factor * (xr - xl) / area);
-        add_box(m_vertical, xl, xr, yb, yt, factor * (yt - yb) / area);
+        add_box(m_horizontal, xl, xr, yb, yt, factor * ((xr - xl) + extent) / area);
+        add_box(m_vertical, xl, xr, yb, yt, factor * ((yt - yb) + extent) / area);
     }
     for (std::vector<double>* table : {&m_horizontal, &m_vertical}) {
         for (int y = 0; y <= ny; ++y)
@@ -212,7 +246,8 @@ ROUTABILITY get_routability(double figure, double threshold, int tracks)
 }
 
 ROUTABILITY get_placement_routability(int nx, int ny, const BOX_DEMAND& demand,
-                                      const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks)
+                                      const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks,
+                                      const ROUTING_DEVICE& device)
 {
     // Wire types 0 and 1 are horizontal, 2 and 3 vertical.
     const TILE_READER horizontal = [&demand](int x, int y) { return demand.get_horizontal(x, y); };
@@ -220,7 +255,14 @@ ROUTABILITY get_placement_routability(int nx, int ny, const BOX_DEMAND& demand,
     const std::vector<DEMAND_AND_SUPPLY> maps{{{horizontal}, {supply[0], supply[1]}, false},
                                               {{vertical}, {supply[2], supply[3]}, true}};
     const ROUTABILITY_RULE& rule = ROUTABILITY_RULE_CALIBRATED;
-    return get_routability(get_routability_figure(nx, ny, maps, rule.figure), rule.threshold, tracks);
+    double figure = get_routability_figure(nx, ny, maps, rule.figure);
+    // Without any wire supply, nets that all lie within single tiles route
+    // on the tiles' local tracks: their demand is the extent's alone.
+    if (std::isinf(figure) && !demand.spans_tiles())
+        figure = 0.0;
+    ROUTABILITY routability = get_routability(figure, get_routability_threshold(rule, device), tracks);
+    routability.device = device;
+    return routability;
 }
 
 int get_design_tracks(const DESIGN& design)

@@ -7,13 +7,16 @@
 // edge) over the supply summed over the same window. Demand does not change
 // with the supply, so scaling every supply by s divides the figure by s, and
 // the placement is predicted to route while the figure stays at or below the
-// calibrated threshold: it routes with any supply scale of at least figure /
-// threshold. The demand is each net's expected routed length (its box's
-// half-perimeter times a factor for its pin count) spread evenly over its
-// box: a router connects a net of many pins with one tree, whose length grows
-// with the pin count far slower than the paths from the driver to each load
-// that the path model counts. The rule's constants were chosen against the
-// minimum channel widths the router needs on generic designs.
+// threshold: it routes with any supply scale of at least figure / threshold.
+// The demand is each net's expected routed length (its box's half-perimeter,
+// each side lengthened by a tile, times a factor for its pin count) spread
+// evenly over its box: a router connects a net of many pins with one tree,
+// whose length grows with the pin count far slower than the paths from the
+// driver to each load that the path model counts. The threshold follows the
+// device: it falls as fewer of the tracks start a wire in each tile and as a
+// logic tile has more input pins. The rule's constants were chosen against
+// the minimum channel widths the router needs on generic designs of three
+// architectures.
 #ifndef CONGESTION_ROUTABILITY_H
 #define CONGESTION_ROUTABILITY_H
 
@@ -53,30 +56,81 @@ struct ROUTABILITY_FIGURE {
 // axis against the supply of both directions of the axis.
 constexpr const char* ROUTABILITY_MAPS_WORD = "net boxes";
 
-struct ROUTABILITY_RULE {
-    ROUTABILITY_FIGURE figure;
-    double threshold = 1.0;  // the largest figure at which a placement routes
+// The figures of a device that the threshold follows: the share of a
+// direction's tracks that start a wire in a tile (the sum over the wire
+// classes of count / length, over the tracks per direction: a connection
+// enters or turns only onto a wire that starts where it is) and the input
+// pins of a logic tile (slices x LUT inputs + the clock: the more pins a
+// tile's wires must reach, the fewer connections its local tracks make).
+struct ROUTING_DEVICE {
+    double starting_share = 0.0;
+    int tile_inputs = 0;
+    // True when the design does not describe its device and the default
+    // generic device's figures stand in.
+    bool assumed = false;
 };
 
-// The tool's rule: the 95th percentile of the utilizations of windows of 9
-// tiles along each axis's wires and 1 across. Of the figures tried, on the
-// box demand and on the estimate's maps, it predicted the minimum channel
-// with the least worst error when each calibration netlist was left out of
-// the threshold's fit in turn; a window along the wires takes in the tiles
-// over which a router can slide a wire of several tiles.
-constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{{9, 1, 0.95, false}, 0.52};
+// The generic device of congestion-import's defaults: 4 slices of 4-input
+// LUTs, wires of length 1 and 4 in the ratio 12 : 8.
+extern const GENERIC_ARCHITECTURE DEFAULT_GENERIC_ARCHITECTURE;
 
-// Calls visit(name, value) for each field of the rule, in the order and with
-// the names that the JSON report and the Python module give them.
+// The figures of a generic device.
+ROUTING_DEVICE get_routing_device(const GENERIC_ARCHITECTURE& architecture);
+
+// The figures of a design's device: those of the generic device its
+// meta.txt describes, else (an iCE40 design, or a folder whose meta.txt says
+// nothing of its device) the default generic device's, marked assumed.
+ROUTING_DEVICE get_design_device(const DESIGN& design);
+
+struct ROUTABILITY_RULE {
+    ROUTABILITY_FIGURE figure;
+    // Tiles added to each net box's width and to its height before its
+    // demand is spread: a net within one column still takes a wire out of
+    // its tile and back.
+    double extent = 0.0;
+    // The threshold, the largest figure at which a placement routes, is
+    // constant x (starting share / tile inputs) ^ exponent.
+    double constant = 1.0;
+    double exponent = 0.0;
+};
+
+// The tool's rule: the 95th percentile of the utilizations of windows of 5
+// tiles along each axis's wires and 1 across, the boxes lengthened by a tile,
+// against 1.692 (s / p)^(1/4). Of the figures, extents and exponents tried on
+// routed designs of three architectures, it predicted the minimum channel
+// with the least worst error when each netlist was left out of the
+// constant's fit in turn; a window along the wires takes in the tiles over
+// which a router can slide a wire of several tiles.
+constexpr ROUTABILITY_RULE ROUTABILITY_RULE_CALIBRATED{{5, 1, 0.95, false}, 1.0, 1.692, 0.25};
+
+// The rule's threshold on a device.
+double get_routability_threshold(const ROUTABILITY_RULE& rule, const ROUTING_DEVICE& device);
+
+// The rule as applied to one design: its constants and its device.
+struct RULE_IN_FORCE {
+    ROUTABILITY_RULE rule;
+    ROUTING_DEVICE device;
+};
+
+// Calls visit(name, value) for each field of the rule in force, in the
+// order and with the names that the JSON report and the Python module give
+// them: the rule's constants, the device's figures and the threshold.
 template <typename VISIT>
-void visit_rule_fields(const ROUTABILITY_RULE& rule, VISIT&& visit)
+void visit_rule_fields(const RULE_IN_FORCE& in_force, VISIT&& visit)
 {
+    const ROUTABILITY_RULE& rule = in_force.rule;
     visit("maps", ROUTABILITY_MAPS_WORD);
+    visit("extent", rule.extent);
     visit("along", rule.figure.along);
     visit("across", rule.figure.across);
     visit("quantile", rule.figure.quantile);
     visit("mean_above", rule.figure.mean_above);
-    visit("threshold", rule.threshold);
+    visit("constant", rule.constant);
+    visit("exponent", rule.exponent);
+    visit("starting_share", in_force.device.starting_share);
+    visit("tile_inputs", in_force.device.tile_inputs);
+    visit("device_assumed", in_force.device.assumed);
+    visit("threshold", get_routability_threshold(rule, in_force.device));
 }
 
 // The expected routed length of a net of `pins` pins (driver included) over
@@ -86,22 +140,27 @@ void visit_rule_fields(const ROUTABILITY_RULE& rule, VISIT&& visit)
 double get_crossing_factor(int pins);
 
 // Wire demand of nets spread over their boxes, per axis: each net's box
-// width (height) times its crossing factor, spread evenly over the tiles of
-// its box as horizontal (vertical) demand. Summed with one table of
-// differences per axis, so the time grows with the nets and the tiles, not
-// with the boxes' areas.
+// width (height) plus `extent` tiles, times its crossing factor, spread
+// evenly over the tiles of its box as horizontal (vertical) demand. Summed
+// with one table of differences per axis, so the time grows with the nets
+// and the tiles, not with the boxes' areas.
 class BOX_DEMAND {
  public:
     // The listed nets of the netlist on an nx x ny grid; empty boxes add
-    // nothing, the others must lie in the grid.
-    BOX_DEMAND(int nx, int ny, const CONGESTION::NETLIST_IF& netlist, const std::vector<int>& nets);
+    // nothing, the others must lie in the grid. `extent` is at least 0.
+    BOX_DEMAND(int nx, int ny, const CONGESTION::NETLIST_IF& netlist, const std::vector<int>& nets, double extent);
     double get_horizontal(int x, int y) const { return m_horizontal[get_index(x, y)]; }
     double get_vertical(int x, int y) const { return m_vertical[get_index(x, y)]; }
+    // Whether some net's box spans more than one tile: the nets within one
+    // tile take demand only from the extent, and need no wire where there
+    // is none.
+    bool spans_tiles() const { return m_spans_tiles; }
 
  private:
     std::size_t get_index(int x, int y) const { return static_cast<std::size_t>(y) * (m_nx + 1) + x; }
 
     int m_nx;
+    bool m_spans_tiles = false;
     // (nx + 1) x (ny + 1) tables, the differences turned in place into their
     // prefix sums: a tile's demand at its own index.
     std::vector<double> m_horizontal;
@@ -139,6 +198,8 @@ struct ROUTABILITY {
     // (at least 1), or NO_TRACKS when the design's channel is not a count of
     // tracks per direction or no count of tracks is enough.
     int predicted_min_tracks = NO_TRACKS;
+    // The device whose threshold the verdict used (get_placement_routability).
+    ROUTING_DEVICE device;
 };
 
 // The verdict of a figure under a threshold, for a channel of `tracks`
@@ -155,8 +216,8 @@ inline const char* get_verdict_word(const ROUTABILITY& routability)
 // Calls visit(name, value) for each field of the routability object that the
 // JSON report and the Python module give, in their order: the verdict's word;
 // the numbers as std::optional, empty where a value is not finite or the
-// design's channel is not a count of tracks; and the calibrated rule, whose
-// fields visit_rule_fields names.
+// design's channel is not a count of tracks; and the calibrated rule on the
+// verdict's device, whose fields visit_rule_fields names.
 template <typename VISIT>
 void visit_routability_fields(const ROUTABILITY& routability, int tracks, VISIT&& visit)
 {
@@ -168,7 +229,7 @@ void visit_routability_fields(const ROUTABILITY& routability, int tracks, VISIT&
     visit("predicted_min_tracks", count(routability.predicted_min_tracks));
     visit("tracks", count(tracks));
     visit("figure", finite(routability.figure));
-    visit("rule", ROUTABILITY_RULE_CALIBRATED);
+    visit("rule", RULE_IN_FORCE{ROUTABILITY_RULE_CALIBRATED, routability.device});
 }
 
 // Wire types of an estimate, in the order of the estimator's resource types:
@@ -190,9 +251,11 @@ std::array<TILE_READER, NUM_WIRE_TYPES> get_supply_readers(const ESTIMATOR& esti
 }
 
 // The tool's verdict on a placement: the calibrated rule over the box demand
-// of its nets against the supply of the wire types.
+// of its nets (with the rule's extent) against the supply of the wire types,
+// with the threshold of the device.
 ROUTABILITY get_placement_routability(int nx, int ny, const BOX_DEMAND& demand,
-                                      const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks);
+                                      const std::array<TILE_READER, NUM_WIRE_TYPES>& supply, int tracks,
+                                      const ROUTING_DEVICE& device);
 
 // The tracks per direction of a directional design's channel (its largest
 // supply of one direction in one tile, which every logic tile has in every

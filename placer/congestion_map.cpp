@@ -17,6 +17,9 @@ constexpr bool UNIFORM = false;
 // Each axis's utilization is the mean of its two directions' (the estimate)
 // or its demand over both directions' supply (the boxes).
 constexpr double DIRECTIONS_PER_AXIS = 2.0;
+// The boxes map spreads each net's box as it is, unlengthened: the pass's
+// threshold and weights were tuned on that map.
+constexpr double BOX_EXTENT = 0.0;
 
 // Sums over boxes of a per-tile map, from one table of prefix sums: at(x, y)
 // holds the sum of the tiles left of x and below y.
@@ -186,7 +189,8 @@ class BOX_MAP : public CONGESTION_MAP {
  private:
     BOX_DEMAND get_demand() const
     {
-        return BOX_DEMAND(m_placement.get_nx(), m_placement.get_ny(), m_netlist, m_placement.get_wired_nets());
+        return BOX_DEMAND(m_placement.get_nx(), m_placement.get_ny(), m_netlist, m_placement.get_wired_nets(),
+                          BOX_EXTENT);
     }
     double get_utilization(double demand, const std::vector<double>& supply, int x, int y) const
     {

@@ -3,7 +3,6 @@
 
 #include <charconv>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
@@ -26,29 +25,6 @@ std::optional<int> parse_number_after(std::string_view text, std::string_view pr
     if (error != std::errc() || at != end || value < 0)
         return std::nullopt;
     return value;
-}
-
-META read_meta(const std::string& path)
-{
-    std::ifstream text(path);
-    if (!text)
-        throw DESIGN_ERROR(path, 0, "cannot be opened for reading: the folder is no import of congestion-import");
-    META meta;
-    for (std::string line; std::getline(text, line);) {
-        const std::size_t space = line.find(' ');
-        meta.emplace_back(line.substr(0, space), space == std::string::npos ? "" : line.substr(space + 1));
-    }
-    return meta;
-}
-
-// The positive whole number meta.txt gives for `key`.
-int get_meta_count(const META& meta, const std::string& path, const std::string& key)
-{
-    const std::optional<std::string> value = find_meta(meta, key);
-    const std::optional<int> count = value ? parse_number_after(*value, "") : std::nullopt;
-    if (!count || *count < 1)
-        throw DESIGN_ERROR(path, 0, "the key " + key + " is missing or not a positive whole number");
-    return *count;
 }
 
 void check_meta(const PLACED_DESIGN& placed, const std::string& path)
@@ -161,14 +137,6 @@ std::string get_bel_name(const BEL& bel)
            (bel.kind == BEL_KIND::SLICE ? SLICE_WORD : IO_WORD) + std::to_string(bel.z);
 }
 
-std::optional<std::string> find_meta(const META& meta, const std::string& key)
-{
-    for (const auto& [name, value] : meta)
-        if (name == key)
-            return value;
-    return std::nullopt;
-}
-
 PLACED_DESIGN read_placed_design(const std::string& folder)
 {
     PLACED_DESIGN placed;
@@ -176,13 +144,15 @@ PLACED_DESIGN read_placed_design(const std::string& folder)
     placed.design = read_design(folder);
     const fs::path dir(folder);
     const std::string meta_path = (dir / "meta.txt").string();
+    std::error_code error;
+    if (!fs::exists(meta_path, error))
+        throw DESIGN_ERROR(meta_path, 0, "cannot be opened for reading: the folder is no import of congestion-import");
     placed.meta = read_meta(meta_path);
     check_meta(placed, meta_path);
     placed.slices = get_meta_count(placed.meta, meta_path, "slices");
     placed.iobs_per_tile = get_meta_count(placed.meta, meta_path, "iobs_per_tile");
     const std::string placement_path = (dir / "placement.txt").string();
     const std::string pins_path = (dir / "pins.txt").string();
-    std::error_code error;
     if (!fs::exists(placement_path, error))
         throw DESIGN_ERROR(placement_path, 0, "is missing: the folder holds no placement of a generic import");
     if (!fs::exists(pins_path, error))

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "front_end/design_meta.h"
 #include "front_end/design_reader.h"
 
 // The bels of the generic device: the slices of a logic tile and the I/O
@@ -38,12 +39,6 @@ constexpr int NO_NET = -1;
 // The port of a slice that takes the clock; the slices of one logic tile
 // share its clock wire, so those with a clock must have the same one.
 constexpr const char* CLOCK_PORT = "CLK";
-
-// meta.txt as `key value` lines, in file order.
-using META = std::vector<std::pair<std::string, std::string>>;
-
-// The value of `key`, or nothing.
-std::optional<std::string> find_meta(const META& meta, const std::string& key);
 
 struct PLACED_DESIGN {
     std::string folder;

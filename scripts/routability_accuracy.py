@@ -12,15 +12,19 @@ seen in the figures, written by hand), and designs/NAME/ (each placement as
 imported, on its own channel) with designs/NAME-wmin/ (the same placement
 routed at its minimum channel).
 
-On the calibration placements only, it chooses for the estimate's map and for
-the baseline's map the figure (maps, window, quantile) and the threshold that
-predict W_min with the least worst error when each netlist is left out in
-turn, and replays guided searches from those predictions; it then measures
-both rules, and the first release's, on the test and holdout placements,
-checks that the tool's compiled rule and its verdicts are those chosen, and
-writes the figures, with the heatmaps of the worst-predicted placements, into
-FILE (default docs/accuracy.md) between the section's markers. Without
---write it prints the section.
+On the calibration placements only, it chooses for the net boxes', the
+estimate's and the baseline's maps the figure (maps, window, quantile) and
+the threshold that predict W_min with the least worst error when each
+netlist is left out in turn (the fourth release's choice), and replays guided
+searches from those predictions; it then measures those rules and the earlier
+releases' on the test and holdout placements, and the tool's own rule (the
+fifth release, whose predictions are the C++ code's: the Python module's
+verdict, checked equal to the tool's on every placement it runs the tool on)
+on every placement, the MCNC circuits and the other architectures; it checks
+that the tool's compiled rule is the fifth release's as chosen
+(scripts/routability_candidate.py) and writes the figures, with the heatmaps
+of the worst-predicted placements, into FILE (default docs/accuracy.md)
+between the section's markers. Without --write it prints the section.
 """
 import argparse
 import collections
@@ -52,7 +56,7 @@ SWEEP = 3  # channels W_min - 3 .. W_min + 3 are routed for the classification
 TOOL_RUNS = 10  # the prediction's time is the fastest of this many runs of the tool
 ROUTED = "routed"
 SETS = ("calibration", "test", "holdout", "holdout2", "holdout3")
-# The sets the current rule was chosen on: the first release was chosen on
+# The sets the fourth release was chosen on: the first release was chosen on
 # the calibration set and judged on the test set, the second on the
 # calibration set and judged on the holdout set; with those figures read,
 # the third (the first on the net boxes) was chosen on all three and judged
@@ -70,7 +74,7 @@ REPORTED = {"test": "test (judged the first release)", "holdout": "holdout (judg
 GOALS = {"mean": 0.10, "worst": 0.20, "classified": 0.90, "faster": 1000.0, "guided runs": 0.5}
 # The estimate's rule of the verdict's first release (chosen by the least
 # mean error with a netlist left out), kept to report its figures beside the
-# current rule's: maps, along, across, quantile, mean above, threshold.
+# fourth release's: maps, along, across, quantile, mean above, threshold.
 FIRST_RULE = ("directions", 1, 1, 1.0, False, 1.266)
 # The second release's rule (chosen by the least worst error with a netlist
 # of the calibration set left out), on the estimate's maps likewise.
@@ -78,6 +82,9 @@ SECOND_RULE = ("axes", 1, 1, 0.9, False, 0.667)
 # The third release's rule, the first on the net boxes (chosen likewise on
 # the calibration, test and holdout sets).
 THIRD_RULE = ("net boxes", 1, 1, 0.98, True, 0.701)
+# The fourth release's rule as released (chosen likewise on the four sets
+# before holdout 3, and chosen here again).
+FOURTH_RULE = ("net boxes", 9, 1, 0.95, False, 0.52)
 # The guided searches simulated on the calibration placements: the first
 # channel routed (the prediction plus this offset) and the first step.
 GUIDED_VARIANTS = tuple((offset, step) for offset in (0, -1, 1) for step in (1, 2, 3))
@@ -149,12 +156,14 @@ def load(data, work):
 class ESTIMATE:
     """The tool's estimate of a directional design, from Python: the
     Estimator, the design's netlist and the nets the tool estimates, the
-    smoothed wire demand and the supply, (4, nx, ny) each, and the box
-    demand of the nets, (2, nx, ny)."""
+    smoothed wire demand and the supply, (4, nx, ny) each, the box demand of
+    the nets as the earlier releases spread it (boxes not lengthened), (2, nx,
+    ny), and the device of its meta.txt."""
 
     def __init__(self, cg, folder):
         d = cg.load_design(folder)
         self.tracks = d.tracks
+        self.device = {"starting_share": d.starting_share, "tile_inputs": d.tile_inputs}
         supply = np.stack([d.left, d.right, d.up, d.down, d.lab_in]).astype(np.float32)
         self.nets = np.flatnonzero(((d.flags & 3) == 0) & (np.diff(d.net_start) >= 2))
         self.netlist = cg.Netlist(d.net_start, d.pin_x, d.pin_y, boxes=d.boxes)
@@ -165,10 +174,14 @@ class ESTIMATE:
         self.estimator.smooth_wire_demand(3, 1)
         self.demand = self.estimator.smooth_demand[:4].copy()
         self.supply = supply[:4].copy()
-        self.box_demand = self.estimator.box_demand(self.netlist, nets=self.nets).astype(np.float32)
+        self.box_demand = self.estimator.box_demand(self.netlist, nets=self.nets, extent=0.0).astype(np.float32)
+        self.verdict = None
 
     def get_verdict(self):
-        return self.estimator.routability(self.netlist, self.tracks, nets=self.nets)
+        """The tool's verdict (the fifth release) on the design's own device, from the C++ code."""
+        if self.verdict is None:
+            self.verdict = self.estimator.routability(self.netlist, self.tracks, nets=self.nets, **self.device)
+        return self.verdict
 
 
 def get_family(side):
@@ -288,18 +301,24 @@ def calibrate(cg, side, placements, maps, extra=()):
     return [row[:2] + row[3:] for row in table]
 
 
-def evaluate(cg, side, rule, placements, maps):
-    predicted = {}
-    for p in placements:
-        figure = maps[p.name].get_figure(cg, side, rule)
-        predicted[p.name] = predict(maps[p.name].tracks * figure, rule[5])
+def count_classified(placements, predicted):
+    """The channels W_min - 3 .. W_min + 3 routed, and of them those whose
+    outcome the predictions give."""
     correct = total = 0
     for p in placements:
         for w in range(p.w_min - SWEEP, p.w_min + SWEEP + 1):
             if w in p.outcomes and w >= 1:
                 total += 1
                 correct += (w >= predicted[p.name]) == p.outcomes[w]
-    return predicted, correct, total
+    return correct, total
+
+
+def evaluate(cg, side, rule, placements, maps):
+    predicted = {}
+    for p in placements:
+        figure = maps[p.name].get_figure(cg, side, rule)
+        predicted[p.name] = predict(maps[p.name].tracks * figure, rule[5])
+    return (predicted,) + count_classified(placements, predicted)
 
 
 class REPLAYED_ROUTER:
@@ -346,6 +365,44 @@ def time_tool(build, folder):
         best = elapsed if best is None else min(best, elapsed)
         report = json.loads(done.stdout)
     return best, report["routability"]
+
+
+def check_tool_rule(cg):
+    """Warns when the tool's compiled rule is not the fifth release's as
+    chosen by scripts/routability_candidate.py (extent, window along and
+    across, quantile, the two exponents, the constant)."""
+    import routability_candidate
+    rule = cg.ROUTABILITY_RULE
+    compiled = (rule["extent"], rule["along"], rule["across"], rule["quantile"], rule["exponent"], rule["exponent"],
+                rule["constant"])
+    if rule["maps"] != "net boxes" or rule["mean_above"] or compiled != routability_candidate.CHOSEN:
+        print("warning: the tool's rule %s is not the fifth release's %s" % (compiled, routability_candidate.CHOSEN),
+              file=sys.stderr)
+
+
+def time_tool_verdict(build, p, maps):
+    """The tool's time on the placement; exits when its verdict differs from
+    the Python module's, whose predictions the page reports as the tool's."""
+    seconds, verdict = time_tool(build, p.folder)
+    mine = maps[p.name].estimate.get_verdict()
+    if mine != {key: verdict[key] for key in mine}:
+        sys.exit("the tool's verdict on %s differs from the Python module's" % p.name)
+    return seconds
+
+
+def get_fifth(placements, maps):
+    """The fifth release's prediction of each placement: the tool's verdict,
+    from the C++ code through the Python module."""
+    return {p.name: maps[p.name].estimate.get_verdict()["predicted_min_tracks"] for p in placements}
+
+
+def format_fifth(cg):
+    """The tool's rule in words, from its compiled constants."""
+    rule = cg.ROUTABILITY_RULE
+    return ("net boxes lengthened by %g tile on each axis, window %d along x %d across, quantile %g, threshold %g "
+            "(s / p)^%g, s the share of a direction's tracks that start a wire in a tile, p a logic tile's input "
+            "pins" % (rule["extent"], rule["along"], rule["across"], rule["quantile"], rule["constant"],
+                      rule["exponent"]))
 
 
 def format_rule(rule):
@@ -411,14 +468,14 @@ def read_notes(path):
 
 
 def write_goals(out, judged, sets, results, tool_times):
-    """Each goal against the current rule and the baseline's on every judged
+    """Each goal against the fourth release and the baseline's on every judged
     set, met or missed as measured, and which of the two does better."""
     measured = {}
     for name in judged:
         members = sets[name]
         blind_runs = sum(search_cost(p, "blind")[0] for p in members)
         faster = min(search_cost(p, "blind")[1] / tool_times[p.name] for p in members)
-        for label in (CURRENT, "baseline"):
+        for label in (FOURTH, "baseline"):
             predicted, correct, total = results[(name, label)]
             errors = relative_errors(members, predicted)
             runs, _, same = replay_guided(members, predicted)
@@ -433,7 +490,7 @@ def write_goals(out, judged, sets, results, tool_times):
             ("guided runs", "guided search: at most %s of the blind bisection's router runs" %
              percent(GOALS["guided runs"]), lambda share: percent(share) if math.isfinite(share) else "a W_min missed",
              False))
-    columns = [(name, label) for name in judged for label in (CURRENT, "baseline")]
+    columns = [(name, label) for name in judged for label in (FOURTH, "baseline")]
     out("The goals, met or missed as measured (the least ratio over the set for the time; the guided search "
         "replayed from each rule's predictions, as below):")
     out("")
@@ -453,16 +510,16 @@ def write_goals(out, judged, sets, results, tool_times):
     for name in judged:
         better = {}
         for key, _, _, at_least in rows[:3]:
-            ours, theirs = measured[(name, CURRENT)][key], measured[(name, "baseline")][key]
-            better[key] = "tie" if ours == theirs else (CURRENT if (ours > theirs) == at_least else "baseline")
+            ours, theirs = measured[(name, FOURTH)][key], measured[(name, "baseline")][key]
+            better[key] = "tie" if ours == theirs else (FOURTH if (ours > theirs) == at_least else "baseline")
         wins = collections.Counter(better.values())
-        winner = max((CURRENT, "baseline"), key=lambda side: wins[side]) if wins[CURRENT] != wins["baseline"] \
+        winner = max((FOURTH, "baseline"), key=lambda side: wins[side]) if wins[FOURTH] != wins["baseline"] \
             else "neither"
         named = {"mean": "the mean error", "worst": "the worst error", "classified": "the classification"}
-        out("On the %s set, %s: the tool's rule does better on %s, the baseline's on %s%s." %
+        out("On the %s set, %s: the fourth release does better on %s, the baseline's on %s%s." %
             (JUDGED[name], "the baseline's map wins" if winner == "baseline" else
-             "the tool's map wins" if winner == CURRENT else "neither map wins",
-             ", ".join(named[key] for key in better if better[key] == CURRENT) or "nothing",
+             "the net boxes win" if winner == FOURTH else "neither map wins",
+             ", ".join(named[key] for key in better if better[key] == FOURTH) or "nothing",
              ", ".join(named[key] for key in better if better[key] == "baseline") or "nothing",
              "" if "tie" not in better.values() else
              ", and they tie on " + ", ".join(named[key] for key in better if better[key] == "tie")))
@@ -470,38 +527,36 @@ def write_goals(out, judged, sets, results, tool_times):
 
 
 # The rules measured on the judged sets, by label, and the maps they read:
-# the current rule first.
-MEASURED = (("net boxes", "boxes"), ("estimate", "estimate"), ("baseline", "baseline"),
+# the fourth release (chosen here again, on the net boxes) first.
+MEASURED = (("fourth release", "boxes"), ("estimate", "estimate"), ("baseline", "baseline"),
             ("third release", "boxes"), ("second release", "estimate"), ("first release", "estimate"))
-CURRENT = MEASURED[0][0]
+FOURTH = MEASURED[0][0]
+# The tool's rule, whose predictions are its verdict's.
+FIFTH = "fifth release"
 
 
 def predict_real(cg, real, maps, rules):
-    """The predictions of the current rule and of the baseline's on each
-    placement of the real circuits and other architectures."""
-    predicted = {}
-    for label, side in ((CURRENT, "boxes"), ("baseline", "baseline")):
+    """The predictions of the fifth release (the tool's), the fourth and the
+    baseline's rule on each placement of the real circuits and other
+    architectures."""
+    predicted = {FIFTH: get_fifth(real.values(), maps)}
+    for label, side in ((FOURTH, "boxes"), ("baseline", "baseline")):
         predicted[label], _, _ = evaluate(cg, side, rules[label], list(real.values()), maps)
     return predicted
 
 
-def write_real(out, args, cg, real, placements, maps, rules, compiled, notes):
+def error_cell(predicted, w_min):
+    return "%d (%+.1f %%)" % (predicted, 100.0 * (predicted - w_min) / w_min)
+
+
+def write_real(out, args, cg, real, placements, maps, rules, notes):
     """The MCNC circuits, the other architectures and the router's truth
     (over every placement with its channels around W_min routed)."""
     if not real:
         return
     predicted = predict_real(cg, real, maps, rules)
-    ours, theirs = predicted[CURRENT], predicted["baseline"]
-    tool_times = {}
-    for p in real.values():
-        seconds, verdict = time_tool(args.build, p.folder)
-        tool_times[p.name] = seconds
-        mine = maps[p.name].estimate.get_verdict()
-        if mine != {key: verdict[key] for key in mine}:
-            sys.exit("the tool's verdict on %s differs from the Python module's" % p.name)
-        if compiled == rules[CURRENT] and verdict["predicted_min_tracks"] != ours[p.name]:
-            sys.exit("the tool predicts %d tracks for %s, the rule here %d" %
-                     (verdict["predicted_min_tracks"], p.name, ours[p.name]))
+    fifth, fourth, theirs = predicted[FIFTH], predicted[FOURTH], predicted["baseline"]
+    tool_times = {p.name: time_tool_verdict(args.build, p, maps) for p in real.values()}
     blind = {p.name: p.w_min for p in real.values()}
     stable = {p.name: routability_real.get_stable_w_min(p) for p in real.values()}
     mcnc = sorted((p for p in real.values() if p.set in routability_real.MCNC_SETS),
@@ -511,27 +566,29 @@ def write_real(out, args, cg, real, placements, maps, rules, compiled, notes):
     if "mcnc" in notes:
         out(notes["mcnc"])
         out("")
-    out("| circuit | half | LUTs | grid | logic fill | W_min | stable W_min | iterations at W_min | current rule "
-        "predicts | error | baseline's rule predicts | channels W_min ± 3 classified | all wires Pearson at W_min, "
-        "estimate / baseline | search: runs, time | tool | ratio |")
+    out("| circuit | half | LUTs | grid | logic fill | W_min | stable W_min | iterations at W_min | fifth "
+        "release (the tool) predicts | fourth release predicts | baseline's rule predicts | channels W_min ± 3 "
+        "classified, fifth / fourth release | all wires Pearson at W_min, estimate / baseline | search: runs, time "
+        "| tool | ratio |")
     out("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for p in mcnc:
         iterations = routability_real.get_iterations(p)[p.w_min][0]
-        correct, total = routability_real.classify(p, ours[p.name], p.w_min)
+        right = [routability_real.classify(p, rule[p.name], p.w_min) for rule in (fifth, fourth)]
         runs, seconds = search_cost(p, get_search(p))
         estimate, baseline = routability_real.get_all_wires_pearson(args.build, p)
-        out("| %s | %s | %s | %s | %s | %d | %s | %d | %d | %+.1f %% | %d | %d of %d | %.3f / %.3f | %d, %.0f s%s | "
-            "%.3f s | %.0f x |" %
-            (p.name, p.set.split("_")[1], p.luts, p.meta["grid"].replace(" ", " x "), percent(p.utilisation),
-             p.w_min, stable[p.name] or "-", iterations, ours[p.name],
-             100.0 * (ours[p.name] - p.w_min) / p.w_min, theirs[p.name], correct, total, estimate, baseline, runs,
-             seconds, "" if get_search(p) == "blind" else " (guided)", tool_times[p.name],
-             seconds / tool_times[p.name]))
+        out("| %s | %s | %s | %s | %s | %d | %s | %d | %s | %s | %s | %d / %d of %d | %.3f / %.3f | %d, %.0f s%s "
+            "| %.3f s | %.0f x |" %
+            (p.name, p.set.split("_")[1], p.luts, p.meta["grid"].replace(" ", " x "),
+             percent(p.utilisation), p.w_min, stable[p.name] or "-", iterations, error_cell(fifth[p.name], p.w_min),
+             error_cell(fourth[p.name], p.w_min), error_cell(theirs[p.name], p.w_min), right[0][0], right[1][0],
+             right[0][1], estimate, baseline, runs, seconds, "" if get_search(p) == "blind" else " (guided)",
+             tool_times[p.name], seconds / tool_times[p.name]))
     out("")
-    groups = [("all ten (seed 1), unseen by the current rule", [p for p in mcnc if p.row["seed"] == "1"]),
-              ("judged half", [p for p in mcnc if p.set == "mcnc_judged"]),
-              ("calibration half (with s38584.1 seed 2)", [p for p in mcnc if p.set == "mcnc_calibration"])]
-    write_real_summaries(out, groups, ours, theirs, blind, stable, tool_times)
+    groups = [("judged half, unseen by the fifth release", [p for p in mcnc if p.set == "mcnc_judged"]),
+              ("calibration half (with s38584.1 seed 2), which the fifth release was fitted on in part",
+               [p for p in mcnc if p.set == "mcnc_calibration"]),
+              ("all ten (seed 1)", [p for p in mcnc if p.row["seed"] == "1"])]
+    write_real_summaries(out, groups, predicted, blind, stable, tool_times)
 
     arch = [p for p in real.values() if p.set in routability_real.ARCH_SETS]
     if arch:
@@ -540,62 +597,72 @@ def write_real(out, args, cg, real, placements, maps, rules, compiled, notes):
         if "architectures" in notes:
             out(notes["architectures"])
             out("")
-        out("| placement | set | architecture | LUTs | grid | logic fill | W_min | stable W_min | iterations at "
-            "W_min | current rule predicts | error | baseline's rule predicts | channels classified | "
-            "all wires Pearson at W_min, estimate / baseline | search: runs, time |")
-        out("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        out("| placement | set | architecture | s, p | LUTs | grid | logic fill | W_min | stable W_min | iterations "
+            "at W_min | fifth release (the tool) predicts | fourth release predicts | baseline's rule predicts | "
+            "channels classified, fifth / fourth release | all wires Pearson at W_min, estimate / baseline | "
+            "search: runs, time |")
+        out("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
         by_arch = collections.OrderedDict()
         for p in sorted(arch, key=lambda p: (routability_real.get_arch_word(p), p.set, p.name)):
             by_arch.setdefault(routability_real.get_arch_word(p), []).append(p)
         for members in by_arch.values():
             for p in members:
                 iterations = routability_real.get_iterations(p)[p.w_min][0]
-                correct, total = routability_real.classify(p, ours[p.name], p.w_min)
+                right = [routability_real.classify(p, rule[p.name], p.w_min) for rule in (fifth, fourth)]
                 runs, seconds = search_cost(p, "blind")
                 estimate, baseline = routability_real.get_all_wires_pearson(args.build, p)
-                out("| %s | %s | %s | %s | %s | %s | %d | %s | %d | %d | %+.1f %% | %d | %d of %d | %.3f / %.3f | "
-                    "%d, %.0f s |" %
-                    (p.name, p.set.split("_")[1], routability_real.get_arch_word(p), p.luts,
-                     p.meta["grid"].replace(" ", " x "), percent(p.utilisation), p.w_min, stable[p.name] or "-",
-                     iterations, ours[p.name], 100.0 * (ours[p.name] - p.w_min) / p.w_min, theirs[p.name],
-                     correct, total, estimate, baseline, runs, seconds))
+                device = maps[p.name].estimate.device
+                out("| %s | %s | %s | %.3f, %d | %s | %s | %s | %d | %s | %d | %s | %s | %s | %d / %d of %d | "
+                    "%.3f / %.3f | %d, %.0f s |" %
+                    (p.name, p.set.split("_")[1], routability_real.get_arch_word(p), device["starting_share"],
+                     device["tile_inputs"], p.luts, p.meta["grid"].replace(" ", " x "), percent(p.utilisation),
+                     p.w_min, stable[p.name] or "-", iterations, error_cell(fifth[p.name], p.w_min),
+                     error_cell(fourth[p.name], p.w_min), error_cell(theirs[p.name], p.w_min), right[0][0],
+                     right[1][0], right[0][1], estimate, baseline, runs, seconds))
         out("")
         groups = [(routability_real.get_arch_word(members[0]) + ", " + which, chosen)
                   for members in by_arch.values()
-                  for which, chosen in (("all", members), ("judged", [p for p in members if p.set == "arch_judged"]))
+                  for which, chosen in (("judged", [p for p in members if p.set == "arch_judged"]),
+                                        ("all", members))
                   if chosen]
-        write_real_summaries(out, groups, ours, theirs, blind, stable, tool_times)
+        write_real_summaries(out, groups, predicted, blind, stable, tool_times)
     write_truth(out, sorted(list(real.values()) + list(placements.values()), key=lambda p: p.name), notes)
 
 
-def write_real_summaries(out, groups, ours, theirs, blind, stable, tool_times):
-    """Per group: the current rule's and the baseline's errors, lean and
-    classification against W_min and against the stable W_min, and the
-    goals met or missed."""
-    out("| placements | n | current rule against W_min: mean / worst error, lean, channels classified | "
-        "against the stable W_min | baseline's rule against W_min | least ratio, 1000+ LUTs |")
-    out("|---|---|---|---|---|---|")
+def write_real_summaries(out, groups, predicted, blind, stable, tool_times):
+    """Per group: the fifth release's errors, lean and classification against
+    W_min and against the stable W_min, the fourth's and the baseline's
+    against W_min; then the goals met or missed by the fifth release."""
+    out("| placements | n | fifth release (the tool) against W_min: mean / worst error, lean, channels classified | "
+        "against the stable W_min | fourth release against W_min | baseline's rule against W_min | least ratio, "
+        "1000+ LUTs |")
+    out("|---|---|---|---|---|---|---|")
     for label, members in groups:
         members = [p for p in members if stable[p.name]]
         if not members:
             continue
         large = [search_cost(p, get_search(p))[1] / tool_times[p.name] for p in members
                  if p.name in tool_times and int(p.luts) >= 1000]
-        out("| %s | %d | %s | %s | %s | %s |" %
-            (label, len(members), routability_real.format_summary(routability_real.summarise(members, ours, blind)),
-             routability_real.format_summary(routability_real.summarise(members, ours, stable)),
-             routability_real.format_summary(routability_real.summarise(members, theirs, blind)),
+        out("| %s | %d | %s | %s | %s | %s | %s |" %
+            (label, len(members),
+             routability_real.format_summary(routability_real.summarise(members, predicted[FIFTH], blind)),
+             routability_real.format_summary(routability_real.summarise(members, predicted[FIFTH], stable)),
+             routability_real.format_summary(routability_real.summarise(members, predicted[FOURTH], blind)),
+             routability_real.format_summary(routability_real.summarise(members, predicted["baseline"], blind)),
              "%.0f x" % min(large) if large else "-"))
     out("")
-    out("The goals on each group, the current rule against W_min: mean error at most %s, worst at most %s, "
-        "channels classified right at least %s, over- and under-predictions within one of each other:" %
-        (percent(GOALS["mean"]), percent(GOALS["worst"]), percent(GOALS["classified"])))
+    out("The goals on each group, the fifth release (the tool's rule) against W_min: mean error at most %s, worst "
+        "at most %s, channels classified right at least %s, over- and under-predictions within one of each other; "
+        "the prediction at least %.0f times faster than the search on the placements of 1 000 LUTs or more:" %
+        (percent(GOALS["mean"]), percent(GOALS["worst"]), percent(GOALS["classified"]), GOALS["faster"]))
     out("")
-    out("| placements | mean | worst | classified | lean |")
-    out("|---|---|---|---|---|")
+    out("| placements | mean | worst | classified | lean | faster, 1000+ LUTs |")
+    out("|---|---|---|---|---|---|")
     for label, members in groups:
-        out("| %s | %s |" % (label, " | ".join(routability_real.goal_cells(
-            routability_real.summarise(members, ours, blind), GOALS))))
+        large = [search_cost(p, get_search(p))[1] / tool_times[p.name] for p in members if int(p.luts) >= 1000]
+        faster = ("%.0f x: %s" % (min(large), "met" if min(large) >= GOALS["faster"] else "missed")) if large else "-"
+        out("| %s | %s | %s |" % (label, " | ".join(routability_real.goal_cells(
+            routability_real.summarise(members, predicted[FIFTH], blind), GOALS)), faster))
     out("")
 
 
@@ -660,29 +727,23 @@ def build_section(args, cg):
     for label, side in MEASURED[:3]:
         tables[side] = calibrate(cg, side, calibration, maps)
         rules[label] = tables[side][0][2] + (tables[side][0][3],)
-    rule = cg.ROUTABILITY_RULE
-    compiled = (rule["maps"], rule["along"], rule["across"], rule["quantile"], rule["mean_above"], rule["threshold"])
-    if compiled[:5] != rules[CURRENT][:5] or abs(compiled[5] - rules[CURRENT][5]) > 1e-9 * compiled[5]:
-        print("warning: the tool's rule (%s) is not the calibrated one (%s)" %
-              (format_rule(compiled), format_rule(rules[CURRENT])), file=sys.stderr)
+    if rules[FOURTH] != FOURTH_RULE:
+        print("warning: the fourth release chosen again (%s) is not the one released (%s)" %
+              (format_rule(rules[FOURTH]), format_rule(FOURTH_RULE)), file=sys.stderr)
+    check_tool_rule(cg)
 
     reported = [name for name in REPORTED if sets[name]]
     results = {(name, label): evaluate(cg, side, rules[label], sets[name], maps)
                for name in reported for label, side in MEASURED}
-    # The tool itself on every judged placement: its time, its verdict equal
-    # to the Python module's, and its prediction that of the rule above.
+    for name in reported:
+        fifth = get_fifth(sets[name], maps)
+        results[(name, FIFTH)] = (fifth,) + count_classified(sets[name], fifth)
+    # The tool itself on every judged placement: its time, and its verdict
+    # equal to the Python module's.
     tool_times = {}
     for name in judged:
         for p in sets[name]:
-            seconds, verdict = time_tool(args.build, p.folder)
-            tool_times[p.name] = seconds
-            mine = maps[p.name].estimate.get_verdict()
-            if mine != {key: verdict[key] for key in mine}:
-                sys.exit("the tool's verdict on %s differs from the Python module's" % p.name)
-            predicted = results[(name, CURRENT)][0][p.name]
-            if compiled == rules[CURRENT] and verdict["predicted_min_tracks"] != predicted:
-                sys.exit("the tool predicts %d tracks for %s, the rule here %d" %
-                         (verdict["predicted_min_tracks"], p.name, predicted))
+            tool_times[p.name] = time_tool_verdict(args.build, p, maps)
 
     netlists = {name: sorted({p.netlist for p in sets[name]}) for name in SETS}
     out("Does a placement route on its channel, and with how few tracks? The tool answers from the placement "
@@ -693,11 +754,14 @@ def build_section(args, cg):
         "`scripts/min_channel_width.py` (bisection over re-routes of the fixed placement, the mix of wire "
         "lengths scaled with W)." % calibration[0].searches["blind"][0]["bound"])
     out("")
+    if "releases" in notes:
+        out(notes["releases"])
+        out("")
     out("%d placements of %d netlists in five sets split by netlist: calibration (%d placements: %s), on "
         "which the first two releases of the rule were chosen; test (%d: %s), which judged the first; holdout "
         "(%d: %s), which judged the second; holdout 2 (%d: %s), written for the third release and routed "
         "while it was chosen on the three sets before, which judged it; and holdout 3 (%d: %s), written for "
-        "the fourth (the current rule) and routed while it was chosen on the four sets before (%d placements "
+        "the fourth and routed while it was chosen on the four sets before (%d placements "
         "of %d netlists), whose figures were first looked at with the rule fixed." %
         (len(placements), sum(len(netlists[name]) for name in SETS), len(sets["calibration"]),
          ", ".join(netlists["calibration"]), len(sets["test"]), ", ".join(netlists["test"]), len(sets["holdout"]),
@@ -776,13 +840,15 @@ def build_section(args, cg):
     out("")
     out("Goals: mean error at most 10 %%, worst at most 20 %%, at least 90 %% of the channels W_min - 3 .. "
         "W_min + 3 classified right (each routed; a channel is predicted to route when it has at least "
-        "`predicted_min_tracks` tracks). Beside the current rule (net boxes): the estimate's and the "
-        "baseline's maps, each with its best figure and threshold chosen the same way, and the rules of the "
-        "first release (%s), the second (%s) and the third (%s). The earlier holdout and test sets are "
-        "reported too, each judging the release it was kept for: the current rule and the two other maps were "
-        "fitted on them." % (format_rule(FIRST_RULE), format_rule(SECOND_RULE), format_rule(THIRD_RULE)))
+        "`predicted_min_tracks` tracks). Beside the fourth release (net boxes): the estimate's and the "
+        "baseline's maps, each with its best figure and threshold chosen the same way, the rules of the "
+        "first release (%s), the second (%s) and the third (%s), and the fifth, the tool's rule (%s), which "
+        "was fitted on all of these sets and is judged in the sections on the MCNC circuits and the other "
+        "architectures below. The earlier holdout and test sets are reported too, each judging the release it "
+        "was kept for: the fourth release and the two other maps were fitted on them." %
+        (format_rule(FIRST_RULE), format_rule(SECOND_RULE), format_rule(THIRD_RULE), format_fifth(cg)))
     out("")
-    labels = [label for label, _ in MEASURED]
+    labels = [label for label, _ in MEASURED] + [FIFTH]
     out("| set | netlist | placements | %s | %s |" %
         (" | ".join("%s: mean / worst error" % label for label in labels),
          " | ".join("%s: channels classified" % label for label in labels)))
@@ -797,8 +863,8 @@ def build_section(args, cg):
             for label in labels:
                 errors = relative_errors(members, results[(name, label)][0])
                 cells.append("%s / %s" % (percent(statistics.mean(errors)), percent(max(errors))))
-            for label, side in MEASURED:
-                _, correct, total = evaluate(cg, side, rules[label], members, maps)
+            for label in labels:
+                correct, total = count_classified(members, results[(name, label)][0])
                 cells.append("%d of %d (%s)" % (correct, total, percent(correct / total)))
             out("| %s | %s | %d | %s |" % (REPORTED[name], netlist if netlist != "all" else "**all**", len(members),
                                            " | ".join(cells)))
@@ -858,8 +924,8 @@ def build_section(args, cg):
         members = sets[name]
         blind_runs = sum(search_cost(p, "blind")[0] for p in members)
         blind_seconds = sum(search_cost(p, "blind")[1] for p in members)
-        runs, seconds, same = replay_guided(members, results[(name, CURRENT)][0])
-        out("On the %s set, replayed from the current rule's predictions: %d router runs instead of the blind "
+        runs, seconds, same = replay_guided(members, results[(name, FOURTH)][0])
+        out("On the %s set, replayed from the fourth release's predictions: %d router runs instead of the blind "
             "bisection's %d (%s), %.1f minutes instead of %.1f (%s)%s." %
             (JUDGED[name], runs, blind_runs, percent(runs / blind_runs), seconds / 60, blind_seconds / 60,
              percent(seconds / blind_seconds), "" if same else "; some W_min missed"))
@@ -880,19 +946,19 @@ def build_section(args, cg):
         out(notes["guided"])
         out("")
 
-    write_real(out, args, cg, real, placements, maps, rules, compiled, notes)
+    write_real(out, args, cg, real, placements, maps, rules, notes)
 
     out("### Where it is wrong")
     out("")
     page_dir = os.path.dirname(args.write or os.path.join(ROOT, "docs", "accuracy.md"))
-    out("The worst-predicted placement of each test and holdout netlist under the current rule: the estimate "
+    out("The worst-predicted placement of each netlist of holdout 3 under the fourth release: the estimate "
         "(left) beside the routed usage at W_min (right), both over the supply of W_min, in the wire "
         "direction of the largest smoothed utilization.")
     out("")
     images = os.path.join(page_dir, "images", "routability")
     written = []
     for name in judged:
-        predicted = results[(name, CURRENT)][0]
+        predicted = results[(name, FOURTH)][0]
         ranked = sorted(sets[name], key=lambda p: (-abs(predicted[p.name] - p.w_min) / p.w_min, p.name))
         for netlist in netlists[name]:
             p = next(p for p in ranked if p.netlist == netlist)

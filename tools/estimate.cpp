@@ -136,9 +136,10 @@ void ESTIMATE_RUN::add_queries()
     queries.emplace_back([this] { m_report.avg_chip_utilization_1 = m_estimator.get_avg_chip_utilization(1.0f); });
     queries.emplace_back([this] { add_utilization_figures(); });
     queries.emplace_back([this] {
-        const BOX_DEMAND demand(m_design.nx, m_design.ny, m_netlist, m_nets);
-        m_report.routability = get_placement_routability(m_design.nx, m_design.ny, demand,
-                                                         get_supply_readers(m_estimator), m_report.tracks);
+        const BOX_DEMAND demand(m_design.nx, m_design.ny, m_netlist, m_nets, ROUTABILITY_RULE_CALIBRATED.extent);
+        m_report.routability =
+            get_placement_routability(m_design.nx, m_design.ny, demand, get_supply_readers(m_estimator),
+                                      m_report.tracks, get_design_device(m_design));
     });
     congestion_internal::parallel_loop(static_cast<int>(queries.size()), [&](int i) { queries[i](); });
 }

@@ -72,9 +72,10 @@ const char* get_supply_setting(const REPORT& r)
     return r.form == DESIGN_FORM::DIRECTIONAL ? DIRECTIONAL_WORD : get_supply_word(r.options.supply);
 }
 
-// The verdict line: the rule's verdict and margin, and what it predicts of
-// the design's channel, which its form tells: a count of tracks per
-// direction, or iCE40's fixed channel.
+// The verdict line: the rule's verdict and margin, what it predicts of the
+// design's channel, which its form tells (a count of tracks per direction,
+// or iCE40's fixed channel), and the threshold of the device it assumed or
+// read.
 std::string format_verdict(const REPORT& r)
 {
     const ROUTABILITY& v = r.routability;
@@ -83,12 +84,19 @@ std::string format_verdict(const REPORT& r)
     std::string line =
         format("verdict: %s, margin %s (routes with %.1f%% of its wire supply or more", get_verdict_word(v),
                std::isfinite(v.margin) ? format("%.3f", v.margin).c_str() : "n/a", 100.0 * v.min_supply_scale);
+    const double threshold = get_routability_threshold(ROUTABILITY_RULE_CALIBRATED, v.device);
     if (r.form == DESIGN_FORM::UNDIRECTED)
-        line += "; the rule is calibrated on generic designs, and every iCE40 design routes on its fixed channel";
-    else if (r.tracks != NO_TRACKS)
+        return line + format(
+                          "; the rule is calibrated on generic designs, here with the default generic device's "
+                          "threshold %.3f, and every iCE40 design routes on its fixed channel)\n",
+                          threshold);
+    if (r.tracks != NO_TRACKS)
         line += format(": predicted minimum channel %d tracks per direction, this design has %d",
                        v.predicted_min_tracks, r.tracks);
-    return line + ")\n";
+    line += format("; threshold %.3f for %.3f of the tracks starting a wire in a tile and %d inputs a logic tile",
+                   threshold, v.device.starting_share, v.device.tile_inputs);
+    return line + (v.device.assumed ? ", the default generic device's: meta.txt does not describe the device)\n"
+                                    : ", from meta.txt)\n");
 }
 
 }  // namespace
@@ -113,7 +121,7 @@ struct ROUTABILITY_JSON_VALUE {
     {
         return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
     }
-    nlohmann::json operator()(const ROUTABILITY_RULE& rule) const
+    nlohmann::json operator()(const RULE_IN_FORCE& rule) const
     {
         nlohmann::json object = nlohmann::json::object();
         visit_rule_fields(rule, [&](const char* name, const auto& value) { object[name] = (*this)(value); });

@@ -71,6 +71,10 @@ py::object get_design_object(const DESIGN& design)
     fields["lab_in"] = get_tile_array(design, design.lab_in);
     const int tracks = get_design_tracks(design);
     fields["tracks"] = tracks != NO_TRACKS ? py::object(py::int_(tracks)) : py::none();
+    // The device's figures when meta.txt describes the device, as the tool reads them.
+    const ROUTING_DEVICE device = get_design_device(design);
+    fields["starting_share"] = device.assumed ? py::none() : py::object(py::float_(device.starting_share));
+    fields["tile_inputs"] = device.assumed ? py::none() : py::object(py::int_(device.tile_inputs));
     fields["num_nets"] = num_nets;
     fields["net_start"] = get_net_array(design.net_start);
     fields["pin_x"] = get_net_array(design.pin_x);
@@ -104,8 +108,9 @@ void bind_design_loader(py::module_& module)
 {
     module.def("load_design", &load_design, py::arg("path"), R"doc(
 Reads a placed-and-routed design folder (tiles.txt, nets.txt, optional
-routed.txt; format in data/FORMAT.md) of either form with the estimator
-tool's reader. Any fault raises ValueError naming the file and the line.
+routed.txt and meta.txt; format in data/FORMAT.md) of either form with the
+estimator tool's reader. Any fault raises ValueError naming the file and the
+line.
 
 Returns a namespace of:
   name, nx, ny, num_nets
@@ -118,6 +123,10 @@ Returns a namespace of:
   tracks                     the channel's tracks per direction (directional;
                              None for an undirected design): pass it to
                              Estimator.routability
+  starting_share, tile_inputs  the device's figures that the routability
+                             threshold follows, from meta.txt of a generic
+                             import (None when it does not describe the
+                             device): pass them to Estimator.routability
   net_start, pin_x, pin_y    CSR pins, driver first (Netlist's arrays)
   flags, weight              (num_nets,) flag bits (1 global, 2 constant,
                              4 no span wire) and weight

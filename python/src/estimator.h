@@ -157,8 +157,9 @@ class ESTIMATOR {
     // The estimator tool's routability verdict on the box demand of the
     // listed nets against the supply, as a dict, and that box demand
     // (routability.cpp).
-    py::dict get_routability(const ARRAY_NETLIST& netlist, const py::object& tracks, const py::object& nets);
-    py::array_t<double> get_box_demand(const ARRAY_NETLIST& netlist, const py::object& nets) const;
+    py::dict get_routability(const ARRAY_NETLIST& netlist, const py::object& tracks, const py::object& nets,
+                             const py::object& starting_share, const py::object& tile_inputs);
+    py::array_t<double> get_box_demand(const ARRAY_NETLIST& netlist, const py::object& nets, double extent) const;
 
     // --- text dumps ---
     void dump(const py::object& path, const py::object& skip_cols);

@@ -1,6 +1,7 @@
 // The Python class Estimator: names, arguments and docstrings of ESTIMATOR.
 #include <pybind11/stl.h>
 
+#include "front_end/routability.h"
 #include "python/src/bindings.h"
 #include "python/src/estimator.h"
 
@@ -116,17 +117,22 @@ void bind_estimator(py::module_& module)
              py::arg("ymin"), py::arg("ymax"), "Tiles with wire supply in an inclusive window.")
 
         .def("routability", &E::get_routability, py::arg("netlist"), py::arg("tracks") = py::none(),
-             py::arg("nets") = py::none(),
+             py::arg("nets") = py::none(), py::arg("starting_share") = py::none(), py::arg("tile_inputs") = py::none(),
              "The estimator tool's routability verdict on the listed nets of the netlist (default all) against "
              "the supply, as a dict with the names of the tool's JSON routability object: verdict ('routes' or "
              "'does not route'), min_supply_scale, margin, predicted_min_tracks and tracks (None without "
-             "`tracks`, the channel's tracks per direction), figure and rule. Nets that need wires against no wire "
-             "supply do not route: margin -1, and figure, min_supply_scale and predicted_min_tracks None. Needs "
-             "the smoothed supply.")
+             "`tracks`, the channel's tracks per direction), figure and rule. The threshold follows the device: "
+             "starting_share (the share of a direction's tracks that start a wire in a tile, in (0, 1]) and "
+             "tile_inputs (a logic tile's input pins), both given (load_design's fields of the same names) or "
+             "neither, for the default generic device's (0.7 and 17; the rule's device_assumed is then True). "
+             "Nets that need wires against no wire supply do not route: margin -1, and figure, min_supply_scale "
+             "and predicted_min_tracks None. Needs the smoothed supply.")
         .def("box_demand", &E::get_box_demand, py::arg("netlist"), py::arg("nets") = py::none(),
+             py::arg("extent") = ROUTABILITY_RULE_CALIBRATED.extent,
              "The box demand that routability reads, of the listed nets (default all): (2, nx, ny) float64, [0] "
-             "horizontal and [1] vertical, each net's box width and height times the crossing factor of its pin "
-             "count (1 up to 3 pins, 1.45 at 10, 2.79 at 50), spread evenly over the tiles of its box.")
+             "horizontal and [1] vertical, each net's box width and height plus `extent` tiles (default the "
+             "rule's, 1) times the crossing factor of its pin count (1 up to 3 pins, 1.45 at 10, 2.79 at 50), "
+             "spread evenly over the tiles of its box.")
         .def("dump", &E::dump, py::arg("path"), py::arg("skip_cols") = py::tuple(),
              "Writes the grids as text tables, leaving out the x columns skip_cols.")
         .def("dump_netlist", &E::dump_netlist, py::arg("path"), py::arg("netlist"), py::arg("nets") = py::none(),

@@ -26,7 +26,7 @@ struct ROUTABILITY_PY_VALUE {
     {
         return py::cast(value);
     }
-    py::object operator()(const ROUTABILITY_RULE& rule) const
+    py::object operator()(const RULE_IN_FORCE& rule) const
     {
         py::dict fields;
         visit_rule_fields(rule, [&](const char* name, const auto& value) { fields[name] = (*this)(value); });
@@ -128,13 +128,35 @@ py::array_t<float> load_baseline(const py::object& path)
     return make_float_array({2, design.nx, design.ny}, values);
 }
 
+// The device of a verdict: the caller's starting share and tile inputs,
+// given together, or the default generic device's, marked assumed.
+ROUTING_DEVICE to_routing_device(const py::object& starting_share, const py::object& tile_inputs)
+{
+    if (starting_share.is_none() != tile_inputs.is_none())
+        throw py::value_error("starting_share and tile_inputs describe the device together: give both or neither");
+    if (starting_share.is_none())
+        return get_design_device(DESIGN());
+    if (!py::isinstance<py::float_>(starting_share) && !py::isinstance<py::int_>(starting_share))
+        throw py::type_error("starting_share must be a float, not " + get_type_name(starting_share));
+    ROUTING_DEVICE device;
+    device.starting_share = starting_share.cast<double>();
+    if (!(device.starting_share > 0.0 && device.starting_share <= 1.0))
+        throw py::value_error("starting_share " + std::to_string(device.starting_share) +
+                              " is outside (0, 1]: it is a share of the tracks");
+    device.tile_inputs =
+        to_int_in_range(to_integer(tile_inputs, "tile_inputs", "an int or None"), "tile_inputs", 1, MAX_TILE_COUNT);
+    return device;
+}
+
 }  // namespace
 
-py::dict ESTIMATOR::get_routability(const ARRAY_NETLIST& netlist, const py::object& tracks, const py::object& nets)
+py::dict ESTIMATOR::get_routability(const ARRAY_NETLIST& netlist, const py::object& tracks, const py::object& nets,
+                                    const py::object& starting_share, const py::object& tile_inputs)
 {
     const int track_count = tracks.is_none()
                                 ? NO_TRACKS
                                 : to_int_in_range(to_integer(tracks, "tracks", "an int or None"), "tracks", 1, 1 << 24);
+    const ROUTING_DEVICE device = to_routing_device(starting_share, tile_inputs);
     const std::vector<int> selected = select_boxes(netlist, nets);
     READING operation(m_operation);
     require_smooth_supply("routability");
@@ -143,8 +165,9 @@ py::dict ESTIMATOR::get_routability(const ARRAY_NETLIST& netlist, const py::obje
     ROUTABILITY routability;
     {
         py::gil_scoped_release release;
-        const BOX_DEMAND demand(get_nx(), get_ny(), FLAT_NETLIST(netlist.get_arrays()), selected);
-        routability = get_placement_routability(get_nx(), get_ny(), demand, supply, track_count);
+        const BOX_DEMAND demand(get_nx(), get_ny(), FLAT_NETLIST(netlist.get_arrays()), selected,
+                                ROUTABILITY_RULE_CALIBRATED.extent);
+        routability = get_placement_routability(get_nx(), get_ny(), demand, supply, track_count, device);
     }
     return get_routability_dict(routability, track_count);
 }
@@ -156,13 +179,15 @@ std::vector<int> ESTIMATOR::select_boxes(const ARRAY_NETLIST& netlist, const py:
     return selected;
 }
 
-py::array_t<double> ESTIMATOR::get_box_demand(const ARRAY_NETLIST& netlist, const py::object& nets) const
+py::array_t<double> ESTIMATOR::get_box_demand(const ARRAY_NETLIST& netlist, const py::object& nets, double extent) const
 {
+    if (!(extent >= 0.0 && std::isfinite(extent)))
+        throw py::value_error("extent " + std::to_string(extent) + " is not a finite number of at least 0");
     const std::vector<int> selected = select_boxes(netlist, nets);
     py::array_t<double> maps({py::ssize_t{2}, py::ssize_t{get_nx()}, py::ssize_t{get_ny()}});
     auto out = maps.mutable_unchecked<3>();
     py::gil_scoped_release release;
-    const BOX_DEMAND demand(get_nx(), get_ny(), FLAT_NETLIST(netlist.get_arrays()), selected);
+    const BOX_DEMAND demand(get_nx(), get_ny(), FLAT_NETLIST(netlist.get_arrays()), selected, extent);
     for (int x = 0; x < get_nx(); ++x)
         for (int y = 0; y < get_ny(); ++y) {
             out(0, x, y) = demand.get_horizontal(x, y);
@@ -173,7 +198,8 @@ py::array_t<double> ESTIMATOR::get_box_demand(const ARRAY_NETLIST& netlist, cons
 
 void bind_routability(py::module_& module)
 {
-    module.attr("ROUTABILITY_RULE") = ROUTABILITY_PY_VALUE()(ROUTABILITY_RULE_CALIBRATED);
+    module.attr("ROUTABILITY_RULE") =
+        ROUTABILITY_PY_VALUE()(RULE_IN_FORCE{ROUTABILITY_RULE_CALIBRATED, get_design_device(DESIGN())});
     module.def("routability_figure", &get_figure, py::arg("demand"), py::arg("supply"), py::arg("window"),
                py::arg("quantile"), py::arg("across") = py::none(), py::arg("vertical") = py::none(),
                py::arg("mean_above") = false, R"doc(
@@ -188,7 +214,9 @@ utilizations, smallest first, or with mean_above the mean of the values from
 that rank up. Without supply anywhere it is infinite when some tile has
 demand, else 0. Estimator.routability uses this figure with the calibrated
 ROUTABILITY_RULE on the maps 'net boxes': Estimator.box_demand's two axes, each
-against the supply of both directions of its axis.
+against the supply of both directions of its axis. ROUTABILITY_RULE holds the
+rule on the default generic device; a verdict's 'rule' holds it on the
+verdict's device.
 )doc");
     module.def("load_baseline", &load_baseline, py::arg("path"), R"doc(
 The plain bounding-box baseline of a design folder, as the estimator tool

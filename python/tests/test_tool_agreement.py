@@ -22,6 +22,7 @@ SETTINGS = {
 }
 MODELS = {"path": cg.PATH_PROBABILITY_MODEL, "bbox": cg.BOUNDING_BOX_MODEL}
 POLICIES = {"ratio": "utilization", "overflow": "overflow"}
+TOP = DESIGN_DIR.parents[1]
 
 
 def run_tool(tmp_path, s, design_dir=DESIGN_DIR):
@@ -139,8 +140,11 @@ def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tm
     rule = cg.ROUTABILITY_RULE
     assert verdict["rule"] == rule
     # The box demand's tile-by-tile values are checked in C++; the figure of
-    # the maps as the module gives them is computed here.
+    # the maps as the module gives them is computed here. The extent adds the
+    # same factor / area of each net to both axes over its box.
     boxes = est.box_demand(design_netlist(d), nets=nets)
+    added = boxes - est.box_demand(design_netlist(d), nets=nets, extent=0.0)
+    assert added.min() > -1e-12 and added.sum() > 0 and np.allclose(added[0], added[1], rtol=1e-12, atol=1e-12)
     assert verdict["figure"] == pytest.approx(get_rule_figure(boxes, est.supply[:4], rule), rel=1e-12)
     supply = est.supply[:4]
     axes = np.stack([supply[0] + supply[1], supply[2] + supply[3]])
@@ -149,6 +153,52 @@ def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tm
         pytest.approx(verdict["figure"], rel=1e-6)
     assert verdict["min_supply_scale"] == verdict["figure"] / rule["threshold"]
     assert verdict["predicted_min_tracks"] == max(1, math.ceil(d.tracks * verdict["min_supply_scale"]))
+    # The folder does not describe its device: the default generic device's figures, as the tool takes them.
+    assert d.starting_share is None and d.tile_inputs is None and rule["device_assumed"]
+    assert (rule["starting_share"], rule["tile_inputs"]) == (0.7, 17)
+
+
+def generic_copy(folder, slices, lut, tracks):
+    """data/fir_mac_g20 as if imported on another architecture of 20 tracks a direction: meta.txt's
+    slices, lut and tracks, and each logic tile's lab_in of slices x lut + 1."""
+    source = TOP / "data" / "fir_mac_g20"
+    folder.mkdir()
+    for name in ("nets.txt", "routed.txt"):
+        (folder / name).write_text((source / name).read_text())
+    tiles = (source / "tiles.txt").read_text().splitlines()
+    for i, line in enumerate(tiles[2:], 2):
+        fields = line.split()
+        if fields[2] == "logic":
+            tiles[i] = " ".join(fields[:7] + [str(slices * lut + 1)])
+    (folder / "tiles.txt").write_text("\n".join(tiles) + "\n")
+    meta = {"arch": "generic", "slices": slices, "lut": lut, "tracks": tracks}
+    (folder / "meta.txt").write_text("".join("%s %s\n" % item for item in meta.items()))
+    return folder
+
+
+@pytest.mark.parametrize("slices, lut, tracks, starting_share, tile_inputs", [
+    (4, 4, "1:12,4:8", (12 + 8 / 4) / 20, 17),
+    (8, 4, "1:4,2:8,6:8", (4 + 8 / 2 + 8 / 6) / 20, 33),
+    (4, 6, "1:6,2:6,6:8", (6 + 6 / 2 + 8 / 6) / 20, 25)])
+def test_the_verdict_on_a_generic_device_is_the_tools(tmp_path, slices, lut, tracks, starting_share, tile_inputs):
+    """load_design gives the device that meta.txt describes; the verdict on it is the tool's, and the
+    rule's threshold is 1.692 (s / p)^(1/4) of its figures, computed here from the architecture."""
+    folder = generic_copy(tmp_path / "generic", slices, lut, tracks)
+    d = cg.load_design(folder)
+    assert d.starting_share == pytest.approx(starting_share, rel=1e-15) and d.tile_inputs == tile_inputs
+    report = run_tool(tmp_path, SETTINGS["defaults"], folder)
+    est = run_python(d, SETTINGS["defaults"])
+    netlist, nets = design_netlist(d), estimated_nets(d)
+    verdict = est.routability(netlist, d.tracks, nets=nets, starting_share=d.starting_share,
+                              tile_inputs=d.tile_inputs)
+    assert verdict == {key: report["routability"][key] for key in verdict}
+    rule = verdict["rule"]
+    assert not rule["device_assumed"]
+    assert rule["threshold"] == pytest.approx(1.692 * (starting_share / tile_inputs) ** 0.25, rel=1e-12)
+    # Without the device's figures the default device's threshold stands in, and says so.
+    assumed = est.routability(netlist, d.tracks, nets=nets)
+    assert assumed["figure"] == verdict["figure"] and assumed["rule"] == cg.ROUTABILITY_RULE
+    assert assumed["min_supply_scale"] == verdict["figure"] / cg.ROUTABILITY_RULE["threshold"]
 
 
 @pytest.mark.parametrize("name", sorted(SETTINGS))

@@ -274,7 +274,7 @@ TEST(Bels, NamesAreReadAndWrittenAsTheDeviceNamesThem)
         EXPECT_FALSE(parse_bel_name(name).has_value()) << name;
 }
 
-// The box map is the verdict's net-box demand over the axis's supply, divided
+// The box map is the net boxes' demand, unlengthened, over the axis's supply, divided
 // by the mean over the tiles with supply: summed over the whole grid it gives
 // the number of tiles with supply times 2 at the first refresh.
 TEST(Maps, TheBoxMapIsTheVerdictsDemandOverTheSupplyNormalisedToAMeanOfOne)
@@ -283,7 +283,7 @@ TEST(Maps, TheBoxMapIsTheVerdictsDemandOverTheSupplyNormalisedToAMeanOfOne)
     const std::unique_ptr<CONGESTION_MAP> map = make_congestion_map(MAP_KIND::BOXES, placement);
     const DESIGN& design = get_design().design;
     FLAT_NETLIST netlist(placement.get_netlist_arrays());
-    const BOX_DEMAND demand(design.nx, design.ny, netlist, placement.get_wired_nets());
+    const BOX_DEMAND demand(design.nx, design.ny, netlist, placement.get_wired_nets(), 0.0);
     double horizontal = 0.0;
     double vertical = 0.0;
     std::size_t tiles = 0;

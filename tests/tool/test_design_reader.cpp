@@ -1,4 +1,6 @@
-// The design reader on the bundled design and on malformed copies of it.
+// The design reader on the bundled design and on malformed copies of it, and
+// the device a generic folder's meta.txt describes.
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <numeric>
@@ -9,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "front_end/design_reader.h"
+#include "front_end/routability.h"
 #include "tool_test_support.h"
 
 namespace {
@@ -57,8 +60,35 @@ struct LINE_FAULT {
     int line;
     std::string text;
     std::string phrase;
-    int faulty_line = 0;
+    int faulty_line = 0;  // the line the error names, when not `line`; NO_LINE for none
 };
+
+constexpr int NO_LINE = -1;
+
+// Edits the fault's line of its file in `dir` (the file restored after each),
+// and expects the reader to refuse the folder with exactly "FILE, line N:
+// PHRASE" (or "FILE: PHRASE").
+void expect_edits_refused(const fs::path& dir, const std::vector<LINE_FAULT>& faults)
+{
+    for (const LINE_FAULT& fault : faults) {
+        const fs::path path = dir / fault.file;
+        const std::vector<std::string> original = read_lines(path);
+        std::vector<std::string> lines = original;
+        lines.at(fault.line - 1) = fault.text;
+        write_lines(path, lines);
+        const int line = fault.faulty_line == 0 ? fault.line : fault.faulty_line;
+        try {
+            read_design(dir.string());
+            ADD_FAILURE() << "no error for " << fault.text;
+        } catch (const DESIGN_ERROR& error) {
+            EXPECT_EQ(error.get_line(), std::max(line, 0)) << fault.text;
+            EXPECT_EQ(std::string(error.what()),
+                      path.string() + (line > 0 ? ", line " + std::to_string(line) : "") + ": " + fault.phrase)
+                << fault.text;
+        }
+        write_lines(path, original);
+    }
+}
 
 TEST(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
 {
@@ -279,26 +309,115 @@ TEST(DesignReaderDirectional, ReadsEachDirectionIntoItsOwnColumnAndHoldsUsageToT
             EXPECT_EQ(design.routed[c].at(tile), DIRECTIONAL_USAGE[tile][c]) << tile << " " << c;
         }
 
-    const fs::path path = dir.get_path() / "routed.txt";
-    const std::vector<std::string> original = read_lines(path);
-    const LINE_FAULT faults[] = {
-        {"routed.txt", 8, "1 1 3 6 2 0 3", "the routed left 6 exceeds the tile's supply of 5."},
-        {"routed.txt", 8, "1 1 3 1 2 4 3", "the routed down 4 exceeds the tile's supply of 3."},
-        {"routed.txt", 1, "routed 4 3",
-         "the header marks the undirected form but tiles.txt has the directional one, and a design folder holds one "
-         "form."},
+    expect_edits_refused(
+        dir.get_path(),
+        {
+            {"routed.txt", 8, "1 1 3 6 2 0 3", "the routed left 6 exceeds the tile's supply of 5."},
+            {"routed.txt", 8, "1 1 3 1 2 4 3", "the routed down 4 exceeds the tile's supply of 3."},
+            {"routed.txt", 1, "routed 4 3",
+             "the header marks the undirected form but tiles.txt has the directional one, and a design folder holds "
+             "one form."},
+        });
+}
+
+// The device of a generic folder for each architecture the importer builds,
+// computed here from its options: s, the share of a direction's tracks that
+// start a wire in a tile (track t of a class of length L starts one in every
+// L-th tile, so a class of C tracks starts C / L a tile), and p, a logic
+// tile's input pins (a LUT's inputs per slice and the clock); the threshold
+// 1.692 (s / p)^(1/4). A folder that does not describe its device gets the
+// default device's figures, marked assumed.
+TEST(DesignReaderDevice, TheThresholdFollowsTheArchitectureThatMetaTxtDescribes)
+{
+    struct ARCHITECTURE {
+        const char* options;
+        int slices, lut;
+        const char* tracks;
+        double starting_share;
+        int tile_inputs;
     };
-    for (const LINE_FAULT& fault : faults) {
-        std::vector<std::string> lines = original;
-        lines.at(fault.line - 1) = fault.text;
-        write_lines(path, lines);
-        try {
-            read_design(dir.get_path().string());
-            ADD_FAILURE() << "no error for " << fault.text;
-        } catch (const DESIGN_ERROR& error) {
-            EXPECT_EQ(std::string(error.what()),
-                      path.string() + ", line " + std::to_string(fault.line) + ": " + fault.phrase);
-        }
+    const ARCHITECTURE architectures[] = {
+        {"defaults", 4, 4, "1:12,4:8", (12 + 8 / 4.0) / 20, 4 * 4 + 1},
+        {"--slices 8", 8, 4, "1:12,4:8", (12 + 8 / 4.0) / 20, 8 * 4 + 1},
+        {"--lut 6", 4, 6, "1:12,4:8", (12 + 8 / 4.0) / 20, 4 * 6 + 1},
+        {"--tracks 1:4,2:8,6:8", 4, 4, "1:4,2:8,6:8", (4 + 8 / 2.0 + 8 / 6.0) / 20, 4 * 4 + 1},
+        // the classes in any order
+        {"--slices 8 --tracks 6:8,1:6,2:6", 8, 4, "6:8,1:6,2:6", (6 + 6 / 2.0 + 8 / 6.0) / 20, 8 * 4 + 1},
+    };
+    SCRATCH_DIR dir;
+    for (const ARCHITECTURE& a : architectures) {
+        const fs::path folder = dir.get_path() / std::to_string(&a - architectures);
+        write_generic_design(folder, a.slices, a.lut, a.tracks, 20);
+        const ROUTING_DEVICE device = get_design_device(read_design(folder.string()));
+        EXPECT_NEAR(device.starting_share, a.starting_share, 1e-15) << a.options;
+        EXPECT_EQ(device.tile_inputs, a.tile_inputs) << a.options;
+        EXPECT_FALSE(device.assumed) << a.options;
+        EXPECT_NEAR(get_routability_threshold(ROUTABILITY_RULE_CALIBRATED, device),
+                    1.692 * std::pow(a.starting_share / a.tile_inputs, 0.25), 1e-12)
+            << a.options;
+    }
+    // The default device's threshold, 0.762; the same figures stand in for
+    // a folder without meta.txt and for the bundled iCE40 design's, which
+    // describes no generic device.
+    const fs::path bare = dir.get_path() / "bare";
+    write_directional_design(bare);
+    for (const std::string& folder : {bare.string(), std::string(SAMPLE_DESIGN)}) {
+        const ROUTING_DEVICE device = get_design_device(read_design(folder));
+        EXPECT_TRUE(device.assumed) << folder;
+        EXPECT_NEAR(device.starting_share, 0.7, 1e-15) << folder;
+        EXPECT_EQ(device.tile_inputs, 17) << folder;
+        EXPECT_NEAR(get_routability_threshold(ROUTABILITY_RULE_CALIBRATED, device), 0.7622, 5e-5) << folder;
+    }
+}
+
+// meta.txt of the generic 4 x 3 design of the test support: line 2 "arch
+// generic", 4 "slices 4", 5 "lut 4", 6 "tracks 1:12,4:8"; every logic tile
+// has 20 wires a direction and 17 lab_in. Each edit is refused with the line
+// (0 for a missing key).
+TEST(DesignReaderDevice, AMetaTxtThatDoesNotDescribeTheDeviceOfTilesTxtIsRefused)
+{
+    SCRATCH_DIR dir;
+    write_generic_design(dir.get_path(), 4, 4, "1:12,4:8", 20);
+    const fs::path path = dir.get_path() / "meta.txt";
+    const std::vector<std::string> original = read_lines(path);
+    const std::string tracks =
+        "the key tracks is missing or not a list LEN:COUNT,... of wire classes, each length "
+        "and count a positive whole number and no length twice.";
+    expect_edits_refused(
+        dir.get_path(),
+        {
+            {"meta.txt", 4, "slices 0", "the key slices is missing or not a positive whole number."},
+            {"meta.txt", 5, "lut", "the key lut is missing or not a positive whole number."},
+            {"meta.txt", 5, "lut_inputs 4", "the key lut is missing or not a positive whole number.", NO_LINE},
+            {"meta.txt", 6, "tracks 1:12,4:x", tracks},
+            {"meta.txt", 6, "tracks 1:12,1:8", tracks},
+            {"meta.txt", 6, "tracks 0:12,4:8", tracks},
+            {"meta.txt", 6, "tracks 1:12;4:8", tracks},
+            {"meta.txt", 6, "tracks 1:12,", tracks},
+            {"meta.txt", 6, "wires 1:12,4:8", tracks, NO_LINE},
+            {"meta.txt", 6, "tracks 1:12,4:6",
+             "the tracks give 18 wires per direction, but the logic tile (1, 1) of tiles.txt has 20 right."},
+            {"meta.txt", 5, "lut 6",
+             "4 slices of 6-input LUTs give a logic tile 25 input pins with the clock, but the logic tile (1, 1) of "
+             "tiles.txt has 17 lab_in."},
+        });
+    // Another device's meta.txt is no generic device's: read, and assumed.
+    std::vector<std::string> lines = original;
+    lines.at(1) = "arch ice40";
+    write_lines(path, lines);
+    EXPECT_TRUE(get_design_device(read_design(dir.get_path().string())).assumed);
+
+    // An undirected folder that says it is of the generic device.
+    copy_sample_design(dir.get_path() / "undirected");
+    write_lines(dir.get_path() / "undirected" / "meta.txt", original);
+    try {
+        read_design((dir.get_path() / "undirected").string());
+        ADD_FAILURE() << "no error for an undirected generic folder";
+    } catch (const DESIGN_ERROR& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  (dir.get_path() / "undirected" / "meta.txt").string() +
+                      ", line 2: the folder is of the generic device, whose tiles.txt has the directional form, but "
+                      "tiles.txt has the undirected one.");
     }
 }
 

@@ -995,8 +995,71 @@ TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWrit
         EXPECT_EQ(verdict["predicted_min_tracks"], static_cast<int>(std::ceil(6 * scale)));
         EXPECT_EQ(verdict["predicted_min_tracks"].get<int>() <= 6, routes);
         const std::string line = find_line(result.out, "verdict: ");
-        EXPECT_NE(line.find(", this design has 6)"), std::string::npos) << line;
+        EXPECT_NE(line.find(", this design has 6; threshold "), std::string::npos) << line;
         EXPECT_EQ(line.find("iCE40"), std::string::npos) << line;
+    }
+}
+
+// The rule in force as the JSON and the verdict line give it: the device of
+// a generic folder's meta.txt (8 slices of 4-input LUTs and 1:4,2:8,6:8 here,
+// whose logic tile has 33 input pins and whose tracks start (4 + 8 / 2 +
+// 8 / 6) / 20 = 0.467 wires a tile a direction), the default generic
+// device's for a directional folder without meta.txt and for the bundled
+// iCE40 design. The threshold is the rule's for that device, and the scale
+// the figure over it.
+TEST(DirectionalDesign, TheVerdictSaysWhichDeviceItsThresholdIsFor)
+{
+    SCRATCH_DIR dir;
+    const fs::path generic = dir.get_path() / "generic";
+    const fs::path bare = dir.get_path() / "bare";
+    write_generic_design(generic, 8, 4, "1:4,2:8,6:8", 20);
+    write_directional_design(bare);
+    struct CASE {
+        std::string folder;
+        double starting_share;
+        int tile_inputs;
+        bool assumed;
+        std::string line_end;
+    };
+    const CASE cases[] = {
+        {generic.string(), (4 + 8 / 2.0 + 8 / 6.0) / 20, 33, false,
+         ": predicted minimum channel %d tracks per direction, this design has 20; threshold %.3f for 0.467 of the "
+         "tracks starting a wire in a tile and 33 inputs a logic tile, from meta.txt)"},
+        {bare.string(), 0.7, 17, true,
+         ": predicted minimum channel %d tracks per direction, this design has 6; threshold %.3f for 0.700 of the "
+         "tracks starting a wire in a tile and 17 inputs a logic tile, the default generic device's: meta.txt does "
+         "not describe the device)"},
+        {SAMPLE_DESIGN, 0.7, 17, true,
+         "; the rule is calibrated on generic designs, here with the default generic device's threshold %.3f, and "
+         "every iCE40 design routes on its fixed channel)"},
+    };
+    for (const CASE& c : cases) {
+        const fs::path json_path = dir.get_path() / "report.json";
+        const PROGRAM_RESULT result = run_tool({c.folder, "--json", json_path.string()}, dir.get_path());
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        const nlohmann::json verdict = nlohmann::json::parse(read_text(json_path))["routability"];
+        const nlohmann::json& rule = verdict["rule"];
+        EXPECT_EQ(rule["maps"], "net boxes");
+        EXPECT_EQ(rule["extent"], 1.0);
+        EXPECT_EQ(rule["along"], 5);
+        EXPECT_EQ(rule["across"], 1);
+        EXPECT_EQ(rule["quantile"], 0.95);
+        EXPECT_EQ(rule["mean_above"], false);
+        EXPECT_EQ(rule["constant"], 1.692);
+        EXPECT_EQ(rule["exponent"], 0.25);
+        EXPECT_NEAR(rule["starting_share"].get<double>(), c.starting_share, 1e-15) << c.folder;
+        EXPECT_EQ(rule["tile_inputs"], c.tile_inputs) << c.folder;
+        EXPECT_EQ(rule["device_assumed"], c.assumed) << c.folder;
+        const double threshold = rule["threshold"].get<double>();
+        EXPECT_NEAR(threshold, 1.692 * std::pow(c.starting_share / c.tile_inputs, 0.25), 1e-12) << c.folder;
+        EXPECT_EQ(verdict["min_supply_scale"].get<double>(), verdict["figure"].get<double>() / threshold);
+        char end[512];
+        if (c.assumed && c.folder == SAMPLE_DESIGN)
+            std::snprintf(end, sizeof end, c.line_end.c_str(), threshold);
+        else
+            std::snprintf(end, sizeof end, c.line_end.c_str(), verdict["predicted_min_tracks"].get<int>(), threshold);
+        const std::string line = find_line(result.out, "verdict: ");
+        EXPECT_EQ(line.substr(line.size() - std::min(line.size(), std::strlen(end))), end) << c.folder;
     }
 }
 

@@ -352,45 +352,121 @@ TEST(Routability, CrossingFactorFollowsThePublishedTable)
         EXPECT_NEAR(get_crossing_factor(pins), factor, 1e-12) << pins << " pins";
 }
 
+// The arrays of a netlist of nets given by their box and pin count (every
+// pin at (0, 0): the boxes are read as given).
+struct BOX_NETLIST {
+    explicit BOX_NETLIST(const std::vector<std::array<int, 5>>& nets)
+    {
+        net_start.push_back(0);
+        for (const auto& net : nets) {
+            net_start.push_back(net_start.back() + net[4]);
+            boxes.insert(boxes.end(), net.begin(), net.begin() + 4);
+        }
+        pins.assign(static_cast<std::size_t>(net_start.back()), 0);
+        arrays.num_nets = static_cast<int>(nets.size());
+        arrays.net_start = net_start.data();
+        arrays.pin_x = arrays.pin_y = pins.data();
+        arrays.xl = boxes.data();
+        arrays.xr = boxes.data() + 1;
+        arrays.yb = boxes.data() + 2;
+        arrays.yt = boxes.data() + 3;
+        arrays.box_stride = 4;
+        listed.resize(nets.size());
+        std::iota(listed.begin(), listed.end(), 0);
+    }
+    std::vector<int> net_start, boxes, pins, listed;
+    NETLIST_ARRAYS arrays;
+};
+
 // Boxes at every edge of a small grid, one tile, one row, one column and an
 // empty one: the tables of differences give each tile of a box its share and
-// no other tile anything.
+// no other tile anything, with the boxes as they are and lengthened.
 TEST(Routability, BoxDemandSpreadsEachNetOverItsBoxOnly)
 {
     constexpr int NX = 5, NY = 4;
     // xl, xr, yb, yt and the pin count of each net.
     const std::vector<std::array<int, 5>> nets = {
         {0, 4, 0, 3, 12}, {4, 4, 3, 3, 2}, {1, 3, 2, 2, 5}, {2, 2, 0, 3, 60}, {3, 1, 0, 0, 2}};
-    std::vector<int> net_start{0}, boxes, pins;
-    for (const auto& net : nets) {
-        net_start.push_back(net_start.back() + net[4]);
-        boxes.insert(boxes.end(), net.begin(), net.begin() + 4);
+    const BOX_NETLIST netlist(nets);
+    for (const double extent : {0.0, 0.5, 1.0}) {
+        const BOX_DEMAND demand(NX, NY, FLAT_NETLIST(netlist.arrays), netlist.listed, extent);
+        EXPECT_TRUE(demand.spans_tiles());
+        for (int x = 0; x < NX; ++x)
+            for (int y = 0; y < NY; ++y) {
+                double horizontal = 0.0, vertical = 0.0;
+                for (const auto& [xl, xr, yb, yt, count] : nets)
+                    if (xl <= x && x <= xr && yb <= y && y <= yt) {
+                        const double area = (xr - xl + 1.0) * (yt - yb + 1.0);
+                        horizontal += get_crossing_factor(count) * (xr - xl + extent) / area;
+                        vertical += get_crossing_factor(count) * (yt - yb + extent) / area;
+                    }
+                EXPECT_NEAR(demand.get_horizontal(x, y), horizontal, 1e-12) << x << ", " << y << ", " << extent;
+                EXPECT_NEAR(demand.get_vertical(x, y), vertical, 1e-12) << x << ", " << y << ", " << extent;
+            }
     }
-    pins.assign(static_cast<std::size_t>(net_start.back()), 0);
-    NETLIST_ARRAYS arrays;
-    arrays.num_nets = static_cast<int>(nets.size());
-    arrays.net_start = net_start.data();
-    arrays.pin_x = arrays.pin_y = pins.data();
-    arrays.xl = boxes.data();
-    arrays.xr = boxes.data() + 1;
-    arrays.yb = boxes.data() + 2;
-    arrays.yt = boxes.data() + 3;
-    arrays.box_stride = 4;
-    std::vector<int> listed(nets.size());
-    std::iota(listed.begin(), listed.end(), 0);
-    const BOX_DEMAND demand(NX, NY, FLAT_NETLIST(arrays), listed);
-    for (int x = 0; x < NX; ++x)
-        for (int y = 0; y < NY; ++y) {
-            double horizontal = 0.0, vertical = 0.0;
-            for (const auto& [xl, xr, yb, yt, count] : nets)
-                if (xl <= x && x <= xr && yb <= y && y <= yt) {
-                    const double area = (xr - xl + 1.0) * (yt - yb + 1.0);
-                    horizontal += get_crossing_factor(count) * (xr - xl) / area;
-                    vertical += get_crossing_factor(count) * (yt - yb) / area;
-                }
-            EXPECT_NEAR(demand.get_horizontal(x, y), horizontal, 1e-12) << x << ", " << y;
-            EXPECT_NEAR(demand.get_vertical(x, y), vertical, 1e-12) << x << ", " << y;
+    // The one-tile net alone spans no tiles: its demand is the extent's.
+    const BOX_DEMAND one_tile(NX, NY, FLAT_NETLIST(netlist.arrays), {1}, 1.0);
+    EXPECT_FALSE(one_tile.spans_tiles());
+    EXPECT_EQ(one_tile.get_horizontal(4, 3), 1.0);
+}
+
+// The verdict's demand on a 4 x 3 grid, boxes lengthened by a tile: a net of
+// 2 pins over (1..2, 1), a net of 3 pins within tile (0, 0), and one of 4
+// pins (crossing factor 1.0828) over the whole grid, whose width 3 + 1 and
+// height 2 + 1 give its 12 tiles 4 x 1.0828 / 12 = 0.36093 horizontally and
+// 3 x 1.0828 / 12 = 0.2707 vertically:
+//   horizontal                         vertical
+//   y=2  .361  .361  .361  .361        .271  .271  .271  .271
+//   y=1  .361 1.361 1.361  .361        .271  .771  .771  .271
+//   y=0 1.361  .361  .361  .361       1.271  .271  .271  .271
+// (the first net: width 1 + 1 over 2 tiles, height 0 + 1 over 2 tiles; the
+// second: 1 and 1 in its one tile).
+TEST(Routability, LengthenedBoxDemandOnAGridDrawnByHand)
+{
+    const BOX_NETLIST nets({{1, 2, 1, 1, 2}, {0, 0, 0, 0, 3}, {0, 3, 0, 2, 4}});
+    const BOX_DEMAND demand(4, 3, FLAT_NETLIST(nets.arrays), nets.listed, ROUTABILITY_RULE_CALIBRATED.extent);
+    const double h = 4 * 1.0828 / 12, v = 3 * 1.0828 / 12;
+    const double horizontal[3][4] = {{1 + h, h, h, h}, {h, 1 + h, 1 + h, h}, {h, h, h, h}};
+    const double vertical[3][4] = {{1 + v, v, v, v}, {v, 0.5 + v, 0.5 + v, v}, {v, v, v, v}};
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_NEAR(demand.get_horizontal(x, y), horizontal[y][x], EPSILON) << x << ", " << y;
+            EXPECT_NEAR(demand.get_vertical(x, y), vertical[y][x], EPSILON) << x << ", " << y;
         }
+}
+
+// Without any wire supply, nets within single tiles route (their demand is
+// the lengthening's alone, which the tiles' local tracks carry), while one
+// net over two tiles needs wires that are not there; with supply, the
+// one-tile nets' demand counts, against the device's threshold.
+TEST(RoutabilityVerdict, OneTileNetsNeedNoWireWhereThereIsNone)
+{
+    const std::array<TILE_READER, NUM_WIRE_TYPES> none{[](int, int) { return 0.0; }, [](int, int) { return 0.0; },
+                                                       [](int, int) { return 0.0; }, [](int, int) { return 0.0; }};
+    const ROUTING_DEVICE device = get_routing_device(DEFAULT_GENERIC_ARCHITECTURE);
+    const BOX_NETLIST inside({{0, 0, 0, 0, 2}, {2, 2, 1, 1, 3}});
+    const BOX_DEMAND inside_demand(3, 2, FLAT_NETLIST(inside.arrays), inside.listed, 1.0);
+    const ROUTABILITY local = get_placement_routability(3, 2, inside_demand, none, 20, device);
+    EXPECT_TRUE(local.routes);
+    EXPECT_EQ(local.figure, 0.0);
+    EXPECT_EQ(local.predicted_min_tracks, 1);
+    const BOX_NETLIST spanning({{0, 0, 0, 0, 2}, {1, 2, 1, 1, 2}});
+    const BOX_DEMAND spanning_demand(3, 2, FLAT_NETLIST(spanning.arrays), spanning.listed, 1.0);
+    const ROUTABILITY wired = get_placement_routability(3, 2, spanning_demand, none, 20, device);
+    EXPECT_FALSE(wired.routes);
+    EXPECT_EQ(wired.predicted_min_tracks, NO_TRACKS);
+
+    // One track a direction in every tile: each axis has a supply of 2 a
+    // tile and, in the tiles of the one-tile nets, a demand of 1, elsewhere
+    // 0. The windows (5 along the wires, 1 across) take a whole row of 3
+    // tiles, 1 / (2 x 3), or a whole column of 2, 1 / (2 x 2) or 0; the 95th
+    // percentile of the 12 utilizations is the largest, 0.25.
+    const std::array<TILE_READER, NUM_WIRE_TYPES> one{[](int, int) { return 1.0; }, [](int, int) { return 1.0; },
+                                                      [](int, int) { return 1.0; }, [](int, int) { return 1.0; }};
+    const ROUTABILITY r = get_placement_routability(3, 2, inside_demand, one, 1, device);
+    EXPECT_DOUBLE_EQ(r.figure, 0.25);
+    EXPECT_EQ(r.min_supply_scale, 0.25 / get_routability_threshold(ROUTABILITY_RULE_CALIBRATED, device));
+    EXPECT_EQ(r.device.tile_inputs, 17);
 }
 
 // The header written for a map reads back with its shape and the values'

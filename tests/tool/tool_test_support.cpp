@@ -111,6 +111,21 @@ void write_directional_design(const std::filesystem::path& dir)
                                    "2 2 0 0 0 3 1 1 3 0 2 0 1 3 1", "3 2 0 0 1 1 0 2 0 2 1 1 0 1 2"});
 }
 
+void write_generic_design(const std::filesystem::path& dir, int slices, int lut, const std::string& tracks, int width)
+{
+    write_directional_design(dir);
+    std::vector<std::string> tiles = read_lines(dir / "tiles.txt");
+    const std::string wires = std::to_string(width);
+    for (std::string& line : tiles)
+        if (line.find(" logic ") != std::string::npos)
+            line = line.substr(0, line.find(" logic ") + 7) + wires + " " + wires + " " + wires + " " + wires + " " +
+                   std::to_string(slices * lut + 1);
+    write_lines(dir / "tiles.txt", tiles);
+    write_lines(dir / "meta.txt",
+                {"design " + dir.filename().string(), "arch generic", "grid 4 3", "slices " + std::to_string(slices),
+                 "lut " + std::to_string(lut), "tracks " + tracks, "tracks_per_direction " + wires});
+}
+
 namespace {
 
 std::string quote(const std::string& text)

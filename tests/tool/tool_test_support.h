@@ -53,6 +53,12 @@ extern const DIRECTIONAL_TABLE DIRECTIONAL_USAGE;
 // when missing.
 void write_directional_design(const std::filesystem::path& dir);
 
+// The directional design's layout and nets as a folder of the generic
+// device that `slices`, `lut` and `tracks` (LEN:COUNT,... of `width` tracks
+// per direction) describe: its logic tiles with `width` wires in every
+// direction and slices x lut + 1 Lab Input pins, and a meta.txt saying so.
+void write_generic_design(const std::filesystem::path& dir, int slices, int lut, const std::string& tracks, int width);
+
 // How a program run ended and what it printed.
 struct PROGRAM_RESULT {
     int exit_code = -1;  // -1 when it did not exit normally
