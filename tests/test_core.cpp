@@ -424,6 +424,11 @@ TEST_F(SmallChip, AverageChipUtilizationWeighsPairsAboveTheThresholdBySupply)
     EXPECT_EQ(impl.get_avg_chip_utilization(1.0f), 1000.0f / 3.0f);
     EXPECT_EQ(impl.get_avg_chip_utilization(400.0f), 0.0f);
     EXPECT_EQ(CONGESTION_IMPL(0, 5, nullptr).get_avg_chip_utilization(-1.0f), 0.0f);
+    // Row 0 is read too (the chip above has no supply there).
+    CONGESTION_IMPL one(1, 1, &netlist);
+    one.set_supply(0, 0, kRight, 2.0f);
+    PEER::demand(one)[kRight](0, 0) = 1.0f;
+    EXPECT_EQ(one.get_avg_chip_utilization(0.0f), 0.5f);
 }
 
 TEST_F(SmallChip, DumpTablesUseTheirOwnFormatsAndLeaveSkippedColumnsOut)
