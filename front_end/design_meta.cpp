@@ -93,7 +93,8 @@ int get_meta_count(const META& meta, const std::string& path, const std::string&
     const std::optional<std::string> value = find_meta(meta, key);
     const std::optional<int> count = value ? parse_count(*value) : std::nullopt;
     if (!count)
-        throw DESIGN_ERROR(path, find_meta_line(meta, key), "the key " + key + " is missing or not a positive whole number");
+        throw DESIGN_ERROR(path, find_meta_line(meta, key),
+                           "the key " + key + " is missing or not a positive whole number");
     return *count;
 }
 
