@@ -20,6 +20,7 @@
 #include <boost/program_options.hpp>
 #include <tbb/global_control.h>
 
+#include "front_end/command_line.h"
 #include "front_end/design_reader.h"
 #include "front_end/interrupts.h"
 #include "front_end/output_file.h"
@@ -36,20 +37,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* PROGRAM = "congestion-place";
-constexpr int EXIT_OUTPUT_FAILED = 1;
-constexpr int EXIT_BAD_INPUT = 2;
 constexpr int MAX_THREADS = 4096;
 constexpr long long MAX_SEED = 0xFFFFFFFFLL;
 constexpr double MAX_WEIGHT = 1000.0;
 constexpr double MAX_EFFORT = 1000.0;
 constexpr double MAX_START_TEMPERATURE = 1000.0;
 constexpr const char* REFRESH_EVERY_TEMPERATURE = "temperature";
-
-// A bad command line or option value; what() is one sentence.
-class USAGE_ERROR : public std::runtime_error {
- public:
-    using std::runtime_error::runtime_error;
-};
 
 struct COMMAND_LINE {
     std::string folder;
@@ -62,18 +55,6 @@ struct COMMAND_LINE {
 };
 
 const char* get_map_word(MAP_KIND map) { return map == MAP_KIND::BOXES ? "boxes" : "estimate"; }
-
-long long parse_whole(const std::string& text, const std::string& option, long long minimum, long long maximum)
-{
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty())
-        throw USAGE_ERROR("the value '" + text + "' of " + option + " is not a whole number");
-    if (value < minimum || value > maximum)
-        throw USAGE_ERROR("the value " + text + " of " + option + " is not between " + std::to_string(minimum) +
-                          " and " + std::to_string(maximum));
-    return value;
-}
 
 double parse_number(const std::string& text, const std::string& option, double minimum, double maximum,
                     bool above_minimum)
@@ -147,33 +128,13 @@ std::string get_usage(const po::options_description& options)
 std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
 {
     const ANNEAL_OPTIONS defaults;
-    po::options_description visible = get_option_descriptions(defaults);
-    po::options_description all;
-    all.add(visible).add_options()("folder", po::value<std::vector<std::string>>(), "design folder");
-    po::positional_options_description positional;
-    positional.add("folder", -1);
-    po::variables_map values;
-    try {
-        po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(), values);
-        po::notify(values);
-    } catch (const po::error& error) {
-        throw USAGE_ERROR(error.what());
-    }
-    if (values.count("help") != 0) {
-        std::cout << get_usage(visible);
+    const std::optional<FOLDER_COMMAND_LINE> parsed =
+        parse_folder_command_line(argc, argv, PROGRAM, get_option_descriptions(defaults), get_usage);
+    if (!parsed)
         return std::nullopt;
-    }
-    if (values.count("version") != 0) {
-        std::cout << PROGRAM << " (congestion library " << CONGESTION_VERSION << ")\n";
-        return std::nullopt;
-    }
-    if (values.count("folder") == 0)
-        throw USAGE_ERROR("no design folder given");
-    const auto& folders = values["folder"].as<std::vector<std::string>>();
-    if (folders.size() != 1)
-        throw USAGE_ERROR("exactly one design folder is expected, " + std::to_string(folders.size()) + " were given");
+    const po::variables_map& values = parsed->values;
     COMMAND_LINE line;
-    line.folder = folders[0];
+    line.folder = parsed->folder;
     if (values.count("out") == 0)
         throw USAGE_ERROR("--out NEW is missing: the folder to write the refined design into");
     line.out = values["out"].as<std::string>();
@@ -195,10 +156,10 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     if (refresh != REFRESH_EVERY_TEMPERATURE) {
         if (refresh.empty() || !std::isdigit(static_cast<unsigned char>(refresh[0])))
             throw USAGE_ERROR("the value '" + refresh + "' of --refresh is not temperature or a number of moves");
-        a.refresh_moves = parse_whole(refresh, "--refresh", 1, std::numeric_limits<int>::max());
+        a.refresh_moves = parse_whole<long long>(refresh, "--refresh", 1, std::numeric_limits<int>::max());
     }
-    a.seed = static_cast<std::uint64_t>(parse_whole(text("seed"), "--seed", 0, MAX_SEED));
-    line.threads = static_cast<int>(parse_whole(text("threads"), "--threads", 0, MAX_THREADS));
+    a.seed = static_cast<std::uint64_t>(parse_whole<long long>(text("seed"), "--seed", 0, MAX_SEED));
+    line.threads = static_cast<int>(parse_whole<long long>(text("threads"), "--threads", 0, MAX_THREADS));
     line.quiet = values.count("quiet") != 0;
     std::error_code error;
     if (fs::exists(line.out, error) && fs::exists(line.folder, error) && fs::equivalent(line.out, line.folder, error))
@@ -270,21 +231,8 @@ int run_pass(const COMMAND_LINE& line)
 
 int main(int argc, char** argv)
 {
-    INTERRUPTS::block();
-    try {
+    return run_main(PROGRAM, [&] {
         const std::optional<COMMAND_LINE> line = parse_command_line(argc, argv);
         return line ? run_pass(*line) : EXIT_SUCCESS;
-    } catch (const USAGE_ERROR& error) {
-        std::cerr << PROGRAM << ": " << error.what() << " (see --help).\n";
-        return EXIT_BAD_INPUT;
-    } catch (const DESIGN_ERROR& error) {
-        std::cerr << PROGRAM << ": " << error.what() << "\n";
-        return EXIT_BAD_INPUT;
-    } catch (const OUTPUT_ERROR& error) {
-        std::cerr << PROGRAM << ": " << error.what() << "\n";
-        return EXIT_OUTPUT_FAILED;
-    } catch (const std::exception& error) {
-        std::cerr << PROGRAM << ": " << error.what() << "\n";
-        return EXIT_OUTPUT_FAILED;
-    }
+    });
 }

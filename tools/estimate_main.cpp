@@ -17,6 +17,7 @@
 #include <boost/program_options.hpp>
 #include <tbb/global_control.h>
 
+#include "front_end/command_line.h"
 #include "front_end/design_reader.h"
 #include "host/zol_cfg_ini.h"
 #include "tools/estimate.h"
@@ -33,8 +34,6 @@ namespace po = boost::program_options;
 namespace {
 
 constexpr const char* PROGRAM = "congestion-estimate";
-constexpr int EXIT_BAD_INPUT = 2;
-constexpr int EXIT_OUTPUT_FAILED = 1;
 constexpr int EXIT_UNROUTABLE = 3;
 constexpr int MAX_WINDOW = 255;
 constexpr int MAX_CHUNKS = 4096;
@@ -42,12 +41,6 @@ constexpr int MAX_THREADS = 4096;
 constexpr int JSON_INDENT = 2;
 constexpr const char* STANDARD_OUTPUT = "-";
 constexpr const char* ALGORITHM_SWITCH = "congestion_use_orig";
-
-// A bad command line or option value; what() is one sentence.
-class USAGE_ERROR : public std::runtime_error {
- public:
-    using std::runtime_error::runtime_error;
-};
 
 struct COMMAND_LINE {
     std::string design_dir;
@@ -66,18 +59,6 @@ struct COMMAND_LINE {
 };
 
 void warn(const std::string& what) { std::cerr << PROGRAM << ": warning: " << what << "\n"; }
-
-int parse_int(const std::string& text, const std::string& option, int minimum, int maximum)
-{
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty())
-        throw USAGE_ERROR("the value '" + text + "' of " + option + " is not a whole number");
-    if (value < minimum || value > maximum)
-        throw USAGE_ERROR("the value " + text + " of " + option + " is not between " + std::to_string(minimum) +
-                          " and " + std::to_string(maximum));
-    return value;
-}
 
 // The value of the table's word that `text` is.
 template <typename VALUE, std::size_t N>
@@ -165,34 +146,13 @@ std::string get_usage(const po::options_description& options)
 std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
 {
     const ESTIMATE_OPTIONS defaults;
-    po::options_description visible = get_option_descriptions(defaults);
-    po::options_description all;
-    all.add(visible).add_options()("design", po::value<std::vector<std::string>>(), "design folder");
-    po::positional_options_description positional;
-    positional.add("design", -1);
-    po::variables_map values;
-    try {
-        po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(), values);
-        po::notify(values);
-    } catch (const po::error& error) {
-        throw USAGE_ERROR(error.what());
-    }
-    if (values.count("help") != 0) {
-        std::cout << get_usage(visible);
+    const std::optional<FOLDER_COMMAND_LINE> parsed =
+        parse_folder_command_line(argc, argv, PROGRAM, get_option_descriptions(defaults), get_usage);
+    if (!parsed)
         return std::nullopt;
-    }
-    if (values.count("version") != 0) {
-        std::cout << PROGRAM << " (congestion library " << CONGESTION_VERSION << ")\n";
-        return std::nullopt;
-    }
-    if (values.count("design") == 0)
-        throw USAGE_ERROR("no design folder given");
-    const auto& designs = values["design"].as<std::vector<std::string>>();
-    if (designs.size() != 1)
-        throw USAGE_ERROR("exactly one design folder is expected, " + std::to_string(designs.size()) + " were given");
-
+    const po::variables_map& values = parsed->values;
     COMMAND_LINE line;
-    line.design_dir = designs[0];
+    line.design_dir = parsed->folder;
     const auto text = [&](const char* name) { return values[name].as<std::string>(); };
     ESTIMATE_OPTIONS& o = line.options;
     o.model = parse_word(text("model"), "--model", MODEL_WORDS);
@@ -200,16 +160,16 @@ std::optional<COMMAND_LINE> parse_command_line(int argc, char** argv)
     const std::size_t comma = window.find(',');
     if (comma == std::string::npos || window.find(',', comma + 1) != std::string::npos)
         throw USAGE_ERROR("the value '" + window + "' of --window is not two numbers PARALLEL,PERPENDICULAR");
-    o.parallel_dim = parse_int(window.substr(0, comma), "--window", 1, MAX_WINDOW);
-    o.perpendicular_dim = parse_int(window.substr(comma + 1), "--window", 1, MAX_WINDOW);
+    o.parallel_dim = parse_whole<int>(window.substr(0, comma), "--window", 1, MAX_WINDOW);
+    o.perpendicular_dim = parse_whole<int>(window.substr(comma + 1), "--window", 1, MAX_WINDOW);
     o.uniform = parse_word(text("uniform"), "--uniform", YES_NO_WORDS);
     o.policy = parse_word(text("policy"), "--policy", POLICY_WORDS);
     o.supply = parse_word(text("supply"), "--supply", SUPPLY_WORDS);
     line.supply_given = !values["supply"].defaulted();
     o.wirelength = parse_word(text("wirelength"), "--wirelength", WIRELENGTH_WORDS);
-    o.peak_dim = parse_int(text("peak-window"), "--peak-window", 1, MAX_WINDOW);
-    o.num_chunks = parse_int(text("chunks"), "--chunks", 1, MAX_CHUNKS);
-    line.threads = parse_int(text("threads"), "--threads", 0, MAX_THREADS);
+    o.peak_dim = parse_whole<int>(text("peak-window"), "--peak-window", 1, MAX_WINDOW);
+    o.num_chunks = parse_whole<int>(text("chunks"), "--chunks", 1, MAX_CHUNKS);
+    line.threads = parse_whole<int>(text("threads"), "--threads", 0, MAX_THREADS);
     line.timings = values.count("no-timings") == 0;
     line.quiet = values.count("quiet") != 0;
     line.fail_if_unroutable = values.count("fail-if-unroutable") != 0;
@@ -351,21 +311,8 @@ int run_tool(const COMMAND_LINE& line)
 
 int main(int argc, char** argv)
 {
-    INTERRUPTS::block();
-    try {
+    return run_main(PROGRAM, [&] {
         const std::optional<COMMAND_LINE> line = parse_command_line(argc, argv);
-        return line ? run_tool(*line) : 0;
-    } catch (const USAGE_ERROR& error) {
-        std::cerr << PROGRAM << ": " << error.what() << " (see --help).\n";
-        return EXIT_BAD_INPUT;
-    } catch (const DESIGN_ERROR& error) {
-        std::cerr << PROGRAM << ": " << error.what() << "\n";
-        return EXIT_BAD_INPUT;
-    } catch (const OUTPUT_ERROR& error) {
-        std::cerr << PROGRAM << ": " << error.what() << "\n";
-        return EXIT_OUTPUT_FAILED;
-    } catch (const std::exception& error) {
-        std::cerr << PROGRAM << ": " << error.what() << "\n";
-        return EXIT_OUTPUT_FAILED;
-    }
+        return line ? run_tool(*line) : EXIT_SUCCESS;
+    });
 }
