@@ -4,7 +4,6 @@
 // a FIFO, its own standard output, a full device, a folder in the way).
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cerrno>
 #include <chrono>
@@ -29,7 +28,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <tbb/global_control.h>
@@ -40,7 +38,6 @@
 #include "front_end/npy_file.h"
 #include "tool_test_support.h"
 #include "tools/estimate.h"
-#include "tools/grid_files.h"
 #include "tools/heatmap.h"
 #include "front_end/progress.h"
 #include "tools/report.h"
@@ -115,7 +112,6 @@ struct SAMPLE_RUN {
     nlohmann::json json;
     DESIGN design = read_design(SAMPLE_DESIGN);
     ESTIMATE_RUN run{design, ESTIMATE_OPTIONS(), 0.0};
-    std::string cookie;
 
     SAMPLE_RUN()
     {
@@ -125,7 +121,6 @@ struct SAMPLE_RUN {
                            (path / "grids.txt").string(), "--dump-netlist", (path / "nets.txt").string()},
                           path);
         json = nlohmann::json::parse(read_text(path / "report.json"), nullptr, false);
-        cookie = get_cookie(read_text(path / "report.json"));
         const tbb::global_control limit(tbb::global_control::max_allowed_parallelism, MANY_THREADS);
         run.run();
     }
@@ -137,7 +132,10 @@ const SAMPLE_RUN& sample()
     return run;
 }
 
-TEST(SampleRun, SucceedsAndWritesEveryOutputCompletely)
+// The run succeeds and writes every output completely. The JSON's figures
+// are the library's answers to its queries on the same estimate; the text
+// report holds them, and both the cookie of the tool's own estimator.
+TEST(SampleRun, WritesEveryOutputAndTheReportsHoldTheLibrarysFiguresAndTheCookie)
 {
     const SAMPLE_RUN& s = sample();
     ASSERT_EQ(s.result.exit_code, 0) << s.result.err;
@@ -147,18 +145,6 @@ TEST(SampleRun, SucceedsAndWritesEveryOutputCompletely)
     for (const char* stem : HEATMAP_STEMS)
         EXPECT_TRUE(starts_with(read_text(dir / "heatmaps" / (std::string(stem) + ".png")), PNG_SIGNATURE)) << stem;
     EXPECT_TRUE(starts_with(read_text(dir / "grids.txt"), "TOTAL UTILIZATION VALUES for H and V\n"));
-    // The netlist dump starts with the number of nets handed to it.
-    const std::vector<std::string> nets = read_lines(dir / "nets.txt");
-    ASSERT_EQ(nets.size(), s.json["nets"]["estimated"].get<size_t>() + 1);
-    EXPECT_EQ(nets[0], std::to_string(nets.size() - 1));
-}
-
-// The JSON's figures are the library's answers to its queries on the same
-// estimate; the text report holds them, and both the cookie of the tool's
-// own estimator.
-TEST(SampleRun, ReportsHoldTheLibrarysFiguresAndTheCookie)
-{
-    const SAMPLE_RUN& s = sample();
     const CONGESTION& estimator = s.run.get_estimator();
     const ESTIMATE_OPTIONS options;
     const std::string& text = s.result.out;
@@ -197,6 +183,10 @@ TEST(SampleRun, ReportsHoldTheLibrarysFiguresAndTheCookie)
     std::snprintf(hex, sizeof hex, "%016llx", s.run.get_estimator().get_cookie());
     EXPECT_EQ(s.json["cookie"], hex);
     EXPECT_NE(text.find(std::string("\nestimator cookie: ") + hex + "\n"), std::string::npos);
+    // The netlist dump starts with the number of nets handed to it.
+    const std::vector<std::string> nets = read_lines(dir / "nets.txt");
+    ASSERT_EQ(nets.size(), s.json["nets"]["estimated"].get<size_t>() + 1);
+    EXPECT_EQ(nets[0], std::to_string(nets.size() - 1));
 }
 
 // A panel's values, index y * nx + x.
@@ -301,17 +291,12 @@ TEST(EstimateTool, WithoutRoutedTruthTimingsOrWireSupply)
     copy_sample_design(design);
     remove_wire_supply(design);
     const fs::path json = dir.get_path() / "report.json";
-    const char* previous = std::getenv("congestion_use_orig");
-    const std::string algorithm = previous != nullptr ? previous : "";
-    ::setenv("congestion_use_orig", "maybe", 1);
+    const std::vector<std::string> args = {design.string(), "--model",    "bbox",         "--window",
+                                           "4,2",           "--uniform",  "--policy",     "overflow",
+                                           "--supply",      "full",       "--no-timings", "--fail-if-unroutable",
+                                           "--json",        json.string()};
     const PROGRAM_RESULT result =
-        run_tool({design.string(), "--model", "bbox", "--window", "4,2", "--uniform", "--policy", "overflow",
-                  "--supply", "full", "--no-timings", "--fail-if-unroutable", "--json", json.string()},
-                 dir.get_path());
-    if (previous != nullptr)
-        ::setenv("congestion_use_orig", algorithm.c_str(), 1);
-    else
-        ::unsetenv("congestion_use_orig");
+        wait_program(start_program(ESTIMATE_TOOL, args, dir.get_path(), {"congestion_use_orig=maybe"}), dir.get_path());
     ASSERT_EQ(result.exit_code, EXIT_UNROUTABLE) << result.err;
     EXPECT_EQ(result.err,
               "congestion-estimate: warning: congestion_use_orig=maybe is neither on (1, on, true, yes) "
@@ -335,10 +320,10 @@ TEST(EstimateTool, WithoutRoutedTruthTimingsOrWireSupply)
         "policy": "overflow", "supply": "full", "uniform": true, "window": [4, 2], "wirelength": "hpwl"})"));
 }
 
-// Every map of --grids is a float32 (nx, ny) .npy file, its header padded
-// to a multiple of 64 bytes as NumPy's format asks, named in grids.json
-// under "grids", and bit for bit the estimator's answers at each tile, the
-// routed usage of the design, or the baseline.
+// Every map of --grids is an (nx, ny) .npy file (its header as the header
+// writer's own test checks it), named in grids.json under "grids", and bit
+// for bit the estimator's answers at each tile, the routed usage of the
+// design, or the baseline.
 TEST(SampleRun, GridsHoldTheEstimatorsMapsBitForBit)
 {
     const SAMPLE_RUN& s = sample();
@@ -387,10 +372,7 @@ TEST(SampleRun, GridsHoldTheEstimatorsMapsBitForBit)
         ASSERT_EQ(expected.count(name), 1u) << name;
         const std::string bytes = read_text(folder / grid["file"].get<std::string>());
         const NPY_HEADER header = parse_npy_header(bytes);
-        EXPECT_EQ(header.descr, NPY_FLOAT32) << name;
-        EXPECT_FALSE(header.fortran_order) << name;
         EXPECT_EQ(header.shape, (std::vector<long long>{design.nx, design.ny})) << name;
-        EXPECT_EQ(header.data_offset % 64, 0u) << name;
         ASSERT_EQ(bytes.size(), header.data_offset + design.get_num_tiles() * sizeof(float)) << name;
         int differing = 0;
         for (int x = 0; x < design.nx; ++x)
@@ -407,29 +389,47 @@ TEST(SampleRun, GridsHoldTheEstimatorsMapsBitForBit)
     EXPECT_EQ(listed.size(), expected.size());
 }
 
+// The accuracy rows: the estimate of some types against the routed usage of
+// the same directions, in the directional design's columns (right 0, left 1,
+// up 2, down 3, lab_in 4), and the baseline's sum on that design (its nets'
+// widths 1, 1, 3, 0 and heights 0, 1, 0, 2, and their 9 pins, all in tiles
+// with wire supply).
+struct ACCURACY_CASE {
+    const char* estimate;
+    const char* truth;
+    std::vector<CONGESTION::RESOURCE_TYPE> types;
+    std::vector<int> columns;
+    double directional_baseline_sum;
+};
+const ACCURACY_CASE ACCURACY_ROWS[] = {
+    {"HORIZONTAL_LEFT", "left", {CONGESTION::HORIZONTAL_LEFT}, {1}, 5.0},
+    {"HORIZONTAL_RIGHT", "right", {CONGESTION::HORIZONTAL_RIGHT}, {0}, 5.0},
+    {"VERTICAL_UP", "up", {CONGESTION::VERTICAL_UP}, {2}, 3.0},
+    {"VERTICAL_DOWN", "down", {CONGESTION::VERTICAL_DOWN}, {3}, 3.0},
+    {"H (left+right)", "right+left", {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT}, {0, 1}, 5.0},
+    {"V (up+down)", "up+down", {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN}, {2, 3}, 3.0},
+    {"all wires",
+     "right+left+up+down",
+     {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN},
+     {0, 1, 2, 3},
+     8.0},
+    {"LAB_INPUT", "lab_in", {CONGESTION::LAB_INPUT}, {4}, 9.0},
+};
+
 // Each accuracy row's estimate sum is the smoothed demand of its types over
 // the tiles with wire supply, summed here tile by tile.
 TEST(SampleRun, AccuracySumsAreTheSmoothedDemandOverTilesWithSupply)
 {
     const SAMPLE_RUN& s = sample();
-    const std::vector<std::vector<CONGESTION::RESOURCE_TYPE>> row_types = {
-        {CONGESTION::HORIZONTAL_LEFT},
-        {CONGESTION::HORIZONTAL_RIGHT},
-        {CONGESTION::VERTICAL_UP},
-        {CONGESTION::VERTICAL_DOWN},
-        {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT},
-        {CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN},
-        {CONGESTION::HORIZONTAL_LEFT, CONGESTION::HORIZONTAL_RIGHT, CONGESTION::VERTICAL_UP, CONGESTION::VERTICAL_DOWN},
-        {CONGESTION::LAB_INPUT}};
     const std::vector<ACCURACY_ROW>& rows = s.run.get_report().accuracy;
-    ASSERT_EQ(rows.size(), row_types.size());
+    ASSERT_EQ(rows.size(), std::size(ACCURACY_ROWS));
     for (std::size_t r = 0; r < rows.size(); ++r) {
         double sum = 0.0;
         for (std::size_t tile = 0; tile < s.design.get_num_tiles(); ++tile) {
             if (!s.design.has_wire_supply(tile))
                 continue;
             double tile_sum = 0.0;
-            for (CONGESTION::RESOURCE_TYPE type : row_types[r])
+            for (CONGESTION::RESOURCE_TYPE type : ACCURACY_ROWS[r].types)
                 tile_sum += s.run.get_estimator().get_smooth_demand(static_cast<int>(tile % s.design.nx),
                                                                     static_cast<int>(tile / s.design.nx), type);
             sum += tile_sum;
@@ -576,32 +576,11 @@ TEST(ToolFeedback, ProgressOnATerminalOnlyTheVersionAndTheExitStatuses)
                 is_seconds(line.substr(start.size(), line.size() - start.size() - end.size())))
         << lines.str();
 
-    // A phase's last line shows the time that end() gives the report.
-    std::ostringstream ended;
-    char reported[64];
-    {
-        PROGRESS progress(true, "tool", ended);
-        progress.begin("grids", 2);
-        std::this_thread::sleep_for(std::chrono::milliseconds(120));
-        std::snprintf(reported, sizeof reported, "\rtool: grids 0/2 %.1f s\x1b[K\n", progress.end() / 1000.0);
-    }
-    EXPECT_EQ(ended.str(), reported);
-
     EXPECT_EQ(run_tool({"--version"}, dir.get_path()).out,
               "congestion-estimate (congestion library " CONGESTION_VERSION ")\n");
     const std::string help = run_tool({"--help"}, dir.get_path()).out;
     for (int status : {0, EXIT_OUTPUT_FAILED, EXIT_BAD_INPUT})
         EXPECT_NE(help.find("\n  " + std::to_string(status) + "  "), std::string::npos) << status;
-}
-
-// Every name under `dir`, relative to it, sorted.
-std::vector<std::string> list_tree(const fs::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        names.push_back(entry.path().lexically_relative(dir).string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // The resource table keeps its columns at any size: every line as long as
@@ -677,6 +656,15 @@ std::vector<std::pair<std::string, std::string>> get_tree(const fs::path& dir)
     return tree;
 }
 
+// Every name under `dir`, relative to it, sorted.
+std::vector<std::string> list_tree(const fs::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& [name, content] : get_tree(dir))
+        names.push_back(name);
+    return names;
+}
+
 // Runs the tool on the sample design with every output, the shim preloaded
 // with `shim` (its settings, "NAME=VALUE"). The outputs lie in `out`,
 // which holds an old report and a heatmap folder with an old image beside a
@@ -685,15 +673,11 @@ std::vector<std::pair<std::string, std::string>> get_tree(const fs::path& dir)
 PROGRAM_RESULT run_interrupted(const SCRATCH_DIR& dir, const fs::path& out, const fs::path& temporary,
                                std::vector<std::string> shim, std::vector<std::string> more = {})
 {
-    std::vector<std::string> args = {SAMPLE_DESIGN,
-                                     "--json",
-                                     (out / "r.json").string(),
-                                     "--heatmaps",
-                                     (out / "maps").string(),
-                                     "--grids",
-                                     (out / "grids").string(),
-                                     "--dump",
-                                     (out / "dump.txt").string()};
+    std::vector<std::string> args = {SAMPLE_DESIGN};
+    const std::pair<const char*, const char*> outputs[] = {
+        {"--json", "r.json"}, {"--heatmaps", "maps"}, {"--grids", "grids"}, {"--dump", "dump.txt"}};
+    for (const auto& [option, name] : outputs)
+        args.insert(args.end(), {option, (out / name).string()});
     args.insert(args.end(), more.begin(), more.end());
     shim.push_back(std::string("LD_PRELOAD=") + INTERRUPT_SHIM);
     shim.push_back("TMPDIR=" + temporary.string());
@@ -713,7 +697,7 @@ PROGRAM_RESULT run_interrupted(const SCRATCH_DIR& dir, const fs::path& out, cons
 // created when the interruption comes: the outputs are as they were before
 // the run, nothing temporary stays, the exit status is 128 + the signal's
 // number and one line says that no output was written.
-TEST(ToolOutputs, AnInterruptionWhileStagingLeavesTheOutputsAsTheyWere)
+TEST(ToolOutputs, AnInterruptionLeavesTheOutputsAsTheyWereOrSaysWhatWasWritten)
 {
     const SCRATCH_DIR dir;
     const fs::path out = dir.get_path() / "out";
@@ -740,19 +724,11 @@ TEST(ToolOutputs, AnInterruptionWhileStagingLeavesTheOutputsAsTheyWere)
         EXPECT_EQ(result.out, "") << file;
         EXPECT_EQ(get_tree(dir.get_path()), before) << file;
     }
-}
 
-// An interruption once the files are in place, while the streams are
-// written, says which outputs were written; one after every output says
-// so. Both exit as interrupted.
-TEST(ToolOutputs, AnInterruptionAfterTheFilesSaysWhatWasWritten)
-{
+    // An interruption once the files are in place, while the streams are
+    // written, says which outputs were written; one after every output says
+    // so. Both exit as interrupted.
     const SAMPLE_RUN& s = sample();
-    const SCRATCH_DIR dir;
-    const fs::path out = dir.get_path() / "out";
-    const fs::path temporary = dir.get_path() / "tmp";
-    fs::create_directories(out);
-    fs::create_directories(temporary);
     const PROGRAM_RESULT streams =
         run_interrupted(dir, out, temporary, {"CONGESTION_INTERRUPT_AT=/dev/null"}, {"--dump-netlist", "/dev/null"});
     EXPECT_EQ(streams.exit_code, 128 + SIGINT) << streams.err;
@@ -760,19 +736,21 @@ TEST(ToolOutputs, AnInterruptionAfterTheFilesSaysWhatWasWritten)
                                (out / "maps").string() + ", the grids in " + (out / "grids").string() + ", " +
                                (out / "r.json").string() + ", " + (out / "dump.txt").string() +
                                " and the report on standard output; the others were not written.\n");
-    EXPECT_EQ(get_cookie(read_text(out / "r.json")), s.cookie);
+    EXPECT_EQ(get_cookie(read_text(out / "r.json")), s.json.value("cookie", ""));
 
     fs::remove_all(out);
     fs::create_directories(out);
     const PROGRAM_RESULT done = run_interrupted(dir, out, temporary, {"CONGESTION_INTERRUPT_AT_EXIT=1"});
     EXPECT_EQ(done.exit_code, 128 + SIGINT) << done.err;
     EXPECT_EQ(done.err, "congestion-estimate: interrupted by SIGINT; every output was written.\n");
-    EXPECT_EQ(get_cookie(read_text(out / "r.json")), s.cookie);
+    EXPECT_EQ(get_cookie(read_text(out / "r.json")), s.json.value("cookie", ""));
     EXPECT_TRUE(fs::is_regular_file(out / "grids" / "grids.json"));
     EXPECT_TRUE(fs::is_empty(temporary));
 }
 
-TEST(ToolOutputs, ASymbolicLinkIsFollowedAndTheFileItReplacesKeepsItsPermissions)
+// A symbolic link is followed and the file it replaces keeps its
+// permissions; streams are written directly.
+TEST(ToolOutputs, LinksAreFollowedAndStreamsWrittenDirectly)
 {
     const SAMPLE_RUN& s = sample();
     const SCRATCH_DIR dir;
@@ -780,20 +758,14 @@ TEST(ToolOutputs, ASymbolicLinkIsFollowedAndTheFileItReplacesKeepsItsPermissions
     write_lines(at("target.json"), {"old"});
     fs::permissions(at("target.json"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink("target.json", at("link.json"));
-    const PROGRAM_RESULT result = run_tool({SAMPLE_DESIGN, "--json", at("link.json").string()}, dir.get_path());
-    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const PROGRAM_RESULT linked = run_tool({SAMPLE_DESIGN, "--json", at("link.json").string()}, dir.get_path());
+    ASSERT_EQ(linked.exit_code, 0) << linked.err;
     EXPECT_TRUE(fs::is_symlink(at("link.json")));
-    EXPECT_EQ(get_cookie(read_text(at("target.json"))), s.cookie);
+    EXPECT_EQ(get_cookie(read_text(at("target.json"))), s.json.value("cookie", ""));
     EXPECT_EQ(fs::status(at("target.json")).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(list_tree(dir.get_path()), (std::vector<std::string>{"link.json", "target.json"}));
-}
 
-TEST(ToolOutputs, StreamsAreWrittenDirectly)
-{
-    const SAMPLE_RUN& s = sample();
-    const SCRATCH_DIR dir;
-    const auto at = [&](const char* name) { return dir.get_path() / name; };
     // A FIFO with a reader stays a FIFO and carries the report.
     ASSERT_EQ(::mkfifo(at("fifo").c_str(), S_IRUSR | S_IWUSR), 0);
     std::string received;
@@ -806,14 +778,14 @@ TEST(ToolOutputs, StreamsAreWrittenDirectly)
     reader.join();
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_TRUE(fs::is_fifo(at("fifo")));
-    EXPECT_EQ(get_cookie(received), s.cookie);
+    EXPECT_EQ(get_cookie(received), s.json.value("cookie", ""));
 
     // Standard output by both its names, here redirected to a regular file
     // that must not be renamed over: the JSON takes the text report's place.
     for (const char* name : {"-", "/dev/stdout"}) {
         const PROGRAM_RESULT named = run_tool({SAMPLE_DESIGN, "--json", name}, dir.get_path());
         EXPECT_EQ(named.exit_code, 0) << named.err;
-        EXPECT_EQ(get_cookie(named.out), s.cookie) << name;
+        EXPECT_EQ(get_cookie(named.out), s.json.value("cookie", "")) << name;
     }
 }
 
@@ -918,29 +890,10 @@ TEST(DirectionalDesign, SupplyIsUsedAsItIsAndRowsCompareLikeWithLike)
     const nlohmann::json report = nlohmann::json::parse(read_text(json_path));
     EXPECT_EQ(report["settings"]["supply"], "directional");
 
-    // Table columns: right 0, left 1, up 2, down 3, lab_in 4. Baseline: the
-    // nets' widths 1, 1, 3, 0 and heights 0, 1, 0, 2, and their 9 pins, all
-    // in tiles with wire supply.
-    struct ROW {
-        const char* estimate;
-        const char* truth;
-        std::vector<int> columns;
-        double baseline_sum;
-    };
-    const ROW rows[] = {
-        {"HORIZONTAL_LEFT", "left", {1}, 5.0},
-        {"HORIZONTAL_RIGHT", "right", {0}, 5.0},
-        {"VERTICAL_UP", "up", {2}, 3.0},
-        {"VERTICAL_DOWN", "down", {3}, 3.0},
-        {"H (left+right)", "right+left", {0, 1}, 5.0},
-        {"V (up+down)", "up+down", {2, 3}, 3.0},
-        {"all wires", "right+left+up+down", {0, 1, 2, 3}, 8.0},
-        {"LAB_INPUT", "lab_in", {4}, 9.0},
-    };
     const nlohmann::json& accuracy = report["accuracy"]["rows"];
-    ASSERT_EQ(accuracy.size(), std::size(rows));
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        const ROW& row = rows[i];
+    ASSERT_EQ(accuracy.size(), std::size(ACCURACY_ROWS));
+    for (std::size_t i = 0; i < std::size(ACCURACY_ROWS); ++i) {
+        const ACCURACY_CASE& row = ACCURACY_ROWS[i];
         int truth = 0;
         for (int tile = 0; tile < DIRECTIONAL_TILES; ++tile) {
             const auto& supply = DIRECTIONAL_SUPPLY[tile];
@@ -951,53 +904,12 @@ TEST(DirectionalDesign, SupplyIsUsedAsItIsAndRowsCompareLikeWithLike)
         EXPECT_EQ(accuracy[i]["estimate"], row.estimate);
         EXPECT_EQ(accuracy[i]["truth"], row.truth);
         EXPECT_EQ(accuracy[i]["sums"]["routed"].get<double>(), truth) << row.truth;
-        EXPECT_NEAR(accuracy[i]["sums"]["baseline"].get<double>(), row.baseline_sum, 1e-12) << row.truth;
+        EXPECT_NEAR(accuracy[i]["sums"]["baseline"].get<double>(), row.directional_baseline_sum, 1e-12) << row.truth;
     }
 
     expect_refused({folder.string(), "--supply", "half"}, dir, EXIT_BAD_INPUT,
                    "--supply does not apply to " + folder.string() +
                        ", whose tiles.txt gives the supply per direction, used as it is (see --help).");
-}
-
-// The directional design with its short net 0 alone, and with its row-long
-// net 2 copied many times: the first routes on its channel of 6 tracks (its
-// largest supply of one direction), the second does not, and
-// --fail-if-unroutable says so with a status of its own once the report is
-// written.
-TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWritten)
-{
-    constexpr int COPIES = 400;
-    SCRATCH_DIR dir;
-    const fs::path light = dir.get_path() / "light";
-    const fs::path heavy = dir.get_path() / "heavy";
-    write_directional_design(light);
-    write_directional_design(heavy);
-    const std::string header = "# id npins flags weight xl xr yb yt routed_x routed_y n_wires";
-    write_lines(light / "nets.txt", {"nets 1 4 3", header, "0 2 0 0 1 2 1 1 1 0 1 1 1 2 1"});
-    std::vector<std::string> nets = {"nets " + std::to_string(COPIES) + " 4 3", header};
-    for (int id = 0; id < COPIES; ++id)
-        nets.push_back(std::to_string(id) + " 2 0 0 0 3 1 1 3 0 2 0 1 3 1");
-    write_lines(heavy / "nets.txt", nets);
-
-    for (const fs::path& folder : {light, heavy}) {
-        const fs::path json_path = dir.get_path() / (folder.filename().string() + ".json");
-        const PROGRAM_RESULT result =
-            run_tool({folder.string(), "--fail-if-unroutable", "--json", json_path.string()}, dir.get_path());
-        const nlohmann::json verdict = nlohmann::json::parse(read_text(json_path))["routability"];
-        const bool routes = folder == light;
-        EXPECT_EQ(result.exit_code, routes ? 0 : EXIT_UNROUTABLE) << result.err;
-        EXPECT_EQ(verdict["verdict"], routes ? "routes" : "does not route");
-        EXPECT_NE(result.out.find(routes ? "verdict: routes" : "verdict: does not route"), std::string::npos);
-        EXPECT_EQ(verdict["tracks"], 6);
-        const double scale = verdict["min_supply_scale"].get<double>();
-        EXPECT_EQ(scale, verdict["figure"].get<double>() / verdict["rule"]["threshold"].get<double>());
-        EXPECT_EQ(verdict["margin"].get<double>(), 1.0 / scale - 1.0);
-        EXPECT_EQ(verdict["predicted_min_tracks"], static_cast<int>(std::ceil(6 * scale)));
-        EXPECT_EQ(verdict["predicted_min_tracks"].get<int>() <= 6, routes);
-        const std::string line = find_line(result.out, "verdict: ");
-        EXPECT_NE(line.find(", this design has 6; threshold "), std::string::npos) << line;
-        EXPECT_EQ(line.find("iCE40"), std::string::npos) << line;
-    }
 }
 
 // The rule in force as the JSON and the verdict line give it: the device of
@@ -1006,59 +918,83 @@ TEST(DirectionalDesign, FailIfUnroutableExitsWithItsOwnStatusOnceTheReportIsWrit
 // 8 / 6) / 20 = 0.467 wires a tile a direction), the default generic
 // device's for a directional folder without meta.txt and for the bundled
 // iCE40 design. The threshold is the rule's for that device, and the scale
-// the figure over it.
-TEST(DirectionalDesign, TheVerdictSaysWhichDeviceItsThresholdIsFor)
+// the figure over it. The directional design with its short net 0 alone
+// routes on its channel of 6 tracks (its largest supply of one direction);
+// with its row-long net 2 copied many times it does not, and
+// --fail-if-unroutable says so with a status of its own once the report is
+// written.
+TEST(DirectionalDesign, TheVerdictSaysWhichDeviceItsThresholdIsForAndFailIfUnroutableExitsOnceWritten)
 {
+    constexpr int COPIES = 400;
     SCRATCH_DIR dir;
     const fs::path generic = dir.get_path() / "generic";
-    const fs::path bare = dir.get_path() / "bare";
+    const fs::path light = dir.get_path() / "light";
+    const fs::path heavy = dir.get_path() / "heavy";
     write_generic_design(generic, 8, 4, "1:4,2:8,6:8", 20);
-    write_directional_design(bare);
+    write_directional_design(light);
+    write_directional_design(heavy);
+    const std::string header = "# id npins flags weight xl xr yb yt routed_x routed_y n_wires";
+    write_lines(light / "nets.txt", {"nets 1 4 3", header, "0 2 0 0 1 2 1 1 1 0 1 1 1 2 1"});
+    std::vector<std::string> nets = {"nets " + std::to_string(COPIES) + " 4 3", header};
+    for (int id = 0; id < COPIES; ++id)
+        nets.push_back(std::to_string(id) + " 2 0 0 0 3 1 1 3 0 2 0 1 3 1");
+    write_lines(heavy / "nets.txt", nets);
+    const std::string directional_end =
+        ": predicted minimum channel %d tracks per direction, this design has 6; threshold %.3f for 0.700 of the "
+        "tracks starting a wire in a tile and 17 inputs a logic tile, the default generic device's: meta.txt does "
+        "not describe the device)";
     struct CASE {
         std::string folder;
         double starting_share;
         int tile_inputs;
         bool assumed;
+        int tracks;  // 0 for the iCE40 design, whose channel is fixed
+        bool routes;
         std::string line_end;
     };
     const CASE cases[] = {
-        {generic.string(), (4 + 8 / 2.0 + 8 / 6.0) / 20, 33, false,
+        {generic.string(), (4 + 8 / 2.0 + 8 / 6.0) / 20, 33, false, 20, true,
          ": predicted minimum channel %d tracks per direction, this design has 20; threshold %.3f for 0.467 of the "
          "tracks starting a wire in a tile and 33 inputs a logic tile, from meta.txt)"},
-        {bare.string(), 0.7, 17, true,
-         ": predicted minimum channel %d tracks per direction, this design has 6; threshold %.3f for 0.700 of the "
-         "tracks starting a wire in a tile and 17 inputs a logic tile, the default generic device's: meta.txt does "
-         "not describe the device)"},
-        {SAMPLE_DESIGN, 0.7, 17, true,
+        {light.string(), 0.7, 17, true, 6, true, directional_end},
+        {heavy.string(), 0.7, 17, true, 6, false, directional_end},
+        {SAMPLE_DESIGN, 0.7, 17, true, 0, true,
          "; the rule is calibrated on generic designs, here with the default generic device's threshold %.3f, and "
          "every iCE40 design routes on its fixed channel)"},
     };
+    // The parts of the rule that no device changes.
+    const nlohmann::json fixed_rule = nlohmann::json::parse(R"({"maps": "net boxes", "extent": 1.0, "along": 5,
+        "across": 1, "quantile": 0.95, "mean_above": false, "constant": 1.692, "exponent": 0.25})");
     for (const CASE& c : cases) {
         const fs::path json_path = dir.get_path() / "report.json";
-        const PROGRAM_RESULT result = run_tool({c.folder, "--json", json_path.string()}, dir.get_path());
-        ASSERT_EQ(result.exit_code, 0) << result.err;
+        const PROGRAM_RESULT result =
+            run_tool({c.folder, "--fail-if-unroutable", "--json", json_path.string()}, dir.get_path());
+        EXPECT_EQ(result.exit_code, c.routes ? 0 : EXIT_UNROUTABLE) << c.folder << ": " << result.err;
         const nlohmann::json verdict = nlohmann::json::parse(read_text(json_path))["routability"];
         const nlohmann::json& rule = verdict["rule"];
-        EXPECT_EQ(rule["maps"], "net boxes");
-        EXPECT_EQ(rule["extent"], 1.0);
-        EXPECT_EQ(rule["along"], 5);
-        EXPECT_EQ(rule["across"], 1);
-        EXPECT_EQ(rule["quantile"], 0.95);
-        EXPECT_EQ(rule["mean_above"], false);
-        EXPECT_EQ(rule["constant"], 1.692);
-        EXPECT_EQ(rule["exponent"], 0.25);
+        for (const auto& item : fixed_rule.items())
+            EXPECT_EQ(rule[item.key()], item.value()) << item.key();
         EXPECT_NEAR(rule["starting_share"].get<double>(), c.starting_share, 1e-15) << c.folder;
         EXPECT_EQ(rule["tile_inputs"], c.tile_inputs) << c.folder;
         EXPECT_EQ(rule["device_assumed"], c.assumed) << c.folder;
         const double threshold = rule["threshold"].get<double>();
         EXPECT_NEAR(threshold, 1.692 * std::pow(c.starting_share / c.tile_inputs, 0.25), 1e-12) << c.folder;
-        EXPECT_EQ(verdict["min_supply_scale"].get<double>(), verdict["figure"].get<double>() / threshold);
-        char end[512];
-        if (c.assumed && c.folder == SAMPLE_DESIGN)
-            std::snprintf(end, sizeof end, c.line_end.c_str(), threshold);
-        else
-            std::snprintf(end, sizeof end, c.line_end.c_str(), verdict["predicted_min_tracks"].get<int>(), threshold);
+        const double scale = verdict["min_supply_scale"].get<double>();
+        EXPECT_EQ(scale, verdict["figure"].get<double>() / threshold);
+        EXPECT_EQ(verdict["verdict"], c.routes ? "routes" : "does not route") << c.folder;
         const std::string line = find_line(result.out, "verdict: ");
+        EXPECT_TRUE(starts_with(line, c.routes ? "verdict: routes" : "verdict: does not route")) << line;
+        EXPECT_EQ(line.find("iCE40") == std::string::npos, c.tracks > 0) << line;
+        char end[512];
+        if (c.tracks == 0) {
+            std::snprintf(end, sizeof end, c.line_end.c_str(), threshold);
+        } else {
+            EXPECT_EQ(verdict["tracks"], c.tracks) << c.folder;
+            EXPECT_EQ(verdict["margin"].get<double>(), 1.0 / scale - 1.0) << c.folder;
+            EXPECT_EQ(verdict["predicted_min_tracks"], static_cast<int>(std::ceil(c.tracks * scale))) << c.folder;
+            EXPECT_EQ(verdict["predicted_min_tracks"].get<int>() <= c.tracks, c.routes) << c.folder;
+            std::snprintf(end, sizeof end, c.line_end.c_str(), verdict["predicted_min_tracks"].get<int>(), threshold);
+        }
         EXPECT_EQ(line.substr(line.size() - std::min(line.size(), std::strlen(end))), end) << c.folder;
     }
 }
