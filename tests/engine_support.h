@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -62,6 +63,14 @@ inline void fill_random_inputs(CONGESTION_IMPL& impl, unsigned seed)
         fill_random(PEER::supply(impl)[type], rng, -2, 40);
         fill_random(PEER::demand(impl)[type], rng, -8, 80);
     }
+}
+
+// The net indices 0 to count - 1.
+inline std::vector<int> all_nets(int count)
+{
+    std::vector<int> nets(count);
+    std::iota(nets.begin(), nets.end(), 0);
+    return nets;
 }
 
 inline TYPE_GRIDS zero_grids(int nx, int ny)

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <random>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -202,18 +201,16 @@ void reference_path_net(const TEST_NETLIST& n, int net, TYPE_GRIDS& g,
         }
 }
 
-struct BOX_NET {
-    int xl, xr, yb, yt;
-    float fx, fy;
-    CONGESTION::LOC driver;
-};
-
 // Supplies of k / 8 keep window sums exact, so a plain sum gives the value
 // of the engine's table.
 void reference_box_net(CONGESTION_IMPL& impl, const TEST_NETLIST& n, int index, TYPE_GRIDS& g)
 {
-    const BOX_NET net = {n.boxes[index][0],          n.boxes[index][1],           n.boxes[index][2], n.boxes[index][3],
-                         n.wirelengths[index].first, n.wirelengths[index].second, n.nets[index][0]};
+    const struct {
+        int xl, xr, yb, yt;
+        float fx, fy;
+        CONGESTION::LOC driver;
+    } net = {n.boxes[index][0],          n.boxes[index][1],           n.boxes[index][2], n.boxes[index][3],
+             n.wirelengths[index].first, n.wirelengths[index].second, n.nets[index][0]};
     const TYPE_GRIDS& s = PEER::supply(impl);
     const auto window = [&](RESOURCE_TYPE type, int x0, int x1, int y0, int y1) {
         float sum = 0.0f;
@@ -257,9 +254,7 @@ TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
 {
     constexpr int kNx = 31, kNy = 26, kNets = 400, kChunks = 3;
     TEST_NETLIST netlist = make_random_netlist(kNx, kNy, kNets, 41);
-    std::vector<int> nets(kNets);
-    for (int i = 0; i < kNets; ++i)
-        nets[i] = i;
+    const std::vector<int> nets = all_nets(kNets);
     std::mt19937 random(43);
     for (CONGESTION::NET_MODEL model : {kPath, kBox}) {
         CONGESTION_IMPL impl(kNx, kNy, &netlist);
@@ -310,48 +305,6 @@ TEST(NetModels, ChunksMatchTheNetByNetAlgorithmsBitForBit)
     }
 }
 
-// What the path model means, without its transcription: a route from the
-// driver to a load crosses each cut between them once. For each net alone,
-// the crossing values of each cut, found back from the demand (a tile holds
-// half of each boundary it touches), add up to 1 where one load crosses the
-// cut; where several do, to between 1 and their number, as their averages
-// give each load's values at least its share of their weights; 0 where none
-// does. Random nets of 2 to 15 pins, some of them on one row or column.
-TEST(NetModels, PathModelCrossesEachCutBetweenDriverAndLoadOnce)
-{
-    constexpr int kNx = 12, kNy = 10, kNets = 300;
-    constexpr double kRounding = 1e-4;
-    TEST_NETLIST netlist = make_random_netlist(kNx, kNy, kNets, 71);
-    for (int net = 0; net < kNets; ++net) {
-        const std::vector<CONGESTION::LOC>& pins = netlist.nets[net];
-        if (pins.size() >= 16)
-            continue;
-        CONGESTION_IMPL impl(kNx, kNy, &netlist);
-        impl.update_demand({net}, kPath);
-        std::set<std::pair<int, int>> loads;  // the tiles of the loads, not the driver's
-        for (const CONGESTION::LOC& pin : pins)
-            if (pin.x != pins[0].x || pin.y != pins[0].y)
-                loads.insert({pin.x, pin.y});
-        for (RESOURCE_TYPE type : WIRE_TYPES) {
-            const bool horizontal = type == kLeft || type == kRight, ahead = type == kRight || type == kUp;
-            const int driver = horizontal ? pins[0].x : pins[0].y;
-            double cut = 0.0;  // the crossing values of the cut before line i, then after it
-            for (int i = 0; i < (horizontal ? kNx : kNy); ++i) {
-                double line = 0.0;
-                for (int j = 0; j < (horizontal ? kNy : kNx); ++j)
-                    line += impl.get_demand(horizontal ? i : j, horizontal ? j : i, type);
-                cut = 2.0 * line - cut;
-                const auto crossing = std::count_if(loads.begin(), loads.end(), [&](const std::pair<int, int>& load) {
-                    const int at = horizontal ? load.first : load.second;
-                    return ahead ? driver <= i && i < at : at <= i && i < driver;
-                });
-                EXPECT_GE(cut, crossing > 0 ? 1.0 - kRounding : -kRounding) << net << " " << type << " " << i;
-                EXPECT_LE(cut, static_cast<double>(crossing) + kRounding) << net << " " << type << " " << i;
-            }
-        }
-    }
-}
-
 // A netlist whose loads move between the path model's two readings of a
 // net's pins: the first (the driver and a pass over the loads) returns
 // `nets`, later ones `second`.
@@ -389,12 +342,10 @@ TEST(NetModels, PathModelTakesTheLoadsFromTheSecondReading)
                             yb + static_cast<int>(random() % (yt - yb + 1))};
         netlist.second.push_back(moved);
     }
-    std::vector<int> nets(kNets);
+    const std::vector<int> nets = all_nets(kNets);
     TYPE_GRIDS expected = zero_grids(kNx, kNy);
-    for (int i = 0; i < kNets; ++i) {
-        nets[i] = i;
+    for (int i = 0; i < kNets; ++i)
         reference_path_net(netlist, i, expected, &netlist.second[i]);
-    }
     CONGESTION_IMPL impl(kNx, kNy, &netlist);
     impl.set_num_chunks(1);
     netlist.reads.assign(kNets, 0);
@@ -421,24 +372,20 @@ TEST(NetModels, PathModelTakesTheLoadsFromTheSecondReading)
     }
 }
 
-// A grid of no rows takes no demand from the bounding-box model: a net
-// with an empty box adds nothing.
-TEST(NetModels, AGridWithoutRowsTakesNoBoxDemand)
+// The bounding-box model on grids it cannot fit: a grid of no rows takes
+// no demand from a net with an empty box; a box that leaves the grid stops
+// the model at the window sum that its first read outside the supply tables
+// would fail, and the checked build names the net and its box instead.
+TEST(NetModels, BoxModelOnAGridWithoutRowsAndOnABoxOutsideTheGrid)
 {
-    TEST_NETLIST netlist;
-    netlist.add_net({{0, 0}});
-    netlist.boxes = {{1, 0, 0, -1}};
-    CONGESTION_IMPL impl(3, 0, &netlist);
-    impl.update_demand({0}, kBox);
-    EXPECT_EQ(PEER::demand(impl)[kRight].get_num_rows(), 3);
-    EXPECT_EQ(PEER::demand(impl)[kRight].get_num_cols(), 0);
-}
+    TEST_NETLIST empty;
+    empty.add_net({{0, 0}});
+    empty.boxes = {{1, 0, 0, -1}};
+    CONGESTION_IMPL rowless(3, 0, &empty);
+    rowless.update_demand({0}, kBox);
+    EXPECT_EQ(PEER::demand(rowless)[kRight].get_num_rows(), 3);
+    EXPECT_EQ(PEER::demand(rowless)[kRight].get_num_cols(), 0);
 
-// A box that leaves the grid stops the bounding-box model at the window sum
-// that its first read outside the supply tables would fail; the checked
-// build names the net and its box instead.
-TEST(NetModels, ABoxOutsideTheGridIsFatal)
-{
     TEST_NETLIST netlist;
     netlist.add_net({{0, 0}, {1, 1}});
     netlist.add_net({{2, 0}, {4, 1}});

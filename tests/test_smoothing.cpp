@@ -250,10 +250,10 @@ TEST(SmoothSupply, EvenWindowsAreOrientedAndConstantSupplyStaysConstant)
     impl.generate_smooth_supply(2, 1, WIRE_TYPES);
     const auto horizontal = [](int x, int y) { return y == 2 && (x == 2 || x == 3) ? 4.0f : 0.0f; };
     const auto vertical = [](int x, int y) { return x == 2 && (y == 2 || y == 3) ? 4.0f : 0.0f; };
-    expect_grid(PEER::smooth_supply(impl)[kLeft], 5, 5, horizontal);
-    expect_grid(PEER::smooth_supply(impl)[kRight], 5, 5, horizontal);
-    expect_grid(PEER::smooth_supply(impl)[kUp], 5, 5, vertical);
-    expect_grid(PEER::smooth_supply(impl)[kDown], 5, 5, vertical);
+    for (RESOURCE_TYPE type : {kLeft, kRight})
+        expect_grid(PEER::smooth_supply(impl)[type], 5, 5, horizontal);
+    for (RESOURCE_TYPE type : {kUp, kDown})
+        expect_grid(PEER::smooth_supply(impl)[type], 5, 5, vertical);
     EXPECT_EQ(PEER::smooth_supply(impl)[kLab].get_num_rows(), 0);
 
     EXPECT_FATAL(CONGESTION_IMPL(0, 3, nullptr).generate_smooth_supply(3, 3, WIRE_TYPES), "m_nx > 0 && m_ny > 0");
@@ -283,11 +283,15 @@ TEST(UpdateCongestion, AsksTheNetlistPerTileAndTypeInWireOrder)
     ASSERT_EQ(seen.size(), 4u * 30u);
     for (size_t i = 0; i < seen.size(); ++i)
         ASSERT_EQ(seen[i], WIRE_TYPES[i / 30]) << i;
-    for (RESOURCE_TYPE type : WIRE_TYPES) {
-        expect_grid(PEER::congestion(impl)[type], 6, 5, [&](int x, int y) {
-            return impl.get_smooth_demand(x, y, type) + 1000.0f * PEER::smooth_supply(impl)[type](x, y) +
+    // What the netlist answered, tile by tile.
+    const auto expect_answers = [](CONGESTION_IMPL& e, RESOURCE_TYPE type, int nx, int ny) {
+        expect_grid(PEER::congestion(e)[type], nx, ny, [&](int x, int y) {
+            return e.get_smooth_demand(x, y, type) + 1000.0f * PEER::smooth_supply(e)[type](x, y) +
                    1e6f * static_cast<float>(type);
         });
+    };
+    for (RESOURCE_TYPE type : WIRE_TYPES) {
+        expect_answers(impl, type, 6, 5);
         EXPECT_NE(impl.get_congestion_in_window(type, 0, 5, 0, 4), 0.0f);
     }
     EXPECT_EQ(PEER::congestion(impl)[kLab](2, 2), 7.0f);
@@ -300,9 +304,7 @@ TEST(UpdateCongestion, AsksTheNetlistPerTileAndTypeInWireOrder)
     row.generate_smooth_supply(3, 1, WIRE_TYPES);
     row.dispatch_smooth_demand(3, 1, false, WIRE_TYPES);
     row.update_congestion(false);
-    expect_grid(PEER::congestion(row)[kDown], 4, 1, [&](int x, int y) {
-        return row.get_smooth_demand(x, y, kDown) + 1000.0f * PEER::smooth_supply(row)[kDown](x, y) + 3e6f;
-    });
+    expect_answers(row, kDown, 4, 1);
 
     // Grids without tiles need nothing; others, a single row too, need the
     // smoothed supply.

@@ -84,12 +84,7 @@ TEST_P(ThreadCount, OneThreadAndTheBaselineEqualEveryThreadAndEveryVariant)
     force_kernel_variant(in_use);
 }
 
-const std::vector<int> kAllNets = [] {
-    std::vector<int> nets(400);
-    for (int i = 0; i < 400; ++i)
-        nets[i] = i;
-    return nets;
-}();
+const std::vector<int> kAllNets = all_nets(400);
 
 // A peak search writes nothing: its answer goes into the Lab Input demand.
 void record_peak(CONGESTION_IMPL& impl, int dim)
