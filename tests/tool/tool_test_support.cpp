@@ -1,7 +1,6 @@
 // Scratch folders and file editing for the tool's tests.
 #include "tool_test_support.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -128,14 +127,6 @@ void write_generic_design(const std::filesystem::path& dir, int slices, int lut,
 
 namespace {
 
-std::string quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 // The arguments of execv: pointers into `words`, then a null pointer.
 std::vector<char*> get_argv(std::vector<std::string>& words)
 {
@@ -151,21 +142,7 @@ std::vector<char*> get_argv(std::vector<std::string>& words)
 PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
                            const std::filesystem::path& dir, const std::string& stdout_path)
 {
-    std::string command = quote(program);
-    for (const std::string& arg : args)
-        command += " " + quote(arg);
-    const std::filesystem::path out = dir / "stdout.txt";
-    const std::filesystem::path err = dir / "stderr.txt";
-    command += " >" + quote(stdout_path.empty() ? out.string() : stdout_path) + " 2>" + quote(err.string());
-    const int status = std::system(command.c_str());
-    PROGRAM_RESULT result;
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (stdout_path.empty())
-        result.out = read_text(out);
-    result.err = read_text(err);
-    std::filesystem::remove(out);
-    std::filesystem::remove(err);
-    return result;
+    return wait_program(start_program(program, args, dir, {}, stdout_path), dir);
 }
 
 PROGRAM_RESULT run_program_on_terminal(const std::string& program, const std::vector<std::string>& args,
@@ -219,12 +196,12 @@ PROGRAM_RESULT run_program_on_terminal(const std::string& program, const std::ve
 }
 
 pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir,
-                    const std::vector<std::string>& environment)
+                    const std::vector<std::string>& environment, const std::string& stdout_path)
 {
     std::vector<std::string> words = {program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv = get_argv(words);
-    const std::string out = (dir / "stdout.txt").string();
+    const std::string out = stdout_path.empty() ? (dir / "stdout.txt").string() : stdout_path;
     const std::string err = (dir / "stderr.txt").string();
     const pid_t child = ::fork();
     if (child == 0) {
