@@ -34,14 +34,8 @@ TEST(DesignReaderSample, ReadsTheBundledDesignWithItsDocumentedTotals)
     ASSERT_EQ(design.get_num_nets(), SAMPLE_NETS);
     EXPECT_EQ(design.pin_x.size(), static_cast<size_t>(SAMPLE_PINS));
     EXPECT_EQ(design.net_start.back(), SAMPLE_PINS);
-    int routed_x = 0;
-    int routed_y = 0;
-    for (int net = 0; net < design.get_num_nets(); ++net) {
-        routed_x += design.routed_x[net];
-        routed_y += design.routed_y[net];
-    }
-    EXPECT_EQ(routed_x, SAMPLE_ROUTED_X_TOTAL);
-    EXPECT_EQ(routed_y, SAMPLE_ROUTED_Y_TOTAL);
+    EXPECT_EQ(std::accumulate(design.routed_x.begin(), design.routed_x.end(), 0), SAMPLE_ROUTED_X_TOTAL);
+    EXPECT_EQ(std::accumulate(design.routed_y.begin(), design.routed_y.end(), 0), SAMPLE_ROUTED_Y_TOTAL);
     ASSERT_TRUE(design.has_routed);
     for (const std::vector<int>& column : design.routed)
         EXPECT_EQ(column.size(), design.get_num_tiles());

@@ -417,19 +417,21 @@ TEST(Routability, BoxDemandSpreadsEachNetOverItsBoxOnly)
 // device's threshold.
 TEST(RoutabilityVerdict, OneTileNetsNeedNoWireWhereThereIsNone)
 {
-    const std::array<TILE_READER, NUM_WIRE_TYPES> none{[](int, int) { return 0.0; }, [](int, int) { return 0.0; },
-                                                       [](int, int) { return 0.0; }, [](int, int) { return 0.0; }};
+    const auto everywhere = [](double supply) {
+        const TILE_READER reader = [supply](int, int) { return supply; };
+        return std::array<TILE_READER, NUM_WIRE_TYPES>{reader, reader, reader, reader};
+    };
     const ROUTING_DEVICE device = get_routing_device(DEFAULT_GENERIC_ARCHITECTURE);
     const BOX_NETLIST inside({{0, 0, 0, 0, 2}, {2, 2, 1, 1, 3}});
     const BOX_DEMAND inside_demand(3, 2, FLAT_NETLIST(inside.arrays), inside.listed,
                                    ROUTABILITY_RULE_CALIBRATED.extent);
-    const ROUTABILITY local = get_placement_routability(3, 2, inside_demand, none, 20, device);
+    const ROUTABILITY local = get_placement_routability(3, 2, inside_demand, everywhere(0.0), 20, device);
     EXPECT_TRUE(local.routes);
     EXPECT_EQ(local.figure, 0.0);
     EXPECT_EQ(local.predicted_min_tracks, 1);
     const BOX_NETLIST spanning({{0, 0, 0, 0, 2}, {1, 2, 1, 1, 2}});
     const BOX_DEMAND spanning_demand(3, 2, FLAT_NETLIST(spanning.arrays), spanning.listed, 1.0);
-    const ROUTABILITY wired = get_placement_routability(3, 2, spanning_demand, none, 20, device);
+    const ROUTABILITY wired = get_placement_routability(3, 2, spanning_demand, everywhere(0.0), 20, device);
     EXPECT_FALSE(wired.routes);
     EXPECT_EQ(wired.predicted_min_tracks, NO_TRACKS);
 
@@ -438,9 +440,7 @@ TEST(RoutabilityVerdict, OneTileNetsNeedNoWireWhereThereIsNone)
     // 0. The windows (5 along the wires, 1 across) take a whole row of 3
     // tiles, 1 / (2 x 3), or a whole column of 2, 1 / (2 x 2) or 0; the 95th
     // percentile of the 12 utilizations is the largest, 0.25.
-    const std::array<TILE_READER, NUM_WIRE_TYPES> one{[](int, int) { return 1.0; }, [](int, int) { return 1.0; },
-                                                      [](int, int) { return 1.0; }, [](int, int) { return 1.0; }};
-    const ROUTABILITY r = get_placement_routability(3, 2, inside_demand, one, 1, device);
+    const ROUTABILITY r = get_placement_routability(3, 2, inside_demand, everywhere(1.0), 1, device);
     EXPECT_DOUBLE_EQ(r.figure, 0.25);
     EXPECT_EQ(r.min_supply_scale, 0.25 / get_routability_threshold(ROUTABILITY_RULE_CALIBRATED, device));
     EXPECT_EQ(r.device.tile_inputs, 17);
