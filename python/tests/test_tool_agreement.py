@@ -1,6 +1,5 @@
 """A whole estimate from Python equals the estimator tool's run bit for bit."""
 import json
-import math
 import os
 import re
 import subprocess
@@ -131,11 +130,8 @@ def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tm
     assert cg.routability_figure(boxes, axes, rule["along"], rule["quantile"], across=rule["across"],
                                  vertical=[False, True], mean_above=rule["mean_above"]) == \
         pytest.approx(verdict["figure"], rel=1e-6)
-    assert verdict["min_supply_scale"] == verdict["figure"] / rule["threshold"]
-    assert verdict["predicted_min_tracks"] == max(1, math.ceil(d.tracks * verdict["min_supply_scale"]))
     # The folder does not describe its device: the default generic device's figures, as the tool takes them.
     assert d.starting_share is None and d.tile_inputs is None and rule["device_assumed"]
-    assert (rule["starting_share"], rule["tile_inputs"]) == (0.7, 17)
 
 
 def generic_copy(folder, slices, lut, tracks):
