@@ -56,7 +56,9 @@ def run_python(d, s):
 
 
 @pytest.mark.parametrize("name", sorted(SETTINGS))
-def test_estimate_equals_the_tools_figures(tmp_path, design, name):
+def test_estimate_equals_the_tools_figures_and_grids(tmp_path, design, name):
+    """The report's figures are the estimator's; load_grids reads every file of the index as numpy.load does, and
+    the maps are the estimator's arrays (the C++ test checks every map of the default estimate bit for bit)."""
     s = SETTINGS[name]
     report = run_tool(tmp_path, s)
     est = run_python(design, s)
@@ -75,6 +77,15 @@ def test_estimate_equals_the_tools_figures(tmp_path, design, name):
 
     verdict = est.routability(design_netlist(design), design.tracks, nets=estimated_nets(design))
     assert verdict == {key: report["routability"][key] for key in verdict}
+
+    grids = cg.load_grids(tmp_path / "grids")
+    index = json.loads((tmp_path / "grids" / "grids.json").read_text())
+    assert list(grids) == [entry["name"] for entry in index["grids"]]
+    for entry in index["grids"]:
+        assert np.array_equal(grids[entry["name"]], np.load(tmp_path / "grids" / entry["file"]), equal_nan=True)
+    for t in cg.ResourceType.__members__.values():
+        for quantity, array in [("smooth_demand", est.smooth_demand), ("overflow", est.overflow)]:
+            assert np.array_equal(grids[quantity + "_" + t.name.lower()], array[t]), quantity
 
 
 def directional_copy(folder):
@@ -170,23 +181,6 @@ def test_the_verdict_on_a_generic_device_is_the_tools(tmp_path, slices, lut, tra
     assumed = est.routability(netlist, d.tracks, nets=nets)
     assert assumed["figure"] == verdict["figure"] and assumed["rule"] == cg.ROUTABILITY_RULE
     assert assumed["min_supply_scale"] == verdict["figure"] / cg.ROUTABILITY_RULE["threshold"]
-
-
-@pytest.mark.parametrize("name", sorted(SETTINGS))
-def test_the_tools_grids_are_the_estimators_arrays(tmp_path, design, name):
-    """load_grids reads every file of the index as numpy.load does; the maps are the estimator's arrays (the C++
-    test checks every map of the default estimate bit for bit)."""
-    s = SETTINGS[name]
-    run_tool(tmp_path, s)
-    est = run_python(design, s)
-    grids = cg.load_grids(tmp_path / "grids")
-    index = json.loads((tmp_path / "grids" / "grids.json").read_text())
-    assert list(grids) == [entry["name"] for entry in index["grids"]]
-    for entry in index["grids"]:
-        assert np.array_equal(grids[entry["name"]], np.load(tmp_path / "grids" / entry["file"]), equal_nan=True)
-    for t in cg.ResourceType.__members__.values():
-        for quantity, array in [("smooth_demand", est.smooth_demand), ("overflow", est.overflow)]:
-            assert np.array_equal(grids[quantity + "_" + t.name.lower()], array[t]), quantity
 
 
 def test_the_docs_example_is_the_tools_estimate(tmp_path):
