@@ -112,6 +112,9 @@ def directional_copy(folder):
 
 
 def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tmp_path, design):
+    """The directional copy loads by direction and estimates as the tool does; docs/python.md's directional
+    example stacks its supply as the tool sets it (left and right differ here; on the generic device they are
+    equal)."""
     d = cg.load_design(directional_copy(tmp_path / "directional"))
     assert d.form == "directional" and design.form == "undirected"
     assert not hasattr(d, "h4")
@@ -123,6 +126,13 @@ def test_directional_design_loads_by_direction_and_estimates_as_the_tool_does(tm
     assert report["settings"]["supply"] == "directional"
     est = run_python(d, SETTINGS["defaults"])
     assert "%016x" % est.cookie == report["cookie"]
+    example = re.findall(r"```python\n(.*?)```", (TOP / "docs" / "python.md").read_text(), re.S)[1]
+    assert '"data/fir_mac_g20"' in example
+    names = {"np": np, "cg": cg}
+    exec(example.replace('"data/fir_mac_g20"', repr(str(tmp_path / "directional"))), names)
+    assert not np.array_equal(d.left, d.right) and np.array_equal(names["supply"], design_supply(d))
+    assert [int(t) for t in (cg.HORIZONTAL_LEFT, cg.HORIZONTAL_RIGHT, cg.VERTICAL_UP, cg.VERTICAL_DOWN,
+                             cg.LAB_INPUT)] == [0, 1, 2, 3, 4]
     # The directional channel's track count: its largest supply of one direction.
     assert d.tracks == report["routability"]["tracks"] == max(int(d.right.max()), int(d.up.max()))
     nets = estimated_nets(d)
@@ -186,22 +196,6 @@ def test_the_verdict_on_a_generic_device_is_the_tools(tmp_path, slices, lut, tra
 def test_the_docs_example_is_the_tools_estimate(tmp_path):
     """docs/python.md's example, run as written, makes the tool's estimate: equal cookies."""
     report = run_tool(tmp_path, SETTINGS["defaults"])
-    top = DESIGN_DIR.parents[1]
-    example = re.search(r"```python\n(.*?)```", (top / "docs" / "python.md").read_text(), re.S).group(1)
-    printed = subprocess.run([sys.executable, "-c", example], cwd=top, capture_output=True, text=True, check=True)
+    example = re.search(r"```python\n(.*?)```", (TOP / "docs" / "python.md").read_text(), re.S).group(1)
+    printed = subprocess.run([sys.executable, "-c", example], cwd=TOP, capture_output=True, text=True, check=True)
     assert "estimator cookie: " + report["cookie"] + "\n" in printed.stdout
-
-
-def test_the_docs_directional_supply_is_in_resource_type_order(tmp_path):
-    """docs/python.md's directional example stacks the supply as the tool sets it, on a directional
-    design whose left and right supplies differ (on the generic device they are equal)."""
-    top = DESIGN_DIR.parents[1]
-    example = re.findall(r"```python\n(.*?)```", (top / "docs" / "python.md").read_text(), re.S)[1]
-    assert '"data/fir_mac_g20"' in example
-    names = {"np": np, "cg": cg}
-    exec(example.replace('"data/fir_mac_g20"', repr(str(directional_copy(tmp_path / "directional")))), names)
-    d = names["d"]
-    assert d.form == "directional" and not np.array_equal(d.left, d.right)
-    assert np.array_equal(names["supply"], design_supply(d))
-    assert [int(t) for t in (cg.HORIZONTAL_LEFT, cg.HORIZONTAL_RIGHT, cg.VERTICAL_UP, cg.VERTICAL_DOWN,
-                             cg.LAB_INPUT)] == [0, 1, 2, 3, 4]
