@@ -35,18 +35,14 @@ def test_supply_and_demand_round_trip():
     assert est.total_demand(cg.LAB_INPUT) == lab_input.sum()
 
 
-def utilization(est):
-    demand, supply = est.smooth_demand[:4], est.smoothed_supply[:4]
-    quotient = np.divide(demand, supply, out=np.zeros_like(demand), where=supply > 0)
-    return np.where(supply > 0, quotient, np.float32(0))
-
-
 def test_python_policy_errors_propagate_and_leave_the_estimator_usable(smoothed):
     with pytest.raises(ZeroDivisionError):
         smoothed.update_congestion(lambda d, s, t: d / 0.0)
     calls = []
     smoothed.update_congestion(lambda d, s, t: calls.append(t) or (d / s if s > 0 else 0.0))
-    assert np.array_equal(smoothed.congestion[:4], utilization(smoothed))
+    demand, supply = smoothed.smooth_demand[:4], smoothed.smoothed_supply[:4]
+    utilization = np.divide(demand, supply, out=np.zeros_like(demand), where=supply > 0)
+    assert np.array_equal(smoothed.congestion[:4], utilization)
     assert sorted(set(calls)) == sorted(cg.WIRE_TYPES) and len(calls) == 4 * smoothed.nx * smoothed.ny
     with pytest.raises(TypeError, match="must return a number"):
         smoothed.update_congestion(lambda d, s, t: "high")

@@ -34,14 +34,8 @@ TEST(DesignReaderSample, ReadsTheBundledDesignWithItsDocumentedTotals)
     ASSERT_EQ(design.get_num_nets(), SAMPLE_NETS);
     EXPECT_EQ(design.pin_x.size(), static_cast<size_t>(SAMPLE_PINS));
     EXPECT_EQ(design.net_start.back(), SAMPLE_PINS);
-    int routed_x = 0;
-    int routed_y = 0;
-    for (int net = 0; net < design.get_num_nets(); ++net) {
-        routed_x += design.routed_x[net];
-        routed_y += design.routed_y[net];
-    }
-    EXPECT_EQ(routed_x, SAMPLE_ROUTED_X_TOTAL);
-    EXPECT_EQ(routed_y, SAMPLE_ROUTED_Y_TOTAL);
+    EXPECT_EQ(std::accumulate(design.routed_x.begin(), design.routed_x.end(), 0), SAMPLE_ROUTED_X_TOTAL);
+    EXPECT_EQ(std::accumulate(design.routed_y.begin(), design.routed_y.end(), 0), SAMPLE_ROUTED_Y_TOTAL);
     ASSERT_TRUE(design.has_routed);
     for (const std::vector<int>& column : design.routed)
         EXPECT_EQ(column.size(), design.get_num_tiles());
@@ -53,8 +47,8 @@ TEST(DesignReaderSample, ReadsTheBundledDesignWithItsDocumentedTotals)
 }
 
 // One edited line each: file, line number (one past the last appends), the
-// line's new text, a phrase of the one sentence that must name the faulty
-// line, and that line when it is not the edited one.
+// line's new text, the sentence that must name the faulty line (when it ends
+// in '.', else a phrase of it), and that line when it is not the edited one.
 struct LINE_FAULT {
     const char* file;
     int line;
@@ -65,27 +59,43 @@ struct LINE_FAULT {
 
 constexpr int NO_LINE = -1;
 
+// Expects the reader to refuse `folder` with one sentence, "FILE, line N:
+// ..." (or "FILE: ..." for line 0), holding the phrase, or that sentence when
+// the phrase ends in '.'.
+void expect_refused(const fs::path& folder, const fs::path& file, int line, const std::string& phrase)
+{
+    try {
+        read_design(folder.string());
+        ADD_FAILURE() << "no error for " << file << ", line " << line << ": " << phrase;
+    } catch (const DESIGN_ERROR& error) {
+        const std::string message = error.what();
+        const std::string where = file.string() + (line > 0 ? ", line " + std::to_string(line) : "") + ": ";
+        EXPECT_EQ(error.get_file(), file.string());
+        EXPECT_EQ(error.get_line(), line) << message;
+        EXPECT_EQ(message.rfind(where, 0), 0u) << message;
+        if (phrase.back() == '.')
+            EXPECT_EQ(message, where + phrase);
+        else
+            EXPECT_NE(message.find(phrase), std::string::npos) << message;
+        EXPECT_EQ(message.back(), '.') << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+}
+
 // Edits the fault's line of its file in `dir` (the file restored after each),
-// and expects the reader to refuse the folder with exactly "FILE, line N:
-// PHRASE" (or "FILE: PHRASE").
+// and expects the reader to refuse the folder naming the faulty line.
 void expect_edits_refused(const fs::path& dir, const std::vector<LINE_FAULT>& faults)
 {
     for (const LINE_FAULT& fault : faults) {
         const fs::path path = dir / fault.file;
         const std::vector<std::string> original = read_lines(path);
         std::vector<std::string> lines = original;
-        lines.at(fault.line - 1) = fault.text;
+        if (static_cast<size_t>(fault.line) > lines.size())
+            lines.push_back(fault.text);
+        else
+            lines.at(fault.line - 1) = fault.text;
         write_lines(path, lines);
-        const int line = fault.faulty_line == 0 ? fault.line : fault.faulty_line;
-        try {
-            read_design(dir.string());
-            ADD_FAILURE() << "no error for " << fault.text;
-        } catch (const DESIGN_ERROR& error) {
-            EXPECT_EQ(error.get_line(), std::max(line, 0)) << fault.text;
-            EXPECT_EQ(std::string(error.what()),
-                      path.string() + (line > 0 ? ", line " + std::to_string(line) : "") + ": " + fault.phrase)
-                << fault.text;
-        }
+        expect_refused(dir, path, fault.faulty_line == 0 ? fault.line : std::max(fault.faulty_line, 0), fault.phrase);
         write_lines(path, original);
     }
 }
@@ -96,7 +106,7 @@ TEST(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
     // "2 3 4 0 11 11 25 26 0 0 0 11 25 11 26 11 26"; routed.txt line 517 is
     // tile (4, 15), "4 15 1 1 0 0 1 0 0 1 0 1 0 1 0 0 1".
     const std::string digits(1000, '7');
-    const LINE_FAULT faults[] = {
+    const std::vector<LINE_FAULT> faults = {
         {"tiles.txt", 1, "tiles 34", "needs 3 fields but the line has 2"},
         {"tiles.txt", 1, "tile 34 34", "the header must start with 'tiles'"},
         {"tiles.txt", 1, "tiles 0 34", "grid side 0 is not between 1 and 4096"},
@@ -162,36 +172,9 @@ TEST(DesignReaderFaults, EditedLinesAreRefusedWithTheirFileAndLine)
         {"nets.txt", 1, "nets 1943 34 34", "the file ends where net 1942 of the 1943", 1945},
         {"nets.txt", 1, "nets 1941 34 34", "a line follows the last net", 1944},
     };
-    // Each edits one file of a copy of the bundled design, expects the reader
-    // to fail on the faulty line with one sentence holding the phrase, and
-    // restores the file.
     SCRATCH_DIR dir;
     copy_sample_design(dir.get_path());
-    for (const LINE_FAULT& fault : faults) {
-        const fs::path path = dir.get_path() / fault.file;
-        const std::vector<std::string> original = read_lines(path);
-        std::vector<std::string> lines = original;
-        if (static_cast<size_t>(fault.line) > lines.size())
-            lines.push_back(fault.text);
-        else
-            lines.at(fault.line - 1) = fault.text;
-        write_lines(path, lines);
-        const int line = fault.faulty_line > 0 ? fault.faulty_line : fault.line;
-        try {
-            read_design(dir.get_path().string());
-            ADD_FAILURE() << "no error for " << fault.text;
-        } catch (const DESIGN_ERROR& error) {
-            const std::string message = error.what();
-            EXPECT_EQ(error.get_file(), path.string());
-            EXPECT_EQ(error.get_line(), line) << message;
-            const std::string where = path.string() + ", line " + std::to_string(line) + ": ";
-            EXPECT_EQ(message.rfind(where, 0), 0u) << message;
-            EXPECT_NE(message.find(fault.phrase), std::string::npos) << message;
-            EXPECT_EQ(message.back(), '.') << message;
-            EXPECT_EQ(message.find('\n'), std::string::npos) << message;
-        }
-        write_lines(path, original);
-    }
+    expect_edits_refused(dir.get_path(), faults);
 }
 
 TEST(DesignReaderFaults, MissingFilesAndFolders)
@@ -199,27 +182,14 @@ TEST(DesignReaderFaults, MissingFilesAndFolders)
     SCRATCH_DIR dir;
     copy_sample_design(dir.get_path());
     fs::remove(dir.get_path() / "nets.txt");
-    try {
-        read_design(dir.get_path().string());
-        ADD_FAILURE() << "no error for a missing nets.txt";
-    } catch (const DESIGN_ERROR& error) {
-        EXPECT_EQ(error.get_line(), 0);
-        EXPECT_EQ(std::string(error.what()),
-                  (dir.get_path() / "nets.txt").string() + ": cannot be opened for reading.");
-    }
+    expect_refused(dir.get_path(), dir.get_path() / "nets.txt", 0, "cannot be opened for reading.");
     EXPECT_THROW(read_design((dir.get_path() / "absent").string()), DESIGN_ERROR);
 
     // A file that opens but cannot be read says so: /proc/self/mem fails a
     // read from its start.
     fs::remove(dir.get_path() / "tiles.txt");
     fs::create_symlink("/proc/self/mem", dir.get_path() / "tiles.txt");
-    try {
-        read_design(dir.get_path().string());
-        ADD_FAILURE() << "no error for an unreadable tiles.txt";
-    } catch (const DESIGN_ERROR& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  (dir.get_path() / "tiles.txt").string() + ": cannot be read: Input/output error.");
-    }
+    expect_refused(dir.get_path(), dir.get_path() / "tiles.txt", 0, "cannot be read: Input/output error.");
 }
 
 // A design without routed.txt, a tiles.txt of CR LF line ends with a blank
@@ -281,14 +251,8 @@ TEST(DesignReaderBlocks, LinesAcrossBlocksAndLongerThanABlockReadAsWritten)
 
     lines.back().replace(0, lines.back().find(' '), "7");
     write_without_last_newline();
-    try {
-        read_design(dir.get_path().string());
-        ADD_FAILURE() << "no error for the last net's id";
-    } catch (const DESIGN_ERROR& error) {
-        EXPECT_EQ(std::string(error.what()), path.string() + ", line " + std::to_string(NETS + 2) +
-                                                 ": the net id 7 is out of order, " + std::to_string(NETS - 1) +
-                                                 " was expected.");
-    }
+    expect_refused(dir.get_path(), path, NETS + 2,
+                   "the net id 7 is out of order, " + std::to_string(NETS - 1) + " was expected.");
 }
 
 // routed.txt line 8 is tile (1, 1), supply right 6, left 5, up 4, down 3,
@@ -410,15 +374,9 @@ TEST(DesignReaderDevice, AMetaTxtThatDoesNotDescribeTheDeviceOfTilesTxtIsRefused
     // An undirected folder that says it is of the generic device.
     copy_sample_design(dir.get_path() / "undirected");
     write_lines(dir.get_path() / "undirected" / "meta.txt", original);
-    try {
-        read_design((dir.get_path() / "undirected").string());
-        ADD_FAILURE() << "no error for an undirected generic folder";
-    } catch (const DESIGN_ERROR& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  (dir.get_path() / "undirected" / "meta.txt").string() +
-                      ", line 2: the folder is of the generic device, whose tiles.txt has the directional form, but "
-                      "tiles.txt has the undirected one.");
-    }
+    expect_refused(dir.get_path() / "undirected", dir.get_path() / "undirected" / "meta.txt", 2,
+                   "the folder is of the generic device, whose tiles.txt has the directional form, but tiles.txt "
+                   "has the undirected one.");
 }
 
 }  // namespace

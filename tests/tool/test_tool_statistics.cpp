@@ -410,49 +410,28 @@ TEST(Routability, BoxDemandSpreadsEachNetOverItsBoxOnly)
     EXPECT_EQ(one_tile.get_horizontal(4, 3), 1.0);
 }
 
-// The verdict's demand on a 4 x 3 grid, boxes lengthened by a tile: a net of
-// 2 pins over (1..2, 1), a net of 3 pins within tile (0, 0), and one of 4
-// pins (crossing factor 1.0828) over the whole grid, whose width 3 + 1 and
-// height 2 + 1 give its 12 tiles 4 x 1.0828 / 12 = 0.36093 horizontally and
-// 3 x 1.0828 / 12 = 0.2707 vertically:
-//   horizontal                         vertical
-//   y=2  .361  .361  .361  .361        .271  .271  .271  .271
-//   y=1  .361 1.361 1.361  .361        .271  .771  .771  .271
-//   y=0 1.361  .361  .361  .361       1.271  .271  .271  .271
-// (the first net: width 1 + 1 over 2 tiles, height 0 + 1 over 2 tiles; the
-// second: 1 and 1 in its one tile).
-TEST(Routability, LengthenedBoxDemandOnAGridDrawnByHand)
-{
-    const BOX_NETLIST nets({{1, 2, 1, 1, 2}, {0, 0, 0, 0, 3}, {0, 3, 0, 2, 4}});
-    const BOX_DEMAND demand(4, 3, FLAT_NETLIST(nets.arrays), nets.listed, ROUTABILITY_RULE_CALIBRATED.extent);
-    const double h = 4 * 1.0828 / 12, v = 3 * 1.0828 / 12;
-    const double horizontal[3][4] = {{1 + h, h, h, h}, {h, 1 + h, 1 + h, h}, {h, h, h, h}};
-    const double vertical[3][4] = {{1 + v, v, v, v}, {v, 0.5 + v, 0.5 + v, v}, {v, v, v, v}};
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x) {
-            EXPECT_NEAR(demand.get_horizontal(x, y), horizontal[y][x], EPSILON) << x << ", " << y;
-            EXPECT_NEAR(demand.get_vertical(x, y), vertical[y][x], EPSILON) << x << ", " << y;
-        }
-}
-
 // Without any wire supply, nets within single tiles route (their demand is
 // the lengthening's alone, which the tiles' local tracks carry), while one
 // net over two tiles needs wires that are not there; with supply, the
-// one-tile nets' demand counts, against the device's threshold.
+// one-tile nets' demand (the calibrated extent, a tile) counts, against the
+// device's threshold.
 TEST(RoutabilityVerdict, OneTileNetsNeedNoWireWhereThereIsNone)
 {
-    const std::array<TILE_READER, NUM_WIRE_TYPES> none{[](int, int) { return 0.0; }, [](int, int) { return 0.0; },
-                                                       [](int, int) { return 0.0; }, [](int, int) { return 0.0; }};
+    const auto everywhere = [](double supply) {
+        const TILE_READER reader = [supply](int, int) { return supply; };
+        return std::array<TILE_READER, NUM_WIRE_TYPES>{reader, reader, reader, reader};
+    };
     const ROUTING_DEVICE device = get_routing_device(DEFAULT_GENERIC_ARCHITECTURE);
     const BOX_NETLIST inside({{0, 0, 0, 0, 2}, {2, 2, 1, 1, 3}});
-    const BOX_DEMAND inside_demand(3, 2, FLAT_NETLIST(inside.arrays), inside.listed, 1.0);
-    const ROUTABILITY local = get_placement_routability(3, 2, inside_demand, none, 20, device);
+    const BOX_DEMAND inside_demand(3, 2, FLAT_NETLIST(inside.arrays), inside.listed,
+                                   ROUTABILITY_RULE_CALIBRATED.extent);
+    const ROUTABILITY local = get_placement_routability(3, 2, inside_demand, everywhere(0.0), 20, device);
     EXPECT_TRUE(local.routes);
     EXPECT_EQ(local.figure, 0.0);
     EXPECT_EQ(local.predicted_min_tracks, 1);
     const BOX_NETLIST spanning({{0, 0, 0, 0, 2}, {1, 2, 1, 1, 2}});
     const BOX_DEMAND spanning_demand(3, 2, FLAT_NETLIST(spanning.arrays), spanning.listed, 1.0);
-    const ROUTABILITY wired = get_placement_routability(3, 2, spanning_demand, none, 20, device);
+    const ROUTABILITY wired = get_placement_routability(3, 2, spanning_demand, everywhere(0.0), 20, device);
     EXPECT_FALSE(wired.routes);
     EXPECT_EQ(wired.predicted_min_tracks, NO_TRACKS);
 
@@ -461,9 +440,7 @@ TEST(RoutabilityVerdict, OneTileNetsNeedNoWireWhereThereIsNone)
     // 0. The windows (5 along the wires, 1 across) take a whole row of 3
     // tiles, 1 / (2 x 3), or a whole column of 2, 1 / (2 x 2) or 0; the 95th
     // percentile of the 12 utilizations is the largest, 0.25.
-    const std::array<TILE_READER, NUM_WIRE_TYPES> one{[](int, int) { return 1.0; }, [](int, int) { return 1.0; },
-                                                      [](int, int) { return 1.0; }, [](int, int) { return 1.0; }};
-    const ROUTABILITY r = get_placement_routability(3, 2, inside_demand, one, 1, device);
+    const ROUTABILITY r = get_placement_routability(3, 2, inside_demand, everywhere(1.0), 1, device);
     EXPECT_DOUBLE_EQ(r.figure, 0.25);
     EXPECT_EQ(r.min_supply_scale, 0.25 / get_routability_threshold(ROUTABILITY_RULE_CALIBRATED, device));
     EXPECT_EQ(r.device.tile_inputs, 17);

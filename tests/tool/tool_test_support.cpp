@@ -1,7 +1,6 @@
 // Scratch folders and file editing for the tool's tests.
 #include "tool_test_support.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -128,104 +127,17 @@ void write_generic_design(const std::filesystem::path& dir, int slices, int lut,
 
 namespace {
 
-std::string quote(const std::string& text)
+// Starts `program` with `args` and the variables of `environment` added to
+// this process's, its standard output and error going to the named files.
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, const std::string& out,
+            const std::string& err, const std::vector<std::string>& environment)
 {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// The arguments of execv: pointers into `words`, then a null pointer.
-std::vector<char*> get_argv(std::vector<std::string>& words)
-{
+    std::vector<std::string> words = {program};
+    words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    return argv;
-}
-
-}  // namespace
-
-PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
-                           const std::filesystem::path& dir, const std::string& stdout_path)
-{
-    std::string command = quote(program);
-    for (const std::string& arg : args)
-        command += " " + quote(arg);
-    const std::filesystem::path out = dir / "stdout.txt";
-    const std::filesystem::path err = dir / "stderr.txt";
-    command += " >" + quote(stdout_path.empty() ? out.string() : stdout_path) + " 2>" + quote(err.string());
-    const int status = std::system(command.c_str());
-    PROGRAM_RESULT result;
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (stdout_path.empty())
-        result.out = read_text(out);
-    result.err = read_text(err);
-    std::filesystem::remove(out);
-    std::filesystem::remove(err);
-    return result;
-}
-
-PROGRAM_RESULT run_program_on_terminal(const std::string& program, const std::vector<std::string>& args,
-                                       const std::filesystem::path& dir)
-{
-    const std::filesystem::path out = dir / "stdout.txt";
-    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
-        return {};
-    // The terminal's other side is opened here, before the child exists, so
-    // that reading never finds it closed too early; it passes newlines as
-    // they are written.
-    const int side = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
-    termios settings{};
-    if (side < 0 || ::tcgetattr(side, &settings) != 0)
-        return {};
-    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    ::tcsetattr(side, TCSANOW, &settings);
-    std::vector<std::string> words = {program};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv = get_argv(words);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int output = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (output < 0 || ::dup2(side, STDERR_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0)
-            ::_exit(127);
-        ::close(terminal);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(side);
-    // Reading ends (EIO) once the child has closed its side.
-    PROGRAM_RESULT result;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(terminal, buffer, sizeof buffer);
-        if (got > 0)
-            result.err.append(buffer, static_cast<size_t>(got));
-        else if (got < 0 && errno == EINTR)
-            continue;
-        else
-            break;
-    }
-    ::close(terminal);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = read_text(out);
-    std::filesystem::remove(out);
-    return result;
-}
-
-pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir,
-                    const std::vector<std::string>& environment)
-{
-    std::vector<std::string> words = {program};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv = get_argv(words);
-    const std::string out = (dir / "stdout.txt").string();
-    const std::string err = (dir / "stderr.txt").string();
     const pid_t child = ::fork();
     if (child == 0) {
         const int output = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -240,6 +152,56 @@ pid_t start_program(const std::string& program, const std::vector<std::string>& 
         ::_exit(127);
     }
     return child;
+}
+
+}  // namespace
+
+PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
+                           const std::filesystem::path& dir, const std::string& stdout_path)
+{
+    return wait_program(start_program(program, args, dir, {}, stdout_path), dir);
+}
+
+PROGRAM_RESULT run_program_on_terminal(const std::string& program, const std::vector<std::string>& args,
+                                       const std::filesystem::path& dir)
+{
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
+        return {};
+    // The terminal's other side is opened here, before the child exists, so
+    // that reading never finds it closed too early; it passes newlines as
+    // they are written.
+    const int side = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings{};
+    if (side < 0 || ::tcgetattr(side, &settings) != 0)
+        return {};
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    ::tcsetattr(side, TCSANOW, &settings);
+    const pid_t child = spawn(program, args, (dir / "stdout.txt").string(), ::ptsname(terminal), {});
+    ::close(side);
+    // Reading ends (EIO) once the child has closed its side.
+    std::string shown;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+        if (got > 0)
+            shown.append(buffer, static_cast<size_t>(got));
+        else if (got < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+    ::close(terminal);
+    PROGRAM_RESULT result = wait_program(child, dir);
+    result.err = shown;
+    return result;
+}
+
+pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir,
+                    const std::vector<std::string>& environment, const std::string& stdout_path)
+{
+    return spawn(program, args, stdout_path.empty() ? (dir / "stdout.txt").string() : stdout_path,
+                 (dir / "stderr.txt").string(), environment);
 }
 
 PROGRAM_RESULT wait_program(pid_t child, const std::filesystem::path& dir)

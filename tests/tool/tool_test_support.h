@@ -66,20 +66,19 @@ struct PROGRAM_RESULT {
     std::string err;
 };
 
-// Runs `program` with `args`, capturing its standard output and error in
-// files of `dir` that are removed afterwards. With `stdout_path` the
-// standard output goes there instead and `out` stays empty.
-PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
-                           const std::filesystem::path& dir, const std::string& stdout_path = "");
-
 // Starts `program` with `args` and the environment variables `environment`
 // ("NAME=VALUE") added to this process's, its standard output and error
-// going to files of `dir`; wait_program waits for it and reads them. A
-// program that a signal ended has the exit code 128 + the signal's number,
-// as a shell says.
+// going to files of `dir`; wait_program waits for it and reads them, and
+// removes them. With `stdout_path` the standard output goes there instead
+// and `out` stays empty. A program that a signal ended has the exit code
+// 128 + the signal's number, as a shell says.
 pid_t start_program(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& dir,
-                    const std::vector<std::string>& environment = {});
+                    const std::vector<std::string>& environment = {}, const std::string& stdout_path = "");
 PROGRAM_RESULT wait_program(pid_t child, const std::filesystem::path& dir);
+
+// Starts `program` and waits for it.
+PROGRAM_RESULT run_program(const std::string& program, const std::vector<std::string>& args,
+                           const std::filesystem::path& dir, const std::string& stdout_path = "");
 
 // Runs `program` as run_program does, but with its standard error on a new
 // terminal; `err` holds what the terminal received, `out` the standard
