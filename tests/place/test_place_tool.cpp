@@ -2,6 +2,7 @@
 // folder it writes (legal, complete, read back as the input was), the same
 // folder whatever the thread count, one refusal per kind of fault, and what
 // an interrupted run leaves.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -51,16 +52,6 @@ std::map<std::string, std::string> read_folder(const fs::path& folder)
     for (const auto& entry : fs::directory_iterator(folder))
         files[entry.path().filename().string()] = read_text(entry.path());
     return files;
-}
-
-// The key's value in a meta.txt text, "" when it has none.
-std::string get_meta(const std::string& text, const std::string& key)
-{
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        if (line.compare(0, key.size() + 1, key + " ") == 0)
-            return line.substr(key.size() + 1);
-    return "";
 }
 
 // A copy of the bundled design in `dir`, with the lines of its files that
@@ -133,21 +124,16 @@ TEST(PlaceTool, WritesALegalPlacedFolderOfTheSameNetlist)
     for (int net = 0; net < design.get_num_nets(); ++net)
         EXPECT_EQ(design.flags[net], before.design.flags[net] & (NET_FLAG_GLOBAL | NET_FLAG_CONSTANT));
 
-    const std::string& meta = files.at("meta.txt");
-    const std::pair<std::string, std::string> expected[] = {{"design", "refined"},
-                                                            {"arch", "generic"},
-                                                            {"grid", "20 20"},
-                                                            {"stage", "placed"},
-                                                            {"routed", "no"},
-                                                            {"route_result", "not-attempted"},
-                                                            {"refined_from", "fir_mac_g20"},
-                                                            {"place_map", "estimate"},
-                                                            {"place_effort", "0.2"},
-                                                            {"place_seed", "1"},
-                                                            {"routed_x_total", ""},
-                                                            {"time_place_s", ""}};
-    for (const auto& [key, value] : expected)
-        EXPECT_EQ(get_meta(meta, key), value) << key;
+    const std::vector<std::string> meta = read_lines(out / "meta.txt");
+    for (const char* line :
+         {"design refined", "arch generic", "grid 20 20", "stage placed", "routed no", "route_result not-attempted",
+          "refined_from fir_mac_g20", "place_map estimate", "place_effort 0.2", "place_seed 1"})
+        EXPECT_NE(std::find(meta.begin(), meta.end(), line), meta.end()) << line;
+    // The routed figures and the import's timings are not carried over.
+    for (const std::string key : {"routed_x_total ", "time_place_s "})
+        EXPECT_TRUE(std::none_of(meta.begin(), meta.end(), [&](const std::string& line) {
+            return line.rfind(key, 0) == 0;
+        })) << key;
 }
 
 // The same options give the same folder byte for byte under one thread and
