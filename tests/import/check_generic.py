@@ -95,8 +95,7 @@ def check_folder(folder, routed_json, tool=None, correlate=True):
     `correlate`: the estimate must also follow the routed usage (on a design
     of more than a few nets)."""
     faults = []
-    with open(os.path.join(folder, "meta.txt")) as text:
-        meta = dict(line.rstrip("\n").partition(" ")[::2] for line in text)
+    meta = check_import.read_meta(folder)
     for key, value in meta.items():
         if key.startswith("cells.") and meta.get("util." + key[6:], "").split()[:1] != [value]:
             faults.append("%s %s of its cells are placed" % (meta.get("util." + key[6:], "none"), key[6:]))

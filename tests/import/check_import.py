@@ -30,6 +30,26 @@ def read_records(path):
         return [line.split() for line in text.read().splitlines()[2:]]
 
 
+def read_meta(folder):
+    """meta.txt as {key: value}."""
+    with open(os.path.join(folder, "meta.txt")) as text:
+        return dict(line.rstrip("\n").partition(" ")[::2] for line in text)
+
+
+def get_placed_nets(folder):
+    """nets.txt but for what only routing knows (flag 4 and the routed columns)."""
+    rows = read_records(os.path.join(folder, "nets.txt"))
+    return [row[:2] + [str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
+
+
+def get_differing(first, second, names):
+    """The files of `names` whose bytes differ between the folders first and second."""
+    def read(folder, name):
+        with open(os.path.join(folder, name), "rb") as data:
+            return data.read()
+    return [name for name in names if read(first, name) != read(second, name)]
+
+
 def check_folder(folder, device, tool):
     """The faults found, as sentences; empty when the folder is sound."""
     faults = []

@@ -88,10 +88,6 @@ class IMPORT_TEST(unittest.TestCase):
         return subprocess.run([sys.executable, self.tool] + list(arguments), capture_output=True, text=True,
                               env=environment)
 
-    def read_meta(self, folder):
-        with open(os.path.join(folder, "meta.txt")) as text:
-            return dict(line.rstrip("\n").partition(" ")[::2] for line in text)
-
     def test_generic_import_counts_what_nextpnr_routed_and_reroutes_its_placement(self):
         out = os.path.join(self.work, "generic")
         os.makedirs(out)
@@ -106,10 +102,9 @@ class IMPORT_TEST(unittest.TestCase):
         # The same inputs and seed give the same folder, timings, folder name and --write aside.
         again = os.path.join(self.work, "generic-again")
         self.assertEqual(self.run_import(FIR, *SMALL_FIR, "--out", again).returncode, 0)
-        for name in ("tiles.txt", "nets.txt", "netnames.txt", "routed.txt", "placement.txt", "pins.txt", "synth.json"):
-            with open(os.path.join(out, name), "rb") as first, open(os.path.join(again, name), "rb") as second:
-                self.assertEqual(first.read(), second.read(), name)
-        timeless = [{k: v for k, v in self.read_meta(folder).items()
+        self.assertEqual(check_import.get_differing(out, again, ("tiles.txt", "nets.txt", "netnames.txt", "routed.txt",
+                                                                 "placement.txt", "pins.txt", "synth.json")), [])
+        timeless = [{k: v for k, v in check_import.read_meta(folder).items()
                      if not k.startswith("time_") and k not in ("design", "nextpnr_extra_args")}
                     for folder in (out, again)]
         self.assertEqual(timeless[0], timeless[1])
@@ -121,7 +116,7 @@ class IMPORT_TEST(unittest.TestCase):
             result = self.run_import("--reroute", out, "--tracks", tracks, "--max-route-iterations", "2",
                                      "--out", narrow)
             self.assertEqual(result.returncode, 4, result.stderr)
-            meta = self.read_meta(narrow)
+            meta = check_import.read_meta(narrow)
             self.assertEqual((meta["routed"], meta["route_result"], meta["route_iterations"], meta["tracks"]),
                              ("no", outcome, iterations, tracks))
             self.assertEqual(int(meta["route_overuse"]) > 0, outcome == "iteration-bound")
@@ -133,16 +128,9 @@ class IMPORT_TEST(unittest.TestCase):
                                  "--nextpnr-arg=--write=" + wide_json)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(check_generic.check_folder(wide, wide_json), [])
-
-        def pins(folder):  # nets.txt but for what only routing knows (flag 4 and the routed columns)
-            with open(os.path.join(folder, "nets.txt")) as text:
-                rows = [line.split() for line in text.read().splitlines()[2:]]
-            return [row[:2] + [str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
-        self.assertEqual(pins(wide), pins(out))
-        self.assertEqual(pins(narrow), pins(out))
         for folder in (wide, narrow):
-            with open(os.path.join(out, "pins.txt")) as first, open(os.path.join(folder, "pins.txt")) as second:
-                self.assertEqual(first.read(), second.read())
+            self.assertEqual(check_import.get_placed_nets(folder), check_import.get_placed_nets(out))
+            self.assertEqual(check_import.get_differing(out, folder, ["pins.txt"]), [])
 
     def import_checked(self, name, source, *arguments):
         """Imports onto a generic device and checks the folder against
@@ -154,7 +142,7 @@ class IMPORT_TEST(unittest.TestCase):
                                  "--nextpnr-arg=--write=" + routed_json)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(check_generic.check_folder(out, routed_json, self.estimate, correlate=False), [])
-        return out, self.read_meta(out), NETLIST(os.path.join(out, "synth.json"), None, True)
+        return out, check_import.read_meta(out), NETLIST(os.path.join(out, "synth.json"), None, True)
 
     def test_every_kind_of_small_design_imports_with_every_cell_placed_and_routed(self):
         for name in CORPUS_DESIGNS:
@@ -212,19 +200,6 @@ class IMPORT_TEST(unittest.TestCase):
             for value in values:
                 with self.subTest(option=key, value=value), self.assertRaises(flow.IMPORT_ERROR):
                     generic.SETTINGS(arguments(**{key: value}), False)
-
-    def test_the_bundled_generic_folders_device_is_built_again_switch_for_switch(self):
-        # --reroute of data/fir_mac_g20 binds its placement to the device built again from its
-        # meta.txt: the same architecture must give the same switches.
-        bundled = self.read_meta(os.path.join(ROOT, "data", "fir_mac_g20"))
-        out = os.path.join(self.work, "same-device")
-        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
-                                 "--grid", bundled["grid"].replace(" ", "x"), "--tracks", bundled["tracks"],
-                                 "--no-route", "--out", out)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        meta = self.read_meta(out)
-        keys = ("slices", "lut", "iobs_per_tile", "globals", "pips")
-        self.assertEqual([meta[key] for key in keys], [bundled[key] for key in keys])
 
     def test_other_architectures_import_and_route(self):
         multiply = os.path.join(CORPUS, "multiply.v")
@@ -312,7 +287,7 @@ class IMPORT_TEST(unittest.TestCase):
         result = self.run_import(self.write("mul.v", MULTIPLIER), "--top", "mul", "--device", "up5k", "--no-dsp",
                                  "--no-route", "--out", out)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertNotIn("cells.SB_MAC16", self.read_meta(out))
+        self.assertNotIn("cells.SB_MAC16", check_import.read_meta(out))
 
     def test_version_is_the_projects_and_help_lists_the_documented_exit_statuses(self):
         with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake:
@@ -337,11 +312,7 @@ class IMPORT_TEST(unittest.TestCase):
         self.assertEqual(check_import.check_folder(placed, "hx1k", self.estimate), [])
         # The same seed places the same: the placed-only nets are the routed design's but for what
         # only routing knows (flag 4 and the routed columns).
-        def placed_view(path):
-            with open(path) as nets:
-                rows = [line.split() for line in nets.read().splitlines()[2:]]
-            return [[row[0], row[1], str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
-        self.assertEqual(placed_view(os.path.join(routed, "nets.txt")), placed_view(os.path.join(placed, "nets.txt")))
+        self.assertEqual(check_import.get_placed_nets(routed), check_import.get_placed_nets(placed))
 
     def test_routed_usage_of_one_net_drawn_by_hand(self):
         # Row 5 of an hx1k: the span-4 wire sp4_h_r_0 of tile (5, 5) has segments in columns 5..9;
@@ -505,16 +476,25 @@ class IMPORT_TEST(unittest.TestCase):
                 self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
                 self.assertEqual(os.path.exists(out), writes)
 
-    def test_a_failed_script_inside_nextpnr_leaves_its_traceback_beside_the_log(self):
-        placed = os.path.join(self.work, "traceback-placed")
+    def test_the_bundled_generic_folders_device_is_built_again_and_a_failed_script_leaves_a_traceback(self):
+        # --reroute of data/fir_mac_g20 binds its placement to the device built again from its
+        # meta.txt: the same architecture must give the same switches.
+        bundled = check_import.read_meta(os.path.join(ROOT, "data", "fir_mac_g20"))
+        placed = os.path.join(self.work, "same-device")
         result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
+                                 "--grid", bundled["grid"].replace(" ", "x"), "--tracks", bundled["tracks"],
                                  "--no-route", "--out", placed)
         self.assertEqual(result.returncode, 0, result.stderr)
+        meta = check_import.read_meta(placed)
+        keys = ("slices", "lut", "iobs_per_tile", "globals", "pips")
+        self.assertEqual([meta[key] for key in keys], [bundled[key] for key in keys])
+
+        # A placement that leaves a cell out fails inside nextpnr's script: its traceback is kept beside the log.
         with open(os.path.join(placed, "placement.txt")) as text:
             lines = text.read().splitlines()
-        self.write(os.path.join("traceback-placed", "placement.txt"), "\n".join(lines[1:]) + "\n")
+        self.write(os.path.join("same-device", "placement.txt"), "\n".join(lines[1:]) + "\n")
         out = os.path.join(self.work, "traceback")
-        result = self.run_import("--reroute", placed, "--tracks", "1:12", "--out", out)
+        result = self.run_import("--reroute", placed, "--tracks", bundled["tracks"], "--out", out)
         traceback = os.path.join(out, "nextpnr-traceback.txt")
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr, "congestion-import: nextpnr-generic failed (RuntimeError: the placement does "
