@@ -144,22 +144,25 @@ class IMPORT_TEST(unittest.TestCase):
         self.assertEqual(check_generic.check_folder(out, routed_json, self.estimate, correlate=False), [])
         return out, check_import.read_meta(out), NETLIST(os.path.join(out, "synth.json"), None, True)
 
-    def test_every_kind_of_small_design_imports_with_every_cell_placed_and_routed(self):
-        for name in CORPUS_DESIGNS:
-            with self.subTest(design=name):
-                _, meta, netlist = self.import_checked("corpus-" + name, os.path.join(CORPUS, name + ".v"),
-                                                       "--top", name)
+    def test_every_kind_of_small_design_and_other_architectures_import_with_every_cell_placed_and_routed(self):
+        # (design, options, values of meta.txt): every corpus design on its default device; wide_io's 16
+        # slices fill 8 logic tiles to half: 3 x 3 of them, a 5 x 5 grid, whose 12 I/O tiles hold the 80 I/O
+        # at 7 each; the 7 clocks of clocks need 7 logic tiles: a grid of exactly 7 holds them; multiply on
+        # other architectures.
+        cases = [(name, [], {}) for name in CORPUS_DESIGNS if name != "wide_io"] + [
+            ("wide_io", [], {"grid": "5 5", "iobs_per_tile": "7"}), ("clocks", ["--grid", "9x3"], {"grid": "9 3"}),
+            ("multiply", ["--slices", "8"], {"slices": "8"}), ("multiply", ["--lut", "6"], {"lut": "6"}),
+            ("multiply", ["--tracks", "1:4,2:8,6:8"], {"tracks": "1:4,2:8,6:8"})]
+        for index, (name, options, expected) in enumerate(cases):
+            with self.subTest(design=name, options=options):
+                _, meta, netlist = self.import_checked("corpus-%d-%s" % (index, name),
+                                                       os.path.join(CORPUS, name + ".v"), "--top", name, *options)
                 # The slices the importer counts (which size the default grid) are those nextpnr packs.
                 self.assertEqual(netlist.get_generic_slices(), int(meta["cells.GENERIC_SLICE"]))
                 self.assertEqual(meta["lut_mapping"], "synthesized")
-                if name == "clocks":
-                    # Its 7 clocks need 7 logic tiles: a grid of exactly 7 holds them.
-                    self.import_checked("corpus-clocks-7-tiles", os.path.join(CORPUS, name + ".v"), "--top", name,
-                                        "--grid", "9x3")
-                if name == "wide_io":
-                    # 16 slices fill 8 logic tiles to half: 3 x 3 of them, a 5 x 5 grid, whose 12 I/O
-                    # tiles hold the 80 I/O at 7 each.
-                    self.assertEqual((meta["grid"], meta["iobs_per_tile"]), ("5 5", "7"))
+                self.assertEqual({key: meta[key] for key in expected}, expected)
+                if "--lut" in options:
+                    self.assertGreater(max(int(cell["parameters"]["K"], 2) for cell in netlist.cells.values()), 4)
 
     def test_default_grid_is_sized_by_the_logic_unless_the_io_cells_per_tile_are_given(self):
         from congestion_import import generic
@@ -200,16 +203,6 @@ class IMPORT_TEST(unittest.TestCase):
             for value in values:
                 with self.subTest(option=key, value=value), self.assertRaises(flow.IMPORT_ERROR):
                     generic.SETTINGS(arguments(**{key: value}), False)
-
-    def test_other_architectures_import_and_route(self):
-        multiply = os.path.join(CORPUS, "multiply.v")
-        for option, value, key in (("--slices", "8", "slices"), ("--lut", "6", "lut"),
-                                   ("--tracks", "1:4,2:8,6:8", "tracks")):
-            with self.subTest(option=option):
-                _, meta, netlist = self.import_checked("arch-" + key, multiply, "--top", "multiply", option, value)
-                self.assertEqual(meta[key], value)
-                if key == "lut":
-                    self.assertGreater(max(int(cell["parameters"]["K"], 2) for cell in netlist.cells.values()), 4)
 
     def test_blif_keeps_the_circuits_luts_unless_resynthesized(self):
         _, meta, netlist = self.import_checked("blif", CIRCUIT)
