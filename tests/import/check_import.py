@@ -9,6 +9,7 @@ to the reference grid of the device, and, on a routed design, the tool's
 all-wires estimate correlating with the routed usage. A placed-only design
 must hold unknown routed columns and be refused --wirelength oracle."""
 
+import filecmp
 import json
 import os
 import subprocess
@@ -44,18 +45,15 @@ def get_placed_nets(folder):
 
 def get_differing(first, second, names):
     """The files of `names` whose bytes differ between the folders first and second."""
-    def read(folder, name):
-        with open(os.path.join(folder, name), "rb") as data:
-            return data.read()
-    return [name for name in names if read(first, name) != read(second, name)]
+    return [name for name in names if not filecmp.cmp(os.path.join(first, name), os.path.join(second, name),
+                                                      shallow=False)]
 
 
 def check_folder(folder, device, tool):
     """The faults found, as sentences; empty when the folder is sound."""
     faults = []
-    with open(os.path.join(folder, "tiles.txt"), "rb") as tiles, open(REFERENCE_TILES[device], "rb") as reference:
-        if tiles.read() != reference.read():
-            faults.append("tiles.txt differs from the reference grid of %s" % device)
+    if not filecmp.cmp(os.path.join(folder, "tiles.txt"), REFERENCE_TILES[device], shallow=False):
+        faults.append("tiles.txt differs from the reference grid of %s" % device)
     kinds = {(int(r[0]), int(r[1])): r[2] for r in read_records(os.path.join(folder, "tiles.txt"))}
     routed = os.path.exists(os.path.join(folder, "routed.txt"))
     for record in read_records(os.path.join(folder, "nets.txt")):
