@@ -89,6 +89,10 @@ class IMPORT_TEST(unittest.TestCase):
         return subprocess.run([sys.executable, self.tool] + list(arguments), capture_output=True, text=True,
                               env=environment)
 
+    def run_import_ok(self, *arguments):
+        result = self.run_import(*arguments)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
     def test_generic_import_counts_what_nextpnr_routed_and_reroutes_its_placement(self):
         out = os.path.join(self.work, "generic")
         os.makedirs(out)
@@ -102,7 +106,7 @@ class IMPORT_TEST(unittest.TestCase):
 
         # The same inputs and seed give the same folder, timings, folder name and --write aside.
         again = os.path.join(self.work, "generic-again")
-        self.assertEqual(self.run_import(FIR, *SMALL_FIR, "--out", again).returncode, 0)
+        self.run_import_ok(FIR, *SMALL_FIR, "--out", again)
         self.assertEqual(check_import.get_differing(out, again, ("tiles.txt", "nets.txt", "netnames.txt", "routed.txt",
                                                                  "placement.txt", "pins.txt", "synth.json")), [])
         timeless = [{k: v for k, v in check_import.read_meta(folder).items()
@@ -125,9 +129,8 @@ class IMPORT_TEST(unittest.TestCase):
         # A wider one routes the same placement: the same pins, and the counts match nextpnr's routing.
         wide = os.path.join(self.work, "generic-wide")
         wide_json = os.path.join(self.work, "generic-wide.json")
-        result = self.run_import("--reroute", out, "--tracks", "1:10,2:10,4:8", "--out", wide,
-                                 "--nextpnr-arg=--write=" + wide_json)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok("--reroute", out, "--tracks", "1:10,2:10,4:8", "--out", wide,
+                           "--nextpnr-arg=--write=" + wide_json)
         self.assertEqual(check_generic.check_folder(wide, wide_json), [])
         for folder in (wide, narrow):
             self.assertEqual(check_import.get_placed_nets(folder), check_import.get_placed_nets(out))
@@ -139,9 +142,8 @@ class IMPORT_TEST(unittest.TestCase):
         from congestion_import.netlist import NETLIST
         out = os.path.join(self.work, name)
         routed_json = out + ".json"
-        result = self.run_import(source, "--arch", "generic", *arguments, "--out", out,
-                                 "--nextpnr-arg=--write=" + routed_json)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(source, "--arch", "generic", *arguments, "--out", out,
+                           "--nextpnr-arg=--write=" + routed_json)
         self.assertEqual(check_generic.check_folder(out, routed_json, self.estimate, correlate=False), [])
         return out, check_import.read_meta(out), NETLIST(os.path.join(out, "synth.json"), None, True)
 
@@ -243,9 +245,7 @@ class IMPORT_TEST(unittest.TestCase):
                          (1, "min_channel_width.py: %s has no congestion-import: build the tools with `make build`, "
                              "or name the folder that holds them with --tools\n" % missing))
         placed = os.path.join(self.work, "channel")
-        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
-                                 "--out", placed)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic", "--out", placed)
         result = subprocess.run([sys.executable, script, placed, "--tools", os.path.dirname(self.tool)],
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -278,9 +278,8 @@ class IMPORT_TEST(unittest.TestCase):
 
     def test_no_dsp_keeps_the_multipliers_of_an_up5k_in_logic(self):
         out = os.path.join(self.work, "no-dsp")
-        result = self.run_import(self.write("mul.v", MULTIPLIER), "--top", "mul", "--device", "up5k", "--no-dsp",
-                                 "--no-route", "--out", out)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(self.write("mul.v", MULTIPLIER), "--top", "mul", "--device", "up5k", "--no-dsp",
+                           "--no-route", "--out", out)
         self.assertNotIn("cells.SB_MAC16", check_import.read_meta(out))
 
     def test_version_is_the_projects_and_help_lists_the_documented_exit_statuses(self):
@@ -295,13 +294,10 @@ class IMPORT_TEST(unittest.TestCase):
 
     def test_routed_and_placed_imports_keep_the_format_promises(self):
         routed = os.path.join(self.work, "routed")
-        result = self.run_import(EXAMPLE, "--top", "lfsr_mesh", "--device", "hx1k", "--out", routed)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(EXAMPLE, "--top", "lfsr_mesh", "--device", "hx1k", "--out", routed)
         self.assertEqual(check_import.check_folder(routed, "hx1k", self.estimate), [])
         placed = os.path.join(self.work, "placed")
-        result = self.run_import(os.path.join(routed, "synth.json"), "--device", "hx1k", "--out", placed,
-                                 "--no-route")
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(os.path.join(routed, "synth.json"), "--device", "hx1k", "--out", placed, "--no-route")
         self.assertFalse(os.path.exists(os.path.join(placed, "routed.txt")))
         self.assertEqual(check_import.check_folder(placed, "hx1k", self.estimate), [])
         # The same seed places the same: the placed-only nets are the routed design's but for what
@@ -474,10 +470,9 @@ class IMPORT_TEST(unittest.TestCase):
         # meta.txt: the same architecture must give the same switches.
         bundled = check_import.read_meta(os.path.join(ROOT, "data", "fir_mac_g20"))
         placed = os.path.join(self.work, "same-device")
-        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
-                                 "--grid", bundled["grid"].replace(" ", "x"), "--tracks", bundled["tracks"],
-                                 "--no-route", "--out", placed)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
+                           "--grid", bundled["grid"].replace(" ", "x"), "--tracks", bundled["tracks"], "--no-route",
+                           "--out", placed)
         meta = check_import.read_meta(placed)
         keys = ("slices", "lut", "iobs_per_tile", "globals", "pips")
         self.assertEqual([meta[key] for key in keys], [bundled[key] for key in keys])
