@@ -147,24 +147,8 @@ TEST(PlaceTool, RefusesBadInputWithOneSentence)
     const SCRATCH_DIR dir;
     const fs::path out = dir.get_path() / "out";
     const std::string design = BUNDLED_DESIGN;
-    const std::pair<std::vector<std::string>, std::string> usage[] = {
-        {{}, "no design folder given (see --help)."},
-        {{design}, "--out NEW is missing: the folder to write the refined design into (see --help)."},
-        {{design, "--out", design},
-         "--out " + design + " is the design folder itself: give another folder (see --help)."},
-        {{design, "--out", out.string(), "--map", "maze"},
-         "the value 'maze' of --map is not estimate or boxes (see --help)."},
-        {{design, "--out", out.string(), "--effort", "0"},
-         "the value 0 of --effort is not above 0 and at most 1000 (see --help)."},
-        {{design, "--out", out.string(), "--refresh", "often"},
-         "the value 'often' of --refresh is not temperature or a number of moves (see --help)."},
-        {{design, "--out", out.string(), "--threads", "-1"},
-         "the value -1 of --threads is not between 0 and 4096 (see --help)."},
-    };
-    for (const auto& [args, sentence] : usage)
-        expect_refused(args, dir.get_path(), EXIT_BAD_INPUT, sentence);
-
-    // Folders that are no placed generic design, or whose files disagree.
+    // Folders that are no placed generic design, or whose files disagree,
+    // refused as bad command lines are.
     const auto edited = [&](const std::string& name, const std::string& file, int line, const std::string& text) {
         const fs::path folder = dir.get_path() / name;
         fs::copy(BUNDLED_DESIGN, folder);
@@ -185,7 +169,20 @@ TEST(PlaceTool, RefusesBadInputWithOneSentence)
     const auto cell_of = [&](int line) { return placement.at(line - 1).substr(0, placement.at(line - 1).rfind(' ')); };
     const auto bel_of = [&](int line) { return placement.at(line - 1).substr(placement.at(line - 1).rfind(' ') + 1); };
     const std::string twice = edited("twice", "placement.txt", 28, cell_of(28) + " " + bel_of(29));
-    const std::pair<std::vector<std::string>, std::string> inputs[] = {
+    // Command lines, then folders.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "no design folder given (see --help)."},
+        {{design}, "--out NEW is missing: the folder to write the refined design into (see --help)."},
+        {{design, "--out", design},
+         "--out " + design + " is the design folder itself: give another folder (see --help)."},
+        {{design, "--out", out.string(), "--map", "maze"},
+         "the value 'maze' of --map is not estimate or boxes (see --help)."},
+        {{design, "--out", out.string(), "--effort", "0"},
+         "the value 0 of --effort is not above 0 and at most 1000 (see --help)."},
+        {{design, "--out", out.string(), "--refresh", "often"},
+         "the value 'often' of --refresh is not temperature or a number of moves (see --help)."},
+        {{design, "--out", out.string(), "--threads", "-1"},
+         "the value -1 of --threads is not between 0 and 4096 (see --help)."},
         {{ice40, "--out", out.string()},
          ice40 + "/meta.txt: the folder is no import of --arch generic (meta.txt has no 'arch generic')."},
         {{old_import.string(), "--out", out.string()},
@@ -200,7 +197,7 @@ TEST(PlaceTool, RefusesBadInputWithOneSentence)
              "but its cell " +
              cell_of(28) + " is on " + bel_of(28) + "."},
     };
-    for (const auto& [args, sentence] : inputs)
+    for (const auto& [args, sentence] : cases)
         expect_refused(args, dir.get_path(), EXIT_BAD_INPUT, sentence);
     EXPECT_FALSE(fs::exists(out));
 
