@@ -33,18 +33,16 @@ LATE = PLACEMENT("late", {9: (100, False), 10: (60, True), 11: (20, True), 12: (
 
 
 class TruthTest(unittest.TestCase):
-    def test_stable_w_min_is_above_the_last_failure(self):
+    def test_stable_w_min_and_monotony(self):
+        # The stable W_min is above the last failure; a smaller iteration bound only raises it.
         self.assertEqual(rr.get_stable_w_min(LUCKY), 17)
         self.assertEqual(rr.get_stable_w_min(LATE), 10)
         self.assertIsNone(rr.get_stable_w_min(PLACEMENT("never", {5: (100, False)}, 0)))
-
-    def test_a_smaller_iteration_bound_only_raises_it(self):
         self.assertEqual([rr.get_stable_w_min(LATE, bound) for bound in (5, 20, 59, 60, 100)],
                          [12, 11, 11, 10, 10])
         self.assertIsNone(rr.get_stable_w_min(LATE, 4))
         self.assertEqual(rr.get_stable_w_min(LUCKY, 39), 18)
-
-    def test_monotone(self):
+        # LUCKY routes at 15, not at 16.
         self.assertFalse(rr.is_monotone(LUCKY))
         self.assertTrue(rr.is_monotone(LATE))
 

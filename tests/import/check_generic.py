@@ -51,8 +51,9 @@ def recount(routed_json, nx, ny):
     return usage, per_net
 
 
-def check_cells(folder, routed_json):
-    """The faults of placement.txt and pins.txt against nextpnr's netlist."""
+def check_cells(folder, routed_json, names):
+    """The faults of placement.txt and pins.txt against nextpnr's netlist;
+    `names`: the net names of netnames.txt, in order."""
     with open(routed_json) as text:
         module = next(iter(json.load(text)["modules"].values()))
     faults = []
@@ -61,8 +62,6 @@ def check_cells(folder, routed_json):
     for cell, bel in placement:
         if module["cells"].get(cell, {}).get("attributes", {}).get("NEXTPNR_BEL") != bel:
             faults.append("placement.txt puts %s on %s, which is not nextpnr's bel of it" % (cell, bel))
-    with open(os.path.join(folder, "netnames.txt")) as text:
-        names = [line.rstrip("\n").split(" ", 1)[1] for line in text]
     with open(os.path.join(folder, "pins.txt")) as text:
         rows = [line.split() for line in text.read().splitlines()[2:]]
     with open(os.path.join(folder, "nets.txt")) as text:
@@ -95,8 +94,7 @@ def check_folder(folder, routed_json, tool=None, correlate=True):
     `correlate`: the estimate must also follow the routed usage (on a design
     of more than a few nets)."""
     faults = []
-    with open(os.path.join(folder, "meta.txt")) as text:
-        meta = dict(line.rstrip("\n").partition(" ")[::2] for line in text)
+    meta = check_import.read_meta(folder)
     for key, value in meta.items():
         if key.startswith("cells.") and meta.get("util." + key[6:], "").split()[:1] != [value]:
             faults.append("%s %s of its cells are placed" % (meta.get("util." + key[6:], "none"), key[6:]))
@@ -121,7 +119,9 @@ def check_folder(folder, routed_json, tool=None, correlate=True):
             faults.append("tile (%d, %d) is %s with supply %s, not %s with %s" % (x, y, kind, values, *layout))
     if meta["routed"] != "yes":
         return faults + ["meta.txt says routed %s" % meta["routed"]]
-    faults += check_cells(folder, routed_json)
+    with open(os.path.join(folder, "netnames.txt")) as text:
+        names = [line.rstrip("\n").split(" ", 1)[1] for line in text]
+    faults += check_cells(folder, routed_json, names)
     usage, per_net = recount(routed_json, nx, ny)
     _, _, rows = generic_routing.read_grid(os.path.join(folder, "routed.txt"), "routed")
     for row in rows:
@@ -131,15 +131,13 @@ def check_folder(folder, routed_json, tool=None, correlate=True):
             faults.append("tile (%d, %d) has routed %s, nextpnr's routing gives %s" % (x, y, values, expected))
         if any(used > limit for used, limit in zip(values, supply[(x, y)])):
             faults.append("tile (%d, %d) uses %s, above its supply %s" % (x, y, values, supply[(x, y)]))
-    with open(os.path.join(folder, "netnames.txt")) as text:
-        names = dict(line.rstrip("\n").split(" ", 1) for line in text)
     with open(os.path.join(folder, "nets.txt")) as text:
         for line in text.read().splitlines()[2:]:
             values = line.split()
-            expected = per_net.get(names[values[0]], (0, 0, 0))
+            expected = per_net.get(names[int(values[0])], (0, 0, 0))
             if tuple(map(int, values[8:11])) != expected:
                 faults.append("net %s has routed_x routed_y n_wires %s, nextpnr's routing gives %s" %
-                              (names[values[0]], values[8:11], list(expected)))
+                              (names[int(values[0])], values[8:11], list(expected)))
     if tool:
         faults += check_import.check_estimate(folder, tool, correlate)
     return faults

@@ -9,6 +9,7 @@ to the reference grid of the device, and, on a routed design, the tool's
 all-wires estimate correlating with the routed usage. A placed-only design
 must hold unknown routed columns and be refused --wirelength oracle."""
 
+import filecmp
 import json
 import os
 import subprocess
@@ -30,12 +31,29 @@ def read_records(path):
         return [line.split() for line in text.read().splitlines()[2:]]
 
 
+def read_meta(folder):
+    """meta.txt as {key: value}."""
+    with open(os.path.join(folder, "meta.txt")) as text:
+        return dict(line.rstrip("\n").partition(" ")[::2] for line in text)
+
+
+def get_placed_nets(folder):
+    """nets.txt but for what only routing knows (flag 4 and the routed columns)."""
+    rows = read_records(os.path.join(folder, "nets.txt"))
+    return [row[:2] + [str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
+
+
+def get_differing(first, second, names):
+    """The files of `names` whose bytes differ between the folders first and second."""
+    return [name for name in names if not filecmp.cmp(os.path.join(first, name), os.path.join(second, name),
+                                                      shallow=False)]
+
+
 def check_folder(folder, device, tool):
     """The faults found, as sentences; empty when the folder is sound."""
     faults = []
-    with open(os.path.join(folder, "tiles.txt"), "rb") as tiles, open(REFERENCE_TILES[device], "rb") as reference:
-        if tiles.read() != reference.read():
-            faults.append("tiles.txt differs from the reference grid of %s" % device)
+    if not filecmp.cmp(os.path.join(folder, "tiles.txt"), REFERENCE_TILES[device], shallow=False):
+        faults.append("tiles.txt differs from the reference grid of %s" % device)
     kinds = {(int(r[0]), int(r[1])): r[2] for r in read_records(os.path.join(folder, "tiles.txt"))}
     routed = os.path.exists(os.path.join(folder, "routed.txt"))
     for record in read_records(os.path.join(folder, "nets.txt")):

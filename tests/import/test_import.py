@@ -2,6 +2,7 @@
 # Tests of congestion-import; they need yosys, nextpnr-ice40 and nextpnr-generic and exit 77 (skipped) without them.
 """Usage: test_import.py IMPORT_TOOL ESTIMATE_TOOL"""
 
+import filecmp
 import json
 import os
 import pty
@@ -88,9 +89,9 @@ class IMPORT_TEST(unittest.TestCase):
         return subprocess.run([sys.executable, self.tool] + list(arguments), capture_output=True, text=True,
                               env=environment)
 
-    def read_meta(self, folder):
-        with open(os.path.join(folder, "meta.txt")) as text:
-            return dict(line.rstrip("\n").partition(" ")[::2] for line in text)
+    def run_import_ok(self, *arguments):
+        result = self.run_import(*arguments)
+        self.assertEqual(result.returncode, 0, result.stderr)
 
     def test_generic_import_counts_what_nextpnr_routed_and_reroutes_its_placement(self):
         out = os.path.join(self.work, "generic")
@@ -105,11 +106,10 @@ class IMPORT_TEST(unittest.TestCase):
 
         # The same inputs and seed give the same folder, timings, folder name and --write aside.
         again = os.path.join(self.work, "generic-again")
-        self.assertEqual(self.run_import(FIR, *SMALL_FIR, "--out", again).returncode, 0)
-        for name in ("tiles.txt", "nets.txt", "netnames.txt", "routed.txt", "placement.txt", "pins.txt", "synth.json"):
-            with open(os.path.join(out, name), "rb") as first, open(os.path.join(again, name), "rb") as second:
-                self.assertEqual(first.read(), second.read(), name)
-        timeless = [{k: v for k, v in self.read_meta(folder).items()
+        self.run_import_ok(FIR, *SMALL_FIR, "--out", again)
+        self.assertEqual(check_import.get_differing(out, again, ("tiles.txt", "nets.txt", "netnames.txt", "routed.txt",
+                                                                 "placement.txt", "pins.txt", "synth.json")), [])
+        timeless = [{k: v for k, v in check_import.read_meta(folder).items()
                      if not k.startswith("time_") and k not in ("design", "nextpnr_extra_args")}
                     for folder in (out, again)]
         self.assertEqual(timeless[0], timeless[1])
@@ -121,7 +121,7 @@ class IMPORT_TEST(unittest.TestCase):
             result = self.run_import("--reroute", out, "--tracks", tracks, "--max-route-iterations", "2",
                                      "--out", narrow)
             self.assertEqual(result.returncode, 4, result.stderr)
-            meta = self.read_meta(narrow)
+            meta = check_import.read_meta(narrow)
             self.assertEqual((meta["routed"], meta["route_result"], meta["route_iterations"], meta["tracks"]),
                              ("no", outcome, iterations, tracks))
             self.assertEqual(int(meta["route_overuse"]) > 0, outcome == "iteration-bound")
@@ -129,20 +129,12 @@ class IMPORT_TEST(unittest.TestCase):
         # A wider one routes the same placement: the same pins, and the counts match nextpnr's routing.
         wide = os.path.join(self.work, "generic-wide")
         wide_json = os.path.join(self.work, "generic-wide.json")
-        result = self.run_import("--reroute", out, "--tracks", "1:10,2:10,4:8", "--out", wide,
-                                 "--nextpnr-arg=--write=" + wide_json)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok("--reroute", out, "--tracks", "1:10,2:10,4:8", "--out", wide,
+                           "--nextpnr-arg=--write=" + wide_json)
         self.assertEqual(check_generic.check_folder(wide, wide_json), [])
-
-        def pins(folder):  # nets.txt but for what only routing knows (flag 4 and the routed columns)
-            with open(os.path.join(folder, "nets.txt")) as text:
-                rows = [line.split() for line in text.read().splitlines()[2:]]
-            return [row[:2] + [str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
-        self.assertEqual(pins(wide), pins(out))
-        self.assertEqual(pins(narrow), pins(out))
         for folder in (wide, narrow):
-            with open(os.path.join(out, "pins.txt")) as first, open(os.path.join(folder, "pins.txt")) as second:
-                self.assertEqual(first.read(), second.read())
+            self.assertEqual(check_import.get_placed_nets(folder), check_import.get_placed_nets(out))
+            self.assertEqual(check_import.get_differing(out, folder, ["pins.txt"]), [])
 
     def import_checked(self, name, source, *arguments):
         """Imports onto a generic device and checks the folder against
@@ -150,28 +142,30 @@ class IMPORT_TEST(unittest.TestCase):
         from congestion_import.netlist import NETLIST
         out = os.path.join(self.work, name)
         routed_json = out + ".json"
-        result = self.run_import(source, "--arch", "generic", *arguments, "--out", out,
-                                 "--nextpnr-arg=--write=" + routed_json)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(source, "--arch", "generic", *arguments, "--out", out,
+                           "--nextpnr-arg=--write=" + routed_json)
         self.assertEqual(check_generic.check_folder(out, routed_json, self.estimate, correlate=False), [])
-        return out, self.read_meta(out), NETLIST(os.path.join(out, "synth.json"), None, True)
+        return out, check_import.read_meta(out), NETLIST(os.path.join(out, "synth.json"), None, True)
 
-    def test_every_kind_of_small_design_imports_with_every_cell_placed_and_routed(self):
-        for name in CORPUS_DESIGNS:
-            with self.subTest(design=name):
-                _, meta, netlist = self.import_checked("corpus-" + name, os.path.join(CORPUS, name + ".v"),
-                                                       "--top", name)
+    def test_every_kind_of_small_design_and_other_architectures_import_with_every_cell_placed_and_routed(self):
+        # (design, options, values of meta.txt): every corpus design on its default device; wide_io's 16
+        # slices fill 8 logic tiles to half: 3 x 3 of them, a 5 x 5 grid, whose 12 I/O tiles hold the 80 I/O
+        # at 7 each; the 7 clocks of clocks need 7 logic tiles: a grid of exactly 7 holds them; multiply on
+        # other architectures.
+        cases = [(name, [], {}) for name in CORPUS_DESIGNS if name != "wide_io"] + [
+            ("wide_io", [], {"grid": "5 5", "iobs_per_tile": "7"}), ("clocks", ["--grid", "9x3"], {"grid": "9 3"}),
+            ("multiply", ["--slices", "8"], {"slices": "8"}), ("multiply", ["--lut", "6"], {"lut": "6"}),
+            ("multiply", ["--tracks", "1:4,2:8,6:8"], {"tracks": "1:4,2:8,6:8"})]
+        for index, (name, options, expected) in enumerate(cases):
+            with self.subTest(design=name, options=options):
+                _, meta, netlist = self.import_checked("corpus-%d-%s" % (index, name),
+                                                       os.path.join(CORPUS, name + ".v"), "--top", name, *options)
                 # The slices the importer counts (which size the default grid) are those nextpnr packs.
                 self.assertEqual(netlist.get_generic_slices(), int(meta["cells.GENERIC_SLICE"]))
                 self.assertEqual(meta["lut_mapping"], "synthesized")
-                if name == "clocks":
-                    # Its 7 clocks need 7 logic tiles: a grid of exactly 7 holds them.
-                    self.import_checked("corpus-clocks-7-tiles", os.path.join(CORPUS, name + ".v"), "--top", name,
-                                        "--grid", "9x3")
-                if name == "wide_io":
-                    # 16 slices fill 8 logic tiles to half: 3 x 3 of them, a 5 x 5 grid, whose 12 I/O
-                    # tiles hold the 80 I/O at 7 each.
-                    self.assertEqual((meta["grid"], meta["iobs_per_tile"]), ("5 5", "7"))
+                self.assertEqual({key: meta[key] for key in expected}, expected)
+                if "--lut" in options:
+                    self.assertGreater(max(int(cell["parameters"]["K"], 2) for cell in netlist.cells.values()), 4)
 
     def test_default_grid_is_sized_by_the_logic_unless_the_io_cells_per_tile_are_given(self):
         from congestion_import import generic
@@ -213,29 +207,6 @@ class IMPORT_TEST(unittest.TestCase):
                 with self.subTest(option=key, value=value), self.assertRaises(flow.IMPORT_ERROR):
                     generic.SETTINGS(arguments(**{key: value}), False)
 
-    def test_the_bundled_generic_folders_device_is_built_again_switch_for_switch(self):
-        # --reroute of data/fir_mac_g20 binds its placement to the device built again from its
-        # meta.txt: the same architecture must give the same switches.
-        bundled = self.read_meta(os.path.join(ROOT, "data", "fir_mac_g20"))
-        out = os.path.join(self.work, "same-device")
-        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
-                                 "--grid", bundled["grid"].replace(" ", "x"), "--tracks", bundled["tracks"],
-                                 "--no-route", "--out", out)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        meta = self.read_meta(out)
-        keys = ("slices", "lut", "iobs_per_tile", "globals", "pips")
-        self.assertEqual([meta[key] for key in keys], [bundled[key] for key in keys])
-
-    def test_other_architectures_import_and_route(self):
-        multiply = os.path.join(CORPUS, "multiply.v")
-        for option, value, key in (("--slices", "8", "slices"), ("--lut", "6", "lut"),
-                                   ("--tracks", "1:4,2:8,6:8", "tracks")):
-            with self.subTest(option=option):
-                _, meta, netlist = self.import_checked("arch-" + key, multiply, "--top", "multiply", option, value)
-                self.assertEqual(meta[key], value)
-                if key == "lut":
-                    self.assertGreater(max(int(cell["parameters"]["K"], 2) for cell in netlist.cells.values()), 4)
-
     def test_blif_keeps_the_circuits_luts_unless_resynthesized(self):
         _, meta, netlist = self.import_checked("blif", CIRCUIT)
         self.assertEqual((meta["lut_mapping"], meta["blif_latch_clock"]), ("kept", "latch_clock"))
@@ -274,9 +245,7 @@ class IMPORT_TEST(unittest.TestCase):
                          (1, "min_channel_width.py: %s has no congestion-import: build the tools with `make build`, "
                              "or name the folder that holds them with --tools\n" % missing))
         placed = os.path.join(self.work, "channel")
-        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
-                                 "--out", placed)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic", "--out", placed)
         result = subprocess.run([sys.executable, script, placed, "--tools", os.path.dirname(self.tool)],
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -309,10 +278,9 @@ class IMPORT_TEST(unittest.TestCase):
 
     def test_no_dsp_keeps_the_multipliers_of_an_up5k_in_logic(self):
         out = os.path.join(self.work, "no-dsp")
-        result = self.run_import(self.write("mul.v", MULTIPLIER), "--top", "mul", "--device", "up5k", "--no-dsp",
-                                 "--no-route", "--out", out)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertNotIn("cells.SB_MAC16", self.read_meta(out))
+        self.run_import_ok(self.write("mul.v", MULTIPLIER), "--top", "mul", "--device", "up5k", "--no-dsp",
+                           "--no-route", "--out", out)
+        self.assertNotIn("cells.SB_MAC16", check_import.read_meta(out))
 
     def test_version_is_the_projects_and_help_lists_the_documented_exit_statuses(self):
         with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake:
@@ -326,22 +294,15 @@ class IMPORT_TEST(unittest.TestCase):
 
     def test_routed_and_placed_imports_keep_the_format_promises(self):
         routed = os.path.join(self.work, "routed")
-        result = self.run_import(EXAMPLE, "--top", "lfsr_mesh", "--device", "hx1k", "--out", routed)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(EXAMPLE, "--top", "lfsr_mesh", "--device", "hx1k", "--out", routed)
         self.assertEqual(check_import.check_folder(routed, "hx1k", self.estimate), [])
         placed = os.path.join(self.work, "placed")
-        result = self.run_import(os.path.join(routed, "synth.json"), "--device", "hx1k", "--out", placed,
-                                 "--no-route")
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.run_import_ok(os.path.join(routed, "synth.json"), "--device", "hx1k", "--out", placed, "--no-route")
         self.assertFalse(os.path.exists(os.path.join(placed, "routed.txt")))
         self.assertEqual(check_import.check_folder(placed, "hx1k", self.estimate), [])
         # The same seed places the same: the placed-only nets are the routed design's but for what
         # only routing knows (flag 4 and the routed columns).
-        def placed_view(path):
-            with open(path) as nets:
-                rows = [line.split() for line in nets.read().splitlines()[2:]]
-            return [[row[0], row[1], str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
-        self.assertEqual(placed_view(os.path.join(routed, "nets.txt")), placed_view(os.path.join(placed, "nets.txt")))
+        self.assertEqual(check_import.get_placed_nets(routed), check_import.get_placed_nets(placed))
 
     def test_routed_usage_of_one_net_drawn_by_hand(self):
         # Row 5 of an hx1k: the span-4 wire sp4_h_r_0 of tile (5, 5) has segments in columns 5..9;
@@ -383,8 +344,7 @@ class IMPORT_TEST(unittest.TestCase):
             with self.subTest(device=device):
                 grid = os.path.join(self.work, "tiles-%s.txt" % device)
                 chipdb.write_tiles(chipdb.CHIPDB(flow.get_chipdb_path(device)), grid)
-                with open(grid, "rb") as written, open(check_import.REFERENCE_TILES[device], "rb") as reference:
-                    self.assertEqual(written.read(), reference.read())
+                self.assertTrue(filecmp.cmp(grid, check_import.REFERENCE_TILES[device], shallow=False))
 
     def test_refuses_with_one_sentence_and_a_refused_command_line_writes_nothing(self):
         out = os.path.join(self.work, "refused")
@@ -505,16 +465,24 @@ class IMPORT_TEST(unittest.TestCase):
                 self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
                 self.assertEqual(os.path.exists(out), writes)
 
-    def test_a_failed_script_inside_nextpnr_leaves_its_traceback_beside_the_log(self):
-        placed = os.path.join(self.work, "traceback-placed")
-        result = self.run_import(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
-                                 "--no-route", "--out", placed)
-        self.assertEqual(result.returncode, 0, result.stderr)
+    def test_the_bundled_generic_folders_device_is_built_again_and_a_failed_script_leaves_a_traceback(self):
+        # --reroute of data/fir_mac_g20 binds its placement to the device built again from its
+        # meta.txt: the same architecture must give the same switches.
+        bundled = check_import.read_meta(os.path.join(ROOT, "data", "fir_mac_g20"))
+        placed = os.path.join(self.work, "same-device")
+        self.run_import_ok(os.path.join(CORPUS, "counter.v"), "--top", "counter", "--arch", "generic",
+                           "--grid", bundled["grid"].replace(" ", "x"), "--tracks", bundled["tracks"], "--no-route",
+                           "--out", placed)
+        meta = check_import.read_meta(placed)
+        keys = ("slices", "lut", "iobs_per_tile", "globals", "pips")
+        self.assertEqual([meta[key] for key in keys], [bundled[key] for key in keys])
+
+        # A placement that leaves a cell out fails inside nextpnr's script: its traceback is kept beside the log.
         with open(os.path.join(placed, "placement.txt")) as text:
             lines = text.read().splitlines()
-        self.write(os.path.join("traceback-placed", "placement.txt"), "\n".join(lines[1:]) + "\n")
+        self.write(os.path.join("same-device", "placement.txt"), "\n".join(lines[1:]) + "\n")
         out = os.path.join(self.work, "traceback")
-        result = self.run_import("--reroute", placed, "--tracks", "1:12", "--out", out)
+        result = self.run_import("--reroute", placed, "--tracks", bundled["tracks"], "--out", out)
         traceback = os.path.join(out, "nextpnr-traceback.txt")
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr, "congestion-import: nextpnr-generic failed (RuntimeError: the placement does "

@@ -18,22 +18,11 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "import"))
 import check_generic  # noqa: E402
+import check_import  # noqa: E402
 
 SKIPPED = 77
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 BUNDLED = os.path.join(ROOT, "data", "fir_mac_g20")
-
-
-def read_meta(folder):
-    with open(os.path.join(folder, "meta.txt")) as text:
-        return dict(line.rstrip("\n").partition(" ")[::2] for line in text)
-
-
-def read_placed_nets(folder):
-    """nets.txt but for what only routing knows (flag 4 and the routed columns)."""
-    with open(os.path.join(folder, "nets.txt")) as text:
-        rows = [line.split() for line in text.read().splitlines()[2:]]
-    return [row[:2] + [str(int(row[2]) & 3)] + row[3:8] + row[11:] for row in rows]
 
 
 class PLACE_FLOW_TEST(unittest.TestCase):
@@ -45,20 +34,18 @@ class PLACE_FLOW_TEST(unittest.TestCase):
             refined = os.path.join(work, "refined")
             done = subprocess.run([self.place, BUNDLED, "--out", refined, "--quiet"], capture_output=True, text=True)
             self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertNotEqual(read_placed_nets(refined), read_placed_nets(BUNDLED))
+            self.assertNotEqual(check_import.get_placed_nets(refined), check_import.get_placed_nets(BUNDLED))
             routed = os.path.join(work, "routed")
             written = os.path.join(work, "routed.json")
             done = subprocess.run([sys.executable, self.importer, "--reroute", refined, "--tracks",
-                                   read_meta(BUNDLED)["tracks"], "--out", routed, "--quiet",
+                                   check_import.read_meta(BUNDLED)["tracks"], "--out", routed, "--quiet",
                                    "--nextpnr-arg=--write=" + written], capture_output=True, text=True)
             self.assertEqual(done.returncode, 0, done.stderr)
-            meta = read_meta(routed)
+            meta = check_import.read_meta(routed)
             self.assertEqual((meta["routed"], meta["rerouted_from"]), ("yes", "refined"))
             self.assertEqual(check_generic.check_folder(routed, written), [])
-            self.assertEqual(read_placed_nets(routed), read_placed_nets(refined))
-            for name in ("placement.txt", "pins.txt"):
-                with open(os.path.join(refined, name)) as first, open(os.path.join(routed, name)) as second:
-                    self.assertEqual(first.read(), second.read(), name)
+            self.assertEqual(check_import.get_placed_nets(routed), check_import.get_placed_nets(refined))
+            self.assertEqual(check_import.get_differing(refined, routed, ("placement.txt", "pins.txt")), [])
         finally:
             shutil.rmtree(work)
 
