@@ -10,7 +10,7 @@ scripts/install-deps.sh test
 cmake -S . -B build-checked -DCMAKE_BUILD_TYPE=Release -DCONGESTION_CHECKED=ON
 cmake --build build-checked -j "$jobs"
 # Left out: the install tests, which build the library again without the
-# option, and the tests that never call the library (links, scripts, the
-# importer's flows), to keep the stage short.
+# option, and the importer's flows, which never call the library, to keep
+# the stage short.
 ctest --test-dir build-checked --output-on-failure -j "$jobs" \
-    -E "install_and_consume|consume_as_subdirectory|markdown_links|generic_accuracy_script|^import$"
+    -E "install_and_consume|consume_as_subdirectory|^import$"
