@@ -583,63 +583,6 @@ TEST(ToolFeedback, ProgressOnATerminalOnlyTheVersionAndTheExitStatuses)
         EXPECT_NE(help.find("\n  " + std::to_string(status) + "  "), std::string::npos) << status;
 }
 
-// The resource table keeps its columns at any size: every line as long as
-// the header, each column's cells ending where its header ends, at least two
-// spaces between columns; a type that no tile supplies shows "none" in
-// each of its peak cells.
-TEST(Report, TheResourceTableKeepsItsColumnsAtAnySize)
-{
-    REPORT report;
-    for (int t = 0; t < CONGESTION::NUM_RESOURCE_TYPES; ++t) {
-        TYPE_FIGURES figures;
-        figures.type = static_cast<CONGESTION::RESOURCE_TYPE>(t);
-        figures.total_demand = 123456789.0f * static_cast<float>(t);
-        if (t != CONGESTION::VERTICAL_UP) {
-            figures.peak_utilization = 12.5f;
-            figures.peak_tile = {2249, 1699};
-            figures.smoothed_peak_utilization = 3.25;
-            figures.smoothed_peak_tile = {t, 4095};
-        }
-        report.types.push_back(figures);
-    }
-    std::ostringstream text;
-    print_report(text, report, false);
-    std::istringstream lines(text.str());
-    std::vector<std::string> table;
-    for (std::string line; std::getline(lines, line);)
-        if (starts_with(line, "resource") || !table.empty()) {
-            if (starts_with(line, "peak util:"))
-                break;
-            table.push_back(line);
-        }
-    ASSERT_EQ(table.size(), 1u + CONGESTION::NUM_RESOURCE_TYPES);
-    // The end of each cell after the first: where a run of spaces begins
-    // after text, and the end of the line.
-    const auto get_cell_ends = [](const std::string& line) {
-        std::vector<size_t> ends;
-        for (size_t i = 1; i + 1 < line.size(); ++i)
-            if (line[i] != ' ' && line[i + 1] == ' ' && line[i + 2] == ' ')
-                ends.push_back(i + 1);
-        ends.push_back(line.size());
-        return ends;
-    };
-    const std::vector<size_t> header_ends = get_cell_ends(table[0]);
-    EXPECT_EQ(header_ends.size(), 7u) << table[0];
-    for (size_t row = 1; row < table.size(); ++row) {
-        const std::vector<size_t> ends = get_cell_ends(table[row]);
-        // The first column is aligned left: its end is its own.
-        EXPECT_EQ(std::vector<size_t>(ends.begin() + 1, ends.end()),
-                  std::vector<size_t>(header_ends.begin() + 1, header_ends.end()))
-            << table[0] << "\n"
-            << table[row];
-    }
-    const std::vector<std::string> no_peak = split_cells(table[1 + CONGESTION::VERTICAL_UP]);
-    EXPECT_EQ(std::vector<std::string>(no_peak.begin() + 2, no_peak.end()),
-              (std::vector<std::string>{"none", "none", "none", "none", "0"}))
-        << table[1 + CONGESTION::VERTICAL_UP];
-    EXPECT_NE(table[1].find("(2249,1699)"), std::string::npos);
-}
-
 // Every file under `dir` with its size and a hash of its content, and every
 // folder ("folder").
 std::vector<std::pair<std::string, std::string>> get_tree(const fs::path& dir)
