@@ -1,13 +1,10 @@
 """docs/python.md's congestion-driven loop, run as written: it prints what the page says (under the
-default smoothing), lowers its figure, and leaves a placement the device takes."""
-import collections
+default smoothing) and lowers its figure."""
 import contextlib
 import io
 import os
 import pathlib
 import re
-
-import numpy as np
 
 import congestion as cg
 
@@ -24,7 +21,7 @@ def get_example():
     return code, quoted
 
 
-def test_the_loop_lowers_its_figure_and_keeps_the_placement_legal():
+def test_the_loop_lowers_its_figure():
     code, quoted = get_example()
     names = {"__name__": "__example__"}
     printed = io.StringIO()
@@ -41,21 +38,3 @@ def test_the_loop_lowers_its_figure_and_keeps_the_placement_legal():
     before, after = (float(re.match(r"figure ([\d.]+)", line).group(1)) for line in lines)
     assert after < before and names["kept"] > 0
 
-    # Every slice on a logic tile that holds at most `slices` of them and one clock; the I/O cells where
-    # placement.txt has them.
-    bels = [line.split()[1].split("/") for line in open(TOP / "data" / "fir_mac_g20" / "placement.txt")]
-    x, y, movable, clock = names["cell_x"], names["cell_y"], names["movable"], names["clock"]
-    d = names["d"]
-    slices = collections.Counter()
-    clocks = collections.defaultdict(set)
-    for cell, bel in enumerate(bels):
-        if not movable[cell]:
-            assert (x[cell], y[cell]) == (int(bel[0][1:]), int(bel[1][1:]))
-            continue
-        assert 0 < x[cell] < d.nx - 1 and 0 < y[cell] < d.ny - 1
-        slices[(x[cell], y[cell])] += 1
-        if clock[cell] >= 0:
-            clocks[(x[cell], y[cell])].add(clock[cell])
-    assert max(slices.values()) <= int(names["meta"]["slices"])
-    assert all(len(nets) == 1 for nets in clocks.values())
-    assert np.count_nonzero(movable) == sum(slices.values())

@@ -2,7 +2,6 @@
 # Tests of congestion-import; they need yosys, nextpnr-ice40 and nextpnr-generic and exit 77 (skipped) without them.
 """Usage: test_import.py IMPORT_TOOL ESTIMATE_TOOL"""
 
-import filecmp
 import json
 import os
 import pty
@@ -31,13 +30,6 @@ EXAMPLE = os.path.join(ROOT, "examples", "lfsr_mesh", "lfsr_mesh.v")
 # The other example, sized by its parameter TAPS: 16 taps fill no 16 x 16 generic device, 2 fill it by half.
 FIR = os.path.join(ROOT, "examples", "fir_mac", "fir_mac.v")
 SMALL_FIR = ["--top", "fir_mac", "--define", "TAPS=2", "--arch", "generic", "--grid", "16x16"]
-
-# A multiplier that synth_ice40 puts into a DSP block of the up5k unless told otherwise.
-MULTIPLIER = """
-module mul(input clk, input [7:0] a, input [7:0] b, output reg [15:0] p);
-    always @(posedge clk) p <= a * b;
-endmodule
-"""
 
 # More flip-flops than an hx1k has logic cells.
 TOO_BIG_DESIGN = """
@@ -276,12 +268,6 @@ class IMPORT_TEST(unittest.TestCase):
                 steps = re.findall(r"congestion-import: (\w+) [\d.]+ s", shown.decode())
                 self.assertEqual(steps, [] if quiet else ["synthesis", "architecture", "placement", "export"])
 
-    def test_no_dsp_keeps_the_multipliers_of_an_up5k_in_logic(self):
-        out = os.path.join(self.work, "no-dsp")
-        self.run_import_ok(self.write("mul.v", MULTIPLIER), "--top", "mul", "--device", "up5k", "--no-dsp",
-                           "--no-route", "--out", out)
-        self.assertNotIn("cells.SB_MAC16", check_import.read_meta(out))
-
     def test_version_is_the_projects_and_help_lists_the_documented_exit_statuses(self):
         with open(os.path.join(ROOT, "CMakeLists.txt")) as cmake:
             version = re.search(r"project\(congestion VERSION ([\d.]+)", cmake.read()).group(1)
@@ -337,14 +323,6 @@ class IMPORT_TEST(unittest.TestCase):
                 for tile, counts in data.usage.items()}
         self.assertEqual(used, expected)
         self.assertTrue(all(count <= 1 for counts in data.usage.values() for count in counts.values()))
-
-    def test_grids_of_the_other_reference_devices(self):
-        from congestion_import import chipdb, flow
-        for device in ("hx8k", "up5k"):
-            with self.subTest(device=device):
-                grid = os.path.join(self.work, "tiles-%s.txt" % device)
-                chipdb.write_tiles(chipdb.CHIPDB(flow.get_chipdb_path(device)), grid)
-                self.assertTrue(filecmp.cmp(grid, check_import.REFERENCE_TILES[device], shallow=False))
 
     def test_refuses_with_one_sentence_and_a_refused_command_line_writes_nothing(self):
         out = os.path.join(self.work, "refused")
